@@ -1,0 +1,44 @@
+#include "desk/core/controls.h"
+
+#include "platform/numbers.h"
+
+namespace quorvel {
+
+SpinRange SpinRangeOf(Ctl c) {
+    switch (c) {
+    case Ctl::seRequoteAnzahl:
+    case Ctl::seSlippage:
+        return {0, 100};
+    case Ctl::seTradeIntervall:
+        return {1, 10000};
+    default:
+        return {0, 0};
+    }
+}
+
+int PrecisionOf(Ctl c) {
+    switch (c) {
+    case Ctl::reAlert:
+        return 5;
+    case Ctl::reAlertIntervall:
+        return 1;
+    case Ctl::rePRIDynamic:
+        return 4;
+    default:
+        return 0;
+    }
+}
+
+int32_t SpinTextToValue(const std::string& text, SpinRange range) {
+    const auto v = ParseInt32(text);
+    return v ? *v : range.min;
+}
+
+int32_t SpinClamp(int32_t value, SpinRange range) {
+    if (range.min == range.max) return value;
+    if (value < range.min) return range.min;
+    if (value > range.max) return range.max;
+    return value;
+}
+
+} // namespace quorvel

@@ -1,0 +1,66 @@
+#pragma once
+// The seam between the desk core and the window's controls. The core reads a control's
+// value at the moment of use, exactly as the control would give it (a spin edit's text read
+// as an integer, a real edit's text converted), and writes values the way the control would
+// take them. The main window implements this over its widgets; tests over plain values.
+#include <cstdint>
+#include <string>
+
+namespace quorvel {
+
+// Controls of the settings bar and the Watch tab.
+enum class Ctl {
+    // spin edits
+    seRequoteAnzahl,   // "OrderAttempts"
+    seLoopTime,        // "LoopTime"
+    seTimeOut,         // "Timeout"
+    seSlippage,        // "Slippage"
+    seMaxAutoTrades,   // "Max. AT"
+    seTradeIntervall,  // "AutoTrade Interval (sec.)"
+    seDelayPos2,       // "Del"
+    seMaxCounterCheck, // "CloseTime"
+    // real edits
+    reAlert,          // "Alert Level"
+    reAlertIntervall, // "Alert Interval (sec.)"
+    rePRIDynamic,     // hidden
+    // check boxes
+    chkbStandby,
+    cbAlertAktiv,
+    cbAutoTrade,
+    chkbDelayMode,
+    chkbSeqMode,
+    chkbAddCanT,
+    chkbAddCloT,
+    Count
+};
+
+// Range of a spin edit: reading text that is not an integer gives `min`; writing clamps into
+// [min, max] when min differs from max.
+struct SpinRange {
+    int32_t min = 0;
+    int32_t max = 0;
+};
+SpinRange SpinRangeOf(Ctl c);
+// Decimals shown by a real edit.
+int PrecisionOf(Ctl c);
+
+// Spin-edit semantics shared by the widgets and the test doubles.
+int32_t SpinTextToValue(const std::string& text, SpinRange range);
+int32_t SpinClamp(int32_t value, SpinRange range);
+
+class IDeskControls {
+public:
+    virtual ~IDeskControls() = default;
+    // The control's text as it stands (spin edits and real edits).
+    virtual std::string Text(Ctl c) const = 0;
+    // Sets the control's text (the caller formats it).
+    virtual void SetText(Ctl c, const std::string& text) = 0;
+    virtual bool Checked(Ctl c) const = 0;
+    virtual void SetChecked(Ctl c, bool on) = 0;
+
+    // A spin edit's value: its text read as an integer, the lower limit for other text.
+    int32_t SpinValue(Ctl c) const { return SpinTextToValue(Text(c), SpinRangeOf(c)); }
+    void SetSpinValue(Ctl c, int32_t v) { SetText(c, std::to_string(SpinClamp(v, SpinRangeOf(c)))); }
+};
+
+} // namespace quorvel

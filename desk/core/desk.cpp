@@ -1,0 +1,167 @@
+#include "desk/core/desk.h"
+
+#include <exception>
+
+#include "platform/files.h"
+
+namespace quorvel {
+
+std::string StopBoxText(const std::string& error) {
+    if (!error.empty() && static_cast<unsigned char>(error.back()) > static_cast<unsigned char>('.'))
+        return error + ".";
+    return error;
+}
+
+Desk::Desk(IDeskControls& controls, IDeskView& view, const IClock& clock, DeskPaths paths)
+    : m_controls(controls), m_view(view), m_clock(clock), m_paths(std::move(paths)) {}
+
+void Desk::Guarded(const std::function<void()>& handler) {
+    try {
+        handler();
+    } catch (const std::exception& e) {
+        m_view.ShowStopBox(StopBoxText(e.what()));
+    } catch (...) {
+        m_view.ShowStopBox(StopBoxText("Unknown error"));
+    }
+}
+
+void Desk::Dispatch(TMessage& m) {
+    using H = void (Desk::*)(TMessage&);
+    H h = nullptr;
+    switch (m.Msg) {
+    case WM_APP + 400: h = &Desk::NewDataBid; break;
+    case WM_APP + 401: h = &Desk::NewDataAsk; break;
+    case WM_APP + 403: h = &Desk::NewDataAccount; break;
+    case WM_APP + 404: h = &Desk::DataComplete; break;
+    case WM_COPYDATA: h = &Desk::NewDataCompanyName; break;
+    case WM_APP + 515: h = &Desk::ParamCounterCheckSeconds; break;
+    case WM_APP + 600: h = &Desk::GetEALoopTime; break;
+    case WM_APP + 601: h = &Desk::GetEARequoteWaitMS; break;
+    case WM_APP + 602: h = &Desk::GetEAMaxRequotes; break;
+    case WM_APP + 603: h = &Desk::GetEASlippage; break;
+    case WM_APP + 604: h = &Desk::GetEAMaxCounterCheckSeconds; break;
+    default: break;
+    }
+    m.Result = 0;
+    if (!h) return; // default handling: 0
+    Guarded([&] { (this->*h)(m); });
+}
+
+// ---- life cycle --------------------------------------------------------------------------
+
+void Desk::UpdateConnectionTimeout() {
+    const std::string text = m_controls.Text(Ctl::seTimeOut);
+    if (text.empty()) return;
+    CONNECTION_TIMEOUT = SpinTextToValue(text, SpinRange{0, 0}) / kSecondsPerDay;
+}
+
+void Desk::FormCreate() {
+    UpdateConnectionTimeout();
+    m_iDisableDataChange = 0;
+    m_iLastRecNoAnzeige = -1;
+    // "Tables" must name 1..20 tables' worth of EA IDs at most: the arrays hold 200.
+    const long long maxIds = static_cast<long long>(m_iAnzahlTabellen) * kEAsPerTable;
+    m_iMaxIDs = static_cast<int>(maxIds < 0 ? 0 : maxIds > kMaxEAs ? kMaxEAs : maxIds);
+    if (LoadPriceSnapshot()) {
+        UpdateTables(-1);
+    } else {
+        ResetAll(1, kMaxEAs);
+    }
+    m_bPricesLoaded = true;
+}
+
+void Desk::FormDestroy() { SaveData(); }
+
+void Desk::SaveData() {
+    if (m_bPricesLoaded) SavePriceSnapshot();
+}
+
+bool Desk::LoadPriceSnapshot() {
+    const auto bytes = ReadWholeFile(m_paths.dataDat);
+    if (!bytes) return false;
+    prices.Deserialize(*bytes);
+    return true;
+}
+
+void Desk::SavePriceSnapshot() {
+    try {
+        WriteFileAtomic(m_paths.dataDat, prices.Serialize());
+    } catch (const FileError&) {
+        // Not writable: not saved, and nothing is reported.
+    }
+}
+
+// ---- EA messages -------------------------------------------------------------------------
+
+void Desk::NewDataBid(TMessage& m) {
+    if (IsValidEAID(m.WParam)) prices.Bid[m.WParam] = m.LParam;
+    m.Result = 2;
+}
+
+void Desk::NewDataAsk(TMessage& m) {
+    if (IsValidEAID(m.WParam)) prices.Ask[m.WParam] = m.LParam;
+    m.Result = 1;
+}
+
+void Desk::NewDataAccount(TMessage& m) {
+    if (IsValidEAID(m.WParam)) prices.Accounts[m.WParam] = m.LParam;
+    m.Result = 4;
+}
+
+void Desk::ParamCounterCheckSeconds(TMessage& m) {
+    if (IsValidEAID(m.WParam)) prices.aiParamCounterCheckSeconds[m.WParam] = m.LParam;
+    m.Result = 0;
+}
+
+void Desk::DataComplete(TMessage& m) {
+    const int id = m.WParam;
+    if (!IsValidEAID(id)) {
+        m.Result = 5;
+        return;
+    }
+    PriceStore& p = prices;
+    p.Time[id] = m_clock.Now();
+    if (p.Ask[id] <= 0 || p.Bid[id] <= 0) {
+        m.Result = 5;
+        return;
+    }
+    p.Spread[id] = p.Ask[id] - p.Bid[id];
+    if (p.Min[id] < 0 || p.Spread[id] <= p.Min[id]) {
+        p.Min[id] = p.Spread[id];
+        p.MinAsk[id] = p.Ask[id];
+        p.MinBid[id] = p.Bid[id];
+        p.TimeMin[id] = p.Time[id];
+    }
+    ComputeCrossSpreads(id);
+    UpdateTables(id);
+    CheckOrders();
+    m.Result = 5;
+}
+
+void Desk::NewDataCompanyName(TMessage& m) {
+    if (IsValidEAID(m.WParam)) {
+        // The link carries the structure's first field (dwData) itself in LParam.
+        const char16_t ch = static_cast<char16_t>(static_cast<uint32_t>(m.LParam) & 0xFFFFu);
+        m_view.ShowMessageBox(std::u16string(1, ch));
+    }
+    m.Result = 6;
+}
+
+void Desk::GetEALoopTime(TMessage& m) { m.Result = m_controls.SpinValue(Ctl::seLoopTime); }
+void Desk::GetEARequoteWaitMS(TMessage& m) { m.Result = 0; }
+void Desk::GetEAMaxRequotes(TMessage& m) { m.Result = m_controls.SpinValue(Ctl::seRequoteAnzahl); }
+void Desk::GetEASlippage(TMessage& m) { m.Result = m_controls.SpinValue(Ctl::seSlippage); }
+void Desk::GetEAMaxCounterCheckSeconds(TMessage& m) { m.Result = m_controls.SpinValue(Ctl::seMaxCounterCheck); }
+
+void Desk::ResetAll(int iIDStart, int iIDEnd) {
+    prices.ResetQuotes(iIDStart, iIDEnd);
+    ResetMin(iIDStart, iIDEnd);
+    UpdateTables(-1);
+}
+
+void Desk::ResetMin(int iIDStart, int iIDEnd) {
+    prices.ResetMin(iIDStart, iIDEnd);
+    UpdateTables(-1);
+}
+
+} // namespace quorvel

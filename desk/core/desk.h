@@ -1,0 +1,100 @@
+#pragma once
+// The arbitrage desk without its windows: every EA message handler, the creation sequence,
+// the saves and the state they work on. The main window owns one and hands it its controls
+// and its view; tests hand it plain doubles.
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "desk/core/controls.h"
+#include "desk/core/pricestore.h"
+#include "desk/core/view.h"
+#include "platform/ealink.h"
+#include "platform/timestamp.h"
+
+namespace quorvel {
+
+// Where the state files live; the program block decides.
+struct DeskPaths {
+    std::string configIni = "config.ini";
+    std::string dataDat = "Data.dat";
+    std::string orderList = "Orderlist.xml";
+    std::string notifications = "Notifications.txt";
+};
+
+class Desk {
+public:
+    Desk(IDeskControls& controls, IDeskView& view, const IClock& clock, DeskPaths paths);
+    virtual ~Desk() = default;
+
+    // ---- event model ---------------------------------------------------------------------
+    // Hands one EA message to its handler. An error escaping the handler is shown in the stop
+    // box; Result keeps what the handler had set before it.
+    void Dispatch(TMessage& msg);
+    // Runs an operator or timer handler under the same error rule.
+    void Guarded(const std::function<void()>& handler);
+
+    // ---- life cycle ----------------------------------------------------------------------
+    void FormCreate();
+    void FormDestroy();
+    void SaveData();
+    void UpdateConnectionTimeout();
+
+    // ---- EA messages of the price store ----------------------------------------------------
+    void NewDataBid(TMessage& m);
+    void NewDataAsk(TMessage& m);
+    void NewDataAccount(TMessage& m);
+    void DataComplete(TMessage& m);
+    void NewDataCompanyName(TMessage& m);
+    void ParamCounterCheckSeconds(TMessage& m);
+    void GetEALoopTime(TMessage& m);
+    void GetEARequoteWaitMS(TMessage& m);
+    void GetEAMaxRequotes(TMessage& m);
+    void GetEASlippage(TMessage& m);
+    void GetEAMaxCounterCheckSeconds(TMessage& m);
+
+    void ResetAll(int iIDStart, int iIDEnd);
+    void ResetMin(int iIDStart, int iIDEnd);
+
+    // ---- stages owned by the displays, spreads and order engine --------------------------
+    virtual void ComputeCrossSpreads(int id) {}
+    virtual void UpdateTables(int id) {}
+    virtual void CheckOrders() {}
+
+    // ---- operator --------------------------------------------------------------------------
+    void Button17Click() { ResetAll(1, kMaxEAs); } // "Reset Tabs"
+
+    bool IsValidEAID(int id) const { return id >= 1 && id <= m_iMaxIDs; }
+
+    // ---- state ---------------------------------------------------------------------------
+    PriceStore prices;
+    int m_iMaxIDs = 0;
+    double CONNECTION_TIMEOUT = 0.0; // days
+    int m_iAnzahlTabellen = 1;
+    int m_iAutoSaveMinutes = 3;
+    int m_iDisableDataChange = 0;
+    int m_iLastRecNoAnzeige = -1;
+
+    // Whether the snapshot and the order list were loaded; what was never loaded is never saved.
+    bool m_bPricesLoaded = false;
+    bool m_bOrderListLoaded = false;
+
+    const DeskPaths& Paths() const { return m_paths; }
+    IDeskControls& Controls() { return m_controls; }
+    IDeskView& View() { return m_view; }
+    const IClock& Clock() const { return m_clock; }
+
+    // Data.dat reader: false when the file cannot be opened.
+    bool LoadPriceSnapshot();
+    // Data.dat writer: silent on failure.
+    void SavePriceSnapshot();
+
+protected:
+    IDeskControls& m_controls;
+    IDeskView& m_view;
+    const IClock& m_clock;
+    DeskPaths m_paths;
+};
+
+} // namespace quorvel

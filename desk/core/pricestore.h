@@ -1,0 +1,51 @@
+#pragma once
+// The per-EA quote store: latest quote, live spread and smallest spread of every EA slot,
+// and its snapshot file Data.dat.
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "platform/timestamp.h"
+
+namespace quorvel {
+
+constexpr int kMaxEAs = 200;
+constexpr int kMaxTables = 20;
+constexpr int kEAsPerTable = 10;
+
+constexpr int64_t kNoPoints = -10000; // no price, spread or minimum
+constexpr TDateTime kNoTime = -1.0;   // never quoted
+constexpr int32_t kNoAccount = -1;
+
+// Size of Data.dat: nine arrays of 200 entries.
+constexpr size_t kDataDatSize = 800 + 8 * 1600;
+
+template <class T> using EAArray = std::array<T, kMaxEAs + 1>; // indexed by EA ID 1..200; [0] unused
+
+struct PriceStore {
+    EAArray<int32_t> Accounts{};
+    EAArray<TDateTime> Time{};
+    EAArray<int64_t> Bid{};
+    EAArray<int64_t> Ask{};
+    EAArray<int64_t> Spread{};
+    EAArray<TDateTime> TimeMin{};
+    EAArray<int64_t> Min{};
+    EAArray<int64_t> MinAsk{};
+    EAArray<int64_t> MinBid{};
+    EAArray<int32_t> aiParamCounterCheckSeconds{};
+
+    // The no-value markers for an inclusive EA ID range (clipped to 1..200): account, time,
+    // quote and spread; the minimum and its quote.
+    void ResetQuotes(int iIDStart, int iIDEnd);
+    void ResetMin(int iIDStart, int iIDEnd);
+
+    // Data.dat layout: Accounts, Spread, Time, Bid, Ask, Min, TimeMin, MinBid, MinAsk, each
+    // for EA IDs 1..200, little-endian, no header.
+    std::string Serialize() const;
+    // Fills the arrays in file order as far as the bytes reach; the rest keeps its value.
+    // Bytes beyond the layout are ignored.
+    void Deserialize(std::string_view bytes);
+};
+
+} // namespace quorvel

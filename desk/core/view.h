@@ -1,0 +1,25 @@
+#pragma once
+// What the desk core asks of its windows. The core computes every text; the window only
+// shows it. Modal boxes block the caller while the window's own loop keeps serving.
+#include <string>
+
+namespace quorvel {
+
+class IDeskView {
+public:
+    virtual ~IDeskView() = default;
+    // The stop box of the event model: an error escaped a handler.
+    virtual void ShowStopBox(const std::string& text) = 0;
+    // A plain modal message box (the WM_COPYDATA character, start-up messages).
+    virtual void ShowMessageBox(const std::u16string& text) = 0;
+    // Asks the application to end once the message loop runs.
+    virtual void Terminate() = 0;
+    // The auto-save timer's interval in milliseconds; 0 stops it.
+    virtual void SetAutoSaveInterval(unsigned ms) = 0;
+    virtual void Beep() = 0;
+};
+
+// The stop box's text: the error text with "." appended when its last character sorts after ".".
+std::string StopBoxText(const std::string& error);
+
+} // namespace quorvel

@@ -1,0 +1,320 @@
+#include "desk/uSkarlin.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QSocketNotifier>
+#include <QVBoxLayout>
+
+#include "desk/windows/uFrmTable.h"
+#include "desk/windows/uMessageBox.h"
+
+namespace quorvel {
+
+QString ApplicationTitle() { return QCoreApplication::applicationName(); }
+
+namespace {
+QLabel* BarLabel(const QString& caption, QWidget* parent) {
+    auto* l = new QLabel(caption, parent);
+    return l;
+}
+} // namespace
+
+TForm3::TForm3(DeskPaths paths, const std::string& linkPath, QWidget* parent) : QMainWindow(parent) {
+    setObjectName("Form3");
+    setWindowTitle("Quorvel");
+    m_desk = std::make_unique<Desk>(static_cast<IDeskControls&>(*this), static_cast<IDeskView&>(*this), m_clock,
+                                    std::move(paths));
+
+    auto* central = new QWidget(this);
+    auto* col = new QVBoxLayout(central);
+    col->setContentsMargins(0, 0, 0, 0);
+    col->setSpacing(0);
+    BuildSettingsBar();
+    col->addWidget(Panel1);
+    auto* buttons = new QHBoxLayout;
+    buttons->setContentsMargins(0, 0, 0, 0);
+    buttons->addStretch(1);
+    Button17 = new QPushButton("Reset Tabs", central);
+    Button17->setVisible(false);
+    Button19 = new QPushButton("Popup", central);
+    buttons->addWidget(Button17);
+    buttons->addWidget(Button19);
+    col->addLayout(buttons);
+    BuildPages();
+    col->addWidget(PageControl1, 1);
+    setCentralWidget(central);
+
+    connect(Button17, &QPushButton::clicked, this, [this] { m_desk->Guarded([this] { m_desk->Button17Click(); }); });
+    connect(m_seTimeOut, &TSpinEdit::Changed, this,
+            [this] { m_desk->Guarded([this] { m_desk->UpdateConnectionTimeout(); }); });
+    connect(PageControl1, &QTabWidget::currentChanged, this, [this] {
+        if (!m_shown) return;
+        m_desk->Guarded([this] { m_desk->UpdateTables(-1); });
+    });
+
+    Timer1.setInterval(3000);
+    TimerResetPending.setInterval(60000);
+    m_TimerAutoSave.setInterval(300000);
+    connect(&Timer1, &QTimer::timeout, this, [this] { m_desk->Guarded([this] { m_desk->UpdateTables(-1); }); });
+    connect(&m_TimerAutoSave, &QTimer::timeout, this, [this] { m_desk->Guarded([this] { m_desk->SaveData(); }); });
+    Timer1.start();
+    TimerResetPending.start();
+    m_TimerAutoSave.start();
+
+    // The link listens before the creation sequence: a start-up box serves the EAs too.
+    if (!linkPath.empty()) {
+        m_link = std::make_unique<LinkServer>([this](TMessage& m) { m_desk->Dispatch(m); });
+        m_link->Listen(linkPath); // LinkError leaves the constructor: the program block reports it
+        m_linkNotifier = new QSocketNotifier(m_link->PollFd(), QSocketNotifier::Read, this);
+        connect(m_linkNotifier, &QSocketNotifier::activated, this, [this] { ServeLink(); });
+    }
+
+    m_desk->Guarded([this] { m_desk->FormCreate(); });
+}
+
+TForm3::~TForm3() {
+    if (!m_destroyed) {
+        m_destroyed = true;
+        m_desk->Guarded([this] { m_desk->FormDestroy(); });
+    }
+    if (m_link) m_link->Close();
+}
+
+void TForm3::ServeLink() {
+    if (m_link) m_link->ProcessReady();
+}
+
+void TForm3::BuildSettingsBar() {
+    Panel1 = new QFrame(this);
+    Panel1->setObjectName("Panel1");
+    Panel1->setFixedHeight(25);
+    auto* row = new QHBoxLayout(Panel1);
+    row->setContentsMargins(4, 0, 4, 0);
+    row->setSpacing(6);
+    auto spin = [&](const QString& label, Ctl c) {
+        row->addWidget(BarLabel(label, Panel1));
+        auto* s = new TSpinEdit(Panel1);
+        const SpinRange r = SpinRangeOf(c);
+        s->SetRange(r.min, r.max);
+        s->setFixedWidth(60);
+        row->addWidget(s);
+        return s;
+    };
+    m_chkbStandby = new QCheckBox("Standby", Panel1);
+    m_chkbStandby->setStyleSheet("QCheckBox { color: red; font-weight: bold; }");
+    row->addWidget(m_chkbStandby);
+    m_cbAlertAktiv = new QCheckBox("Alert active", Panel1);
+    m_cbAlertAktiv->setChecked(true);
+    row->addWidget(m_cbAlertAktiv);
+    m_cbAutoTrade = new QCheckBox("AutoTrade activ", Panel1);
+    row->addWidget(m_cbAutoTrade);
+    m_seMaxAutoTrades = spin("Max. AT", Ctl::seMaxAutoTrades);
+    m_seMaxAutoTrades->SetValue(5);
+    Button2 = new QPushButton("Reset AT", Panel1);
+    row->addWidget(Button2);
+    m_chkbAddCanT = new QCheckBox("AddCanT", Panel1);
+    m_chkbAddCanT->setVisible(false);
+    row->addWidget(m_chkbAddCanT);
+    m_chkbAddCloT = new QCheckBox("AddCloT", Panel1);
+    m_chkbAddCloT->setVisible(false);
+    row->addWidget(m_chkbAddCloT);
+    m_seMaxCounterCheck = spin("CloseTime", Ctl::seMaxCounterCheck);
+    m_seMaxCounterCheck->SetValue(180);
+    m_chkbSeqMode = new QCheckBox("SeqMode", Panel1);
+    m_chkbSeqMode->setChecked(true);
+    row->addWidget(m_chkbSeqMode);
+    m_chkbDelayMode = new QCheckBox("DelMode", Panel1);
+    row->addWidget(m_chkbDelayMode);
+    m_seDelayPos2 = spin("Del", Ctl::seDelayPos2);
+    m_seDelayPos2->SetValue(300);
+    m_seSlippage = spin("Slippage", Ctl::seSlippage);
+    m_seSlippage->SetValue(2);
+    m_seRequoteAnzahl = spin("OrderAttempts", Ctl::seRequoteAnzahl);
+    m_seRequoteAnzahl->SetValue(2);
+    m_seLoopTime = spin("LoopTime", Ctl::seLoopTime);
+    m_seLoopTime->SetValue(250);
+    m_seTimeOut = spin("Timeout", Ctl::seTimeOut);
+    m_seTimeOut->SetValue(7);
+    m_rePRIDynamic = new QLineEdit("0,0030", Panel1);
+    m_rePRIDynamic->setVisible(false);
+    row->addStretch(1);
+}
+
+void TForm3::BuildPages() {
+    PageControl1 = new QTabWidget(this);
+    PageControl1->setObjectName("PageControl1");
+    for (int t = 0; t < kMaxTables; ++t) {
+        auto* sheet = new QWidget;
+        const int sheetNo = t < 3 ? t + 1 : t + 2;
+        sheet->setObjectName(QString("TabSheet%1").arg(sheetNo));
+        auto* lay = new QVBoxLayout(sheet);
+        lay->setContentsMargins(0, 0, 0, 0);
+        m_frames[static_cast<size_t>(t)] = new TFrameTable(sheet);
+        m_frames[static_cast<size_t>(t)]->setObjectName(QString("FrameTable%1").arg(t + 1));
+        lay->addWidget(m_frames[static_cast<size_t>(t)]);
+        m_tableSheets[static_cast<size_t>(t)] = sheet;
+        PageControl1->addTab(sheet, QString("Tab %1").arg(t));
+    }
+    m_tsWatch = new QWidget;
+    m_tsWatch->setObjectName("m_tsWatch");
+    {
+        auto* row = new QHBoxLayout;
+        auto* lay = new QVBoxLayout(m_tsWatch);
+        lay->addLayout(row);
+        row->addWidget(new QLabel("Alert Level", m_tsWatch));
+        m_reAlert = new QLineEdit("0,00000", m_tsWatch);
+        row->addWidget(m_reAlert);
+        row->addWidget(new QLabel("Alert Interval (sec.)", m_tsWatch));
+        m_reAlertIntervall = new QLineEdit("0,1", m_tsWatch);
+        row->addWidget(m_reAlertIntervall);
+        row->addWidget(new QLabel("AutoTrade Interval (sec.)", m_tsWatch));
+        m_seTradeIntervall = new TSpinEdit(m_tsWatch);
+        m_seTradeIntervall->SetRange(1, 10000);
+        m_seTradeIntervall->SetValue(10);
+        row->addWidget(m_seTradeIntervall);
+        row->addStretch(1);
+        lay->addStretch(1);
+    }
+    PageControl1->addTab(m_tsWatch, "Watch");
+    TabSheet4 = new QWidget;
+    TabSheet4->setObjectName("TabSheet4");
+    PageControl1->addTab(TabSheet4, "ADMIN PANEL");
+    TabSheet22 = new QWidget;
+    TabSheet22->setObjectName("TabSheet22");
+    (new QVBoxLayout(TabSheet22))->addWidget(new QPlainTextEdit(TabSheet22));
+    PageControl1->addTab(TabSheet22, "Debug");
+    TabSheet23 = new QWidget;
+    TabSheet23->setObjectName("TabSheet23");
+    (new QVBoxLayout(TabSheet23))->addWidget(new QPlainTextEdit(TabSheet23));
+    PageControl1->addTab(TabSheet23, "Spreadlog");
+}
+
+void TForm3::showEvent(QShowEvent* e) {
+    QMainWindow::showEvent(e);
+    if (!m_shown) {
+        m_desk->Guarded([this] { FormShow(); });
+        m_shown = true;
+    }
+}
+
+void TForm3::FormShow() {
+    RemoveUnusedTableTabs();
+    PageControl1->setCurrentWidget(TabSheet4);
+    PageControl1->setTabVisible(PageControl1->indexOf(TabSheet22), false);
+    PageControl1->setTabVisible(PageControl1->indexOf(TabSheet23), false);
+}
+
+void TForm3::RemoveUnusedTableTabs() {
+    const int n = m_desk->m_iAnzahlTabellen;
+    if (n < 1 || n >= kMaxTables) return;
+    for (int k = kMaxTables - 1; k >= n; --k) {
+        QWidget* sheet = m_tableSheets[static_cast<size_t>(k)];
+        if (!sheet) continue;
+        PageControl1->removeTab(PageControl1->indexOf(sheet));
+        m_tableSheets[static_cast<size_t>(k)] = nullptr;
+        m_frames[static_cast<size_t>(k)] = nullptr;
+        delete sheet;
+    }
+}
+
+TFrameTable* TForm3::GetFrameTable(int t) const {
+    if (t < 0 || t >= kMaxTables) return nullptr;
+    return m_frames[static_cast<size_t>(t)];
+}
+
+int TForm3::GetActiveTableIndex() const { return PageControl1 ? PageControl1->currentIndex() : -1; }
+
+void TForm3::closeEvent(QCloseEvent* e) {
+    QMainWindow::closeEvent(e);
+    qApp->quit();
+}
+
+// ---- controls seam ---------------------------------------------------------------------------
+
+QWidget* TForm3::EditOf(Ctl c) const {
+    switch (c) {
+    case Ctl::seRequoteAnzahl: return m_seRequoteAnzahl;
+    case Ctl::seLoopTime: return m_seLoopTime;
+    case Ctl::seTimeOut: return m_seTimeOut;
+    case Ctl::seSlippage: return m_seSlippage;
+    case Ctl::seMaxAutoTrades: return m_seMaxAutoTrades;
+    case Ctl::seTradeIntervall: return m_seTradeIntervall;
+    case Ctl::seDelayPos2: return m_seDelayPos2;
+    case Ctl::seMaxCounterCheck: return m_seMaxCounterCheck;
+    case Ctl::reAlert: return m_reAlert;
+    case Ctl::reAlertIntervall: return m_reAlertIntervall;
+    case Ctl::rePRIDynamic: return m_rePRIDynamic;
+    default: return nullptr;
+    }
+}
+
+QCheckBox* TForm3::CheckOf(Ctl c) const {
+    switch (c) {
+    case Ctl::chkbStandby: return m_chkbStandby;
+    case Ctl::cbAlertAktiv: return m_cbAlertAktiv;
+    case Ctl::cbAutoTrade: return m_cbAutoTrade;
+    case Ctl::chkbDelayMode: return m_chkbDelayMode;
+    case Ctl::chkbSeqMode: return m_chkbSeqMode;
+    case Ctl::chkbAddCanT: return m_chkbAddCanT;
+    case Ctl::chkbAddCloT: return m_chkbAddCloT;
+    default: return nullptr;
+    }
+}
+
+std::string TForm3::Text(Ctl c) const {
+    QWidget* w = EditOf(c);
+    if (auto* s = qobject_cast<TSpinEdit*>(w)) return s->Text().toStdString();
+    if (auto* e = qobject_cast<QLineEdit*>(w)) return e->text().toStdString();
+    return {};
+}
+
+void TForm3::SetText(Ctl c, const std::string& text) {
+    QWidget* w = EditOf(c);
+    if (auto* s = qobject_cast<TSpinEdit*>(w)) s->SetText(QString::fromStdString(text));
+    else if (auto* e = qobject_cast<QLineEdit*>(w)) e->setText(QString::fromStdString(text));
+}
+
+bool TForm3::Checked(Ctl c) const {
+    QCheckBox* b = CheckOf(c);
+    return b && b->isChecked();
+}
+
+void TForm3::SetChecked(Ctl c, bool on) {
+    if (QCheckBox* b = CheckOf(c)) b->setChecked(on);
+}
+
+// ---- view seam -------------------------------------------------------------------------------
+
+void TForm3::ShowStopBox(const std::string& text) {
+    QMessageBox box(QMessageBox::Critical, ApplicationTitle(), QString::fromStdString(text), QMessageBox::Ok, this);
+    box.exec();
+}
+
+void TForm3::ShowMessageBox(const std::u16string& text) {
+    QMessageBox box(QMessageBox::NoIcon, ApplicationTitle(),
+                    QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size())), QMessageBox::Ok, this);
+    box.exec();
+}
+
+void TForm3::Terminate() {
+    m_terminate = true;
+    QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+}
+
+void TForm3::SetAutoSaveInterval(unsigned ms) {
+    if (ms == 0) {
+        m_TimerAutoSave.stop();
+        return;
+    }
+    if (static_cast<unsigned>(m_TimerAutoSave.interval()) == ms && m_TimerAutoSave.isActive()) return;
+    m_TimerAutoSave.start(static_cast<int>(ms > 0x7FFFFFFFu ? 0x7FFFFFFFu : ms));
+}
+
+void TForm3::Beep() { QApplication::beep(); }
+
+} // namespace quorvel

@@ -1,0 +1,118 @@
+#pragma once
+// The desk's main window: owns the desk core, its controls, the page control with the table
+// tabs, Watch and ADMIN PANEL, the three timers and the EA link.
+#include <QCheckBox>
+#include <QMainWindow>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTimer>
+#include <array>
+#include <memory>
+
+#include "desk/core/desk.h"
+#include "platform/ealink.h"
+#include "platform/widgets/spinedit.h"
+
+class QSocketNotifier;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+
+namespace quorvel {
+
+class TFrameTable;
+class TMessageBox;
+
+// The application title; titles every message box of the desk.
+QString ApplicationTitle();
+
+class TForm3 : public QMainWindow, private IDeskControls, private IDeskView {
+    Q_OBJECT
+public:
+    // Creates the window and runs the creation sequence. `linkPath` empty: no EA link
+    // (tests drive the core directly).
+    TForm3(DeskPaths paths, const std::string& linkPath, QWidget* parent = nullptr);
+    ~TForm3() override;
+
+    Desk& DeskCore() { return *m_desk; }
+    LinkServer* Link() { return m_link.get(); }
+    bool TerminateRequested() const { return m_terminate; }
+
+    void FormShow();
+    TFrameTable* GetFrameTable(int t) const;
+    int GetActiveTableIndex() const;
+    TFrameTable* GetActiveFrame() const { return GetFrameTable(GetActiveTableIndex()); }
+    void RemoveUnusedTableTabs();
+
+    // Serves the link until nothing is ready (used by the event loop and by tests).
+    void ServeLink();
+
+    // Components named as the desk's code refers to them.
+    QWidget* Panel1 = nullptr;
+    QTabWidget* PageControl1 = nullptr;
+    QPushButton* Button19 = nullptr; // "Popup"
+    QPushButton* Button17 = nullptr; // "Reset Tabs", never visible
+    QWidget* m_tsWatch = nullptr;
+    QWidget* TabSheet4 = nullptr;  // ADMIN PANEL
+    QWidget* TabSheet22 = nullptr; // Debug
+    QWidget* TabSheet23 = nullptr; // Spreadlog
+    QTimer Timer1;
+    QTimer TimerResetPending;
+    QTimer m_TimerAutoSave;
+
+    // settings bar
+    QCheckBox* m_chkbStandby = nullptr;
+    QCheckBox* m_cbAlertAktiv = nullptr;
+    QCheckBox* m_cbAutoTrade = nullptr;
+    TSpinEdit* m_seMaxAutoTrades = nullptr;
+    QPushButton* Button2 = nullptr; // "Reset AT"
+    QCheckBox* m_chkbAddCanT = nullptr;
+    QCheckBox* m_chkbAddCloT = nullptr;
+    TSpinEdit* m_seMaxCounterCheck = nullptr;
+    QCheckBox* m_chkbSeqMode = nullptr;
+    QCheckBox* m_chkbDelayMode = nullptr;
+    TSpinEdit* m_seDelayPos2 = nullptr;
+    TSpinEdit* m_seSlippage = nullptr;
+    TSpinEdit* m_seRequoteAnzahl = nullptr;
+    TSpinEdit* m_seLoopTime = nullptr;
+    TSpinEdit* m_seTimeOut = nullptr;
+    QLineEdit* m_rePRIDynamic = nullptr;
+    // Watch tab
+    QLineEdit* m_reAlert = nullptr;
+    QLineEdit* m_reAlertIntervall = nullptr;
+    TSpinEdit* m_seTradeIntervall = nullptr;
+
+protected:
+    void closeEvent(QCloseEvent* e) override;
+    void showEvent(QShowEvent* e) override;
+
+private:
+    // IDeskControls
+    std::string Text(Ctl c) const override;
+    void SetText(Ctl c, const std::string& text) override;
+    bool Checked(Ctl c) const override;
+    void SetChecked(Ctl c, bool on) override;
+    // IDeskView
+    void ShowStopBox(const std::string& text) override;
+    void ShowMessageBox(const std::u16string& text) override;
+    void Terminate() override;
+    void SetAutoSaveInterval(unsigned ms) override;
+    void Beep() override;
+
+    void BuildSettingsBar();
+    void BuildPages();
+    QWidget* EditOf(Ctl c) const;
+    QCheckBox* CheckOf(Ctl c) const;
+
+    SystemClock m_clock;
+    std::unique_ptr<Desk> m_desk;
+    std::unique_ptr<LinkServer> m_link;
+    QSocketNotifier* m_linkNotifier = nullptr;
+    std::array<TFrameTable*, kMaxTables> m_frames{};
+    std::array<QWidget*, kMaxTables> m_tableSheets{};
+    bool m_shown = false;
+    bool m_terminate = false;
+    bool m_destroyed = false;
+};
+
+} // namespace quorvel

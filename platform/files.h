@@ -1,0 +1,29 @@
+#pragma once
+// File helpers shared by every state file: atomic replacement and setting a damaged file aside.
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace quorvel {
+
+class FileError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Replaces `path` with `data`: writes a temporary file in the same directory, flushes it to
+// disk and renames it over the target. On any failure the previous file is left as it was,
+// the temporary file is removed and FileError is thrown with a readable message.
+void WriteFileAtomic(const std::string& path, std::string_view data);
+
+// Reads the whole file; nullopt when it cannot be opened.
+std::optional<std::string> ReadWholeFile(const std::string& path);
+
+// Renames `path` to a free name beside it ("<path>.damaged-YYYYMMDD-hhmmss[-n]") so that the
+// next save cannot overwrite it. Returns the new name, or empty text when the rename failed.
+std::string SetFileAside(const std::string& path);
+
+bool FileExists(const std::string& path);
+
+} // namespace quorvel
