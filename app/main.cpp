@@ -43,7 +43,8 @@ LocaleFormat SystemLocaleFormat() {
 
 void ShowFatal(const QString& text) {
     std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
-    if (QGuiApplication::platformName() != "offscreen") QMessageBox(QMessageBox::NoIcon, ApplicationTitle(), text).exec();
+    if (QGuiApplication::platformName() != "offscreen")
+        QMessageBox(QMessageBox::NoIcon, ApplicationTitle(), text).exec();
 }
 
 } // namespace
@@ -86,4 +87,6 @@ int ProgramMain(int argc, char** argv) {
     return rc;
 }
 
-int main(int argc, char** argv) { return ProgramMain(argc, argv); }
+int main(int argc, char** argv) {
+    return ProgramMain(argc, argv);
+}

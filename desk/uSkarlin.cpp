@@ -5,6 +5,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QSocketNotifier>
@@ -15,7 +16,9 @@
 
 namespace quorvel {
 
-QString ApplicationTitle() { return QCoreApplication::applicationName(); }
+QString ApplicationTitle() {
+    return QCoreApplication::applicationName();
+}
 
 namespace {
 QLabel* BarLabel(const QString& caption, QWidget* parent) {
@@ -27,8 +30,8 @@ QLabel* BarLabel(const QString& caption, QWidget* parent) {
 TForm3::TForm3(DeskPaths paths, const std::string& linkPath, QWidget* parent) : QMainWindow(parent) {
     setObjectName("Form3");
     setWindowTitle("Quorvel");
-    m_desk = std::make_unique<Desk>(static_cast<IDeskControls&>(*this), static_cast<IDeskView&>(*this), m_clock,
-                                    std::move(paths));
+    m_desk = std::make_unique<Desk>(static_cast<IDeskControls&>(*this), static_cast<IDeskView&>(*this),
+                                    m_clock, std::move(paths));
 
     auto* central = new QWidget(this);
     auto* col = new QVBoxLayout(central);
@@ -49,7 +52,8 @@ TForm3::TForm3(DeskPaths paths, const std::string& linkPath, QWidget* parent) : 
     col->addWidget(PageControl1, 1);
     setCentralWidget(central);
 
-    connect(Button17, &QPushButton::clicked, this, [this] { m_desk->Guarded([this] { m_desk->Button17Click(); }); });
+    connect(Button17, &QPushButton::clicked, this,
+            [this] { m_desk->Guarded([this] { m_desk->Button17Click(); }); });
     connect(m_seTimeOut, &TSpinEdit::Changed, this,
             [this] { m_desk->Guarded([this] { m_desk->UpdateConnectionTimeout(); }); });
     connect(PageControl1, &QTabWidget::currentChanged, this, [this] {
@@ -60,8 +64,10 @@ TForm3::TForm3(DeskPaths paths, const std::string& linkPath, QWidget* parent) : 
     Timer1.setInterval(3000);
     TimerResetPending.setInterval(60000);
     m_TimerAutoSave.setInterval(300000);
-    connect(&Timer1, &QTimer::timeout, this, [this] { m_desk->Guarded([this] { m_desk->UpdateTables(-1); }); });
-    connect(&m_TimerAutoSave, &QTimer::timeout, this, [this] { m_desk->Guarded([this] { m_desk->SaveData(); }); });
+    connect(&Timer1, &QTimer::timeout, this,
+            [this] { m_desk->Guarded([this] { m_desk->UpdateTables(-1); }); });
+    connect(&m_TimerAutoSave, &QTimer::timeout, this,
+            [this] { m_desk->Guarded([this] { m_desk->SaveData(); }); });
     Timer1.start();
     TimerResetPending.start();
     m_TimerAutoSave.start();
@@ -227,7 +233,9 @@ TFrameTable* TForm3::GetFrameTable(int t) const {
     return m_frames[static_cast<size_t>(t)];
 }
 
-int TForm3::GetActiveTableIndex() const { return PageControl1 ? PageControl1->currentIndex() : -1; }
+int TForm3::GetActiveTableIndex() const {
+    return PageControl1 ? PageControl1->currentIndex() : -1;
+}
 
 void TForm3::closeEvent(QCloseEvent* e) {
     QMainWindow::closeEvent(e);
@@ -238,31 +246,51 @@ void TForm3::closeEvent(QCloseEvent* e) {
 
 QWidget* TForm3::EditOf(Ctl c) const {
     switch (c) {
-    case Ctl::seRequoteAnzahl: return m_seRequoteAnzahl;
-    case Ctl::seLoopTime: return m_seLoopTime;
-    case Ctl::seTimeOut: return m_seTimeOut;
-    case Ctl::seSlippage: return m_seSlippage;
-    case Ctl::seMaxAutoTrades: return m_seMaxAutoTrades;
-    case Ctl::seTradeIntervall: return m_seTradeIntervall;
-    case Ctl::seDelayPos2: return m_seDelayPos2;
-    case Ctl::seMaxCounterCheck: return m_seMaxCounterCheck;
-    case Ctl::reAlert: return m_reAlert;
-    case Ctl::reAlertIntervall: return m_reAlertIntervall;
-    case Ctl::rePRIDynamic: return m_rePRIDynamic;
-    default: return nullptr;
+    case Ctl::seRequoteAnzahl:
+        return m_seRequoteAnzahl;
+    case Ctl::seLoopTime:
+        return m_seLoopTime;
+    case Ctl::seTimeOut:
+        return m_seTimeOut;
+    case Ctl::seSlippage:
+        return m_seSlippage;
+    case Ctl::seMaxAutoTrades:
+        return m_seMaxAutoTrades;
+    case Ctl::seTradeIntervall:
+        return m_seTradeIntervall;
+    case Ctl::seDelayPos2:
+        return m_seDelayPos2;
+    case Ctl::seMaxCounterCheck:
+        return m_seMaxCounterCheck;
+    case Ctl::reAlert:
+        return m_reAlert;
+    case Ctl::reAlertIntervall:
+        return m_reAlertIntervall;
+    case Ctl::rePRIDynamic:
+        return m_rePRIDynamic;
+    default:
+        return nullptr;
     }
 }
 
 QCheckBox* TForm3::CheckOf(Ctl c) const {
     switch (c) {
-    case Ctl::chkbStandby: return m_chkbStandby;
-    case Ctl::cbAlertAktiv: return m_cbAlertAktiv;
-    case Ctl::cbAutoTrade: return m_cbAutoTrade;
-    case Ctl::chkbDelayMode: return m_chkbDelayMode;
-    case Ctl::chkbSeqMode: return m_chkbSeqMode;
-    case Ctl::chkbAddCanT: return m_chkbAddCanT;
-    case Ctl::chkbAddCloT: return m_chkbAddCloT;
-    default: return nullptr;
+    case Ctl::chkbStandby:
+        return m_chkbStandby;
+    case Ctl::cbAlertAktiv:
+        return m_cbAlertAktiv;
+    case Ctl::cbAutoTrade:
+        return m_cbAutoTrade;
+    case Ctl::chkbDelayMode:
+        return m_chkbDelayMode;
+    case Ctl::chkbSeqMode:
+        return m_chkbSeqMode;
+    case Ctl::chkbAddCanT:
+        return m_chkbAddCanT;
+    case Ctl::chkbAddCloT:
+        return m_chkbAddCloT;
+    default:
+        return nullptr;
     }
 }
 
@@ -275,8 +303,10 @@ std::string TForm3::Text(Ctl c) const {
 
 void TForm3::SetText(Ctl c, const std::string& text) {
     QWidget* w = EditOf(c);
-    if (auto* s = qobject_cast<TSpinEdit*>(w)) s->SetText(QString::fromStdString(text));
-    else if (auto* e = qobject_cast<QLineEdit*>(w)) e->setText(QString::fromStdString(text));
+    if (auto* s = qobject_cast<TSpinEdit*>(w))
+        s->SetText(QString::fromStdString(text));
+    else if (auto* e = qobject_cast<QLineEdit*>(w))
+        e->setText(QString::fromStdString(text));
 }
 
 bool TForm3::Checked(Ctl c) const {
@@ -288,16 +318,60 @@ void TForm3::SetChecked(Ctl c, bool on) {
     if (QCheckBox* b = CheckOf(c)) b->setChecked(on);
 }
 
+std::string TForm3::FrameText(int t, FrameCtl c) const {
+    return GetFrameTable(t)->Text(c).toStdString();
+}
+
+void TForm3::SetFrameText(int t, FrameCtl c, const std::string& text) {
+    GetFrameTable(t)->SetText(c, QString::fromStdString(text));
+}
+
+bool TForm3::FrameChecked(int t, FrameCtl c) const {
+    return GetFrameTable(t)->Checked(c);
+}
+
+void TForm3::SetFrameChecked(int t, FrameCtl c, bool on) {
+    GetFrameTable(t)->SetChecked(c, on);
+}
+
+void TForm3::SetBrokerItems(int t, const std::vector<std::string>& items) {
+    QListWidget* lb = GetFrameTable(t)->m_lbBrokerIDs1;
+    lb->clear();
+    for (const auto& s : items) {
+        auto* item = new QListWidgetItem(QString::fromStdString(s), lb);
+        item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
+        item->setCheckState(Qt::Unchecked);
+    }
+}
+
+int TForm3::BrokerCount(int t) const {
+    return GetFrameTable(t)->m_lbBrokerIDs1->count();
+}
+
+std::string TForm3::BrokerText(int t, int item) const {
+    return GetFrameTable(t)->m_lbBrokerIDs1->item(item)->text().toStdString();
+}
+
+bool TForm3::BrokerChecked(int t, int item) const {
+    return GetFrameTable(t)->m_lbBrokerIDs1->item(item)->checkState() == Qt::Checked;
+}
+
+void TForm3::SetBrokerChecked(int t, int item, bool on) {
+    GetFrameTable(t)->m_lbBrokerIDs1->item(item)->setCheckState(on ? Qt::Checked : Qt::Unchecked);
+}
+
 // ---- view seam -------------------------------------------------------------------------------
 
 void TForm3::ShowStopBox(const std::string& text) {
-    QMessageBox box(QMessageBox::Critical, ApplicationTitle(), QString::fromStdString(text), QMessageBox::Ok, this);
+    QMessageBox box(QMessageBox::Critical, ApplicationTitle(), QString::fromStdString(text), QMessageBox::Ok,
+                    this);
     box.exec();
 }
 
 void TForm3::ShowMessageBox(const std::u16string& text) {
     QMessageBox box(QMessageBox::NoIcon, ApplicationTitle(),
-                    QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size())), QMessageBox::Ok, this);
+                    QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size())), QMessageBox::Ok,
+                    this);
     box.exec();
 }
 
@@ -315,6 +389,8 @@ void TForm3::SetAutoSaveInterval(unsigned ms) {
     m_TimerAutoSave.start(static_cast<int>(ms > 0x7FFFFFFFu ? 0x7FFFFFFFu : ms));
 }
 
-void TForm3::Beep() { QApplication::beep(); }
+void TForm3::Beep() {
+    QApplication::beep();
+}
 
 } // namespace quorvel

@@ -92,6 +92,17 @@ private:
     void SetText(Ctl c, const std::string& text) override;
     bool Checked(Ctl c) const override;
     void SetChecked(Ctl c, bool on) override;
+    bool HasFrame(int t) const override { return GetFrameTable(t) != nullptr; }
+    std::string FrameText(int t, FrameCtl c) const override;
+    void SetFrameText(int t, FrameCtl c, const std::string& text) override;
+    bool FrameChecked(int t, FrameCtl c) const override;
+    void SetFrameChecked(int t, FrameCtl c, bool on) override;
+    void SetBrokerItems(int t, const std::vector<std::string>& items) override;
+    int BrokerCount(int t) const override;
+    std::string BrokerText(int t, int item) const override;
+    bool BrokerChecked(int t, int item) const override;
+    void SetBrokerChecked(int t, int item, bool on) override;
+    int ActiveTableIndex() const override { return GetActiveTableIndex(); }
     // IDeskView
     void ShowStopBox(const std::string& text) override;
     void ShowMessageBox(const std::u16string& text) override;

@@ -19,7 +19,9 @@ namespace {
 
 constexpr uint64_t kListenId = 0;
 
-std::string Errno(const std::string& what) { return what + ": " + std::strerror(errno); }
+std::string Errno(const std::string& what) {
+    return what + ": " + std::strerror(errno);
+}
 
 sockaddr_un MakeAddress(const std::string& path) {
     sockaddr_un addr{};
@@ -70,19 +72,23 @@ std::string LinkDirectory() {
     return "/tmp/Quorvel-" + std::to_string(getuid());
 }
 
-std::string LinkSocketPath() { return LinkDirectory() + "/TForm3"; }
+std::string LinkSocketPath() {
+    return LinkDirectory() + "/TForm3";
+}
 
 bool ParseMessageNumber(const std::string& text, int32_t& out) {
     std::string s;
     for (char c : text)
-        if (!std::isspace(static_cast<unsigned char>(c))) s += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        if (!std::isspace(static_cast<unsigned char>(c)))
+            s += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     auto parseNumber = [](const std::string& t, int64_t& v) {
         if (t.empty()) return false;
         char* end = nullptr;
         errno = 0;
         const bool hex = t.size() > 2 && t[0] == '0' && t[1] == 'X';
         v = std::strtoll(hex ? t.c_str() + 2 : t.c_str(), &end, hex ? 16 : 10);
-        return errno == 0 && end && *end == '\0' && (hex || std::isdigit(static_cast<unsigned char>(t[0])) || t[0] == '-');
+        return errno == 0 && end && *end == '\0' &&
+               (hex || std::isdigit(static_cast<unsigned char>(t[0])) || t[0] == '-');
     };
     int64_t base = 0;
     std::string rest;
@@ -114,7 +120,9 @@ bool ParseMessageNumber(const std::string& text, int32_t& out) {
 
 LinkServer::LinkServer(Handler handler) : m_handler(std::move(handler)) {}
 
-LinkServer::~LinkServer() { Close(); }
+LinkServer::~LinkServer() {
+    Close();
+}
 
 void LinkServer::Listen(const std::string& path) {
     Close();
@@ -282,9 +290,12 @@ int LinkServer::ProcessReady() {
             }
             auto it = m_conns.find(id);
             if (it == m_conns.end()) continue;
-            if ((events[i].events & (EPOLLIN)) == 0 && (events[i].events & (EPOLLHUP | EPOLLERR | EPOLLRDHUP))) {
-                if (!it->second->busy) Drop(id);
-                else Park(*it->second);
+            if ((events[i].events & (EPOLLIN)) == 0 &&
+                (events[i].events & (EPOLLHUP | EPOLLERR | EPOLLRDHUP))) {
+                if (!it->second->busy)
+                    Drop(id);
+                else
+                    Park(*it->second);
                 continue;
             }
             const bool hadRecord = !it->second->busy;
@@ -298,7 +309,9 @@ int LinkServer::ProcessReady() {
 
 // ---- client ---------------------------------------------------------------------------------
 
-LinkClient::~LinkClient() { Disconnect(); }
+LinkClient::~LinkClient() {
+    Disconnect();
+}
 
 bool LinkClient::Connect(const std::string& path) {
     Disconnect();
@@ -355,7 +368,8 @@ int32_t LinkClient::Send(int32_t msg, int32_t wparam, int32_t lparam) {
         }
         ssize_t n = read(m_fd, buf + have, sizeof buf - have);
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) throw LinkError(n == 0 ? "The desk closed the link" : Errno("The link to the desk broke"));
+        if (n <= 0)
+            throw LinkError(n == 0 ? "The desk closed the link" : Errno("The link to the desk broke"));
         have += static_cast<size_t>(n);
     }
     return DecodeMessage(buf).Result;

@@ -16,10 +16,16 @@ std::string_view Trim(std::string_view s) {
 }
 } // namespace
 
-const LocaleFormat& Locale() { return g_locale; }
-void SetLocale(const LocaleFormat& format) { g_locale = format; }
+const LocaleFormat& Locale() {
+    return g_locale;
+}
+void SetLocale(const LocaleFormat& format) {
+    g_locale = format;
+}
 
-double RoundHalfEven(double value) { return std::nearbyint(value); }
+double RoundHalfEven(double value) {
+    return std::nearbyint(value);
+}
 
 int64_t RoundToInt64(double value) {
     const double r = RoundHalfEven(value);
@@ -41,7 +47,8 @@ std::string FormatFixed(double value, int decimals, char separator, int minWidth
     std::string out = res.ec == std::errc() ? std::string(buf, res.ptr) : std::string("0");
     for (char& c : out)
         if (c == '.') c = separator;
-    if (static_cast<int>(out.size()) < minWidth) out.insert(0, static_cast<size_t>(minWidth) - out.size(), ' ');
+    if (static_cast<int>(out.size()) < minWidth)
+        out.insert(0, static_cast<size_t>(minWidth) - out.size(), ' ');
     return out;
 }
 
@@ -65,8 +72,10 @@ std::optional<double> ParseDouble(std::string_view text, char separator) {
     if (text.empty()) return std::nullopt;
     std::string s(text);
     for (char& c : s) {
-        if (c == separator) c = '.';
-        else if (c == '.' && separator != '.') return std::nullopt;
+        if (c == separator)
+            c = '.';
+        else if (c == '.' && separator != '.')
+            return std::nullopt;
     }
     double v = 0;
     auto res = std::from_chars(s.data(), s.data() + s.size(), v, std::chars_format::general);

@@ -120,7 +120,8 @@ BenchResult RunLoad(const std::string& path, const BenchOptions& o) {
                     // Each client quotes as its own EA, paced so that all clients together
                     // send the aggregate rate of complete quotes.
                     const double perClient = o.quotesPerSecond / o.clients;
-                    const auto gap = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / perClient));
+                    const auto gap = std::chrono::duration_cast<Clock::duration>(
+                        std::chrono::duration<double>(1.0 / perClient));
                     auto next = start + gap * c / o.clients;
                     const int32_t id = o.wparam > 0 ? (c % o.wparam) + 1 : 1;
                     int32_t px = 110000 + c;
@@ -154,7 +155,8 @@ BenchResult RunLoad(const std::string& path, const BenchOptions& o) {
     r.failedClients = failed.load();
     if (!all.empty()) {
         auto pct = [&](double p) {
-            const size_t k = std::min(all.size() - 1, static_cast<size_t>(p * static_cast<double>(all.size())));
+            const size_t k =
+                std::min(all.size() - 1, static_cast<size_t>(p * static_cast<double>(all.size())));
             std::nth_element(all.begin(), all.begin() + static_cast<long>(k), all.end());
             return static_cast<double>(all[k]);
         };
@@ -241,13 +243,17 @@ int Bench(int argc, char** argv, const std::string& path) {
         }
         if (!(v = next())) return Usage();
         int32_t n = 0;
-        if (a == "--clients" && ParseInt(v, n) && n > 0 && n <= 4096) o.clients = n;
-        else if (a == "--seconds") o.seconds = std::atof(v);
+        if (a == "--clients" && ParseInt(v, n) && n > 0 && n <= 4096)
+            o.clients = n;
+        else if (a == "--seconds")
+            o.seconds = std::atof(v);
         else if (a == "--msg" && ParseMessageNumber(v, o.msg)) {
         } else if (a == "--wparam" && ParseInt(v, o.wparam)) {
         } else if (a == "--lparam" && ParseInt(v, o.lparam)) {
-        } else if (a == "--quotes-per-second") o.quotesPerSecond = std::atof(v);
-        else return Usage();
+        } else if (a == "--quotes-per-second")
+            o.quotesPerSecond = std::atof(v);
+        else
+            return Usage();
     }
     if (o.seconds <= 0) return Usage();
     {
@@ -284,8 +290,10 @@ int main(int argc, char** argv) {
     std::string path = LinkSocketPath();
     std::vector<char*> rest;
     for (int i = 2; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--socket") == 0 && i + 1 < argc) path = argv[++i];
-        else rest.push_back(argv[i]);
+        if (std::strcmp(argv[i], "--socket") == 0 && i + 1 < argc)
+            path = argv[++i];
+        else
+            rest.push_back(argv[i]);
     }
     const std::string cmd = argv[1];
     if (cmd == "send") return Send(static_cast<int>(rest.size()), rest.data(), path);

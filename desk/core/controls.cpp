@@ -1,5 +1,6 @@
 #include "desk/core/controls.h"
 
+#include "components/core/realvalue.h"
 #include "platform/numbers.h"
 
 namespace quorvel {
@@ -27,6 +28,23 @@ int PrecisionOf(Ctl c) {
     default:
         return 0;
     }
+}
+
+int PrecisionOf(FrameCtl c) {
+    return c == FrameCtl::reLots1 ? 2 : 5;
+}
+
+double IDeskControls::RealValue(Ctl c) const {
+    return RealEditTextToValue(Text(c));
+}
+void IDeskControls::SetRealValue(Ctl c, double v) {
+    SetText(c, RealEditValueToText(v, PrecisionOf(c)));
+}
+double IDeskControls::FrameRealValue(int t, FrameCtl c) const {
+    return RealEditTextToValue(FrameText(t, c));
+}
+void IDeskControls::SetFrameRealValue(int t, FrameCtl c, double v) {
+    SetFrameText(t, c, RealEditValueToText(v, PrecisionOf(c)));
 }
 
 int32_t SpinTextToValue(const std::string& text, SpinRange range) {

@@ -5,6 +5,7 @@
 // take them. The main window implements this over its widgets; tests over plain values.
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace quorvel {
 
@@ -34,6 +35,25 @@ enum class Ctl {
     Count
 };
 
+// Controls of a table frame's order box.
+enum class FrameCtl {
+    // real edits
+    reLots1,        // lots, 2 decimals
+    reSpread1,      // open spread, 5 decimals
+    reMaxVerlust,   // max loss for auto close, 5 decimals
+    reCloseSpread1, // close spread, 5 decimals
+    // radio buttons and check boxes
+    rbBuy1,
+    rbBuySell1,
+    rbSell1,
+    rbSpreadKleinerGleich1,
+    rbCloseSpreadKleiner1,
+    cbAutoClose,
+    cbSlippageAusgleich1,
+    Count
+};
+int PrecisionOf(FrameCtl c);
+
 // Range of a spin edit: reading text that is not an integer gives `min`; writing clamps into
 // [min, max] when min differs from max.
 struct SpinRange {
@@ -58,9 +78,31 @@ public:
     virtual bool Checked(Ctl c) const = 0;
     virtual void SetChecked(Ctl c, bool on) = 0;
 
+    // Table frames: t is the table index 0..19. HasFrame is false for a table whose tab was
+    // removed; the other calls are then not made.
+    virtual bool HasFrame(int t) const = 0;
+    virtual std::string FrameText(int t, FrameCtl c) const = 0;
+    virtual void SetFrameText(int t, FrameCtl c, const std::string& text) = 0;
+    virtual bool FrameChecked(int t, FrameCtl c) const = 0;
+    // Checking one direction radio unchecks the other two.
+    virtual void SetFrameChecked(int t, FrameCtl c, bool on) = 0;
+    // The frame's broker list: item texts and ticks.
+    virtual void SetBrokerItems(int t, const std::vector<std::string>& items) = 0;
+    virtual int BrokerCount(int t) const = 0;
+    virtual std::string BrokerText(int t, int item) const = 0;
+    virtual bool BrokerChecked(int t, int item) const = 0;
+    virtual void SetBrokerChecked(int t, int item, bool on) = 0;
+    // Page index of the active page of the page control (-1 when none).
+    virtual int ActiveTableIndex() const = 0;
+
     // A spin edit's value: its text read as an integer, the lower limit for other text.
     int32_t SpinValue(Ctl c) const { return SpinTextToValue(Text(c), SpinRangeOf(c)); }
     void SetSpinValue(Ctl c, int32_t v) { SetText(c, std::to_string(SpinClamp(v, SpinRangeOf(c)))); }
+    // A real edit's value: its text converted; setting it formats with the box's precision.
+    double RealValue(Ctl c) const;
+    void SetRealValue(Ctl c, double v);
+    double FrameRealValue(int t, FrameCtl c) const;
+    void SetFrameRealValue(int t, FrameCtl c, double v);
 };
 
 } // namespace quorvel

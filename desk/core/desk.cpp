@@ -29,18 +29,41 @@ void Desk::Dispatch(TMessage& m) {
     using H = void (Desk::*)(TMessage&);
     H h = nullptr;
     switch (m.Msg) {
-    case WM_APP + 400: h = &Desk::NewDataBid; break;
-    case WM_APP + 401: h = &Desk::NewDataAsk; break;
-    case WM_APP + 403: h = &Desk::NewDataAccount; break;
-    case WM_APP + 404: h = &Desk::DataComplete; break;
-    case WM_COPYDATA: h = &Desk::NewDataCompanyName; break;
-    case WM_APP + 515: h = &Desk::ParamCounterCheckSeconds; break;
-    case WM_APP + 600: h = &Desk::GetEALoopTime; break;
-    case WM_APP + 601: h = &Desk::GetEARequoteWaitMS; break;
-    case WM_APP + 602: h = &Desk::GetEAMaxRequotes; break;
-    case WM_APP + 603: h = &Desk::GetEASlippage; break;
-    case WM_APP + 604: h = &Desk::GetEAMaxCounterCheckSeconds; break;
-    default: break;
+    case WM_APP + 400:
+        h = &Desk::NewDataBid;
+        break;
+    case WM_APP + 401:
+        h = &Desk::NewDataAsk;
+        break;
+    case WM_APP + 403:
+        h = &Desk::NewDataAccount;
+        break;
+    case WM_APP + 404:
+        h = &Desk::DataComplete;
+        break;
+    case WM_COPYDATA:
+        h = &Desk::NewDataCompanyName;
+        break;
+    case WM_APP + 515:
+        h = &Desk::ParamCounterCheckSeconds;
+        break;
+    case WM_APP + 600:
+        h = &Desk::GetEALoopTime;
+        break;
+    case WM_APP + 601:
+        h = &Desk::GetEARequoteWaitMS;
+        break;
+    case WM_APP + 602:
+        h = &Desk::GetEAMaxRequotes;
+        break;
+    case WM_APP + 603:
+        h = &Desk::GetEASlippage;
+        break;
+    case WM_APP + 604:
+        h = &Desk::GetEAMaxCounterCheckSeconds;
+        break;
+    default:
+        break;
     }
     m.Result = 0;
     if (!h) return; // default handling: 0
@@ -70,7 +93,9 @@ void Desk::FormCreate() {
     m_bPricesLoaded = true;
 }
 
-void Desk::FormDestroy() { SaveData(); }
+void Desk::FormDestroy() {
+    SaveData();
+}
 
 void Desk::SaveData() {
     if (m_bPricesLoaded) SavePriceSnapshot();
@@ -147,11 +172,21 @@ void Desk::NewDataCompanyName(TMessage& m) {
     m.Result = 6;
 }
 
-void Desk::GetEALoopTime(TMessage& m) { m.Result = m_controls.SpinValue(Ctl::seLoopTime); }
-void Desk::GetEARequoteWaitMS(TMessage& m) { m.Result = 0; }
-void Desk::GetEAMaxRequotes(TMessage& m) { m.Result = m_controls.SpinValue(Ctl::seRequoteAnzahl); }
-void Desk::GetEASlippage(TMessage& m) { m.Result = m_controls.SpinValue(Ctl::seSlippage); }
-void Desk::GetEAMaxCounterCheckSeconds(TMessage& m) { m.Result = m_controls.SpinValue(Ctl::seMaxCounterCheck); }
+void Desk::GetEALoopTime(TMessage& m) {
+    m.Result = m_controls.SpinValue(Ctl::seLoopTime);
+}
+void Desk::GetEARequoteWaitMS(TMessage& m) {
+    m.Result = 0;
+}
+void Desk::GetEAMaxRequotes(TMessage& m) {
+    m.Result = m_controls.SpinValue(Ctl::seRequoteAnzahl);
+}
+void Desk::GetEASlippage(TMessage& m) {
+    m.Result = m_controls.SpinValue(Ctl::seSlippage);
+}
+void Desk::GetEAMaxCounterCheckSeconds(TMessage& m) {
+    m.Result = m_controls.SpinValue(Ctl::seMaxCounterCheck);
+}
 
 void Desk::ResetAll(int iIDStart, int iIDEnd) {
     prices.ResetQuotes(iIDStart, iIDEnd);

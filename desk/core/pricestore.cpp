@@ -7,8 +7,12 @@
 namespace quorvel {
 
 namespace {
-int Lo(int id) { return std::max(id, 1); }
-int Hi(int id) { return std::min(id, kMaxEAs); }
+int Lo(int id) {
+    return std::max(id, 1);
+}
+int Hi(int id) {
+    return std::min(id, kMaxEAs);
+}
 
 template <class T> void PutArray(std::string& out, const EAArray<T>& a) {
     for (int id = 1; id <= kMaxEAs; ++id) {

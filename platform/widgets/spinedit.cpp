@@ -35,9 +35,13 @@ TSpinEdit::TSpinEdit(QWidget* parent) : QWidget(parent) {
     setFocusProxy(m_edit);
 }
 
-void TSpinEdit::SetRange(int32_t min, int32_t max) { m_range = {min, max}; }
+void TSpinEdit::SetRange(int32_t min, int32_t max) {
+    m_range = {min, max};
+}
 
-int32_t TSpinEdit::Value() const { return SpinTextToValue(m_edit->text().toStdString(), m_range); }
+int32_t TSpinEdit::Value() const {
+    return SpinTextToValue(m_edit->text().toStdString(), m_range);
+}
 
 void TSpinEdit::SetValue(int32_t v) {
     const QString t = QString::number(SpinClamp(v, m_range));

@@ -105,7 +105,8 @@ TEST(Link, BadClientsDoNotDisturbTheOthers) {
     }
     EXPECT_EQ(good.Send(2, 3, 4), 7);
     // The server lets go of what it no longer needs.
-    for (int i = 0; i < 100 && link.server.ConnectionCount() > 1; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    for (int i = 0; i < 100 && link.server.ConnectionCount() > 1; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     EXPECT_LE(link.server.ConnectionCount(), 1u);
 }
 
@@ -194,9 +195,9 @@ TEST(Link, NestedServingAnswersOthersWhileOneWaits) {
     ASSERT_TRUE(other.Connect(path));
     for (int i = 0; i < 50; ++i) EXPECT_EQ(other.Send(7, 0, 0), 7);
     EXPECT_EQ(waitingResult.load(), -1);
-    EXPECT_GE(nestedServed.load(), 50);
     release = true;
     t.join();
+    EXPECT_GE(nestedServed.load(), 50);
     EXPECT_EQ(waitingResult.load(), 99);
     stop = true;
     loop.join();
@@ -209,9 +210,9 @@ TEST(Link, MessageNumbersParseAsNumbersOrNames) {
         int32_t value;
     };
     for (const Case c : {Case{"WM_APP+404", true, 0x8194}, Case{"wm_app + 0x194", true, 0x8194},
-                         Case{"WM_APP", true, 0x8000}, Case{"WM_COPYDATA", true, 0x4A}, Case{"0x81F4", true, 0x81F4},
-                         Case{"33170", true, 33170}, Case{"WM_APP-1", false, 0}, Case{"hello", false, 0},
-                         Case{"", false, 0}, Case{"99999999999", false, 0}}) {
+                         Case{"WM_APP", true, 0x8000}, Case{"WM_COPYDATA", true, 0x4A},
+                         Case{"0x81F4", true, 0x81F4}, Case{"33170", true, 33170}, Case{"WM_APP-1", false, 0},
+                         Case{"hello", false, 0}, Case{"", false, 0}, Case{"99999999999", false, 0}}) {
         int32_t v = 0;
         EXPECT_EQ(ParseMessageNumber(c.text, v), c.ok) << c.text;
         if (c.ok) {

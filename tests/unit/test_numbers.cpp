@@ -10,8 +10,8 @@ TEST(Numbers, RoundingGoesHalfToEven) {
         double in;
         int32_t out;
     };
-    for (const Case c : {Case{0.5, 0}, Case{1.5, 2}, Case{2.5, 2}, Case{-0.5, 0}, Case{-1.5, -2}, Case{2.4999, 2},
-                         Case{2.5001, 3}, Case{123456.5, 123456}, Case{123457.5, 123458}})
+    for (const Case c : {Case{0.5, 0}, Case{1.5, 2}, Case{2.5, 2}, Case{-0.5, 0}, Case{-1.5, -2},
+                         Case{2.4999, 2}, Case{2.5001, 3}, Case{123456.5, 123456}, Case{123457.5, 123458}})
         EXPECT_EQ(RoundToLink(c.in), c.out) << c.in;
     EXPECT_EQ(RoundToLink(4294967296.0 + 7), 7); // the low 32 bits
     EXPECT_EQ(RoundToLink(2147483648.0), INT32_MIN);

@@ -52,10 +52,10 @@ TEST_F(DeskFixture, QuoteMessagesAnswerFixedResultsForAnyEAID) {
         int32_t id;
         int32_t result;
     };
-    for (const Case c : {Case{BID, 1, 2}, Case{BID, 0, 2}, Case{BID, 11, 2}, Case{ASK, 1, 1}, Case{ASK, 11, 1},
-                         Case{ASK, -5, 1}, Case{ACCOUNT, 10, 4}, Case{ACCOUNT, 201, 4}, Case{COMPLETE, 11, 5},
-                         Case{WM_COPYDATA, 11, 6}, Case{WM_APP + 515, 11, 0}, Case{WM_APP + 402, 1, 0},
-                         Case{WM_APP + 601, 0, 0}, Case{0x1234, 1, 0}})
+    for (const Case c : {Case{BID, 1, 2}, Case{BID, 0, 2}, Case{BID, 11, 2}, Case{ASK, 1, 1},
+                         Case{ASK, 11, 1}, Case{ASK, -5, 1}, Case{ACCOUNT, 10, 4}, Case{ACCOUNT, 201, 4},
+                         Case{COMPLETE, 11, 5}, Case{WM_COPYDATA, 11, 6}, Case{WM_APP + 515, 11, 0},
+                         Case{WM_APP + 402, 1, 0}, Case{WM_APP + 601, 0, 0}, Case{0x1234, 1, 0}})
         EXPECT_EQ(Send(c.msg, c.id, 777), c.result) << std::hex << c.msg << " id " << std::dec << c.id;
     // Nothing was stored for the invalid IDs.
     EXPECT_EQ(desk->prices.Bid[11], kNoPoints);
