@@ -13,7 +13,9 @@ std::string StopBoxText(const std::string& error) {
 }
 
 Desk::Desk(IDeskControls& controls, IDeskView& view, const IClock& clock, DeskPaths paths)
-    : m_controls(controls), m_view(view), m_clock(clock), m_paths(std::move(paths)) {}
+    : m_controls(controls), m_view(view), m_clock(clock), m_paths(std::move(paths)) {
+    SetUpOrderListCursors();
+}
 
 void Desk::Guarded(const std::function<void()>& handler) {
     try {
@@ -91,14 +93,17 @@ void Desk::FormCreate() {
         ResetAll(1, kMaxEAs);
     }
     m_bPricesLoaded = true;
+    OpenOrderList();
 }
 
 void Desk::FormDestroy() {
     SaveData();
+    CloseOrderList();
 }
 
 void Desk::SaveData() {
     if (m_bPricesLoaded) SavePriceSnapshot();
+    SaveOrderList();
 }
 
 bool Desk::LoadPriceSnapshot() {
