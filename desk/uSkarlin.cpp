@@ -3,14 +3,17 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QHBoxLayout>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QSocketNotifier>
+#include <QTableView>
 #include <QVBoxLayout>
 
+#include "desk/orderlistmodel.h"
 #include "desk/windows/uFrmTable.h"
 #include "desk/windows/uMessageBox.h"
 
@@ -49,6 +52,7 @@ TForm3::TForm3(DeskPaths paths, const std::string& linkPath, QWidget* parent) : 
     buttons->addWidget(Button19);
     col->addLayout(buttons);
     BuildPages();
+    BuildAdminPanel();
     col->addWidget(PageControl1, 1);
     setCentralWidget(central);
 
@@ -88,6 +92,9 @@ TForm3::~TForm3() {
         m_destroyed = true;
         m_desk->Guarded([this] { m_desk->FormDestroy(); });
     }
+    // The model observes a cursor of the desk core; it goes before the core does.
+    if (m_OrderListView) m_OrderListView->setModel(nullptr);
+    m_orderListModel.reset();
     if (m_link) m_link->Close();
 }
 
@@ -391,6 +398,56 @@ void TForm3::SetAutoSaveInterval(unsigned ms) {
 
 void TForm3::Beep() {
     QApplication::beep();
+}
+
+// ---- ADMIN PANEL: order list ------------------------------------------------------------------
+
+void TForm3::BuildAdminPanel() {
+    auto* lay = new QVBoxLayout(TabSheet4);
+    auto* row = new QHBoxLayout;
+    Button3 = new QPushButton("COPY TRANSACTION", TabSheet4);
+    Button3->setObjectName("Button3");
+    Button14 = new QPushButton("Delete Order", TabSheet4);
+    Button14->setObjectName("Button14");
+    row->addWidget(Button3);
+    row->addWidget(Button14);
+    row->addStretch(1);
+    lay->addLayout(row);
+    m_OrderListView = new QTableView(TabSheet4);
+    m_OrderListView->setObjectName("m_OrderListView");
+    m_OrderListView->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_OrderListView->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_OrderListView->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_OrderListView->verticalHeader()->setVisible(false);
+    m_OrderListView->verticalHeader()->setDefaultSectionSize(18);
+    lay->addWidget(m_OrderListView, 1);
+
+    m_orderListModel = std::make_unique<OrderListModel>(m_desk->m_CDSOrderlisteAnzeige);
+    m_OrderListView->setModel(m_orderListModel.get());
+    // The cursor's moves select the row; the operator's selection moves the cursor.
+    connect(m_orderListModel.get(), &OrderListModel::CurrentRowChanged, this, [this](int r) {
+        if (m_followingCursor) return;
+        m_followingCursor = true;
+        if (r >= 0)
+            m_OrderListView->selectRow(r);
+        else
+            m_OrderListView->clearSelection();
+        m_followingCursor = false;
+    });
+    connect(m_OrderListView->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+            [this](const QModelIndex& current) {
+                if (m_followingCursor || !current.isValid()) return;
+                m_followingCursor = true;
+                m_desk->Guarded([&] {
+                    ClientDataSet& d = m_desk->m_CDSOrderlisteAnzeige;
+                    if (d.Active()) d.SetRecNo(current.row() + 1);
+                });
+                m_followingCursor = false;
+            });
+    connect(Button3, &QPushButton::clicked, this,
+            [this] { m_desk->Guarded([this] { m_desk->Button3Click(); }); });
+    connect(Button14, &QPushButton::clicked, this,
+            [this] { m_desk->Guarded([this] { m_desk->Button14Click(); }); });
 }
 
 } // namespace quorvel

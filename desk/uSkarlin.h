@@ -17,11 +17,13 @@ class QSocketNotifier;
 class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
+class QTableView;
 
 namespace quorvel {
 
 class TFrameTable;
 class TMessageBox;
+class OrderListModel;
 
 // The application title; titles every message box of the desk.
 QString ApplicationTitle();
@@ -124,6 +126,19 @@ private:
     bool m_shown = false;
     bool m_terminate = false;
     bool m_destroyed = false;
+
+    // ---- ADMIN PANEL: order list ---------------------------------------------------------------
+public:
+    // The display cursor shown read-only; selecting a row moves the cursor.
+    QTableView* m_OrderListView = nullptr;
+    QPushButton* Button3 = nullptr;  // "COPY TRANSACTION"
+    QPushButton* Button14 = nullptr; // "Delete Order"
+    OrderListModel* OrderModel() const { return m_orderListModel.get(); }
+
+private:
+    void BuildAdminPanel();
+    std::unique_ptr<OrderListModel> m_orderListModel;
+    bool m_followingCursor = false;
 };
 
 } // namespace quorvel

@@ -12,11 +12,6 @@ namespace quorvel {
 
 namespace {
 
-void Put2(std::string& out, int v) {
-    out += static_cast<char>('0' + v / 10 % 10);
-    out += static_cast<char>('0' + v % 10);
-}
-
 bool Digits(std::string_view s, size_t at, size_t n, int& out) {
     if (at + n > s.size()) return false;
     int v = 0;
@@ -101,25 +96,36 @@ struct ParsedRow {
 
 } // namespace
 
-std::string PacketDateTime(TDateTime t) {
+namespace {
+void AppendDateTime(std::string& out, TDateTime t) {
     const DateTimeParts p = DecodeDateTime(t);
+    char b[24];
+    int y = p.year;
+    b[0] = static_cast<char>('0' + y / 1000 % 10);
+    b[1] = static_cast<char>('0' + y / 100 % 10);
+    b[2] = static_cast<char>('0' + y / 10 % 10);
+    b[3] = static_cast<char>('0' + y % 10);
+    auto two = [&](int at, int v) {
+        b[at] = static_cast<char>('0' + v / 10 % 10);
+        b[at + 1] = static_cast<char>('0' + v % 10);
+    };
+    two(4, p.month);
+    two(6, p.day);
+    b[8] = 'T';
+    two(9, p.hour);
+    b[11] = ':';
+    two(12, p.minute);
+    b[14] = ':';
+    two(15, p.second);
+    b[17] = static_cast<char>('0' + p.msec / 100);
+    two(18, p.msec % 100);
+    out.append(b, 20);
+}
+} // namespace
+
+std::string PacketDateTime(TDateTime t) {
     std::string out;
-    out.reserve(21);
-    char y[8];
-    auto r = std::to_chars(y, y + sizeof y, p.year);
-    const size_t yl = static_cast<size_t>(r.ptr - y);
-    for (size_t k = yl; k < 4; ++k) out += '0';
-    out.append(y, r.ptr);
-    Put2(out, p.month);
-    Put2(out, p.day);
-    out += 'T';
-    Put2(out, p.hour);
-    out += ':';
-    Put2(out, p.minute);
-    out += ':';
-    Put2(out, p.second);
-    out += static_cast<char>('0' + p.msec / 100);
-    Put2(out, p.msec % 100);
+    AppendDateTime(out, t);
     return out;
 }
 
@@ -207,7 +213,7 @@ std::string WritePacket(const Table& t) {
                 break;
             }
             case FieldType::DateTime:
-                out += PacketDateTime(v);
+                AppendDateTime(out, v);
                 break;
             case FieldType::Boolean:
                 out += v != 0.0 ? "TRUE" : "FALSE";

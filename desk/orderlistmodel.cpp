@@ -1,0 +1,87 @@
+#include "desk/orderlistmodel.h"
+
+namespace quorvel {
+
+OrderListModel::OrderListModel(ClientDataSet& cursor, QObject* parent)
+    : QAbstractTableModel(parent), m_cursor(cursor) {
+    Rebuild();
+    m_cursor.AddObserver(this);
+}
+
+OrderListModel::~OrderListModel() {
+    m_cursor.RemoveObserver(this);
+}
+
+void OrderListModel::Rebuild() {
+    m_columns.clear();
+    for (const auto& f : m_cursor.Fields())
+        if (f->Visible) m_columns.push_back(f.get());
+}
+
+int OrderListModel::rowCount(const QModelIndex& parent) const {
+    if (parent.isValid() || !m_cursor.Active()) return 0;
+    return m_cursor.RecordCount();
+}
+
+int OrderListModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : static_cast<int>(m_columns.size());
+}
+
+QVariant OrderListModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || !m_cursor.Active() || index.column() >= static_cast<int>(m_columns.size()))
+        return {};
+    Field* f = m_columns[static_cast<size_t>(index.column())];
+    if (role == Qt::TextAlignmentRole) {
+        const Qt::Alignment h = f->alignment == Alignment::Left    ? Qt::AlignLeft
+                                : f->alignment == Alignment::Right ? Qt::AlignRight
+                                                                   : Qt::AlignHCenter;
+        return QVariant::fromValue(h | Qt::AlignVCenter);
+    }
+    if (role != Qt::DisplayRole) return {};
+    QString text;
+    try {
+        m_cursor.PeekRecord(index.row() + 1, [&] { text = QString::fromStdString(f->DisplayText()); });
+    } catch (const std::exception&) {
+        return {};
+    }
+    return text;
+}
+
+QVariant OrderListModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (role != Qt::DisplayRole) return {};
+    if (orientation == Qt::Vertical) return section + 1;
+    if (section < 0 || section >= static_cast<int>(m_columns.size())) return {};
+    return QString::fromStdString(m_columns[static_cast<size_t>(section)]->DisplayName());
+}
+
+int OrderListModel::CurrentRow() const {
+    if (!m_cursor.Active()) return -1;
+    const int r = m_cursor.RecNo();
+    return r > 0 ? r - 1 : -1;
+}
+
+void OrderListModel::DataChanged(Change change, int row) {
+    switch (change) {
+    case Change::Appended:
+        // The record is in the table already; tell the view about the row it took.
+        beginInsertRows({}, row - 1, row - 1);
+        endInsertRows();
+        break;
+    case Change::Edited:
+        emit dataChanged(index(row - 1, 0), index(row - 1, columnCount() - 1));
+        break;
+    case Change::Deleted:
+    case Change::Reset:
+        beginResetModel();
+        Rebuild();
+        endResetModel();
+        break;
+    }
+    emit CurrentRowChanged(CurrentRow());
+}
+
+void OrderListModel::Scrolled() {
+    emit CurrentRowChanged(CurrentRow());
+}
+
+} // namespace quorvel

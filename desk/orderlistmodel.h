@@ -1,0 +1,38 @@
+#pragma once
+// A plain read-only table model over a cursor of the order list: one row per record in the
+// cursor's order, one column per visible field with its title, display text and alignment.
+#include <QAbstractTableModel>
+
+#include "platform/clientdataset.h"
+
+namespace quorvel {
+
+class OrderListModel : public QAbstractTableModel, private IDataSetObserver {
+    Q_OBJECT
+public:
+    explicit OrderListModel(ClientDataSet& cursor, QObject* parent = nullptr);
+    ~OrderListModel() override;
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+
+    // The row of the cursor's current record (-1 when there is none).
+    int CurrentRow() const;
+    ClientDataSet& Cursor() { return m_cursor; }
+
+signals:
+    // The cursor's current record moved (also after changes that move it).
+    void CurrentRowChanged(int row);
+
+private:
+    void DataChanged(Change change, int row) override;
+    void Scrolled() override;
+    void Rebuild();
+
+    ClientDataSet& m_cursor;
+    std::vector<Field*> m_columns;
+};
+
+} // namespace quorvel

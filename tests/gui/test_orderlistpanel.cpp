@@ -1,0 +1,53 @@
+#include <QPushButton>
+#include <QTableView>
+#include <gtest/gtest.h>
+
+#include "../unit/tempdir.h"
+#include "desk/orderlistmodel.h"
+#include "desk/uSkarlin.h"
+
+using namespace quorvel;
+
+namespace {
+DeskPaths PathsIn(const test::TempDir& dir) {
+    DeskPaths p;
+    p.configIni = dir.File("config.ini");
+    p.dataDat = dir.File("Data.dat");
+    p.orderList = dir.File("Orderlist.xml");
+    p.notifications = dir.File("Notifications.txt");
+    return p;
+}
+} // namespace
+
+TEST(OrderListPanel, ShowsTheDisplayCursorAndActsOnTheSelectedRow) {
+    test::TempDir dir;
+    TForm3 form(PathsIn(dir), "");
+    Desk& desk = form.DeskCore();
+    const std::vector<Desk::BrokerItem> brokers = {{"1", true}, {"2", false}};
+    desk.OpenOrder(0, 0.1, 1, 3, 0.0002, brokers, 1, 0.0001, false, -0.0005, true);
+    desk.OpenOrder(0, 0.2, 1, 1, 0.0003, brokers, 1, 0.0001, false, -0.0005, false);
+    QTableView* view = form.m_OrderListView;
+    QAbstractItemModel* model = view->model();
+    ASSERT_EQ(model->rowCount(), 4);
+    ASSERT_EQ(model->columnCount(), 26);
+    EXPECT_EQ(model->headerData(0, Qt::Horizontal).toString(), "No.");
+    EXPECT_EQ(model->headerData(6, Qt::Horizontal).toString(), "Direc.");
+    EXPECT_EQ(model->index(1, 0).data().toString(), "2");
+    EXPECT_EQ(model->index(1, 6).data().toString(), "Sell");
+    EXPECT_EQ(model->index(3, 6).data().toString(), "---");
+    EXPECT_EQ(model->index(0, 9).data().toString(), "To Open");
+    EXPECT_EQ(model->index(0, 7).data().toString(), "0,00020");
+
+    // Selecting a row moves the display cursor; the buttons act on it.
+    view->selectRow(2);
+    EXPECT_EQ(desk.m_CDSOrderlisteAnzeige.RecNo(), 3);
+    form.Button3->click();
+    EXPECT_EQ(model->rowCount(), 6);
+    EXPECT_EQ(desk.m_CDSOrderlisteAnzeige.RecNo(), 4); // the source's second leg
+    EXPECT_EQ(view->currentIndex().row(), 3);
+    view->selectRow(0);
+    form.Button14->click();
+    EXPECT_EQ(model->rowCount(), 4);
+    EXPECT_EQ(model->index(0, 0).data().toString(), "1");
+    EXPECT_EQ(model->index(0, 7).data().toString(), "0,00030");
+}
