@@ -74,6 +74,12 @@ void BM_SaveOrderList(benchmark::State& state) {
     state.counters["bytes"] = static_cast<double>(std::filesystem::file_size(path));
 }
 
+// The packet text alone, without the file.
+void BM_SavePacketText(benchmark::State& state) {
+    List list(static_cast<int>(state.range(0)));
+    for (auto _ : state) benchmark::DoNotOptimize(list.engine.SaveToString());
+}
+
 void BM_LoadOrderList(benchmark::State& state) {
     const std::string path = BenchFile();
     {
@@ -124,6 +130,7 @@ void BM_AppendWithSum(benchmark::State& state) {
 } // namespace
 
 BENCHMARK(BM_SaveOrderList)->Arg(100)->Arg(100000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SavePacketText)->Arg(100000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LoadOrderList)->Arg(100)->Arg(100000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LookupByOrderID)->Arg(100)->Arg(100000);
 BENCHMARK(BM_LocateByTicket)->Arg(100)->Arg(100000);

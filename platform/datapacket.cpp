@@ -97,9 +97,8 @@ struct ParsedRow {
 } // namespace
 
 namespace {
-void AppendDateTime(std::string& out, TDateTime t) {
+char* PutDateTime(char* b, TDateTime t) {
     const DateTimeParts p = DecodeDateTime(t);
-    char b[24];
     int y = p.year;
     b[0] = static_cast<char>('0' + y / 1000 % 10);
     b[1] = static_cast<char>('0' + y / 100 % 10);
@@ -119,14 +118,13 @@ void AppendDateTime(std::string& out, TDateTime t) {
     two(15, p.second);
     b[17] = static_cast<char>('0' + p.msec / 100);
     two(18, p.msec % 100);
-    out.append(b, 20);
+    return b + 20;
 }
 } // namespace
 
 std::string PacketDateTime(TDateTime t) {
-    std::string out;
-    AppendDateTime(out, t);
-    return out;
+    char b[24];
+    return std::string(b, PutDateTime(b, t));
 }
 
 bool ParsePacketDateTime(std::string_view s, TDateTime& out) {
@@ -151,7 +149,6 @@ namespace cds {
 
 std::string WritePacket(const Table& t) {
     std::string out;
-    out.reserve(512 + t.records.size() * (t.defs.size() * 20 + 16));
     out += "<?xml version=\"1.0\" standalone=\"yes\"?>\n<DATAPACKET Version=\"2.0\"><METADATA><FIELDS>";
     std::vector<std::string> prefix; // ` name="`
     for (const FieldDef& d : t.defs) {
@@ -191,38 +188,51 @@ std::string WritePacket(const Table& t) {
         out += '"';
     }
     out += "/></METADATA><ROWDATA>";
-    char buf[64];
+    // Rows are written straight into the buffer: a row never needs more than rowBound bytes.
+    size_t rowBound = 8;
+    for (const std::string& p : prefix) rowBound += p.size() + 32;
+    size_t len = out.size();
+    out.resize(len + rowBound + t.records.size() * 512);
     for (const auto& rp : t.records) {
+        if (out.size() - len < rowBound) out.resize(std::max(out.size() * 3 / 2, len + rowBound));
+        char* w = out.data() + len;
         const Record& r = *rp;
-        out += "<ROW";
+        std::memcpy(w, "<ROW", 4);
+        w += 4;
         for (size_t c = 0; c < t.defs.size(); ++c) {
             if (r.IsNull(static_cast<int>(c))) continue;
-            out += prefix[c];
+            std::memcpy(w, prefix[c].data(), prefix[c].size());
+            w += prefix[c].size();
             const double v = r.v[c];
             switch (t.defs[c].type) {
             case FieldType::Integer:
-            case FieldType::AutoInc: {
-                auto res = std::to_chars(buf, buf + sizeof buf, static_cast<int64_t>(v));
-                out.append(buf, res.ptr);
+            case FieldType::AutoInc:
+                w = std::to_chars(w, w + 24, static_cast<int64_t>(v)).ptr;
                 break;
-            }
             case FieldType::Float:
-            case FieldType::Currency: {
-                auto res = std::to_chars(buf, buf + sizeof buf, v);
-                out.append(buf, res.ptr);
+            case FieldType::Currency:
+                w = std::to_chars(w, w + 30, v).ptr;
                 break;
-            }
             case FieldType::DateTime:
-                AppendDateTime(out, v);
+                w = PutDateTime(w, v);
                 break;
             case FieldType::Boolean:
-                out += v != 0.0 ? "TRUE" : "FALSE";
+                if (v != 0.0) {
+                    std::memcpy(w, "TRUE", 4);
+                    w += 4;
+                } else {
+                    std::memcpy(w, "FALSE", 5);
+                    w += 5;
+                }
                 break;
             }
-            out += '"';
+            *w++ = '"';
         }
-        out += "/>";
+        *w++ = '/';
+        *w++ = '>';
+        len = static_cast<size_t>(w - out.data());
     }
+    out.resize(len);
     out += "</ROWDATA></DATAPACKET>\n";
     return out;
 }
