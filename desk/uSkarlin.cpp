@@ -393,4 +393,21 @@ void TForm3::Beep() {
     QApplication::beep();
 }
 
+// ---- spread tables -----------------------------------------------------------------------
+
+bool TForm3::WatchPageActive() const {
+    return PageControl1 && m_tsWatch && PageControl1->currentWidget() == m_tsWatch;
+}
+
+void TForm3::ShowNotification(const std::string& text) {}
+
+int TForm3::GridRowCount(Grid g, int t) const {
+    return 0;
+}
+void TForm3::SetGridRowCount(Grid g, int t, int rows) {}
+void TForm3::SetGridColCount(Grid g, int t, int cols) {}
+void TForm3::SetGridColWidth(Grid g, int t, int col, int width) {}
+void TForm3::SetGridCell(Grid g, int t, int col, int row, std::string_view text) {}
+void TForm3::SetFrameLabel(int t, FrameLabel l, std::string_view text) {}
+
 } // namespace quorvel

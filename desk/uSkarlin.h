@@ -103,12 +103,20 @@ private:
     bool BrokerChecked(int t, int item) const override;
     void SetBrokerChecked(int t, int item, bool on) override;
     int ActiveTableIndex() const override { return GetActiveTableIndex(); }
+    bool WatchPageActive() const override;
     // IDeskView
     void ShowStopBox(const std::string& text) override;
     void ShowMessageBox(const std::u16string& text) override;
     void Terminate() override;
     void SetAutoSaveInterval(unsigned ms) override;
     void Beep() override;
+    void ShowNotification(const std::string& text) override;
+    int GridRowCount(Grid g, int t) const override;
+    void SetGridRowCount(Grid g, int t, int rows) override;
+    void SetGridColCount(Grid g, int t, int cols) override;
+    void SetGridColWidth(Grid g, int t, int col, int width) override;
+    void SetGridCell(Grid g, int t, int col, int row, std::string_view text) override;
+    void SetFrameLabel(int t, FrameLabel l, std::string_view text) override;
 
     void BuildSettingsBar();
     void BuildPages();

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "desk/core/controls.h"
+#include "desk/core/crossspreads.h"
 #include "desk/core/pricestore.h"
 #include "desk/core/view.h"
 #include "platform/ealink.h"
@@ -58,8 +59,8 @@ public:
     void ResetMin(int iIDStart, int iIDEnd);
 
     // ---- stages owned by the displays, spreads and order engine --------------------------
-    virtual void ComputeCrossSpreads(int id) {}
-    virtual void UpdateTables(int id) {}
+    virtual void ComputeCrossSpreads(int id);
+    virtual void UpdateTables(int id);
     virtual void CheckOrders() {}
 
     // ---- operator --------------------------------------------------------------------------
@@ -89,6 +90,50 @@ public:
     bool LoadPriceSnapshot();
     // Data.dat writer: silent on failure.
     void SavePriceSnapshot();
+
+    // ---- cross spreads, alerts and auto trade ------------------------------------------------
+    void ResetCrossSpreads();
+    void ResetMinCrossSpread(int iIDStart, int iIDEnd);
+    void ResetMinSpreadCurrent();                   // frame "Reset ARB Table"
+    void ResetMinCurrent();                         // frame "Reset Spread Table"
+    void m_bResetCSClick() { ResetCrossSpreads(); } // Watch tab "Reset Table"
+    // One transaction from the table frame's order box, as its "Place Order" does; nothing
+    // when the table has no frame.
+    void AutoTradeTable(int t);
+    // Whether EA k counts in its table's cross spread now: ticked in the broker list and
+    // quoted within the connection timeout.
+    bool IsEligible(int k, TDateTime now) const;
+
+    PairMinima acMinSpread;
+    std::array<int64_t, kMaxTables> CrossSpread{};
+    std::array<int64_t, kMaxTables> CSGegenwert{};
+    std::array<bool, kMaxTables> CSActiv{};
+    std::array<int64_t, kMaxTables> CSMin{};
+    std::array<int64_t, kMaxTables> CSGegenwertMin{};
+    std::array<TDateTime, kMaxTables> adtLastAlert{};
+    std::array<TDateTime, kMaxTables> adtLastAutoTrade{};
+
+    // ---- spread table displays ---------------------------------------------------------------
+    void InitTableGrids(int t, int iStartID);
+    void UpdateWatchGrid();
+    // Page change: the visible table's full pass, then the Watch grid.
+    void PageControl1Change();
+    // Watch tab steps: up-down halves and released keys (virtual key codes).
+    void UpDown5Click(bool up);
+    void UpDown6Click(bool up);
+    void m_reAlertIntervallKeyUp(int key);
+    // The shared spread step of a real edit: Up +0.00005, Down -0.00005.
+    void RealEditKeyUp(Ctl c, int key);
+
+protected:
+    // Places the auto-trade transaction of table t (order entry).
+    virtual void TableOpenOrder(int t) {}
+
+private:
+    // Watch grid rows to redraw at the next pass while the Watch tab stays on screen.
+    std::array<bool, kMaxTables> m_bWatchRowDirty{};
+    bool m_bWatchFullPending = true;
+    void DrawWatchRow(int t);
 
 protected:
     IDeskControls& m_controls;
