@@ -31,9 +31,10 @@ void Desk::ComputeCrossSpreads(int id) {
 
     const PriceStore& p = prices;
     const int first = kEAsPerTable * t + 1;
-    const TDateTime stamp = m_clock.Now();
+    // One reading of the clock serves the freshness test and the alert and auto-trade tests.
+    const TDateTime now = m_clock.Now();
     bool eligible[kEAsPerTable];
-    for (int k = 0; k < kEAsPerTable; ++k) eligible[k] = IsEligible(first + k, stamp);
+    for (int k = 0; k < kEAsPerTable; ++k) eligible[k] = IsEligible(first + k, now);
 
     int64_t minAsk = kNoPoints, maxBid = kNoPoints, best = kNoPairMin;
     int minAskEA = -1, maxBidEA = -1, bestI = -1, bestJ = -1;
@@ -99,7 +100,6 @@ void Desk::ComputeCrossSpreads(int id) {
     text.Clear().AddPoints(cs + gs).Add(" (EA ID").AddInt(minAskEA).Add(" - EA ID").AddInt(maxBidEA).Add(')');
     m_view.SetFrameLabel(t, IDeskView::FrameLabel::Summe, text.View());
 
-    const TDateTime now = m_clock.Now();
     const double level = m_controls.RealValue(Ctl::reAlert);
     const bool below = static_cast<double>(cs) / 100000.0 < level;
     if (!below) return;

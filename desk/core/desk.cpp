@@ -67,7 +67,9 @@ void Desk::Dispatch(TMessage& m) {
     }
     m.Result = 0;
     if (!h) return; // default handling: 0
-    Guarded([&] { (this->*h)(m); });
+    // Through a reference, so that the std::function holds no copy: no allocation per message.
+    auto call = [&] { (this->*h)(m); };
+    Guarded(std::ref(call));
 }
 
 // ---- life cycle --------------------------------------------------------------------------
