@@ -1,4 +1,5 @@
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QMessageBox>
 #include <QTimer>
 #include <atomic>
@@ -109,8 +110,11 @@ TEST(MainWindow, CopyDataBoxKeepsServingOtherEAs) {
         }
     });
     poll.start();
-    for (int i = 0; i < 500 && boxResult.load() == -1; ++i)
-        QApplication::processEvents(QEventLoop::AllEvents, 10);
+    // Waits on the loop (the poll timer wakes it) until the box EA is answered, 10 s at most.
+    QElapsedTimer waited;
+    waited.start();
+    while (boxResult.load() == -1 && waited.elapsed() < 10000)
+        QApplication::processEvents(QEventLoop::WaitForMoreEvents);
     poll.stop();
     boxEA.join();
     if (otherEA.joinable()) otherEA.join();
