@@ -12,6 +12,7 @@
 #include "desk/core/desk.h"
 #include "platform/ealink.h"
 #include "platform/widgets/spinedit.h"
+#include "platform/widgets/updown.h"
 
 class QSocketNotifier;
 class QLabel;
@@ -22,6 +23,7 @@ namespace quorvel {
 
 class TFrameTable;
 class TMessageBox;
+class TRealEdit;
 
 // The application title; titles every message box of the desk.
 QString ApplicationTitle();
@@ -76,11 +78,14 @@ public:
     TSpinEdit* m_seRequoteAnzahl = nullptr;
     TSpinEdit* m_seLoopTime = nullptr;
     TSpinEdit* m_seTimeOut = nullptr;
-    QLineEdit* m_rePRIDynamic = nullptr;
+    TRealEdit* m_rePRIDynamic = nullptr; // not visible
     // Watch tab
-    QLineEdit* m_reAlert = nullptr;
-    QLineEdit* m_reAlertIntervall = nullptr;
+    TRealEdit* m_reAlert = nullptr;
+    TUpDown* UpDown5 = nullptr;
+    TRealEdit* m_reAlertIntervall = nullptr;
+    TUpDown* UpDown6 = nullptr;
     TSpinEdit* m_seTradeIntervall = nullptr;
+    QPushButton* m_bResetCS = nullptr; // "Reset Table"
 
 protected:
     void closeEvent(QCloseEvent* e) override;

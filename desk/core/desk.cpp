@@ -82,6 +82,10 @@ void Desk::FormCreate() {
     UpdateConnectionTimeout();
     m_iDisableDataChange = 0;
     m_iLastRecNoAnzeige = -1;
+    // Every table's grids and broker list (all twenty frames exist now).
+    for (int t = 0; t < kMaxTables; ++t) {
+        InitializeBrokerIDList(t, kEAsPerTable * t + 1);
+    }
     // "Tables" must name 1..20 tables' worth of EA IDs at most: the arrays hold 200.
     const long long maxIds = static_cast<long long>(m_iAnzahlTabellen) * kEAsPerTable;
     m_iMaxIDs = static_cast<int>(maxIds < 0 ? 0 : maxIds > kMaxEAs ? kMaxEAs : maxIds);
