@@ -86,6 +86,9 @@ void Desk::FormCreate() {
     for (int t = 0; t < kMaxTables; ++t) {
         InitializeBrokerIDList(t, kEAsPerTable * t + 1);
     }
+    // config.ini; an error (the default file cannot be written) ends the creation here, so
+    // neither the snapshot nor the order list is loaded, and neither is ever saved.
+    LoadConfig();
     // "Tables" must name 1..20 tables' worth of EA IDs at most: the arrays hold 200.
     const long long maxIds = static_cast<long long>(m_iAnzahlTabellen) * kEAsPerTable;
     m_iMaxIDs = static_cast<int>(maxIds < 0 ? 0 : maxIds > kMaxEAs ? kMaxEAs : maxIds);
