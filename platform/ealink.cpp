@@ -2,14 +2,17 @@
 
 #include <cctype>
 #include <cerrno>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <mutex>
 #include <poll.h>
 #include <sys/epoll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -118,6 +121,78 @@ bool ParseMessageNumber(const std::string& text, int32_t& out) {
 
 // ---- server ---------------------------------------------------------------------------------
 
+LinkServer::Socket::~Socket() {
+    if (fd >= 0) close(fd);
+}
+
+// I/O threads that write answers. Each connection always goes to the same thread, so its
+// answers keep their order. A failed write shuts the socket down; the serving thread then
+// sees the hang-up and drops the connection.
+class LinkServer::Writers {
+public:
+    explicit Writers(int n) : m_lanes(static_cast<size_t>(n)) {
+        for (auto& lane : m_lanes) lane.thread = std::thread([&lane] { Run(lane); });
+    }
+    ~Writers() {
+        for (auto& lane : m_lanes) {
+            std::lock_guard<std::mutex> g(lane.mutex);
+            lane.stop = true;
+            lane.cv.notify_one();
+        }
+        for (auto& lane : m_lanes) lane.thread.join();
+    }
+    void Push(uint64_t id, const std::shared_ptr<Socket>& sock, const unsigned char rec[16]) {
+        Lane& lane = m_lanes[id % m_lanes.size()];
+        Item item{sock, {}};
+        std::memcpy(item.rec, rec, 16);
+        bool wake;
+        {
+            std::lock_guard<std::mutex> g(lane.mutex);
+            lane.queue.push_back(std::move(item));
+            wake = lane.sleeping;
+            lane.sleeping = false;
+        }
+        if (wake) lane.cv.notify_one();
+    }
+
+private:
+    struct Item {
+        std::shared_ptr<Socket> sock;
+        unsigned char rec[16];
+    };
+    struct Lane {
+        std::mutex mutex;
+        std::condition_variable cv;
+        std::vector<Item> queue;
+        bool sleeping = false;
+        bool stop = false;
+        std::thread thread;
+    };
+    static void Run(Lane& lane) {
+        std::vector<Item> work;
+        for (;;) {
+            {
+                std::unique_lock<std::mutex> lk(lane.mutex);
+                while (lane.queue.empty() && !lane.stop) {
+                    lane.sleeping = true;
+                    lane.cv.wait(lk);
+                }
+                if (lane.queue.empty() && lane.stop) return;
+                work.swap(lane.queue);
+            }
+            for (Item& it : work) {
+                ssize_t w;
+                do {
+                    w = send(it.sock->fd, it.rec, 16, MSG_NOSIGNAL | MSG_DONTWAIT);
+                } while (w < 0 && errno == EINTR);
+                if (w != 16) shutdown(it.sock->fd, SHUT_RDWR);
+            }
+            work.clear();
+        }
+    }
+    std::vector<Lane> m_lanes;
+};
+
 LinkServer::LinkServer(Handler handler) : m_handler(std::move(handler)) {}
 
 LinkServer::~LinkServer() {
@@ -174,7 +249,7 @@ void LinkServer::Listen(const std::string& path) {
 }
 
 void LinkServer::Close() {
-    for (auto& [id, c] : m_conns) close(c->fd);
+    m_writers.reset(); // writes what is queued, then stops
     m_conns.clear();
     if (m_listen >= 0) {
         close(m_listen);
@@ -193,15 +268,13 @@ void LinkServer::AcceptAll() {
         int fd = accept4(m_listen, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (fd < 0) return; // EAGAIN, or a connection that went away before we took it
         auto c = std::make_unique<Conn>();
+        c->sock = std::make_shared<Socket>(fd);
         c->fd = fd;
         c->id = m_nextId++;
         epoll_event ev{};
         ev.events = EPOLLIN | EPOLLRDHUP;
         ev.data.u64 = c->id;
-        if (epoll_ctl(m_epoll, EPOLL_CTL_ADD, fd, &ev) != 0) {
-            close(fd);
-            continue;
-        }
+        if (epoll_ctl(m_epoll, EPOLL_CTL_ADD, fd, &ev) != 0) continue; // c closes it
         m_conns.emplace(c->id, std::move(c));
     }
 }
@@ -210,7 +283,7 @@ void LinkServer::Drop(uint64_t id) {
     auto it = m_conns.find(id);
     if (it == m_conns.end()) return;
     if (!it->second->parked) epoll_ctl(m_epoll, EPOLL_CTL_DEL, it->second->fd, nullptr);
-    close(it->second->fd);
+    shutdown(it->second->fd, SHUT_RDWR); // answers still queued for it are dropped
     m_conns.erase(it);
 }
 
@@ -229,7 +302,7 @@ void LinkServer::Unpark(Conn& c) {
     c.parked = false;
 }
 
-void LinkServer::Serve(uint64_t id) {
+void LinkServer::Serve(uint64_t id, bool offload) {
     auto it = m_conns.find(id);
     if (it == m_conns.end()) return; // closed meanwhile
     Conn* c = it->second.get();
@@ -262,6 +335,12 @@ void LinkServer::Serve(uint64_t id) {
     c->busy = false;
     unsigned char out[16];
     EncodeMessage(m, out);
+    if (offload) {
+        if (!m_writers) m_writers = std::make_unique<Writers>(3);
+        m_writers->Push(id, c->sock, out);
+        Unpark(*c);
+        return;
+    }
     ssize_t w;
     do {
         w = send(c->fd, out, sizeof out, MSG_NOSIGNAL | MSG_DONTWAIT);
@@ -299,7 +378,7 @@ int LinkServer::ProcessReady() {
                 continue;
             }
             const bool hadRecord = !it->second->busy;
-            Serve(id);
+            Serve(id, n >= kOffloadBatch);
             if (hadRecord) ++served;
         }
         if (n < 128) break;

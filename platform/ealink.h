@@ -63,8 +63,21 @@ public:
     size_t ConnectionCount() const { return m_conns.size(); }
     const std::string& Path() const { return m_path; }
 
+    // Answers are written by this thread while few EAs are active. Under load, waking each EA
+    // costs more than handling its message, so the writes of a busy round go to I/O threads;
+    // handlers still run only on the thread that calls ProcessReady.
+    static constexpr int kOffloadBatch = 16;
+
 private:
+    // A connection's socket, closed when the last user (connection or queued answer) lets go.
+    struct Socket {
+        int fd = -1;
+        explicit Socket(int f) : fd(f) {}
+        ~Socket();
+    };
+    class Writers;
     struct Conn {
+        std::shared_ptr<Socket> sock;
         int fd = -1;
         uint64_t id = 0;
         unsigned have = 0;
@@ -73,7 +86,7 @@ private:
         unsigned char buf[16];
     };
     void AcceptAll();
-    void Serve(uint64_t id);
+    void Serve(uint64_t id, bool offload);
     void Drop(uint64_t id);
     void Park(Conn& c);
     void Unpark(Conn& c);
@@ -84,6 +97,7 @@ private:
     uint64_t m_nextId = 1;
     std::string m_path;
     std::unordered_map<uint64_t, std::unique_ptr<Conn>> m_conns;
+    std::unique_ptr<Writers> m_writers;
 };
 
 // The EA's end: a blocking client for tools, tests and benchmarks.

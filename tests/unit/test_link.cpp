@@ -232,3 +232,30 @@ TEST(Link, PathFollowsTheRuntimeDirectory) {
 }
 
 } // namespace
+
+namespace {
+// Many EAs at once: the busy rounds hand their answers to the I/O threads; every EA still
+// gets its own answer, in order.
+TEST(Link, ManyConcurrentEAsEachGetTheirOwnAnswers) {
+    TempDir dir;
+    const std::string path = dir.File("TForm3");
+    ServedLink link(path);
+    constexpr int kClients = 48, kMessages = 300;
+    std::atomic<int> wrong{0}, failed{0};
+    std::vector<std::thread> threads;
+    for (int c = 0; c < kClients; ++c) {
+        threads.emplace_back([&, c] {
+            LinkClient client;
+            if (!client.Connect(path)) {
+                ++failed;
+                return;
+            }
+            for (int i = 0; i < kMessages; ++i)
+                if (client.Send(0, c * 100000, i) != c * 100000 + i) ++wrong;
+        });
+    }
+    for (auto& t : threads) t.join();
+    EXPECT_EQ(failed.load(), 0);
+    EXPECT_EQ(wrong.load(), 0);
+}
+} // namespace

@@ -1,0 +1,144 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "../unit/tempdir.h"
+#include "desk/core/pricestore.h"
+#include "desk_process.h"
+#include "platform/files.h"
+
+using namespace quorvel;
+using namespace quorvel::e2e;
+
+namespace {
+
+constexpr int32_t BID = WM_APP + 400, ASK = WM_APP + 401, ACCOUNT = WM_APP + 403, COMPLETE = WM_APP + 404;
+
+PriceStore ReadSnapshot(const fs::path& file) {
+    PriceStore p;
+    const auto bytes = ReadWholeFile(file.string());
+    EXPECT_TRUE(bytes);
+    if (bytes) {
+        EXPECT_EQ(bytes->size(), kDataDatSize);
+        p.Deserialize(*bytes);
+    }
+    return p;
+}
+
+TEST(DeskLink, AnswersTheProtocolAndKeepsTheSnapshotAcrossARestart) {
+    test::TempDir dir;
+    DeskProcess desk(dir.Path());
+    ASSERT_TRUE(desk.Start()) << desk.StdErr();
+    LinkClient ea;
+    ASSERT_TRUE(ea.Connect(desk.SocketPath()));
+    EXPECT_EQ(ea.Send(ACCOUNT, 1, 5550001), 4);
+    EXPECT_EQ(ea.Send(BID, 1, 123456), 2);
+    EXPECT_EQ(ea.Send(ASK, 1, 123468), 1);
+    EXPECT_EQ(ea.Send(COMPLETE, 1, 0), 5);
+    EXPECT_EQ(ea.Send(WM_APP + 402, 1, 0), 0);
+    EXPECT_EQ(ea.Send(WM_APP + 601, 0, 0), 0);
+    EXPECT_EQ(ea.Send(WM_COPYDATA, 0, 65), 6); // invalid EA ID: no box
+    EXPECT_EQ(ea.Send(BID, 201, 1), 2);
+    EXPECT_EQ(ea.Send(WM_APP + 515, 1, 30), 0);
+    ea.Disconnect();
+    EXPECT_EQ(desk.Stop(SIGTERM), 0);
+
+    PriceStore p = ReadSnapshot(dir.Path() / "Data.dat");
+    EXPECT_EQ(p.Accounts[1], 5550001);
+    EXPECT_EQ(p.Bid[1], 123456);
+    EXPECT_EQ(p.Ask[1], 123468);
+    EXPECT_EQ(p.Spread[1], 12);
+    EXPECT_EQ(p.Min[1], 12);
+    EXPECT_GT(p.Time[1], 40000.0);
+    EXPECT_EQ(p.Accounts[2], kNoAccount);
+    const std::string first = *ReadWholeFile((dir.Path() / "Data.dat").string());
+
+    // A second run restores the snapshot and writes it back unchanged.
+    ASSERT_TRUE(desk.Start()) << desk.StdErr();
+    EXPECT_EQ(desk.Stop(SIGINT), 0);
+    EXPECT_EQ(*ReadWholeFile((dir.Path() / "Data.dat").string()), first);
+}
+
+TEST(DeskLink, ParameterQuestionsAnswerTheSettingsBar) {
+    test::TempDir dir;
+    DeskProcess desk(dir.Path());
+    ASSERT_TRUE(desk.Start()) << desk.StdErr();
+    LinkClient ea;
+    ASSERT_TRUE(ea.Connect(desk.SocketPath()));
+    // Values come from config.ini (written with the defaults on a first start) or, before
+    // that exists, from the bar's design values; either way they are whole numbers >= 0.
+    for (int32_t msg : {WM_APP + 600, WM_APP + 602, WM_APP + 603, WM_APP + 604})
+        EXPECT_GE(ea.Send(msg, 0, 0), 0);
+    EXPECT_EQ(desk.Stop(), 0);
+}
+
+TEST(DeskLink, ASecondDeskRefusesAndAStaleSocketIsReplaced) {
+    test::TempDir dir;
+    DeskProcess desk(dir.Path());
+    ASSERT_TRUE(desk.Start()) << desk.StdErr();
+    DeskProcess second(dir.Path());
+    EXPECT_NE(second.RunToExit(), 0);
+    EXPECT_NE(desk.StdErr().find("already running"), std::string::npos) << desk.StdErr();
+    LinkClient ea;
+    ASSERT_TRUE(ea.Connect(desk.SocketPath())); // the first desk still answers
+    EXPECT_EQ(ea.Send(BID, 1, 100), 2);
+    ea.Disconnect();
+
+    desk.Kill(); // leaves its socket file behind
+    ASSERT_TRUE(fs::exists(desk.SocketPath()));
+    ASSERT_TRUE(desk.Start()) << desk.StdErr();
+    ASSERT_TRUE(ea.Connect(desk.SocketPath()));
+    EXPECT_EQ(ea.Send(ASK, 1, 100), 1);
+    EXPECT_EQ(desk.Stop(), 0);
+}
+
+TEST(DeskLink, MisbehavingEAsDoNotStopTheDesk) {
+    test::TempDir dir;
+    DeskProcess desk(dir.Path());
+    ASSERT_TRUE(desk.Start()) << desk.StdErr();
+    LinkClient good;
+    ASSERT_TRUE(good.Connect(desk.SocketPath()));
+    for (int i = 0; i < 300; ++i) {
+        LinkClient bad;
+        ASSERT_TRUE(bad.Connect(desk.SocketPath()));
+        if (i % 3 == 0) bad.SendRaw("\x90\x81\x00", 3);
+        if (i % 3 == 1) {
+            unsigned char rec[16] = {0x94, 0x81, 0, 0, 1, 0, 0, 0};
+            bad.SendRaw(rec, 16); // gone before its answer
+        }
+    }
+    std::string junk(4096 + 5, '\xEE');
+    {
+        LinkClient garbage;
+        ASSERT_TRUE(garbage.Connect(desk.SocketPath()));
+        garbage.SendRaw(junk.data(), junk.size());
+    }
+    EXPECT_EQ(good.Send(BID, 1, 99), 2);
+    EXPECT_EQ(good.Send(WM_APP + 601, 0, 0), 0);
+    EXPECT_EQ(desk.Stop(), 0);
+}
+
+TEST(DeskLink, CommandLineEAPrintsTheResult) {
+    test::TempDir dir;
+    DeskProcess desk(dir.Path());
+    ASSERT_TRUE(desk.Start()) << desk.StdErr();
+    const std::string cmd = "XDG_RUNTIME_DIR=" + (dir.Path() / "xdg").string() + " " QUORVEL_EA_BINARY +
+                            std::string(" send WM_APP+401 1 12345");
+    FILE* p = popen(cmd.c_str(), "r");
+    ASSERT_TRUE(p);
+    char buf[64] = {};
+    ASSERT_TRUE(std::fgets(buf, sizeof buf, p));
+    EXPECT_EQ(pclose(p), 0);
+    EXPECT_STREQ(buf, "1\n");
+    EXPECT_EQ(desk.Stop(), 0);
+    const std::string none = "XDG_RUNTIME_DIR=" + (dir.Path() / "xdg").string() + " " QUORVEL_EA_BINARY +
+                             std::string(" send WM_APP+401 1 12345 2>&1");
+    p = popen(none.c_str(), "r");
+    ASSERT_TRUE(p);
+    std::string out;
+    while (std::fgets(buf, sizeof buf, p)) out += buf;
+    EXPECT_NE(pclose(p), 0);
+    EXPECT_NE(out.find("no desk is running"), std::string::npos) << out;
+}
+
+} // namespace
