@@ -14,6 +14,7 @@
 #include "components/NumEdit.h"
 #include "desk/windows/uFrmTable.h"
 #include "desk/windows/uMessageBox.h"
+#include "platform/widgets/formfont.h"
 
 namespace quorvel {
 
@@ -31,6 +32,7 @@ QLabel* BarLabel(const QString& caption, QWidget* parent) {
 TForm3::TForm3(DeskPaths paths, const std::string& linkPath, QWidget* parent) : QMainWindow(parent) {
     setObjectName("Form3");
     setWindowTitle("Quorvel");
+    setFont(FormFont());
     m_desk = std::make_unique<Desk>(static_cast<IDeskControls&>(*this), static_cast<IDeskView&>(*this),
                                     m_clock, std::move(paths));
 

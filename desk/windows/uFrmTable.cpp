@@ -1,5 +1,6 @@
 #include "desk/windows/uFrmTable.h"
 
+#include <QButtonGroup>
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -12,6 +13,7 @@
 #include <QVBoxLayout>
 
 #include "components/NumEdit.h"
+#include "platform/widgets/formfont.h"
 #include "platform/widgets/stringgrid.h"
 
 namespace quorvel {
@@ -76,9 +78,7 @@ void SetUpGrid(TStringGrid* g, int rows, int cols, int fixedRows, int fixedCols,
 
 TFrameTable::TFrameTable(QWidget* parent) : QFrame(parent) {
     setObjectName("FrameTable");
-    QFont small("Tahoma");
-    small.setPixelSize(11);
-    setFont(small);
+    setFont(FormFont());
 
     Panel1 = new QFrame(this);
     Panel1->setObjectName("Panel1");
@@ -119,6 +119,12 @@ TFrameTable::TFrameTable(QWidget* parent) : QFrame(parent) {
     Label15 = MakeLabel("Spread", GroupBox10, 8, 16);
     m_rbCloseSpreadKleiner1 = Place(new QRadioButton("<=", GroupBox10), 56, 16, 49, 17);
     m_rbCloseSpreadKleiner1->setChecked(true);
+    // Each "<=" is alone in its group, so it stays checked.
+    for (QRadioButton* rb : {m_rbSpreadKleinerGleich1, m_rbCloseSpreadKleiner1}) {
+        auto* group = new QButtonGroup(this);
+        group->setExclusive(true);
+        group->addButton(rb);
+    }
     m_reCloseSpread1 = MakeRealEdit(5, GroupBox10, 127, 13, 59, 21);
     m_reCloseSpread1->SetValue(0.0);
     UpDown3 = MakeUpDown(-100, 100, GroupBox10, 182, 13);
