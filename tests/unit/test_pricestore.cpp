@@ -328,6 +328,7 @@ TEST(EventModel, FailingHandlerShowsStopBoxAndAnswersWhatWasSet) {
     FakeView view;
     ManualClock clock;
     DeskPaths p;
+    p.configIni = dir.File("config.ini");
     p.dataDat = dir.File("Data.dat");
     ThrowingDesk desk(controls, view, clock, p);
     desk.FormCreate();
