@@ -43,15 +43,16 @@ TMessageBox::TMessageBox(std::string notificationsPath, QWidget* parent)
     setObjectName("MessageBox");
     setWindowTitle("Notifications");
 
+    // A small font like the desk's other windows, so that the captions fit their buttons.
     QFont small = font();
     small.setPixelSize(11);
+    setFont(small);
 
     ListBox1 = new QListWidget(this);
     ListBox1->setObjectName("ListBox1");
     ListBox1->setSelectionMode(QAbstractItemView::SingleSelection);
     ListBox1->setUniformItemSizes(true);
     ListBox1->setItemDelegate(new FixedHeightDelegate(ListBox1));
-    ListBox1->setFont(small);
 
     OKButton = new QPushButton("OK", this);
     OKButton->setObjectName("OKButton");
@@ -63,6 +64,7 @@ TMessageBox::TMessageBox(std::string notificationsPath, QWidget* parent)
     connect(Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
 
     resize(kClientWidth, kClientHeight);
+    Arrange();
     FormCreate();
 }
 
@@ -118,6 +120,10 @@ void TMessageBox::Button1Click() {
 
 void TMessageBox::resizeEvent(QResizeEvent* e) {
     QWidget::resizeEvent(e);
+    Arrange();
+}
+
+void TMessageBox::Arrange() {
     // The list stretches with the window; "OK" keeps to the right and bottom edges and
     // "Delete Notifications" to the left and bottom edges.
     const int w = width(), h = height();

@@ -52,6 +52,7 @@ protected:
 private:
     void FormCreate();
     void FormDestroy();
+    void Arrange();
 
     std::string m_path;
     NotificationList m_list;
