@@ -59,6 +59,8 @@ TForm3::TForm3(DeskPaths paths, const std::string& linkPath, QWidget* parent) : 
             [this] { m_desk->Guarded([this] { m_desk->Button17Click(); }); });
     connect(Button2, &QPushButton::clicked, this,
             [this] { m_desk->Guarded([this] { m_desk->Button2Click(); }); });
+    connect(Button19, &QPushButton::clicked, this,
+            [this] { m_desk->Guarded([] { ShowNotificationWindow(); }); });
     connect(m_seTimeOut, &TSpinEdit::Changed, this,
             [this] { m_desk->Guarded([this] { m_desk->UpdateConnectionTimeout(); }); });
     connect(PageControl1, &QTabWidget::currentChanged, this, [this] {
@@ -431,6 +433,16 @@ void TForm3::SetAutoSaveInterval(unsigned ms) {
 
 void TForm3::Beep() {
     QApplication::beep();
+}
+
+// ---- notifications ---------------------------------------------------------------------------
+
+void TForm3::ShowNotification(const std::string& text) {
+    quorvel::ShowNotification(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
+}
+
+void TForm3::SaveNotifications() {
+    if (MessageBox) MessageBox->Save(); // gone at shut-down: it saved itself when it went
 }
 
 } // namespace quorvel

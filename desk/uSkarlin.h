@@ -115,6 +115,10 @@ private:
     void SetAutoSaveInterval(unsigned ms) override;
     void Beep() override;
 
+    // ---- notifications (the window is the global MessageBox) ----------------------------
+    void ShowNotification(const std::string& text) override;
+    void SaveNotifications() override;
+
     void BuildSettingsBar();
     void BuildPages();
     QWidget* EditOf(Ctl c) const;

@@ -106,6 +106,8 @@ void Desk::FormDestroy() {
 
 void Desk::SaveData() {
     if (m_bPricesLoaded) SavePriceSnapshot();
+    // The notification list last; an error here goes to the caller's stop box.
+    m_view.SaveNotifications();
 }
 
 bool Desk::LoadPriceSnapshot() {

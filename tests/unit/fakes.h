@@ -73,6 +73,12 @@ public:
     void Terminate() override { terminated = true; }
     void SetAutoSaveInterval(unsigned ms) override { autoSaveMs = ms; }
     void Beep() override { ++beeps; }
+
+    // notifications: the texts in the order raised; saves counted
+    std::vector<std::string> notifications;
+    int notificationSaves = 0;
+    void ShowNotification(const std::string& t) override { notifications.push_back(t); }
+    void SaveNotifications() override { ++notificationSaves; }
 };
 
 } // namespace quorvel::test
