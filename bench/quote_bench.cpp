@@ -70,6 +70,7 @@ public:
     void SetAutoSaveInterval(unsigned) override {}
     void Beep() override {}
     void ShowNotification(const std::string&) override {}
+    void SaveNotifications() override {}
     int GridRowCount(Grid g, int) const override { return g == Grid::Watch ? 4 : 21; }
     void SetGridRowCount(Grid, int, int) override {}
     void SetGridColCount(Grid, int, int) override {}

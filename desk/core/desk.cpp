@@ -84,7 +84,14 @@ void Desk::FormCreate() {
     UpdateConnectionTimeout();
     m_iDisableDataChange = 0;
     m_iLastRecNoAnzeige = -1;
-    for (int t = 0; t < kMaxTables; ++t) InitTableGrids(t, kEAsPerTable * t + 1);
+    // Every table's grids and broker list (all twenty frames exist now).
+    for (int t = 0; t < kMaxTables; ++t) {
+        InitTableGrids(t, kEAsPerTable * t + 1);
+        InitializeBrokerIDList(t, kEAsPerTable * t + 1);
+    }
+    // config.ini; an error (the default file cannot be written) ends the creation here, so
+    // neither the snapshot nor the order list is loaded, and neither is ever saved.
+    LoadConfig();
     // "Tables" must name 1..20 tables' worth of EA IDs at most: the arrays hold 200.
     const long long maxIds = static_cast<long long>(m_iAnzahlTabellen) * kEAsPerTable;
     m_iMaxIDs = static_cast<int>(maxIds < 0 ? 0 : maxIds > kMaxEAs ? kMaxEAs : maxIds);
@@ -103,6 +110,8 @@ void Desk::FormDestroy() {
 
 void Desk::SaveData() {
     if (m_bPricesLoaded) SavePriceSnapshot();
+    // The notification list last; an error here goes to the caller's stop box.
+    m_view.SaveNotifications();
 }
 
 bool Desk::LoadPriceSnapshot() {

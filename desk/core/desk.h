@@ -91,6 +91,26 @@ public:
     // Data.dat writer: silent on failure.
     void SavePriceSnapshot();
 
+    // ---- table frames' broker lists and the settings (config.ini) ------------------------
+    // Fills table t's broker list with the ten EA IDs from iStartID on, all ticked.
+    void InitializeBrokerIDList(int t, int iStartID);
+    // config.ini beside the executable (the path the program block passes in).
+    std::string GetConfigFileName() const;
+    // Reads every setting into its control or field; writes the file with the values just
+    // applied when it does not exist. A failed write leaves as the INI write error.
+    void LoadConfig();
+    // Writes every setting from its control or field (only LoadConfig calls it).
+    void SaveConfig();
+    // "Reset AT": the credits back to the configured count, "AutoTrade activ" ticked.
+    void Button2Click();
+
+    // Settings held in fields, set at start-up only.
+    int m_iMaxAutoTrades = 0;
+    int m_iAutoTradeIntervall = 0;
+    int m_KombinationsPauseMS = 0;
+    int m_iSimultaneousClosing = 0;
+    double m_dClosingPauseSeconds = 0.0;
+
     // ---- cross spreads, alerts and auto trade ------------------------------------------------
     void ResetCrossSpreads();
     void ResetMinCrossSpread(int iIDStart, int iIDEnd);

@@ -18,7 +18,14 @@ public:
     // The auto-save timer's interval in milliseconds; 0 stops it.
     virtual void SetAutoSaveInterval(unsigned ms) = 0;
     virtual void Beep() = 0;
+
+    // ---- notifications -----------------------------------------------------------------
+    // One line (UTF-8) for the notifications window, which stamps it with the time, puts it
+    // first and comes to the front; dropped while that window does not exist.
     virtual void ShowNotification(const std::string& text) = 0;
+    // Saves the notification list to Notifications.txt when the window exists. Throws when
+    // the file cannot be written.
+    virtual void SaveNotifications() = 0;
 
     // ---- spread tables -------------------------------------------------------------------
     // The string grids the desk fills: each table frame's quote grid and pair grid (t is the

@@ -77,8 +77,12 @@ public:
     void Terminate() override { terminated = true; }
     void SetAutoSaveInterval(unsigned ms) override { autoSaveMs = ms; }
     void Beep() override { ++beeps; }
+
+    // notifications: the texts in the order raised; saves counted
     std::vector<std::string> notifications;
-    void ShowNotification(const std::string& text) override { notifications.push_back(text); }
+    int notificationSaves = 0;
+    void ShowNotification(const std::string& t) override { notifications.push_back(t); }
+    void SaveNotifications() override { ++notificationSaves; }
 
     // ---- spread tables: grids and labels as plain cells ------------------------------------
     struct FakeGrid {

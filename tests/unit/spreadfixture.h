@@ -3,6 +3,7 @@
 // cross-spread and spread-table tests.
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -43,10 +44,13 @@ struct SpreadFixture : ::testing::Test {
         p.dataDat = dir.File("Data.dat");
         p.orderList = dir.File("Orderlist.xml");
         p.notifications = dir.File("Notifications.txt");
+        // "Tables" and "Timeout" come from config.ini.
+        std::ofstream(p.configIni, std::ios::binary)
+            << "[Defaults]\r\nTables=" << tables << "\r\nTimeout=" << timeoutSeconds << "\r\n";
         desk = std::make_unique<AutoTradeDesk>(controls, view, clock, p);
         desk->view = &view;
-        desk->m_iAnzahlTabellen = tables;
         desk->FormCreate();
+        ASSERT_EQ(desk->m_iAnzahlTabellen, tables);
         for (int t = 0; t < 20; ++t) {
             std::vector<std::string> items;
             for (int k = 0; k < 10; ++k) items.push_back(std::to_string(10 * t + 1 + k));
