@@ -119,7 +119,7 @@ public:
     void m_bResetCSClick() { ResetCrossSpreads(); } // Watch tab "Reset Table"
     // One transaction from the table frame's order box, as its "Place Order" does; nothing
     // when the table has no frame.
-    void AutoTradeTable(int t);
+    virtual void AutoTradeTable(int t);
     // Whether EA k counts in its table's cross spread now: ticked in the broker list and
     // quoted within the connection timeout.
     bool IsEligible(int k, TDateTime now) const;
@@ -144,10 +144,6 @@ public:
     void m_reAlertIntervallKeyUp(int key);
     // The shared spread step of a real edit: Up +0.00005, Down -0.00005.
     void RealEditKeyUp(Ctl c, int key);
-
-protected:
-    // Places the auto-trade transaction of table t (order entry).
-    virtual void TableOpenOrder(int t) {}
 
 private:
     // Watch grid rows to redraw at the next pass while the Watch tab stays on screen.

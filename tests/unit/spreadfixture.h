@@ -22,7 +22,7 @@ struct AutoTradeDesk : Desk {
     std::vector<size_t> alertsSeen; // notifications present when each was placed
     bool fail = false;
     FakeView* view = nullptr;
-    void TableOpenOrder(int t) override {
+    void AutoTradeTable(int t) override {
         if (fail) throw std::runtime_error("Order list not open");
         placed.push_back(t);
         alertsSeen.push_back(view ? view->notifications.size() : 0);
