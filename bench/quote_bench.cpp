@@ -5,7 +5,10 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <new>
+#include <string>
 
 #include "desk/core/desk.h"
 
@@ -86,16 +89,30 @@ public:
 
 enum Screen { kOff = 0, kOn = 1, kWatch = 2 };
 
+// State files in a fresh temporary directory, with a config.ini of three tables.
+DeskPaths BenchPaths() {
+    char tmpl[] = "/tmp/quote_bench-XXXXXX";
+    const std::string dir = mkdtemp(tmpl) ? tmpl : "/tmp";
+    DeskPaths p;
+    p.configIni = dir + "/config.ini";
+    p.dataDat = dir + "/Data.dat";
+    p.orderList = dir + "/Orderlist.xml";
+    p.notifications = dir + "/Notifications.txt";
+    std::ofstream(p.configIni, std::ios::binary) << "[Defaults]\r\nTables=3\r\n";
+    return p;
+}
+void RemoveBenchPaths(const DeskPaths& p) {
+    std::filesystem::remove_all(std::filesystem::path(p.configIni).parent_path());
+}
+
 void BM_CompleteQuote(benchmark::State& state) {
     NullControls controls;
     NullView view;
     SystemClock systemClock;
     ManualClock manualClock(NowLocal());
     const bool system = state.range(1) != 0;
-    DeskPaths paths;
-    paths.dataDat = "/nonexistent/quote_bench/Data.dat";
+    const DeskPaths paths = BenchPaths();
     Desk desk(controls, view, system ? static_cast<const IClock&>(systemClock) : manualClock, paths);
-    desk.m_iAnzahlTabellen = 3;
     desk.FormCreate();
     const Screen screen = static_cast<Screen>(state.range(0));
     controls.activePage = screen == kOn ? 1 : screen == kWatch ? 3 : 21;
@@ -126,6 +143,7 @@ void BM_CompleteQuote(benchmark::State& state) {
     const double n = static_cast<double>(state.iterations());
     state.counters["allocs/quote"] = static_cast<double>(g_allocs.load() - allocsBefore) / n;
     state.counters["cells/quote"] = static_cast<double>(view.cells - cellsBefore) / n;
+    RemoveBenchPaths(paths);
     state.SetLabel(std::string(screen == kOn      ? "table on screen"
                                : screen == kWatch ? "Watch on screen"
                                                   : "table off screen") +
@@ -138,10 +156,8 @@ void BM_FullPass(benchmark::State& state) {
     NullControls controls;
     NullView view;
     SystemClock clock;
-    DeskPaths paths;
-    paths.dataDat = "/nonexistent/quote_bench/Data.dat";
+    const DeskPaths paths = BenchPaths();
     Desk desk(controls, view, clock, paths);
-    desk.m_iAnzahlTabellen = 3;
     desk.FormCreate();
     controls.activePage = 1;
     for (int id = 11; id <= 20; ++id) {
@@ -152,6 +168,7 @@ void BM_FullPass(benchmark::State& state) {
         desk.Dispatch(c);
     }
     for (auto _ : state) desk.UpdateTables(-1);
+    RemoveBenchPaths(paths);
 }
 BENCHMARK(BM_FullPass);
 
