@@ -2,8 +2,6 @@
 // trade, and their resets.
 #include "desk/core/crossspreads.h"
 
-#include <cmath>
-
 #include "desk/core/desk.h"
 #include "platform/numbers.h"
 
