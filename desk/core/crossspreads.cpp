@@ -130,7 +130,7 @@ void Desk::ComputeCrossSpreads(int id) {
 
 void Desk::AutoTradeTable(int t) {
     if (!m_controls.HasFrame(t)) return;
-    // The transaction itself is placed by order entry's TableOpenOrder(t, t).
+    TableOpenOrder(t, t);
 }
 
 void Desk::ResetCrossSpreads() {

@@ -13,7 +13,9 @@ std::string StopBoxText(const std::string& error) {
 }
 
 Desk::Desk(IDeskControls& controls, IDeskView& view, const IClock& clock, DeskPaths paths)
-    : m_controls(controls), m_view(view), m_clock(clock), m_paths(std::move(paths)) {}
+    : m_controls(controls), m_view(view), m_clock(clock), m_paths(std::move(paths)) {
+    SetUpOrderListCursors();
+}
 
 void Desk::Guarded(const std::function<void()>& handler) {
     try {
@@ -102,14 +104,17 @@ void Desk::FormCreate() {
     }
     m_bPricesLoaded = true;
     ResetCrossSpreads();
+    OpenOrderList();
 }
 
 void Desk::FormDestroy() {
     SaveData();
+    CloseOrderList();
 }
 
 void Desk::SaveData() {
     if (m_bPricesLoaded) SavePriceSnapshot();
+    SaveOrderList();
     // The notification list last; an error here goes to the caller's stop box.
     m_view.SaveNotifications();
 }

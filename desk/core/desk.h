@@ -11,6 +11,7 @@
 #include "desk/core/crossspreads.h"
 #include "desk/core/pricestore.h"
 #include "desk/core/view.h"
+#include "platform/clientdataset.h"
 #include "platform/ealink.h"
 #include "platform/timestamp.h"
 
@@ -91,6 +92,60 @@ public:
     // Data.dat writer: silent on failure.
     void SavePriceSnapshot();
 
+    // ---- order list ------------------------------------------------------------------------
+    // One table seen through three cursors: the engine cursor (newest OrderID first), the
+    // display cursor of the order grid (natural order) and the append cursor of new legs.
+    ClientDataSet m_CDSOrderliste{"m_CDSOrderliste"};
+    ClientDataSet m_CDSOrderlisteAnzeige{"m_CDSOrderlisteAnzeige"};
+    ClientDataSet m_CDSAddNewOrder{"m_CDSAddNewOrder"};
+    Aggregate* AggSumGewinn = nullptr;
+    Aggregate* AggSumGewinnPips = nullptr;
+    Aggregate* AggSumLots = nullptr;
+
+    // Loads Orderlist.xml (or creates the list empty) and clones the other two cursors.
+    void OpenOrderList();
+    // Writes Orderlist.xml; never a list that was not loaded. Throws FileError on failure.
+    void SaveOrderList();
+    // Closes the display, append and engine cursors, in that order.
+    void CloseOrderList();
+
+    // Lookups by OrderID on the engine cursor; they move no cursor.
+    int GetCounterOrderID(int iOrderID);
+    int GetOrderTypeByID(int iOrderID);
+    int GetOrderStatusByID(int iOrderID);
+    int LookupOrderInteger(int iOrderID, const std::string& field);
+    std::string LookupOrderString(int iOrderID, const std::string& field);
+    int64_t LookupOrderPoints(int iOrderID, const std::string& field);
+    bool LookupOrderBoolean(int iOrderID, const std::string& field, bool& value);
+
+    // Display handlers and dataset events.
+    void m_CDSOrderlisteStatusGetText(Field& sender, std::string& text, bool displayText);
+    void m_CDSOrderlisteOrderTypeGetText(Field& sender, std::string& text, bool displayText);
+    void m_CDSOrderlisteAnzeigeTableIDGetText(Field& sender, std::string& text, bool displayText);
+    void m_CDSOrderlisteAnzeigeCalcFields(ClientDataSet& ds);
+    void m_CDSOrderlisteAnzeigeAfterOpen(ClientDataSet& ds);
+    void m_CDSOrderlisteAfterPost(ClientDataSet& ds);
+    void m_CDSOrderlisteAnzeigeAfterPost(ClientDataSet& ds);
+    void m_CDSAddNewOrderAfterPost(ClientDataSet& ds);
+    void m_CDSOrderlisteAnzeigeAfterDelete(ClientDataSet& ds);
+    // The sum labels of the order grid.
+    virtual void UpdateSumLabels() {}
+
+    // ---- order entry -------------------------------------------------------------------------
+    struct BrokerItem {
+        std::string text; // the EA ID in decimal
+        bool checked = false;
+    };
+    void OpenOrder(int iTableID, double dLots, int iBedingung, int iOrderBuySell, double dSpread,
+                   const std::vector<BrokerItem>& lbBrokerIDs, int iCloseBedingung, double dCloseSpread,
+                   bool bSlippageAusgleich, double dMaxVerlust, bool bAutoClose);
+    // OpenOrder from the order box of the frame of table `frame`.
+    void TableOpenOrder(int iTableID, int frame);
+    // "Place Order": TableOpenOrder for the table tab on screen; nothing on other pages.
+    void TableOpenOrderCurrent();
+    void Button3Click();  // "COPY TRANSACTION"
+    void Button14Click(); // "Delete Order"
+
     // ---- table frames' broker lists and the settings (config.ini) ------------------------
     // Fills table t's broker list with the ten EA IDs from iStartID on, all ticked.
     void InitializeBrokerIDList(int t, int iStartID);
@@ -152,6 +207,9 @@ private:
     void DrawWatchRow(int t);
 
 protected:
+    void SetUpOrderListCursors();
+    Variant LookupOrder(int iOrderID, const std::string& field);
+
     IDeskControls& m_controls;
     IDeskView& m_view;
     const IClock& m_clock;

@@ -1,0 +1,413 @@
+// The order list: its record, its three cursors, the lookups by OrderID, the grid's texts,
+// and opening and saving Orderlist.xml.
+#include "desk/core/orderlist.h"
+
+#include "desk/core/desk.h"
+#include "platform/files.h"
+#include "platform/numbers.h"
+
+namespace quorvel {
+
+const char16_t kOrderListLoadFailed[] =
+    u"The data structure has been changed. Please restart the application! Make sure the dataset engine "
+    u"has been installed onto your computer.";
+
+const std::vector<FieldDef>& OrderListFieldDefs() {
+    using T = FieldType;
+    static const std::vector<FieldDef> defs = {
+        {"TableID", T::Integer},
+        {"Lots", T::Float},
+        {"OrderType", T::Integer},
+        {"Bedingung", T::Integer},
+        {"Spread", T::Currency},
+        {"Status", T::Integer},
+        {"ID1", T::Integer},
+        {"ID2", T::Integer},
+        {"ID3", T::Integer},
+        {"ID4", T::Integer},
+        {"ID5", T::Integer},
+        {"ID6", T::Integer},
+        {"ID7", T::Integer},
+        {"ID8", T::Integer},
+        {"ID9", T::Integer},
+        {"ID10", T::Integer},
+        {"EAID", T::Integer},
+        {"Zeitpunkt", T::DateTime},
+        {"OrderOpenTime", T::DateTime},
+        {"OrderCloseTime", T::DateTime},
+        {"Ticket", T::Integer},
+        {"Account", T::Integer},
+        {"Kurs", T::Currency},
+        {"OrderID", T::AutoInc},
+        {"CloseBedingung", T::Integer},
+        {"CloseSpread", T::Currency},
+        {"FirstOrderID", T::Integer},
+        {"CloseKurs", T::Currency},
+        {"Gewinn", T::Currency},
+        {"Verbindungsstatus", T::Integer},
+        {"TO_Spread", T::Currency},
+        {"TC_Spread", T::Currency},
+        {"GewinnPips", T::Currency},
+        {"CloseDelaySec", T::Integer},
+        {"SlippageAusgleich", T::Boolean},
+        {"TrigOpenKurs", T::Currency},
+        {"TrigCloseKurs", T::Currency},
+        {"MaxVerlust", T::Currency},
+        {"PendingTime", T::DateTime},
+        {"OpenDelayUntil", T::DateTime},
+        {"CloseDelayUntil", T::DateTime},
+        {"AutoClose", T::Boolean},
+        {"OpenAfterCounterOrder", T::Boolean},
+        {"CloseAfterCounterOrder", T::Boolean},
+        {"ForceClose", T::Boolean},
+        {"ATRaiseChecked", T::Boolean},
+    };
+    return defs;
+}
+
+const IndexDef& IdxOrderIDDesc() {
+    static const IndexDef ix{"IdxOrderIDDesc", "OrderID", true};
+    return ix;
+}
+
+std::string OrderStatusText(int32_t status) {
+    switch (status) {
+    case stToOpen:
+        return "To Open";
+    case stPending:
+        return "Pending";
+    case stOpened:
+        return "Opened";
+    case stCloseCond:
+        return "Close Cond.";
+    case stToClose:
+        return "To Close";
+    case stClosed:
+        return "Closed";
+    case stCanceled:
+        return "Canceled";
+    default:
+        return {};
+    }
+}
+
+std::string OrderTypeText(int32_t type) {
+    return type == otBuy ? "Buy" : type == otSell ? "Sell" : "---";
+}
+
+namespace {
+std::vector<std::string> AllBut(std::initializer_list<const char*> without) {
+    std::vector<std::string> out;
+    for (const FieldDef& d : OrderListFieldDefs()) {
+        bool skip = false;
+        for (const char* w : without) skip = skip || d.name == w;
+        if (!skip) out.push_back(d.name);
+    }
+    return out;
+}
+
+FieldType TypeOf(const std::string& name) {
+    for (const FieldDef& d : OrderListFieldDefs())
+        if (d.name == name) return d.type;
+    return FieldType::Integer; // the calculated Nr
+}
+
+// Raises the busy counter for the life of the guard.
+struct Busy {
+    int& counter;
+    explicit Busy(int& c) : counter(c) { ++counter; }
+    ~Busy() { --counter; }
+};
+} // namespace
+
+const std::vector<std::string>& EngineCursorFields() {
+    static const std::vector<std::string> f = AllBut({"Bedingung", "CloseDelaySec"});
+    return f;
+}
+
+const std::vector<std::string>& AppendCursorFields() {
+    static const std::vector<std::string> f =
+        AllBut({"Bedingung", "CloseDelaySec", "TrigOpenKurs", "TrigCloseKurs", "PendingTime",
+                "OpenDelayUntil", "CloseDelayUntil", "OpenAfterCounterOrder", "CloseAfterCounterOrder",
+                "ForceClose", "ATRaiseChecked"});
+    return f;
+}
+
+const std::vector<std::string>& DisplayCursorFields() {
+    static const std::vector<std::string> f = {
+        "Nr",
+        "OrderID",
+        "FirstOrderID",
+        "Zeitpunkt",
+        "Account",
+        "TableID",
+        "EAID",
+        "Lots",
+        "OrderType",
+        "Spread",
+        "MaxVerlust",
+        "Status",
+        "OpenDelayUntil",
+        "OrderOpenTime",
+        "TrigOpenKurs",
+        "Kurs",
+        "TO_Spread",
+        "Ticket",
+        "CloseDelayUntil",
+        "OrderCloseTime",
+        "CloseSpread",
+        "SlippageAusgleich",
+        "AutoClose",
+        "TrigCloseKurs",
+        "CloseKurs",
+        "TC_Spread",
+        "GewinnPips",
+        "Gewinn",
+        "Verbindungsstatus",
+        "ID10",
+        "ID9",
+        "ID8",
+        "ID7",
+        "ID6",
+        "ID5",
+        "ID4",
+        "ID3",
+        "ID2",
+        "ID1",
+        "CloseBedingung",
+        "ForceClose",
+    };
+    return f;
+}
+
+// ---- cursors and their settings ----------------------------------------------------------------
+
+void Desk::SetUpOrderListCursors() {
+    for (const std::string& n : EngineCursorFields()) m_CDSOrderliste.AddField(n, TypeOf(n));
+    for (const std::string& n : AppendCursorFields()) m_CDSAddNewOrder.AddField(n, TypeOf(n));
+    for (const std::string& n : DisplayCursorFields()) {
+        if (n == "Nr")
+            m_CDSOrderlisteAnzeige.AddCalculatedField(n, FieldType::Integer);
+        else
+            m_CDSOrderlisteAnzeige.AddField(n, TypeOf(n));
+    }
+
+    // The grid's columns: title, display format, width in characters.
+    struct Column {
+        const char* field;
+        const char* title;
+        const char* format;
+        int width;
+    };
+    static const Column columns[] = {
+        {"Nr", "No.", "", 3},
+        {"Zeitpunkt", "OrderTime", "hh:nn:ss", 8},
+        {"Account", "Account No.", "", 10},
+        {"TableID", "Tab", "", 3},
+        {"EAID", "ID", "", 3},
+        {"Lots", "", "", 4},
+        {"OrderType", "Direc.", "", 3},
+        {"Spread", "O-Spread", "0.00000", 7},
+        {"MaxVerlust", "MaxLoss", "0.00000", 8},
+        {"Status", "", "", 9},
+        {"OpenDelayUntil", "Tr-O-Time", "hh:nn:ss,zzz", 12},
+        {"OrderOpenTime", "OpenTime", "hh:nn:ss,zzz", 12},
+        {"TrigOpenKurs", "Tr-O-Price", "0.00000", 3},
+        {"Kurs", "O-Price", "0.00000", 7},
+        {"TO_Spread", "Ta-O-Spread", "0.00000", 5},
+        {"Ticket", "Order No.", "", 0},
+        {"CloseDelayUntil", "Tr-C-Time", "hh:nn:ss,zzz", 12},
+        {"OrderCloseTime", "CloseTime", "hh:nn:ss,zzz", 12},
+        {"CloseSpread", "C-Spread", "0.00000", 7},
+        {"SlippageAusgleich", "SL-C", "", 1},
+        {"AutoClose", "FoAC", "", 1},
+        {"TrigCloseKurs", "Tr-C-Price", "0.00000", 3},
+        {"CloseKurs", "C-Price", "0.00000", 7},
+        {"TC_Spread", "Ta-C-Spread", "0.00000", 5},
+        {"GewinnPips", "P/ L Pips", "0.00000", 8},
+        {"Gewinn", "P/ L", "0.00", 7},
+    };
+    ClientDataSet& a = m_CDSOrderlisteAnzeige;
+    for (const Column& c : columns) {
+        Field& f = a.FieldByName(c.field);
+        f.DisplayLabel = c.title;
+        f.DisplayFormat = c.format;
+        if (c.width > 0) f.DisplayWidth = c.width;
+    }
+    a.FieldByName("OrderType").alignment = Alignment::Left;
+    a.FieldByName("Status").alignment = Alignment::Left;
+    Field& id = a.FieldByName("OrderID");
+    id.DisplayLabel = "ID";
+    id.ReadOnly = true;
+    id.Visible = false;
+    Field& id2 = a.FieldByName("FirstOrderID");
+    id2.DisplayLabel = "ID2";
+    id2.Visible = false;
+    Field& verb = a.FieldByName("Verbindungsstatus");
+    verb.DisplayLabel = "Verb.";
+    verb.DisplayWidth = 5;
+    verb.Visible = false;
+    for (int k = 1; k <= 10; ++k) {
+        Field& f = a.FieldByName("ID" + std::to_string(k));
+        f.DisplayWidth = 2;
+        f.Visible = false;
+    }
+    a.FieldByName("CloseBedingung").Visible = false;
+    a.FieldByName("ForceClose").Visible = false;
+
+    // Display handlers and events.
+    auto statusText = [this](Field& f, std::string& text, bool dt) {
+        m_CDSOrderlisteStatusGetText(f, text, dt);
+    };
+    auto typeText = [this](Field& f, std::string& text, bool dt) {
+        m_CDSOrderlisteOrderTypeGetText(f, text, dt);
+    };
+    m_CDSOrderliste.FieldByName("Status").OnGetText = statusText;
+    m_CDSOrderliste.FieldByName("OrderType").OnGetText = typeText;
+    a.FieldByName("Status").OnGetText = statusText;
+    a.FieldByName("OrderType").OnGetText = typeText;
+    a.FieldByName("TableID").OnGetText = [this](Field& f, std::string& text, bool dt) {
+        m_CDSOrderlisteAnzeigeTableIDGetText(f, text, dt);
+    };
+    a.OnCalcFields = [this](ClientDataSet& ds) { m_CDSOrderlisteAnzeigeCalcFields(ds); };
+    a.AfterOpen = [this](ClientDataSet& ds) { m_CDSOrderlisteAnzeigeAfterOpen(ds); };
+    a.AfterPost = [this](ClientDataSet& ds) { m_CDSOrderlisteAnzeigeAfterPost(ds); };
+    a.AfterDelete = [this](ClientDataSet& ds) { m_CDSOrderlisteAnzeigeAfterDelete(ds); };
+    m_CDSOrderliste.AfterPost = [this](ClientDataSet& ds) { m_CDSOrderlisteAfterPost(ds); };
+    m_CDSAddNewOrder.AfterPost = [this](ClientDataSet& ds) { m_CDSAddNewOrderAfterPost(ds); };
+}
+
+void Desk::m_CDSOrderlisteStatusGetText(Field& sender, std::string& text, bool) {
+    if (m_CDSOrderliste.Active() && m_CDSOrderliste.RecordCount() > 0)
+        text = OrderStatusText(sender.AsInteger());
+}
+
+void Desk::m_CDSOrderlisteOrderTypeGetText(Field& sender, std::string& text, bool) {
+    if (m_CDSOrderliste.Active() && m_CDSOrderliste.RecordCount() > 0)
+        text = OrderTypeText(sender.AsInteger());
+}
+
+void Desk::m_CDSOrderlisteAnzeigeTableIDGetText(Field& sender, std::string& text, bool) {
+    text = sender.IsNull() ? std::string() : std::to_string(sender.AsInteger());
+}
+
+void Desk::m_CDSOrderlisteAnzeigeCalcFields(ClientDataSet& ds) {
+    ds.FieldByName("Nr").SetAsInteger(ds.RecNo());
+}
+
+void Desk::m_CDSOrderlisteAnzeigeAfterOpen(ClientDataSet&) {
+    auto add = [this](const char* name, const char* expr) {
+        Aggregate& g = m_CDSOrderliste.AddAggregate(name, expr);
+        g.Active = true;
+        return &g;
+    };
+    AggSumGewinn = add("SumGewinn", "Sum(Gewinn)");
+    AggSumGewinnPips = add("SumGewinnPips", "Sum(GewinnPips)");
+    AggSumLots = add("SumLots", "Sum(Lots)");
+    m_CDSOrderliste.AggregatesActive = true;
+    UpdateSumLabels();
+}
+
+void Desk::m_CDSOrderlisteAfterPost(ClientDataSet&) {
+    UpdateSumLabels();
+}
+void Desk::m_CDSOrderlisteAnzeigeAfterPost(ClientDataSet&) {
+    UpdateSumLabels();
+}
+void Desk::m_CDSAddNewOrderAfterPost(ClientDataSet&) {
+    UpdateSumLabels();
+}
+void Desk::m_CDSOrderlisteAnzeigeAfterDelete(ClientDataSet&) {
+    UpdateSumLabels();
+}
+
+// ---- opening, saving, closing -------------------------------------------------------------------
+
+void Desk::OpenOrderList() {
+    m_CDSOrderliste.Close();
+    bool failed = false;
+    try {
+        if (FileExists(m_paths.orderList))
+            m_CDSOrderliste.LoadFromFile(m_paths.orderList, IdxOrderIDDesc());
+        else
+            m_CDSOrderliste.CreateDataSet(OrderListFieldDefs(), IdxOrderIDDesc());
+        m_bOrderListLoaded = true;
+    } catch (const std::exception&) {
+        failed = true;
+    }
+    if (failed) {
+        m_bOrderListLoaded = false;
+        m_view.ShowMessageBox(kOrderListLoadFailed);
+        // Keep the file that did not load under a new name beside it: the next start begins
+        // empty and nothing of it is lost. Only when it is out of the way may the empty list
+        // be saved under its name.
+        const std::string aside = SetFileAside(m_paths.orderList);
+        m_view.Terminate();
+        m_CDSOrderliste.Close();
+        m_CDSOrderliste.CreateDataSet(OrderListFieldDefs(), IdxOrderIDDesc());
+        m_bOrderListLoaded = !aside.empty();
+    }
+    m_CDSOrderlisteAnzeige.CloneCursor(m_CDSOrderliste, true, false);
+    m_CDSAddNewOrder.CloneCursor(m_CDSOrderliste, true, false);
+}
+
+void Desk::SaveOrderList() {
+    if (!m_bOrderListLoaded || !m_CDSOrderliste.Active()) return;
+    m_CDSOrderliste.SaveToFile(m_paths.orderList);
+}
+
+void Desk::CloseOrderList() {
+    m_CDSOrderlisteAnzeige.Close();
+    m_CDSAddNewOrder.Close();
+    m_CDSOrderliste.Close();
+}
+
+// ---- lookups by OrderID ------------------------------------------------------------------------
+
+Variant Desk::LookupOrder(int iOrderID, const std::string& field) {
+    return m_CDSOrderliste.Lookup("OrderID", Variant(static_cast<int32_t>(iOrderID)), field);
+}
+
+int Desk::GetCounterOrderID(int iOrderID) {
+    Busy busy(m_iDisableDataChange);
+    const Variant first = LookupOrder(iOrderID, "FirstOrderID");
+    if (!first.IsNull()) return first.AsInteger();
+    const Variant second =
+        m_CDSOrderliste.Lookup("FirstOrderID", Variant(static_cast<int32_t>(iOrderID)), "OrderID");
+    return second.IsNull() ? -1 : second.AsInteger();
+}
+
+int Desk::GetOrderTypeByID(int iOrderID) {
+    return LookupOrderInteger(iOrderID, "OrderType");
+}
+
+int Desk::GetOrderStatusByID(int iOrderID) {
+    return LookupOrderInteger(iOrderID, "Status");
+}
+
+int Desk::LookupOrderInteger(int iOrderID, const std::string& field) {
+    Busy busy(m_iDisableDataChange);
+    const Variant v = LookupOrder(iOrderID, field);
+    return v.IsNull() ? -1 : v.AsInteger();
+}
+
+std::string Desk::LookupOrderString(int iOrderID, const std::string& field) {
+    Busy busy(m_iDisableDataChange);
+    return LookupOrder(iOrderID, field).AsString();
+}
+
+int64_t Desk::LookupOrderPoints(int iOrderID, const std::string& field) {
+    Busy busy(m_iDisableDataChange);
+    const Variant v = LookupOrder(iOrderID, field);
+    if (v.IsNull()) return -10000;
+    // Ten times the value in the money type (four decimals), taken as its scaled integer.
+    return RoundToInt64(v.AsFloat() * 10.0 * 10000.0);
+}
+
+bool Desk::LookupOrderBoolean(int iOrderID, const std::string& field, bool& value) {
+    Busy busy(m_iDisableDataChange);
+    value = LookupOrder(iOrderID, field).AsBoolean();
+    return true;
+}
+
+} // namespace quorvel

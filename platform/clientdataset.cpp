@@ -1,0 +1,1196 @@
+#include "platform/clientdataset.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+
+#include "platform/clientdataset_table.h"
+#include "platform/files.h"
+#include "platform/numbers.h"
+
+namespace quorvel {
+
+using cds::Record;
+using cds::Table;
+
+// ---- helpers -------------------------------------------------------------------------------
+
+namespace cds {
+
+bool IsIntegerType(FieldType t) {
+    return t == FieldType::Integer || t == FieldType::AutoInc;
+}
+
+std::string Lower(std::string_view s) {
+    std::string out(s);
+    for (char& c : out)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return out;
+}
+
+const char* TypeName(FieldType t) {
+    switch (t) {
+    case FieldType::Integer:
+        return "Integer";
+    case FieldType::Float:
+        return "Float";
+    case FieldType::Currency:
+        return "Currency";
+    case FieldType::DateTime:
+        return "DateTime";
+    case FieldType::Boolean:
+        return "Boolean";
+    case FieldType::AutoInc:
+        return "AutoInc";
+    }
+    return "?";
+}
+
+namespace {
+constexpr double kSumScale = 1e8;
+bool Scalable(double v, __int128& out) {
+    if (!std::isfinite(v) || std::fabs(v) > 1e20) return false;
+    out = static_cast<__int128>(std::nearbyint(v * kSumScale));
+    return true;
+}
+void SumAdd(SumAccum& s, double v, int sign) {
+    __int128 x;
+    s.count += sign;
+    if (Scalable(v, x))
+        s.scaled += sign > 0 ? x : -x;
+    else
+        s.unscalable += sign;
+}
+int64_t KeyOf(double v) {
+    return static_cast<int64_t>(v);
+}
+void EraseFrom(std::vector<Record*>& bucket, Record* r) {
+    auto it = std::find(bucket.begin(), bucket.end(), r);
+    if (it != bucket.end()) {
+        *it = bucket.back();
+        bucket.pop_back();
+    }
+}
+} // namespace
+
+Table::Table(std::vector<FieldDef> d) : defs(std::move(d)) {
+    if (defs.size() > static_cast<size_t>(kMaxColumns)) throw DataSetError("Too many fields");
+    for (size_t i = 0; i < defs.size(); ++i) {
+        if (defs[i].name.empty()) throw DataSetError("Field name missing");
+        if (!byLowerName.emplace(Lower(defs[i].name), static_cast<int>(i)).second)
+            throw DataSetError("Duplicate field name '" + defs[i].name + "'");
+        if (defs[i].type == FieldType::AutoInc && autoIncColumn < 0) autoIncColumn = static_cast<int>(i);
+    }
+}
+
+int Table::Column(std::string_view name) const {
+    auto it = byLowerName.find(Lower(name));
+    return it == byLowerName.end() ? -1 : it->second;
+}
+
+size_t Table::NaturalPos(const Record* r) const {
+    auto it = std::lower_bound(records.begin(), records.end(), r->seq,
+                               [](const std::unique_ptr<Record>& a, uint64_t s) { return a->seq < s; });
+    return static_cast<size_t>(it - records.begin());
+}
+
+Record* Table::BySeq(uint64_t seq) const {
+    auto it = std::lower_bound(records.begin(), records.end(), seq,
+                               [](const std::unique_ptr<Record>& a, uint64_t s) { return a->seq < s; });
+    return it != records.end() && (*it)->seq == seq ? it->get() : nullptr;
+}
+
+bool Table::Less(int c, const Record* a, const Record* b) {
+    const bool an = a->IsNull(c), bn = b->IsNull(c);
+    if (an != bn) return an;
+    if (!an && a->v[c] != b->v[c]) return a->v[c] < b->v[c];
+    return a->seq < b->seq;
+}
+
+OrderedIndex& Table::Ordered(int column) {
+    auto [it, fresh] = ordered.try_emplace(column);
+    OrderedIndex& ix = it->second;
+    if (fresh) {
+        ix.column = column;
+        ix.recs.reserve(records.size());
+        for (auto& r : records) ix.recs.push_back(r.get());
+        std::stable_sort(ix.recs.begin(), ix.recs.end(),
+                         [column](const Record* a, const Record* b) { return Less(column, a, b); });
+    }
+    ++ix.users;
+    return ix;
+}
+
+void Table::ReleaseOrdered(int column) {
+    auto it = ordered.find(column);
+    if (it != ordered.end() && --it->second.users <= 0) ordered.erase(it);
+}
+
+std::unordered_map<int64_t, std::vector<Record*>>& Table::Keys(int column) {
+    auto [it, fresh] = keys.try_emplace(column);
+    if (fresh)
+        for (auto& r : records)
+            if (!r->IsNull(column)) it->second[KeyOf(r->v[column])].push_back(r.get());
+    return it->second;
+}
+
+SumAccum& Table::Sum(int column) {
+    auto [it, fresh] = sums.try_emplace(column);
+    if (fresh)
+        for (auto& r : records)
+            if (!r->IsNull(column)) SumAdd(it->second, r->v[column], +1);
+    return it->second;
+}
+
+double Table::PlainSum(int column) const {
+    double s = 0;
+    for (auto& r : records)
+        if (!r->IsNull(column)) s += r->v[column];
+    return s;
+}
+
+void Table::IndexAdd(Record* r) {
+    for (auto& [c, map] : keys)
+        if (!r->IsNull(c)) map[KeyOf(r->v[c])].push_back(r);
+    for (auto& [c, ix] : ordered) {
+        auto pos = std::upper_bound(ix.recs.begin(), ix.recs.end(), r,
+                                    [c = c](const Record* a, const Record* b) { return Less(c, a, b); });
+        ix.recs.insert(pos, r);
+    }
+    for (auto& [c, s] : sums)
+        if (!r->IsNull(c)) SumAdd(s, r->v[c], +1);
+}
+
+void Table::IndexRemove(Record* r) {
+    for (auto& [c, map] : keys) {
+        if (r->IsNull(c)) continue;
+        auto it = map.find(KeyOf(r->v[c]));
+        if (it == map.end()) continue;
+        EraseFrom(it->second, r);
+        if (it->second.empty()) map.erase(it);
+    }
+    for (auto& [c, ix] : ordered) {
+        auto pos = std::lower_bound(ix.recs.begin(), ix.recs.end(), r,
+                                    [c = c](const Record* a, const Record* b) { return Less(c, a, b); });
+        if (pos != ix.recs.end() && *pos == r) ix.recs.erase(pos);
+    }
+    for (auto& [c, s] : sums)
+        if (!r->IsNull(c)) SumAdd(s, r->v[c], -1);
+}
+
+void Table::LoadRecord(std::unique_ptr<Record> r) {
+    r->seq = nextSeq++;
+    records.push_back(std::move(r));
+}
+
+Record* Table::Insert(std::unique_ptr<Record> r, ClientDataSet* by) {
+    r->seq = nextSeq++;
+    Record* p = r.get();
+    records.push_back(std::move(r));
+    IndexAdd(p);
+    for (ClientDataSet* c : cursors) c->TableChanged(IDataSetObserver::Change::Appended, p, 0);
+    return p;
+}
+
+void Table::Update(Record* r, const std::vector<double>& v, uint64_t nulls, ClientDataSet* by) {
+    // Only the indexes of changed columns move.
+    uint64_t changed = r->nulls ^ nulls;
+    for (size_t c = 0; c < defs.size(); ++c)
+        if (!((nulls >> c) & 1u) && !r->IsNull(static_cast<int>(c)) && r->v[c] != v[c]) changed |= 1ull << c;
+    if (changed) {
+        Record old = *r; // the values the indexes were built with
+        for (auto& [c, map] : keys) {
+            if (!((changed >> c) & 1u)) continue;
+            if (!old.IsNull(c)) {
+                auto it = map.find(KeyOf(old.v[c]));
+                if (it != map.end()) {
+                    EraseFrom(it->second, r);
+                    if (it->second.empty()) map.erase(it);
+                }
+            }
+            if (!((nulls >> c) & 1u)) map[KeyOf(v[c])].push_back(r);
+        }
+        for (auto& [c, ix] : ordered) {
+            if (!((changed >> c) & 1u)) continue;
+            auto pos = std::lower_bound(ix.recs.begin(), ix.recs.end(), &old,
+                                        [c = c](const Record* a, const Record* b) { return Less(c, a, b); });
+            if (pos != ix.recs.end() && *pos == r) ix.recs.erase(pos);
+        }
+        for (auto& [c, s] : sums) {
+            if (!((changed >> c) & 1u)) continue;
+            if (!old.IsNull(c)) SumAdd(s, old.v[c], -1);
+            if (!((nulls >> c) & 1u)) SumAdd(s, v[c], +1);
+        }
+        r->v = v;
+        r->nulls = nulls;
+        for (auto& [c, ix] : ordered) {
+            if (!((changed >> c) & 1u)) continue;
+            auto pos = std::upper_bound(ix.recs.begin(), ix.recs.end(), r,
+                                        [c = c](const Record* a, const Record* b) { return Less(c, a, b); });
+            ix.recs.insert(pos, r);
+        }
+    }
+    for (ClientDataSet* c : cursors) c->TableChanged(IDataSetObserver::Change::Edited, r, 0);
+}
+
+void Table::Remove(Record* r, ClientDataSet* by) {
+    std::vector<int> positions;
+    positions.reserve(cursors.size());
+    for (ClientDataSet* c : cursors) {
+        positions.push_back(static_cast<int>(c->PositionOf(r)));
+        c->RecordRemoving(r);
+    }
+    IndexRemove(r);
+    const size_t pos = NaturalPos(r);
+    std::unique_ptr<Record> keep = std::move(records[pos]);
+    records.erase(records.begin() + static_cast<long>(pos));
+    for (size_t i = 0; i < cursors.size(); ++i)
+        cursors[i]->TableChanged(IDataSetObserver::Change::Deleted, nullptr, positions[i]);
+}
+
+} // namespace cds
+
+// ---- Variant ---------------------------------------------------------------------------------
+
+Variant Variant::Of(FieldType type, double raw) {
+    Variant v;
+    v.m_v = raw;
+    switch (type) {
+    case FieldType::Integer:
+    case FieldType::AutoInc:
+        v.m_kind = Kind::Integer;
+        break;
+    case FieldType::Boolean:
+        v.m_kind = Kind::Boolean;
+        break;
+    default:
+        v.m_kind = Kind::Float;
+        break;
+    }
+    return v;
+}
+
+int32_t Variant::AsInteger() const {
+    if (IsNull()) return 0;
+    const double r = RoundHalfEven(m_v);
+    if (!(r >= -2147483648.0 && r <= 2147483647.0))
+        throw DataSetError("'" + AsString() + "' is not a valid integer value");
+    return static_cast<int32_t>(r);
+}
+
+namespace {
+std::string GeneralFloat(double v) {
+    char buf[64];
+    auto res = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::general, 15);
+    std::string s(buf, res.ptr);
+    for (char& c : s)
+        if (c == '.') c = Locale().decimalSeparator;
+    return s;
+}
+} // namespace
+
+std::string Variant::AsString() const {
+    switch (m_kind) {
+    case Kind::Null:
+        return {};
+    case Kind::Integer:
+        return std::to_string(static_cast<int64_t>(m_v));
+    case Kind::Boolean:
+        return m_v != 0.0 ? "True" : "False";
+    case Kind::Float:
+        return GeneralFloat(m_v);
+    }
+    return {};
+}
+
+// ---- Field -----------------------------------------------------------------------------------
+
+Field::Field(ClientDataSet* ds, std::string name, FieldType type, bool calculated)
+    : m_ds(ds), m_name(std::move(name)), m_type(type), m_calculated(calculated) {
+    switch (type) {
+    case FieldType::Boolean:
+        DisplayWidth = 5;
+        alignment = Alignment::Center;
+        break;
+    case FieldType::DateTime:
+        DisplayWidth = 18;
+        alignment = Alignment::Left;
+        break;
+    default:
+        DisplayWidth = 10;
+        alignment = Alignment::Right;
+        break;
+    }
+    if (type == FieldType::AutoInc) ReadOnly = true;
+}
+
+bool Field::IsNull() const {
+    return Value().IsNull();
+}
+
+Variant Field::Value() const {
+    m_ds->CheckActive();
+    if (m_calculated) {
+        if (!m_ds->m_calculating && !m_ds->m_calcValid) m_ds->RunCalcFields();
+        return m_ds->m_calc[static_cast<size_t>(m_calcSlot)];
+    }
+    const double* row = m_ds->ReadRow();
+    if (!row || m_ds->ReadNull(m_column)) return Variant();
+    return Variant::Of(m_type, row[m_column]);
+}
+
+std::string Field::AsString() const {
+    return FormatValue(Value(), false);
+}
+
+std::string Field::DisplayText() const {
+    if (OnGetText) {
+        std::string text;
+        OnGetText(const_cast<Field&>(*this), text, true);
+        return text;
+    }
+    return FormatValue(Value(), true);
+}
+
+namespace {
+std::string Pad(int v, int width) {
+    std::string s = std::to_string(v);
+    if (static_cast<int>(s.size()) < width) s.insert(0, static_cast<size_t>(width) - s.size(), '0');
+    return s;
+}
+
+std::string FormatDateTimeText(const std::string& fmt, TDateTime t) {
+    const DateTimeParts p = DecodeDateTime(t);
+    std::string out;
+    const auto n = fmt.size();
+    for (size_t i = 0; i < n;) {
+        auto run = [&](char ch) {
+            size_t k = i;
+            while (k < n && (fmt[k] == ch || fmt[k] == ch - 'a' + 'A')) ++k;
+            return k - i;
+        };
+        const char c = fmt[i];
+        const char lc = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+        size_t len = 1;
+        switch (lc) {
+        case 'h':
+            len = run('h');
+            out += Pad(p.hour, len >= 2 ? 2 : 1);
+            break;
+        case 'n':
+            len = run('n');
+            out += Pad(p.minute, len >= 2 ? 2 : 1);
+            break;
+        case 's':
+            len = run('s');
+            out += Pad(p.second, len >= 2 ? 2 : 1);
+            break;
+        case 'z':
+            len = run('z');
+            out += Pad(p.msec, len >= 3 ? 3 : 1);
+            break;
+        case 'd':
+            len = run('d');
+            out += Pad(p.day, len >= 2 ? 2 : 1);
+            break;
+        case 'm':
+            len = run('m');
+            out += Pad(p.month, len >= 2 ? 2 : 1);
+            break;
+        case 'y':
+            len = run('y');
+            out += len <= 2 ? Pad(p.year % 100, 2) : Pad(p.year, 4);
+            break;
+        case ':':
+            out += Locale().timeSeparator;
+            break;
+        case '/':
+            out += '.';
+            break;
+        case '\'':
+        case '"': {
+            size_t k = i + 1;
+            while (k < n && fmt[k] != c) out += fmt[k++];
+            len = k - i + (k < n ? 1 : 0);
+            break;
+        }
+        default:
+            out += c;
+            break;
+        }
+        i += len;
+    }
+    return out;
+}
+
+std::string FormatNumberText(const std::string& fmt, double v) {
+    const auto dot = fmt.find('.');
+    int decimals = 0;
+    if (dot != std::string::npos)
+        for (size_t k = dot + 1; k < fmt.size() && (fmt[k] == '0' || fmt[k] == '#'); ++k) ++decimals;
+    return FormatFixed(v, decimals, Locale().decimalSeparator);
+}
+} // namespace
+
+std::string Field::FormatValue(const Variant& v, bool display) const {
+    if (v.IsNull()) return {};
+    switch (m_type) {
+    case FieldType::Boolean: {
+        if (display && !DisplayValues.empty()) {
+            const auto semi = DisplayValues.find(';');
+            const std::string t = DisplayValues.substr(0, semi);
+            const std::string f = semi == std::string::npos ? std::string() : DisplayValues.substr(semi + 1);
+            return v.AsBoolean() ? t : f;
+        }
+        return v.AsBoolean() ? "True" : "False";
+    }
+    case FieldType::DateTime:
+        return FormatDateTimeText(display && !DisplayFormat.empty() ? DisplayFormat : "dd/mm/yyyy hh:nn:ss",
+                                  v.Raw());
+    case FieldType::Integer:
+    case FieldType::AutoInc:
+        if (display && !DisplayFormat.empty()) return FormatNumberText(DisplayFormat, v.Raw());
+        return std::to_string(static_cast<int64_t>(v.Raw()));
+    default:
+        if (display && !DisplayFormat.empty()) return FormatNumberText(DisplayFormat, v.Raw());
+        return GeneralFloat(v.Raw());
+    }
+}
+
+void Field::SetValue(const Variant& in) {
+    ClientDataSet& ds = *m_ds;
+    ds.CheckActive();
+    if (m_calculated) {
+        if (!ds.m_calculating) throw DataSetError("Field '" + m_name + "' cannot be modified");
+        ds.m_calc[static_cast<size_t>(m_calcSlot)] = in;
+        return;
+    }
+    if (ds.m_state != DataSetState::Edit && ds.m_state != DataSetState::Insert)
+        throw DataSetError("Dataset not in edit or insert mode");
+    if (ReadOnly) throw DataSetError("Field '" + m_name + "' cannot be modified");
+    const uint64_t bit = 1ull << m_column;
+    if (in.IsNull()) {
+        ds.m_bufNulls |= bit;
+        return;
+    }
+    double v = in.Raw();
+    switch (m_type) {
+    case FieldType::Integer:
+    case FieldType::AutoInc:
+        v = static_cast<double>(in.AsInteger());
+        break;
+    case FieldType::Boolean:
+        v = in.AsBoolean() ? 1.0 : 0.0;
+        break;
+    case FieldType::DateTime:
+        // 0001-01-01 .. 9999-12-31: what the data packet can hold.
+        if (!(v >= -693593.0 && v < 2958466.0))
+            throw DataSetError("Invalid date-time value for '" + m_name + "'");
+        break;
+    default:
+        if (!std::isfinite(v)) throw DataSetError("Invalid floating point value for '" + m_name + "'");
+        break;
+    }
+    ds.m_buf[static_cast<size_t>(m_column)] = v;
+    ds.m_bufNulls &= ~bit;
+}
+
+// ---- Aggregate -------------------------------------------------------------------------------
+
+Aggregate::Aggregate(ClientDataSet* ds, std::string name, std::string expr)
+    : m_ds(ds), m_name(std::move(name)), m_expr(std::move(expr)) {
+    std::string e;
+    for (char c : m_expr)
+        if (c != ' ') e += c;
+    const std::string le = cds::Lower(e);
+    if (le.size() < 6 || le.compare(0, 4, "sum(") != 0 || le.back() != ')')
+        throw DataSetError("Unsupported aggregate expression '" + m_expr + "'");
+    m_field = e.substr(4, e.size() - 5);
+}
+
+Variant Aggregate::Value() const {
+    if (!Active || !m_ds->Active() || !m_ds->AggregatesActive) return Variant();
+    Table& t = *m_ds->m_table;
+    const int c = t.Column(m_field);
+    if (c < 0) throw DataSetError("Field '" + m_field + "' not found");
+    if (t.defs[static_cast<size_t>(c)].type == FieldType::Boolean ||
+        t.defs[static_cast<size_t>(c)].type == FieldType::DateTime)
+        throw DataSetError("Field '" + m_field + "' cannot be summed");
+    const cds::SumAccum& s = t.Sum(c);
+    if (s.count == 0) return Variant();
+    if (s.unscalable) return Variant(t.PlainSum(c));
+    return Variant(static_cast<double>(s.scaled) / 1e8);
+}
+
+// ---- ClientDataSet ---------------------------------------------------------------------------
+
+ClientDataSet::ClientDataSet(std::string name) : m_name(std::move(name)) {}
+
+ClientDataSet::~ClientDataSet() {
+    if (Active()) {
+        m_state = DataSetState::Browse;
+        Close();
+    }
+}
+
+Field& ClientDataSet::AddField(const std::string& name, FieldType type) {
+    if (Active()) throw DataSetError("Cannot add a field to an open dataset");
+    if (FindField(name)) throw DataSetError("Duplicate field name '" + name + "'");
+    m_fields.push_back(std::unique_ptr<Field>(new Field(this, name, type, false)));
+    return *m_fields.back();
+}
+
+Field& ClientDataSet::AddCalculatedField(const std::string& name, FieldType type) {
+    if (Active()) throw DataSetError("Cannot add a field to an open dataset");
+    if (FindField(name)) throw DataSetError("Duplicate field name '" + name + "'");
+    m_fields.push_back(std::unique_ptr<Field>(new Field(this, name, type, true)));
+    return *m_fields.back();
+}
+
+Field* ClientDataSet::FindField(std::string_view name) const {
+    for (auto& f : m_fields) {
+        if (f->m_name.size() != name.size()) continue;
+        bool same = true;
+        for (size_t i = 0; i < name.size() && same; ++i) {
+            char a = f->m_name[i], b = name[i];
+            if (a >= 'A' && a <= 'Z') a = static_cast<char>(a - 'A' + 'a');
+            if (b >= 'A' && b <= 'Z') b = static_cast<char>(b - 'A' + 'a');
+            same = a == b;
+        }
+        if (same) return f.get();
+    }
+    return nullptr;
+}
+
+Field& ClientDataSet::FieldByName(std::string_view name) const {
+    Field* f = FindField(name);
+    if (!f) throw DataSetError(m_name + ": Field '" + std::string(name) + "' not found");
+    return *f;
+}
+
+void ClientDataSet::CheckActive() const {
+    if (!Active()) throw DataSetError(m_name + ": Cannot perform this operation on a closed dataset");
+}
+
+const std::vector<FieldDef>& ClientDataSet::FieldDefs() const {
+    CheckActive();
+    return m_table->defs;
+}
+
+void ClientDataSet::CreateDataSet(const std::vector<FieldDef>& defs, const IndexDef& index) {
+    Close();
+    auto t = std::make_shared<Table>(defs);
+    m_cloneSource = nullptr;
+    m_index = index;
+    Open(std::move(t));
+}
+
+void ClientDataSet::LoadFromFile(const std::string& path, const IndexDef& index) {
+    auto data = ReadWholeFile(path);
+    if (!data) {
+        Close();
+        throw DataSetError("Cannot open file \"" + path + "\"");
+    }
+    LoadFromString(std::move(*data), index);
+}
+
+void ClientDataSet::LoadFromString(std::string data, const IndexDef& index) {
+    Close();
+    auto t = cds::ReadPacket(std::move(data));
+    m_cloneSource = nullptr;
+    m_index = index;
+    Open(std::move(t));
+}
+
+std::string ClientDataSet::SaveToString() const {
+    CheckActive();
+    return cds::WritePacket(*m_table);
+}
+
+void ClientDataSet::SaveToFile(const std::string& path) const {
+    WriteFileAtomic(path, SaveToString());
+}
+
+void ClientDataSet::CloneCursor(ClientDataSet& source, bool reset, bool keepSettings) {
+    source.CheckActive();
+    if (&source == this) throw DataSetError("Cannot clone a dataset onto itself");
+    auto table = source.m_table;
+    Close();
+    m_cloneSource = &source;
+    if (reset) {
+        m_index = {};
+        ReadOnly = false;
+    } else if (!keepSettings) {
+        m_index = source.m_index;
+        ReadOnly = source.ReadOnly;
+    }
+    Open(std::move(table));
+}
+
+void ClientDataSet::Open(std::shared_ptr<Table> table) {
+    m_table = std::move(table);
+    try {
+        BindFields();
+        if (!m_index.field.empty()) {
+            m_indexColumn = m_table->Column(m_index.field);
+            if (m_indexColumn < 0) throw DataSetError(m_name + ": Field '" + m_index.field + "' not found");
+            m_table->Ordered(m_indexColumn);
+        }
+    } catch (...) {
+        m_indexColumn = -1;
+        if (m_autoFields) {
+            m_fields.clear();
+            m_autoFields = false;
+        }
+        for (auto& f : m_fields) f->m_column = -1;
+        m_table.reset();
+        throw;
+    }
+    m_table->cursors.push_back(this);
+    m_state = DataSetState::Browse;
+    m_buf.assign(m_table->defs.size(), 0.0);
+    m_cur = OrderSize() ? OrderAt(0) : nullptr;
+    m_posHint = 0;
+    m_bof = true;
+    m_eof = m_cur == nullptr;
+    m_calcValid = false;
+    NotifyObservers(IDataSetObserver::Change::Reset, 0);
+    if (AfterOpen) AfterOpen(*this);
+}
+
+void ClientDataSet::BindFields() {
+    if (m_fields.empty()) {
+        m_autoFields = true;
+        for (const FieldDef& d : m_table->defs)
+            m_fields.push_back(std::unique_ptr<Field>(new Field(this, d.name, d.type, false)));
+    }
+    int slot = 0;
+    for (auto& f : m_fields) {
+        if (f->m_calculated) {
+            f->m_calcSlot = slot++;
+            continue;
+        }
+        const int c = m_table->Column(f->m_name);
+        if (c < 0) throw DataSetError(m_name + ": Field '" + f->m_name + "' not found");
+        const FieldType actual = m_table->defs[static_cast<size_t>(c)].type;
+        if (actual != f->m_type)
+            throw DataSetError(m_name + ": Type mismatch for field '" + f->m_name + "', expecting: " +
+                               cds::TypeName(f->m_type) + " actual: " + cds::TypeName(actual));
+        f->m_column = c;
+    }
+    m_calc.assign(static_cast<size_t>(slot), Variant());
+}
+
+void ClientDataSet::Close() {
+    if (!Active()) return;
+    m_state = DataSetState::Browse;
+    auto& cs = m_table->cursors;
+    cs.erase(std::remove(cs.begin(), cs.end(), this), cs.end());
+    if (m_indexColumn >= 0) m_table->ReleaseOrdered(m_indexColumn);
+    m_indexColumn = -1;
+    m_table.reset();
+    m_state = DataSetState::Inactive;
+    m_cur = nullptr;
+    m_eof = m_bof = true;
+    m_walking = false;
+    m_filterColumn = -1;
+    if (m_autoFields) {
+        m_fields.clear();
+        m_autoFields = false;
+    }
+    for (auto& f : m_fields) f->m_column = -1;
+    NotifyObservers(IDataSetObserver::Change::Reset, 0);
+}
+
+void ClientDataSet::SetIndex(const IndexDef& index) {
+    if (!Active()) {
+        m_index = index;
+        return;
+    }
+    CheckBrowseMode();
+    int column = -1;
+    if (!index.field.empty()) {
+        column = m_table->Column(index.field);
+        if (column < 0) throw DataSetError(m_name + ": Field '" + index.field + "' not found");
+        m_table->Ordered(column);
+    }
+    if (m_indexColumn >= 0) m_table->ReleaseOrdered(m_indexColumn);
+    m_indexColumn = column;
+    m_index = index;
+    m_walking = false;
+    NotifyObservers(IDataSetObserver::Change::Reset, 0);
+}
+
+// ---- order -----------------------------------------------------------------------------------
+
+size_t ClientDataSet::OrderSize() const {
+    return m_table->records.size();
+}
+
+Record* ClientDataSet::OrderAt(size_t pos) const {
+    if (m_indexColumn < 0) return m_table->records[pos].get();
+    const auto& recs = m_table->ordered.at(m_indexColumn).recs;
+    return m_index.descending ? recs[recs.size() - 1 - pos] : recs[pos];
+}
+
+size_t ClientDataSet::PositionOf(const Record* r) const {
+    const size_t n = OrderSize();
+    if (m_posHint < n && OrderAt(m_posHint) == r) return m_posHint;
+    size_t pos;
+    if (m_indexColumn < 0) {
+        pos = m_table->NaturalPos(r);
+    } else {
+        const auto& recs = m_table->ordered.at(m_indexColumn).recs;
+        const int c = m_indexColumn;
+        auto it = std::lower_bound(recs.begin(), recs.end(), r,
+                                   [c](const Record* a, const Record* b) { return Table::Less(c, a, b); });
+        pos = static_cast<size_t>(it - recs.begin());
+        if (m_index.descending) pos = recs.size() - 1 - pos;
+    }
+    m_posHint = pos;
+    return pos;
+}
+
+bool ClientDataSet::Before(const Record* a, const Record* b) const {
+    if (m_indexColumn < 0) return a->seq < b->seq;
+    return m_index.descending ? Table::Less(m_indexColumn, b, a) : Table::Less(m_indexColumn, a, b);
+}
+
+// ---- navigation ------------------------------------------------------------------------------
+
+void ClientDataSet::CheckBrowseMode() {
+    CheckActive();
+    if (m_state == DataSetState::Edit || m_state == DataSetState::Insert) Post();
+}
+
+void ClientDataSet::SetCurrent(Record* r, bool notify) {
+    const bool moved = r != m_cur;
+    m_cur = r;
+    m_calcValid = false;
+    if (moved && notify) NotifyScroll();
+}
+
+void ClientDataSet::First() {
+    CheckBrowseMode();
+    if (m_filterColumn >= 0) {
+        // Pick the records of the walk, in this cursor's order.
+        std::vector<Record*> picked;
+        auto& keys = m_table->Keys(m_filterColumn);
+        for (int32_t v : m_filterValues) {
+            auto it = keys.find(v);
+            if (it != keys.end()) picked.insert(picked.end(), it->second.begin(), it->second.end());
+        }
+        std::sort(picked.begin(), picked.end(),
+                  [this](const Record* a, const Record* b) { return Before(a, b); });
+        picked.erase(std::unique(picked.begin(), picked.end()), picked.end());
+        m_walk.clear();
+        for (Record* r : picked) m_walk.push_back(r->seq);
+        m_walking = true;
+        m_walkPos = 0;
+        m_bof = true;
+        if (m_walk.empty()) {
+            m_eof = true;
+            return;
+        }
+        m_eof = false;
+        SetCurrent(m_table->BySeq(m_walk[0]));
+        return;
+    }
+    m_bof = true;
+    m_eof = OrderSize() == 0;
+    SetCurrent(m_eof ? nullptr : OrderAt(0));
+    m_posHint = 0;
+}
+
+void ClientDataSet::Last() {
+    CheckBrowseMode();
+    m_walking = false;
+    const size_t n = OrderSize();
+    m_eof = true;
+    m_bof = n == 0;
+    SetCurrent(n ? OrderAt(n - 1) : nullptr);
+    m_posHint = n ? n - 1 : 0;
+}
+
+void ClientDataSet::Next() {
+    CheckBrowseMode();
+    if (m_walking) {
+        size_t i = m_walkPos + 1;
+        if (!(m_walkPos < m_walk.size() && m_cur && m_cur->seq == m_walk[m_walkPos])) {
+            // The cursor was moved away: go on after the record it stands on now.
+            i = 0;
+            if (m_cur)
+                while (i < m_walk.size()) {
+                    Record* r = m_table->BySeq(m_walk[i]);
+                    if (r && Before(m_cur, r)) break;
+                    ++i;
+                }
+        }
+        for (; i < m_walk.size(); ++i) {
+            Record* r = m_table->BySeq(m_walk[i]);
+            if (!r || r->IsNull(m_filterColumn)) continue;
+            const double v = r->v[static_cast<size_t>(m_filterColumn)];
+            if (std::find(m_filterValues.begin(), m_filterValues.end(), v) == m_filterValues.end()) continue;
+            m_walkPos = i;
+            m_bof = false;
+            SetCurrent(r);
+            return;
+        }
+        m_walkPos = m_walk.size();
+        m_eof = true;
+        return;
+    }
+    if (!m_cur) {
+        m_eof = true;
+        return;
+    }
+    const size_t pos = PositionOf(m_cur);
+    if (pos + 1 >= OrderSize()) {
+        m_eof = true;
+        return;
+    }
+    m_bof = false;
+    m_eof = false;
+    SetCurrent(OrderAt(pos + 1));
+    m_posHint = pos + 1;
+}
+
+void ClientDataSet::Prior() {
+    CheckBrowseMode();
+    m_walking = false;
+    if (!m_cur) {
+        m_bof = true;
+        return;
+    }
+    const size_t pos = PositionOf(m_cur);
+    if (pos == 0) {
+        m_bof = true;
+        return;
+    }
+    m_bof = false;
+    m_eof = false;
+    SetCurrent(OrderAt(pos - 1));
+    m_posHint = pos - 1;
+}
+
+int ClientDataSet::RecordCount() const {
+    CheckActive();
+    return static_cast<int>(m_table->records.size());
+}
+
+int ClientDataSet::RecNo() const {
+    CheckActive();
+    if (m_state == DataSetState::Insert || !m_cur) return -1;
+    return static_cast<int>(PositionOf(m_cur)) + 1;
+}
+
+void ClientDataSet::SetRecNo(int recNo) {
+    CheckBrowseMode();
+    if (recNo < 1 || recNo > static_cast<int>(OrderSize())) return;
+    m_eof = m_bof = false;
+    SetCurrent(OrderAt(static_cast<size_t>(recNo - 1)));
+    m_posHint = static_cast<size_t>(recNo - 1);
+}
+
+void ClientDataSet::SetWalkFilter(const std::string& field, std::vector<int32_t> values) {
+    CheckActive();
+    const int c = m_table->Column(field);
+    if (c < 0) throw DataSetError(m_name + ": Field '" + field + "' not found");
+    if (!cds::IsIntegerType(m_table->defs[static_cast<size_t>(c)].type))
+        throw DataSetError(m_name + ": Field '" + field + "' is no integer field");
+    m_filterColumn = c;
+    m_filterValues = std::move(values);
+    m_walking = false;
+}
+
+void ClientDataSet::ClearWalkFilter() {
+    m_filterColumn = -1;
+    m_filterValues.clear();
+    m_walk.clear();
+    m_walking = false;
+}
+
+namespace {
+bool CellEquals(const Record* r, int c, const Variant& v) {
+    if (v.IsNull()) return r->IsNull(c);
+    return !r->IsNull(c) && r->v[static_cast<size_t>(c)] == v.Raw();
+}
+} // namespace
+
+std::vector<Record*> ClientDataSet::Matches(const std::vector<std::string>& fields,
+                                            const std::vector<Variant>& values) const {
+    CheckActive();
+    if (fields.size() != values.size() || fields.empty())
+        throw DataSetError(m_name + ": Locate needs one value per field");
+    std::vector<int> cols;
+    for (const auto& f : fields) {
+        const int c = m_table->Column(f);
+        if (c < 0) throw DataSetError(m_name + ": Field '" + f + "' not found");
+        cols.push_back(c);
+    }
+    std::vector<Record*> out;
+    // A key index when one of the fields is an integer and its value a whole number.
+    for (size_t k = 0; k < cols.size(); ++k) {
+        const Variant& v = values[k];
+        if (!cds::IsIntegerType(m_table->defs[static_cast<size_t>(cols[k])].type) || v.IsNull()) continue;
+        if (v.Raw() != std::trunc(v.Raw()) || std::fabs(v.Raw()) > 9e15) return out;
+        auto& keys = m_table->Keys(cols[k]);
+        auto it = keys.find(static_cast<int64_t>(v.Raw()));
+        if (it == keys.end()) return out;
+        for (Record* r : it->second) {
+            bool all = true;
+            for (size_t j = 0; j < cols.size() && all; ++j) all = CellEquals(r, cols[j], values[j]);
+            if (all) out.push_back(r);
+        }
+        return out;
+    }
+    for (auto& r : m_table->records) {
+        bool all = true;
+        for (size_t j = 0; j < cols.size() && all; ++j) all = CellEquals(r.get(), cols[j], values[j]);
+        if (all) out.push_back(r.get());
+    }
+    return out;
+}
+
+bool ClientDataSet::Locate(const std::vector<std::string>& fields, const std::vector<Variant>& values) {
+    CheckBrowseMode();
+    auto found = Matches(fields, values);
+    if (found.empty()) return false;
+    Record* best = found[0];
+    for (Record* r : found)
+        if (Before(r, best)) best = r;
+    m_eof = m_bof = false;
+    SetCurrent(best);
+    return true;
+}
+
+Variant ClientDataSet::Lookup(const std::vector<std::string>& keyFields, const std::vector<Variant>& values,
+                              const std::string& resultField) const {
+    CheckActive();
+    const int rc = m_table->Column(resultField);
+    if (rc < 0) throw DataSetError(m_name + ": Field '" + resultField + "' not found");
+    auto found = Matches(keyFields, values);
+    if (found.empty()) return Variant();
+    Record* best = found[0];
+    for (Record* r : found)
+        if (Before(r, best)) best = r;
+    if (best->IsNull(rc)) return Variant();
+    return Variant::Of(m_table->defs[static_cast<size_t>(rc)].type, best->v[static_cast<size_t>(rc)]);
+}
+
+Bookmark ClientDataSet::GetBookmark() const {
+    CheckActive();
+    return m_cur ? m_cur->seq : kNoBookmark;
+}
+
+bool ClientDataSet::BookmarkValid(Bookmark b) const {
+    return Active() && b != kNoBookmark && m_table->BySeq(b) != nullptr;
+}
+
+void ClientDataSet::GotoBookmark(Bookmark b) {
+    CheckBrowseMode();
+    Record* r = b == kNoBookmark ? nullptr : m_table->BySeq(b);
+    if (!r) throw DataSetError(m_name + ": Record not found");
+    m_eof = m_bof = false;
+    SetCurrent(r);
+}
+
+// ---- changes ---------------------------------------------------------------------------------
+
+const double* ClientDataSet::ReadRow() const {
+    if ((m_state == DataSetState::Edit || m_state == DataSetState::Insert)) return m_buf.data();
+    return m_cur ? m_cur->v.data() : nullptr;
+}
+
+bool ClientDataSet::ReadNull(int column) const {
+    if (m_state == DataSetState::Edit || m_state == DataSetState::Insert) return (m_bufNulls >> column) & 1u;
+    return m_cur->IsNull(column);
+}
+
+void ClientDataSet::Append() {
+    CheckBrowseMode();
+    if (ReadOnly) throw DataSetError(m_name + ": Cannot modify a read-only dataset");
+    m_buf.assign(m_table->defs.size(), 0.0);
+    m_bufNulls = m_table->defs.size() >= 64 ? ~0ull : (1ull << m_table->defs.size()) - 1;
+    m_state = DataSetState::Insert;
+    m_calcValid = false;
+}
+
+void ClientDataSet::Edit() {
+    CheckActive();
+    if (m_state == DataSetState::Edit || m_state == DataSetState::Insert) return;
+    if (ReadOnly) throw DataSetError(m_name + ": Cannot modify a read-only dataset");
+    if (!m_cur) throw DataSetError(m_name + ": Cannot edit an empty dataset");
+    m_buf = m_cur->v;
+    m_bufNulls = m_cur->nulls;
+    m_state = DataSetState::Edit;
+    m_calcValid = false;
+}
+
+void ClientDataSet::Cancel() {
+    CheckActive();
+    m_state = DataSetState::Browse;
+    m_calcValid = false;
+}
+
+void ClientDataSet::Post() {
+    CheckActive();
+    if (m_state != DataSetState::Edit && m_state != DataSetState::Insert) return;
+    for (auto& f : m_fields)
+        if (f->Required && !f->m_calculated && ((m_bufNulls >> f->m_column) & 1u))
+            throw DataSetError("Field '" + f->m_name + "' must have a value");
+    Table& t = *m_table;
+    if (m_state == DataSetState::Insert) {
+        auto rec = std::make_unique<Record>();
+        rec->v = m_buf;
+        rec->nulls = m_bufNulls;
+        const int ac = t.autoIncColumn;
+        if (ac >= 0) {
+            if (t.nextAutoInc > 2147483647) throw DataSetError(m_name + ": No further key values");
+            rec->v[static_cast<size_t>(ac)] = static_cast<double>(t.nextAutoInc++);
+            rec->nulls &= ~(1ull << ac);
+        }
+        m_state = DataSetState::Browse;
+        Record* p = t.Insert(std::move(rec), this);
+        m_eof = m_bof = false;
+        SetCurrent(p);
+    } else {
+        m_state = DataSetState::Browse;
+        t.Update(m_cur, m_buf, m_bufNulls, this);
+    }
+    m_calcValid = false;
+    if (AfterPost) AfterPost(*this);
+}
+
+void ClientDataSet::Delete() {
+    CheckActive();
+    if (m_state == DataSetState::Insert) {
+        Cancel();
+        return;
+    }
+    if (ReadOnly) throw DataSetError(m_name + ": Cannot modify a read-only dataset");
+    if (!m_cur) throw DataSetError(m_name + ": Cannot perform this operation on an empty dataset");
+    m_state = DataSetState::Browse;
+    m_table->Remove(m_cur, this);
+    if (AfterDelete) AfterDelete(*this);
+}
+
+void ClientDataSet::RecordRemoving(const Record* r) {
+    if (m_cur != r) return;
+    if (m_state == DataSetState::Edit) m_state = DataSetState::Browse;
+    const size_t pos = PositionOf(r);
+    const size_t n = OrderSize();
+    if (pos + 1 < n) {
+        m_cur = OrderAt(pos + 1);
+        m_eof = false;
+        m_posHint = pos; // its place once r is gone
+    } else if (pos > 0) {
+        m_cur = OrderAt(pos - 1);
+        m_eof = true;
+        m_posHint = pos - 1;
+    } else {
+        m_cur = nullptr;
+        m_eof = m_bof = true;
+    }
+    m_calcValid = false;
+}
+
+void ClientDataSet::TableChanged(IDataSetObserver::Change change, const Record* r, int deletedPos) {
+    m_calcValid = false;
+    if (m_observers.empty()) return;
+    if (m_disableCount > 0) {
+        m_pendingReset = true;
+        return;
+    }
+    const int row =
+        change == IDataSetObserver::Change::Deleted ? deletedPos + 1 : static_cast<int>(PositionOf(r)) + 1;
+    NotifyObservers(change, row);
+}
+
+void ClientDataSet::NotifyObservers(IDataSetObserver::Change change, int row) {
+    if (m_disableCount > 0) {
+        m_pendingReset = true;
+        return;
+    }
+    auto observers = m_observers;
+    for (IDataSetObserver* o : observers) o->DataChanged(change, row);
+}
+
+void ClientDataSet::NotifyScroll() {
+    if (m_disableCount > 0 || m_observers.empty()) {
+        if (m_disableCount > 0) m_pendingReset = true;
+        return;
+    }
+    auto observers = m_observers;
+    for (IDataSetObserver* o : observers) o->Scrolled();
+}
+
+void ClientDataSet::EnableControls() {
+    if (m_disableCount > 0 && --m_disableCount == 0 && m_pendingReset) {
+        m_pendingReset = false;
+        NotifyObservers(IDataSetObserver::Change::Reset, 0);
+        NotifyScroll();
+    }
+}
+
+void ClientDataSet::AddObserver(IDataSetObserver* o) {
+    if (std::find(m_observers.begin(), m_observers.end(), o) == m_observers.end()) m_observers.push_back(o);
+}
+
+void ClientDataSet::RemoveObserver(IDataSetObserver* o) {
+    m_observers.erase(std::remove(m_observers.begin(), m_observers.end(), o), m_observers.end());
+}
+
+Aggregate& ClientDataSet::AddAggregate(const std::string& name, const std::string& expression) {
+    m_aggregates.push_back(std::unique_ptr<Aggregate>(new Aggregate(this, name, expression)));
+    return *m_aggregates.back();
+}
+
+void ClientDataSet::RunCalcFields() const {
+    auto* self = const_cast<ClientDataSet*>(this);
+    for (auto& v : self->m_calc) v = Variant();
+    if (OnCalcFields && (m_cur || m_state == DataSetState::Insert)) {
+        self->m_calculating = true;
+        try {
+            OnCalcFields(*self);
+        } catch (...) {
+            self->m_calculating = false;
+            throw;
+        }
+        self->m_calculating = false;
+    }
+    self->m_calcValid = true;
+}
+
+void ClientDataSet::PeekRecord(int recNo, const std::function<void()>& fn) {
+    CheckActive();
+    if (recNo < 1 || recNo > static_cast<int>(OrderSize())) return;
+    Record* target = OrderAt(static_cast<size_t>(recNo - 1));
+    const DataSetState state = m_state;
+    Record* cur = m_cur;
+    const size_t hint = m_posHint;
+    const bool eof = m_eof, bof = m_bof;
+    // Reading another row than the one being edited shows its stored values.
+    const bool peekOther = target != cur || state == DataSetState::Insert;
+    if (peekOther) m_state = DataSetState::Browse;
+    m_cur = target;
+    m_posHint = static_cast<size_t>(recNo - 1);
+    m_calcValid = false;
+    auto restore = [&] {
+        m_state = state;
+        m_cur = cur;
+        m_posHint = hint;
+        m_eof = eof;
+        m_bof = bof;
+        m_calcValid = false;
+    };
+    try {
+        fn();
+    } catch (...) {
+        restore();
+        throw;
+    }
+    restore();
+}
+
+} // namespace quorvel

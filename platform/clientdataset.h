@@ -1,0 +1,373 @@
+#pragma once
+// The client dataset engine: one in-memory table seen through any number of cursors.
+//
+// A table holds records in natural (append) order. A cursor (ClientDataSet) has its own
+// current record, its own persistent fields, optionally an index, its own events and its
+// own aggregates; clones share the table, so a change posted through one cursor is seen
+// through all at once. Keyed lookups and locates on integer fields use hash indexes that
+// the table builds on first use and keeps up to date; sums are kept up to date as records
+// change; an ordered index keeps its order as records are appended, edited or deleted.
+//
+// Errors (a field that does not exist, a set outside edit state, a file that does not load)
+// are thrown as DataSetError with a readable message.
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/timestamp.h"
+
+namespace quorvel {
+
+class DataSetError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+enum class FieldType { Integer, Float, Currency, DateTime, Boolean, AutoInc };
+
+struct FieldDef {
+    std::string name;
+    FieldType type;
+};
+
+// A field value that may be null. Integers, booleans and date-times are held as doubles
+// (every 32-bit integer is exact in a double).
+class Variant {
+public:
+    enum class Kind { Null, Integer, Float, Boolean };
+    Variant() = default;
+    Variant(int32_t v) : m_kind(Kind::Integer), m_v(v) {}
+    Variant(int64_t v) : m_kind(Kind::Integer), m_v(static_cast<double>(v)) {}
+    Variant(double v) : m_kind(Kind::Float), m_v(v) {}
+    Variant(bool v) : m_kind(Kind::Boolean), m_v(v ? 1.0 : 0.0) {}
+    static Variant Null() { return Variant(); }
+    static Variant Of(FieldType type, double raw);
+
+    Kind kind() const { return m_kind; }
+    bool IsNull() const { return m_kind == Kind::Null; }
+    double Raw() const { return m_v; }
+    // Conversions a null gives 0, 0.0, False or empty text for; a real converts to an integer
+    // by rounding half to even.
+    int32_t AsInteger() const;
+    double AsFloat() const { return IsNull() ? 0.0 : m_v; }
+    bool AsBoolean() const { return !IsNull() && m_v != 0.0; }
+    std::string AsString() const;
+    bool operator==(const Variant& o) const { return m_kind == o.m_kind && (IsNull() || m_v == o.m_v); }
+
+private:
+    Kind m_kind = Kind::Null;
+    double m_v = 0.0;
+};
+
+enum class Alignment { Left, Right, Center };
+enum class DataSetState { Inactive, Browse, Edit, Insert, CalcFields };
+
+// An ordered index of a cursor: one field, ascending or descending. Records with equal keys
+// keep their natural order (descending: the later one first); nulls sort below every value.
+struct IndexDef {
+    std::string name;
+    std::string field;
+    bool descending = false;
+};
+
+// A position in the table that survives other moves: the record's serial number.
+using Bookmark = uint64_t;
+constexpr Bookmark kNoBookmark = 0;
+
+class ClientDataSet;
+namespace cds {
+struct Table;
+struct Record;
+} // namespace cds
+
+// A persistent field of a cursor: a column of the table (or a calculated value) with its
+// display settings. Reads and writes act on the cursor's current record.
+class Field {
+public:
+    const std::string& FieldName() const { return m_name; }
+    FieldType DataType() const { return m_type; }
+    bool Calculated() const { return m_calculated; }
+    ClientDataSet& DataSet() const { return *m_ds; }
+    bool IsNumeric() const { return m_type != FieldType::Boolean && m_type != FieldType::DateTime; }
+
+    // Display settings.
+    std::string DisplayLabel;
+    int DisplayWidth = 10;
+    std::string DisplayFormat; // "0.00000" for numbers, "hh:nn:ss,zzz" for date-times
+    std::string EditMask;
+    std::string DisplayValues; // Boolean "True;False"
+    Alignment alignment = Alignment::Right;
+    bool Visible = true;
+    bool ReadOnly = false;
+    bool Required = false;
+    // Replaces the text a field gives; displayText tells whether the text is for showing.
+    std::function<void(Field&, std::string& text, bool displayText)> OnGetText;
+    std::function<void(Field&, const std::string& text)> OnSetText;
+
+    // The title of a column: the display label, else the field name.
+    const std::string& DisplayName() const { return DisplayLabel.empty() ? m_name : DisplayLabel; }
+
+    // Values of the current record. A null reads as 0, 0.0, False or empty text.
+    bool IsNull() const;
+    Variant Value() const;
+    int32_t AsInteger() const { return Value().AsInteger(); }
+    double AsFloat() const { return Value().AsFloat(); }
+    double AsCurrency() const { return Value().AsFloat(); }
+    TDateTime AsDateTime() const { return Value().AsFloat(); }
+    bool AsBoolean() const { return Value().AsBoolean(); }
+    std::string AsString() const; // the value as text (no display format, no OnGetText)
+    // The text shown for the current record: OnGetText, else the display format applied.
+    std::string DisplayText() const;
+
+    // Writes; the cursor must be in edit or insert state (a calculated field: while the
+    // cursor calculates).
+    void SetValue(const Variant& v);
+    void SetAsInteger(int32_t v) { SetValue(Variant(v)); }
+    void SetAsFloat(double v) { SetValue(Variant(v)); }
+    void SetAsCurrency(double v) { SetValue(Variant(v)); }
+    void SetAsDateTime(TDateTime v) { SetValue(Variant(v)); }
+    void SetAsBoolean(bool v) { SetValue(Variant(v)); }
+    void Clear() { SetValue(Variant()); }
+
+private:
+    friend class ClientDataSet;
+    Field(ClientDataSet* ds, std::string name, FieldType type, bool calculated);
+    std::string FormatValue(const Variant& v, bool display) const;
+    ClientDataSet* m_ds;
+    std::string m_name;
+    FieldType m_type;
+    bool m_calculated;
+    int m_column = -1; // column in the table; -1 while closed or calculated
+    int m_calcSlot = -1;
+};
+
+// An aggregate of a cursor over every record of the table. Only "Sum(Field)" is known.
+class Aggregate {
+public:
+    const std::string& AggregateName() const { return m_name; }
+    const std::string& Expression() const { return m_expr; }
+    bool Active = false;
+    // The sum, or null when no record holds a value in the field (or the aggregate or the
+    // cursor's aggregates are off, or the cursor is closed).
+    Variant Value() const;
+
+private:
+    friend class ClientDataSet;
+    Aggregate(ClientDataSet* ds, std::string name, std::string expr);
+    ClientDataSet* m_ds;
+    std::string m_name;
+    std::string m_expr;
+    std::string m_field;
+};
+
+// Told of changes a cursor sees, unless its controls are disabled.
+class IDataSetObserver {
+public:
+    virtual ~IDataSetObserver() = default;
+    // A record was changed, appended or deleted, or the whole data changed (row 0). row is
+    // the 1-based position in the observed cursor's order of the record concerned (for a
+    // delete: the position it had).
+    enum class Change { Edited, Appended, Deleted, Reset };
+    virtual void DataChanged(Change change, int row) = 0;
+    // The cursor's current record moved.
+    virtual void Scrolled() = 0;
+};
+
+class ClientDataSet {
+public:
+    using Notify = std::function<void(ClientDataSet&)>;
+
+    explicit ClientDataSet(std::string name = {});
+    ~ClientDataSet();
+    ClientDataSet(const ClientDataSet&) = delete;
+    ClientDataSet& operator=(const ClientDataSet&) = delete;
+
+    const std::string& Name() const { return m_name; }
+
+    // ---- persistent fields --------------------------------------------------------------
+    // Defines the fields this cursor holds, in this order (before opening). A cursor without
+    // persistent fields gets one field per column of the table when it opens.
+    Field& AddField(const std::string& name, FieldType type);
+    Field& AddCalculatedField(const std::string& name, FieldType type);
+    const std::vector<std::unique_ptr<Field>>& Fields() const { return m_fields; }
+    Field* FindField(std::string_view name) const;
+    Field& FieldByName(std::string_view name) const; // throws when there is none
+
+    // ---- open, close ----------------------------------------------------------------------
+    // A new empty table from the definitions; `index` (when its field is set) becomes this
+    // cursor's index. Opens the cursor.
+    void CreateDataSet(const std::vector<FieldDef>& defs, const IndexDef& index = {});
+    // Loads the XML data packet; opens the cursor on a new table. Throws DataSetError when the
+    // file cannot be read, is no data packet, or lacks a persistent field of this cursor or
+    // holds it with another type; the cursor is then closed.
+    void LoadFromFile(const std::string& path, const IndexDef& index = {});
+    void LoadFromString(std::string data, const IndexDef& index = {});
+    // Writes the whole table (all records, all columns in definition order) atomically.
+    void SaveToFile(const std::string& path) const;
+    std::string SaveToString() const;
+    // A further cursor on the source's table. reset: no index (natural order), not read-only.
+    // The clone keeps its own persistent fields and events. Opens the clone.
+    void CloneCursor(ClientDataSet& source, bool reset, bool keepSettings = false);
+    ClientDataSet* CloneSource() const { return m_cloneSource; }
+    bool Active() const { return m_state != DataSetState::Inactive; }
+    DataSetState State() const { return m_state; }
+    void Close();
+    const std::vector<FieldDef>& FieldDefs() const; // the table's columns
+
+    // ---- index ----------------------------------------------------------------------------
+    void SetIndex(const IndexDef& index); // empty field: natural order
+    const IndexDef& Index() const { return m_index; }
+    bool ReadOnly = false;
+
+    // ---- navigation -----------------------------------------------------------------------
+    void First();
+    void Last();
+    void Next();
+    void Prior();
+    bool Eof() const { return m_eof; }
+    bool Bof() const { return m_bof; }
+    bool IsEmpty() const { return RecordCount() == 0; }
+    int RecordCount() const;
+    // 1-based position of the current record in this cursor's order; -1 when there is none.
+    int RecNo() const;
+    void SetRecNo(int recNo);
+    // Walks that visit only the records whose `field` holds one of `values`, in this cursor's
+    // order: First and Next skip every other record. The records are picked when First runs;
+    // Next skips a picked record that no longer matches or was deleted. Cleared by
+    // ClearWalkFilter, Close and every move other than First/Next.
+    void SetWalkFilter(const std::string& field, std::vector<int32_t> values);
+    void ClearWalkFilter();
+
+    // Moves to the first record in this cursor's order whose fields equal the values (the
+    // newest first on a descending index). Returns whether one was found; when not, the
+    // cursor stays where it was.
+    bool Locate(const std::vector<std::string>& fields, const std::vector<Variant>& values);
+    bool Locate(const std::string& field, const Variant& value) {
+        return Locate(std::vector<std::string>{field}, std::vector<Variant>{value});
+    }
+    // The value of resultField in the first record whose key fields equal the values, or null
+    // when none matches. The current record stays.
+    Variant Lookup(const std::vector<std::string>& keyFields, const std::vector<Variant>& values,
+                   const std::string& resultField) const;
+    Variant Lookup(const std::string& keyField, const Variant& value, const std::string& resultField) const {
+        return Lookup(std::vector<std::string>{keyField}, std::vector<Variant>{value}, resultField);
+    }
+
+    Bookmark GetBookmark() const;
+    bool BookmarkValid(Bookmark b) const;
+    void GotoBookmark(Bookmark b); // throws when the record is gone
+    void FreeBookmark(Bookmark) {}
+
+    // ---- changes ------------------------------------------------------------------------
+    // A new record, posted at the end of the natural order; posting assigns the AutoInc field.
+    void Append();
+    void Edit();
+    // Writes the edit buffer to the table and raises AfterPost.
+    void Post();
+    void Cancel();
+    // Removes the current record and raises AfterDelete; the cursor moves to the next record
+    // (the previous one when it was the last).
+    void Delete();
+
+    // ---- aggregates -----------------------------------------------------------------------
+    Aggregate& AddAggregate(const std::string& name, const std::string& expression);
+    const std::vector<std::unique_ptr<Aggregate>>& Aggregates() const { return m_aggregates; }
+    bool AggregatesActive = false;
+
+    // ---- events, controls -----------------------------------------------------------------
+    Notify AfterOpen;
+    Notify AfterPost;
+    Notify AfterDelete;
+    Notify OnCalcFields;
+    void DisableControls() { ++m_disableCount; }
+    void EnableControls();
+    bool ControlsDisabled() const { return m_disableCount > 0; }
+    void AddObserver(IDataSetObserver* o);
+    void RemoveObserver(IDataSetObserver* o);
+
+    // Reads the record at `recNo` (1-based, this cursor's order) without moving the cursor or
+    // telling anyone: fn runs with that record current, then the cursor is put back. For
+    // grids that draw rows other than the current one.
+    void PeekRecord(int recNo, const std::function<void()>& fn);
+
+private:
+    friend class Field;
+    friend class Aggregate;
+    friend struct cds::Table;
+
+    void Open(std::shared_ptr<cds::Table> table);
+    void BindFields();
+    void CheckActive() const;
+    void CheckBrowseMode(); // posts a pending edit before a move
+    void SetCurrent(cds::Record* r, bool notify = true);
+    cds::Record* CurrentRecord() const { return m_cur; }
+    const double* ReadRow() const;
+    bool ReadNull(int column) const;
+    void RunCalcFields() const;
+    int ColumnOf(std::string_view name) const;
+    // order
+    size_t OrderSize() const;
+    cds::Record* OrderAt(size_t pos) const;
+    size_t PositionOf(const cds::Record* r) const;
+    bool Before(const cds::Record* a, const cds::Record* b) const; // a comes first in our order
+    std::vector<cds::Record*> Matches(const std::vector<std::string>& fields,
+                                      const std::vector<Variant>& values) const;
+    // table notifications
+    void TableChanged(IDataSetObserver::Change change, const cds::Record* r, int deletedPos);
+    void RecordRemoving(const cds::Record* r);
+    void NotifyObservers(IDataSetObserver::Change change, int row);
+    void NotifyScroll();
+
+    std::string m_name;
+    std::shared_ptr<cds::Table> m_table;
+    ClientDataSet* m_cloneSource = nullptr;
+    DataSetState m_state = DataSetState::Inactive;
+    IndexDef m_index;
+    int m_indexColumn = -1;
+    std::vector<std::unique_ptr<Field>> m_fields;
+    bool m_autoFields = false;
+    std::vector<std::unique_ptr<Aggregate>> m_aggregates;
+    cds::Record* m_cur = nullptr;
+    mutable size_t m_posHint = 0;
+    bool m_eof = true;
+    bool m_bof = true;
+    // edit buffer
+    std::vector<double> m_buf;
+    uint64_t m_bufNulls = 0;
+    // calculated values of the current record
+    mutable std::vector<Variant> m_calc;
+    mutable bool m_calcValid = false;
+    mutable bool m_calculating = false;
+    int m_disableCount = 0;
+    bool m_pendingReset = false;
+    std::vector<IDataSetObserver*> m_observers;
+    // walk filter
+    int m_filterColumn = -1;
+    std::vector<int32_t> m_filterValues;
+    std::vector<Bookmark> m_walk;
+    size_t m_walkPos = 0;
+    bool m_walking = false;
+};
+
+// ---- the XML data packet -------------------------------------------------------------------
+// `<DATAPACKET Version="2.0">` with METADATA/FIELDS/FIELD (attrname, fieldtype i4/r8/boolean/
+// dateTime, SUBTYPE Money/Autoinc), METADATA/PARAMS and ROWDATA/ROW, one attribute per non-null
+// field; booleans TRUE/FALSE, date-times yyyymmddThh:nn:ssmmm. Reading ignores case in type and
+// attribute names, takes date-times with or without milliseconds and applies a change log
+// (row states 4 inserted, 8 modified, 2 deleted, 1 original of a modified row; PARAMS
+// CHANGE_LOG "row original state ...") so that the current data is what loads.
+namespace cds {
+std::string WritePacket(const Table& t);
+std::shared_ptr<Table> ReadPacket(std::string data);
+} // namespace cds
+
+// Date-time text of the packet.
+std::string PacketDateTime(TDateTime t);
+// nullopt for text that is no valid date-time.
+bool ParsePacketDateTime(std::string_view s, TDateTime& out);
+
+} // namespace quorvel

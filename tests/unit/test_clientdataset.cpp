@@ -1,0 +1,305 @@
+#include <gtest/gtest.h>
+
+#include "platform/clientdataset.h"
+
+using namespace quorvel;
+
+namespace {
+
+const std::vector<FieldDef> kDefs = {
+    {"ID", FieldType::AutoInc},      {"Status", FieldType::Integer}, {"Lots", FieldType::Float},
+    {"Gewinn", FieldType::Currency}, {"At", FieldType::DateTime},    {"Flag", FieldType::Boolean},
+    {"Ticket", FieldType::Integer},
+};
+const IndexDef kDesc{"IdxDesc", "ID", true};
+
+int AppendRow(ClientDataSet& ds, int status, double lots, int ticket = 0) {
+    ds.Append();
+    ds.FieldByName("Status").SetAsInteger(status);
+    ds.FieldByName("Lots").SetAsFloat(lots);
+    if (ticket) ds.FieldByName("Ticket").SetAsInteger(ticket);
+    ds.Post();
+    return ds.FieldByName("ID").AsInteger();
+}
+
+std::vector<int> Walk(ClientDataSet& ds) {
+    std::vector<int> ids;
+    for (ds.First(); !ds.Eof(); ds.Next()) ids.push_back(ds.FieldByName("ID").AsInteger());
+    return ids;
+}
+
+struct Recorder : IDataSetObserver {
+    std::vector<std::pair<Change, int>> changes;
+    int scrolls = 0;
+    void DataChanged(Change c, int row) override { changes.emplace_back(c, row); }
+    void Scrolled() override { ++scrolls; }
+};
+
+} // namespace
+
+TEST(ClientDataSet, ClonesShareTheTableAndSeeChangesAtOnce) {
+    ClientDataSet engine("engine"), display("display");
+    engine.CreateDataSet(kDefs, kDesc);
+    for (int i = 0; i < 3; ++i) AppendRow(engine, 0, 0.1 * (i + 1));
+    display.CloneCursor(engine, true);
+    EXPECT_EQ(display.Index().field, ""); // settings reset: natural order
+    EXPECT_EQ(Walk(engine), (std::vector<int>{3, 2, 1}));
+    EXPECT_EQ(Walk(display), (std::vector<int>{1, 2, 3}));
+
+    // An append through the clone is seen by the engine cursor's walk and lookups at once.
+    const int id = AppendRow(display, 1, 0.5, 777);
+    EXPECT_EQ(id, 4);
+    EXPECT_EQ(engine.RecordCount(), 4);
+    EXPECT_EQ(Walk(engine).front(), 4);
+    EXPECT_EQ(engine.Lookup("Ticket", Variant(777), "ID").AsInteger(), 4);
+
+    // An edit through the engine cursor is seen by the clone without a move.
+    display.First();
+    ASSERT_TRUE(engine.Locate("ID", Variant(1)));
+    engine.Edit();
+    engine.FieldByName("Status").SetAsInteger(5);
+    engine.Post();
+    EXPECT_EQ(display.FieldByName("Status").AsInteger(), 5);
+    EXPECT_EQ(engine.Lookup("Status", Variant(5), "ID").AsInteger(), 1);
+
+    // A delete through the clone.
+    ASSERT_TRUE(display.Locate("ID", Variant(4)));
+    display.Delete();
+    EXPECT_EQ(engine.RecordCount(), 3);
+    EXPECT_FALSE(engine.Locate("Ticket", Variant(777)));
+    EXPECT_TRUE(engine.Lookup("Ticket", Variant(777), "ID").IsNull());
+}
+
+TEST(ClientDataSet, WalkingWhileEditingKeepsItsPlace) {
+    ClientDataSet ds;
+    ds.CreateDataSet(kDefs, kDesc);
+    for (int i = 0; i < 5; ++i) AppendRow(ds, 0, 1.0);
+    std::vector<int> seen;
+    for (ds.First(); !ds.Eof(); ds.Next()) {
+        seen.push_back(ds.FieldByName("ID").AsInteger());
+        ds.Edit();
+        ds.FieldByName("Status").SetAsInteger(1);
+        ds.Post();
+        // a lookup in the middle of the walk moves nothing
+        EXPECT_EQ(ds.Lookup("ID", Variant(1), "Status").IsNull(), false);
+    }
+    EXPECT_EQ(seen, (std::vector<int>{5, 4, 3, 2, 1}));
+    EXPECT_TRUE(ds.Locate("Status", Variant(0)) == false);
+}
+
+TEST(ClientDataSet, LocateFindsTheNewestFirstOnTheDescendingIndex) {
+    ClientDataSet engine, display;
+    engine.CreateDataSet(kDefs, kDesc);
+    AppendRow(engine, 2, 1.0, 55);
+    AppendRow(engine, 2, 1.0, 55);
+    AppendRow(engine, 3, 1.0, 56);
+    display.CloneCursor(engine, true);
+    ASSERT_TRUE(engine.Locate("Ticket", Variant(55)));
+    EXPECT_EQ(engine.FieldByName("ID").AsInteger(), 2);
+    ASSERT_TRUE(display.Locate("Ticket", Variant(55)));
+    EXPECT_EQ(display.FieldByName("ID").AsInteger(), 1);
+    // two fields, one of them a float scanned
+    ASSERT_TRUE(engine.Locate({"Status", "Lots"}, {Variant(2), Variant(1.0)}));
+    EXPECT_EQ(engine.FieldByName("ID").AsInteger(), 2);
+    EXPECT_EQ(engine.RecNo(), 2);
+    // not found: the cursor stays
+    EXPECT_FALSE(engine.Locate({"Status", "Ticket"}, {Variant(3), Variant(55)}));
+    EXPECT_EQ(engine.FieldByName("ID").AsInteger(), 2);
+    EXPECT_EQ(engine.Lookup("Ticket", Variant(55), "ID").AsInteger(), 2);
+    EXPECT_EQ(display.Lookup("Ticket", Variant(55), "ID").AsInteger(), 1);
+}
+
+TEST(ClientDataSet, RecordNumbersBookmarksAndDeletes) {
+    ClientDataSet ds;
+    ds.CreateDataSet(kDefs);
+    EXPECT_EQ(ds.RecNo(), -1);
+    EXPECT_TRUE(ds.Eof());
+    for (int i = 0; i < 4; ++i) AppendRow(ds, 0, 1.0);
+    ds.First();
+    ds.Next();
+    EXPECT_EQ(ds.RecNo(), 2);
+    const Bookmark b = ds.GetBookmark();
+    ds.Last();
+    EXPECT_EQ(ds.RecNo(), 4);
+    ds.GotoBookmark(b);
+    EXPECT_EQ(ds.FieldByName("ID").AsInteger(), 2);
+    ds.FreeBookmark(b);
+    // deleting moves to the next record; the bookmark of a deleted record is gone
+    ds.Delete();
+    EXPECT_EQ(ds.FieldByName("ID").AsInteger(), 3);
+    EXPECT_EQ(ds.RecNo(), 2);
+    EXPECT_FALSE(ds.BookmarkValid(b));
+    EXPECT_THROW(ds.GotoBookmark(b), DataSetError);
+    ds.Last();
+    ds.Delete(); // the last one: back to the previous
+    EXPECT_EQ(ds.FieldByName("ID").AsInteger(), 3);
+    EXPECT_EQ(ds.RecordCount(), 2);
+    // keys of deleted records do not come back
+    EXPECT_EQ(AppendRow(ds, 0, 1.0), 5);
+}
+
+TEST(ClientDataSet, NullsReadAsZeroAndTypedAccessorsConvert) {
+    ClientDataSet ds;
+    ds.CreateDataSet(kDefs);
+    ds.Append();
+    ds.Post();
+    for (const char* f : {"Status", "Lots", "Gewinn", "At", "Flag", "Ticket"}) {
+        Field& fld = ds.FieldByName(f);
+        EXPECT_TRUE(fld.IsNull()) << f;
+        EXPECT_EQ(fld.AsInteger(), 0) << f;
+        EXPECT_EQ(fld.AsFloat(), 0.0) << f;
+        EXPECT_FALSE(fld.AsBoolean()) << f;
+        EXPECT_EQ(fld.AsString(), "") << f;
+        EXPECT_EQ(fld.DisplayText(), "") << f;
+    }
+    EXPECT_FALSE(ds.FieldByName("ID").IsNull()); // assigned on post
+    ds.Edit();
+    ds.FieldByName("Lots").SetAsFloat(2.5);
+    ds.FieldByName("Flag").SetAsBoolean(true);
+    ds.FieldByName("Status").SetAsFloat(2.5); // to the even neighbour
+    ds.Post();
+    EXPECT_EQ(ds.FieldByName("Status").AsInteger(), 2);
+    EXPECT_TRUE(ds.FieldByName("Flag").AsBoolean());
+    ds.Edit();
+    ds.FieldByName("Lots").Clear();
+    ds.Post();
+    EXPECT_TRUE(ds.FieldByName("Lots").IsNull());
+    // the engine refuses what it cannot hold or may not change
+    EXPECT_THROW(ds.FieldByName("Lots").SetAsFloat(1.0), DataSetError); // not in edit state
+    ds.Edit();
+    EXPECT_THROW(ds.FieldByName("ID").SetAsInteger(9), DataSetError);
+    EXPECT_THROW(ds.FieldByName("Lots").SetAsFloat(std::numeric_limits<double>::quiet_NaN()), DataSetError);
+    EXPECT_THROW(ds.FieldByName("At").SetAsDateTime(1e9), DataSetError);
+    ds.Cancel();
+    EXPECT_THROW(ds.FieldByName("Nope"), DataSetError);
+}
+
+TEST(ClientDataSet, SumsAreNullOnAnEmptyTableAndFollowEveryChange) {
+    ClientDataSet engine, display;
+    engine.CreateDataSet(kDefs, kDesc);
+    display.CloneCursor(engine, true);
+    Aggregate& sum = engine.AddAggregate("SumGewinn", "Sum(Gewinn)");
+    sum.Active = true;
+    engine.AggregatesActive = true;
+    EXPECT_TRUE(sum.Value().IsNull());
+    AppendRow(display, 0, 1.0);
+    EXPECT_TRUE(sum.Value().IsNull()); // nothing to add yet
+    auto setProfit = [&](int id, double v) {
+        ASSERT_TRUE(display.Locate("ID", Variant(id)));
+        display.Edit();
+        display.FieldByName("Gewinn").SetAsCurrency(v);
+        display.Post();
+    };
+    AppendRow(display, 0, 1.0);
+    setProfit(1, -12.5);
+    EXPECT_DOUBLE_EQ(sum.Value().AsFloat(), -12.5);
+    setProfit(2, 12.5);
+    EXPECT_FALSE(sum.Value().IsNull());
+    EXPECT_EQ(sum.Value().AsFloat(), 0.0); // exactly
+    setProfit(2, 0.1);
+    setProfit(1, 0.2);
+    EXPECT_EQ(sum.Value().AsFloat(), 0.3);
+    display.Delete(); // record 1 with its 0.2
+    EXPECT_EQ(sum.Value().AsFloat(), 0.1);
+    display.First();
+    display.Delete();
+    EXPECT_TRUE(sum.Value().IsNull());
+    EXPECT_THROW(engine.AddAggregate("x", "Avg(Lots)"), DataSetError);
+}
+
+TEST(ClientDataSet, WalkFilterVisitsOnlyMatchingRecordsInOrder) {
+    ClientDataSet ds;
+    ds.CreateDataSet(kDefs, kDesc);
+    const int statuses[] = {5, 0, 5, 1, 0, 6};
+    for (int s : statuses) AppendRow(ds, s, 1.0);
+    ds.SetWalkFilter("Status", {0, 1});
+    std::vector<int> seen;
+    for (ds.First(); !ds.Eof(); ds.Next()) {
+        const int id = ds.FieldByName("ID").AsInteger();
+        seen.push_back(id);
+        if (id == 5) {
+            // the body moves the cursor and changes a record still ahead
+            const Bookmark b = ds.GetBookmark();
+            ASSERT_TRUE(ds.Locate("ID", Variant(2)));
+            ds.Edit();
+            ds.FieldByName("Status").SetAsInteger(5);
+            ds.Post();
+            ds.GotoBookmark(b);
+        }
+    }
+    EXPECT_EQ(seen, (std::vector<int>{5, 4})); // 2 no longer matches when the walk gets there
+    ds.ClearWalkFilter();
+    EXPECT_EQ(Walk(ds).size(), 6u);
+}
+
+TEST(ClientDataSet, EventsCalculatedFieldsAndControls) {
+    ClientDataSet engine, display;
+    display.AddCalculatedField("Nr", FieldType::Integer);
+    display.AddField("ID", FieldType::AutoInc);
+    display.AddField("Status", FieldType::Integer).OnGetText = [](Field& f, std::string& t, bool) {
+        t = f.AsInteger() == 1 ? "one" : "other";
+    };
+    display.AddField("At", FieldType::DateTime).DisplayFormat = "hh:nn:ss,zzz";
+    display.AddField("Gewinn", FieldType::Currency).DisplayFormat = "0.00";
+    int opened = 0, posted = 0, deleted = 0;
+    display.AfterOpen = [&](ClientDataSet&) { ++opened; };
+    display.AfterPost = [&](ClientDataSet&) { ++posted; };
+    display.AfterDelete = [&](ClientDataSet&) { ++deleted; };
+    display.OnCalcFields = [](ClientDataSet& ds) { ds.FieldByName("Nr").SetAsInteger(ds.RecNo()); };
+    engine.CreateDataSet(kDefs, kDesc);
+    display.CloneCursor(engine, true);
+    EXPECT_EQ(opened, 1);
+    EXPECT_EQ(display.Fields().size(), 5u); // its own fields only
+    EXPECT_EQ(display.FindField("Lots"), nullptr);
+
+    Recorder rec;
+    display.AddObserver(&rec);
+    AppendRow(engine, 1, 1.0);
+    AppendRow(engine, 0, 1.0);
+    EXPECT_EQ(posted, 0); // the engine cursor's post raises the engine's event only
+    ASSERT_EQ(rec.changes.size(), 2u);
+    EXPECT_EQ(rec.changes[1], std::make_pair(IDataSetObserver::Change::Appended, 2));
+    display.Last();
+    EXPECT_EQ(display.FieldByName("Nr").AsInteger(), 2);
+    display.Edit();
+    display.FieldByName("At").SetAsDateTime(EncodeDateTime(2024, 1, 2, 3, 4, 5, 67));
+    display.FieldByName("Gewinn").SetAsCurrency(-12.5);
+    display.Post();
+    EXPECT_EQ(posted, 1);
+    EXPECT_EQ(display.FieldByName("At").DisplayText(), "03:04:05,067");
+    EXPECT_EQ(display.FieldByName("Gewinn").DisplayText(), "-12,50");
+    EXPECT_EQ(display.FieldByName("Status").DisplayText(), "other");
+    std::string firstRow;
+    display.PeekRecord(1, [&] {
+        firstRow = display.FieldByName("Nr").AsString() + display.FieldByName("Status").DisplayText();
+    });
+    EXPECT_EQ(firstRow, "1one");
+    EXPECT_EQ(display.RecNo(), 2); // peeking moved nothing
+
+    rec.changes.clear();
+    display.DisableControls();
+    display.Delete();
+    EXPECT_EQ(deleted, 1);
+    EXPECT_TRUE(rec.changes.empty());
+    display.EnableControls();
+    ASSERT_EQ(rec.changes.size(), 1u);
+    EXPECT_EQ(rec.changes[0].first, IDataSetObserver::Change::Reset);
+    display.RemoveObserver(&rec);
+
+    display.Close();
+    EXPECT_FALSE(display.Active());
+    EXPECT_TRUE(engine.Active());
+    EXPECT_THROW(display.RecordCount(), DataSetError);
+}
+
+TEST(ClientDataSet, APersistentFieldMissingOrOfAnotherTypeDoesNotOpen) {
+    ClientDataSet engine;
+    engine.CreateDataSet(kDefs);
+    ClientDataSet a, b;
+    a.AddField("Missing", FieldType::Integer);
+    EXPECT_THROW(a.CloneCursor(engine, true), DataSetError);
+    EXPECT_FALSE(a.Active());
+    b.AddField("Lots", FieldType::Currency);
+    EXPECT_THROW(b.CloneCursor(engine, true), DataSetError);
+    EXPECT_FALSE(b.Active());
+}
