@@ -75,7 +75,7 @@ int ProgramMain(int argc, char** argv) {
             form3->close(); // the ordinary way out, so the shut-down saves run
         });
         form3->showMaximized();
-        messageBox = new TMessageBox();
+        messageBox = new TMessageBox(paths.notifications);
         rc = QApplication::exec(); // a quit asked for during creation ends it at once
     } catch (const std::exception& e) {
         ShowFatal(QString("Exception in Hauptprogramm: ") + QString::fromLocal8Bit(e.what()));

@@ -8,14 +8,19 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
+#include <QPainter>
 #include <QPlainTextEdit>
 #include <QSocketNotifier>
 #include <QTableView>
 #include <QVBoxLayout>
 
+#include "components/NumEdit.h"
+#include "desk/core/crossspreads.h"
 #include "desk/orderlistmodel.h"
 #include "desk/windows/uFrmTable.h"
 #include "desk/windows/uMessageBox.h"
+#include "platform/widgets/formfont.h"
+#include "platform/widgets/stringgrid.h"
 
 namespace quorvel {
 
@@ -33,6 +38,7 @@ QLabel* BarLabel(const QString& caption, QWidget* parent) {
 TForm3::TForm3(DeskPaths paths, const std::string& linkPath, QWidget* parent) : QMainWindow(parent) {
     setObjectName("Form3");
     setWindowTitle("Quorvel");
+    setFont(FormFont());
     m_desk = std::make_unique<Desk>(static_cast<IDeskControls&>(*this), static_cast<IDeskView&>(*this),
                                     m_clock, std::move(paths));
 
@@ -58,12 +64,17 @@ TForm3::TForm3(DeskPaths paths, const std::string& linkPath, QWidget* parent) : 
 
     connect(Button17, &QPushButton::clicked, this,
             [this] { m_desk->Guarded([this] { m_desk->Button17Click(); }); });
+    connect(Button2, &QPushButton::clicked, this,
+            [this] { m_desk->Guarded([this] { m_desk->Button2Click(); }); });
+    connect(Button19, &QPushButton::clicked, this,
+            [this] { m_desk->Guarded([] { ShowNotificationWindow(); }); });
     connect(m_seTimeOut, &TSpinEdit::Changed, this,
             [this] { m_desk->Guarded([this] { m_desk->UpdateConnectionTimeout(); }); });
     connect(PageControl1, &QTabWidget::currentChanged, this, [this] {
         if (!m_shown) return;
-        m_desk->Guarded([this] { m_desk->UpdateTables(-1); });
+        m_desk->Guarded([this] { m_desk->PageControl1Change(); });
     });
+    ConnectSpreadTables();
 
     Timer1.setInterval(3000);
     TimerResetPending.setInterval(60000);
@@ -103,32 +114,43 @@ void TForm3::ServeLink() {
 }
 
 void TForm3::BuildSettingsBar() {
+    // From left to right: Standby, Alert active, AutoTrade activ, Max. AT, Reset AT, the
+    // invisible AddCanT and AddCloT, CloseTime, SeqMode, DelMode, Del, Slippage, OrderAttempts,
+    // LoopTime, Timeout; each spin edit with its design value, overwritten by config.ini.
     Panel1 = new QFrame(this);
     Panel1->setObjectName("Panel1");
     Panel1->setFixedHeight(25);
     auto* row = new QHBoxLayout(Panel1);
     row->setContentsMargins(4, 0, 4, 0);
     row->setSpacing(6);
-    auto spin = [&](const QString& label, Ctl c) {
+    auto spin = [&](const QString& label, Ctl c, int32_t design) {
         row->addWidget(BarLabel(label, Panel1));
         auto* s = new TSpinEdit(Panel1);
         const SpinRange r = SpinRangeOf(c);
         s->SetRange(r.min, r.max);
+        s->SetValue(design);
         s->setFixedWidth(60);
         row->addWidget(s);
         return s;
     };
     m_chkbStandby = new QCheckBox("Standby", Panel1);
-    m_chkbStandby->setStyleSheet("QCheckBox { color: red; font-weight: bold; }");
+    {
+        QPalette pal = m_chkbStandby->palette();
+        pal.setColor(QPalette::WindowText, Qt::red);
+        m_chkbStandby->setPalette(pal);
+        QFont f = m_chkbStandby->font();
+        f.setBold(true);
+        m_chkbStandby->setFont(f);
+    }
     row->addWidget(m_chkbStandby);
     m_cbAlertAktiv = new QCheckBox("Alert active", Panel1);
     m_cbAlertAktiv->setChecked(true);
     row->addWidget(m_cbAlertAktiv);
     m_cbAutoTrade = new QCheckBox("AutoTrade activ", Panel1);
     row->addWidget(m_cbAutoTrade);
-    m_seMaxAutoTrades = spin("Max. AT", Ctl::seMaxAutoTrades);
-    m_seMaxAutoTrades->SetValue(5);
+    m_seMaxAutoTrades = spin("Max. AT", Ctl::seMaxAutoTrades, 5);
     Button2 = new QPushButton("Reset AT", Panel1);
+    Button2->setObjectName("Button2");
     row->addWidget(Button2);
     m_chkbAddCanT = new QCheckBox("AddCanT", Panel1);
     m_chkbAddCanT->setVisible(false);
@@ -136,24 +158,21 @@ void TForm3::BuildSettingsBar() {
     m_chkbAddCloT = new QCheckBox("AddCloT", Panel1);
     m_chkbAddCloT->setVisible(false);
     row->addWidget(m_chkbAddCloT);
-    m_seMaxCounterCheck = spin("CloseTime", Ctl::seMaxCounterCheck);
-    m_seMaxCounterCheck->SetValue(180);
+    m_seMaxCounterCheck = spin("CloseTime", Ctl::seMaxCounterCheck, 180);
     m_chkbSeqMode = new QCheckBox("SeqMode", Panel1);
     m_chkbSeqMode->setChecked(true);
     row->addWidget(m_chkbSeqMode);
     m_chkbDelayMode = new QCheckBox("DelMode", Panel1);
     row->addWidget(m_chkbDelayMode);
-    m_seDelayPos2 = spin("Del", Ctl::seDelayPos2);
-    m_seDelayPos2->SetValue(300);
-    m_seSlippage = spin("Slippage", Ctl::seSlippage);
-    m_seSlippage->SetValue(2);
-    m_seRequoteAnzahl = spin("OrderAttempts", Ctl::seRequoteAnzahl);
-    m_seRequoteAnzahl->SetValue(2);
-    m_seLoopTime = spin("LoopTime", Ctl::seLoopTime);
-    m_seLoopTime->SetValue(250);
-    m_seTimeOut = spin("Timeout", Ctl::seTimeOut);
-    m_seTimeOut->SetValue(7);
-    m_rePRIDynamic = new QLineEdit("0,0030", Panel1);
+    m_seDelayPos2 = spin("Del", Ctl::seDelayPos2, 300);
+    m_seSlippage = spin("Slippage", Ctl::seSlippage, 2);
+    m_seRequoteAnzahl = spin("OrderAttempts", Ctl::seRequoteAnzahl, 2);
+    m_seLoopTime = spin("LoopTime", Ctl::seLoopTime, 250);
+    m_seTimeOut = spin("Timeout", Ctl::seTimeOut, 7);
+    m_rePRIDynamic = new TRealEdit(Panel1);
+    m_rePRIDynamic->setObjectName("m_rePRIDynamic");
+    m_rePRIDynamic->SetPrecision(PrecisionOf(Ctl::rePRIDynamic));
+    m_rePRIDynamic->SetValue(0.003);
     m_rePRIDynamic->setVisible(false);
     row->addStretch(1);
 }
@@ -176,22 +195,65 @@ void TForm3::BuildPages() {
     m_tsWatch = new QWidget;
     m_tsWatch->setObjectName("m_tsWatch");
     {
-        auto* row = new QHBoxLayout;
+        // Above the Watch grid: the alert level, the alert interval and the auto-trade interval.
         auto* lay = new QVBoxLayout(m_tsWatch);
-        lay->addLayout(row);
-        row->addWidget(new QLabel("Alert Level", m_tsWatch));
-        m_reAlert = new QLineEdit("0,00000", m_tsWatch);
-        row->addWidget(m_reAlert);
-        row->addWidget(new QLabel("Alert Interval (sec.)", m_tsWatch));
-        m_reAlertIntervall = new QLineEdit("0,1", m_tsWatch);
-        row->addWidget(m_reAlertIntervall);
-        row->addWidget(new QLabel("AutoTrade Interval (sec.)", m_tsWatch));
-        m_seTradeIntervall = new TSpinEdit(m_tsWatch);
-        m_seTradeIntervall->SetRange(1, 10000);
+        lay->setContentsMargins(0, 0, 0, 0);
+        lay->setSpacing(0);
+        auto* strip = new QWidget(m_tsWatch);
+        strip->setFixedHeight(33);
+        lay->addWidget(strip);
+        auto place = [](QWidget* w, int left, int top, int width = -1, int height = -1) {
+            if (width < 0) {
+                w->adjustSize();
+                w->move(left, top);
+            } else {
+                w->setGeometry(left, top, width, height);
+            }
+        };
+        place(new QLabel("Alert Level", strip), 12, 11);
+        m_reAlert = new TRealEdit(strip);
+        m_reAlert->setObjectName("m_reAlert");
+        m_reAlert->SetPrecision(PrecisionOf(Ctl::reAlert));
+        m_reAlert->SetValue(0.0);
+        place(m_reAlert, 69, 6, 77, 21);
+        UpDown5 = new TUpDown(strip);
+        UpDown5->SetRange(-100, 100);
+        place(UpDown5, 145, 6, 17, 21);
+        place(new QLabel("Alert Interval (sec.)", strip), 170, 11);
+        m_reAlertIntervall = new TRealEdit(strip);
+        m_reAlertIntervall->setObjectName("m_reAlertIntervall");
+        m_reAlertIntervall->SetPrecision(PrecisionOf(Ctl::reAlertIntervall));
+        m_reAlertIntervall->SetValue(0.1);
+        place(m_reAlertIntervall, 278, 6, 43, 21);
+        UpDown6 = new TUpDown(strip);
+        UpDown6->SetRange(-100, 100);
+        place(UpDown6, 320, 6, 17, 21);
+        place(new QLabel("AutoTrade Interval (sec.)", strip), 350, 11);
+        m_seTradeIntervall = new TSpinEdit(strip);
+        m_seTradeIntervall->setObjectName("m_seTradeIntervall");
+        const SpinRange r = SpinRangeOf(Ctl::seTradeIntervall);
+        m_seTradeIntervall->SetRange(r.min, r.max);
         m_seTradeIntervall->SetValue(10);
-        row->addWidget(m_seTradeIntervall);
-        row->addStretch(1);
-        lay->addStretch(1);
+        place(m_seTradeIntervall, 479, 5, 50, 22);
+        m_bResetCS = new QPushButton("Reset Table", strip);
+        m_bResetCS->setObjectName("m_bResetCS");
+        place(m_bResetCS, 552, 3, 84, 25);
+        // The Watch grid fills the rest of the page below the strip.
+        StringGrid1 = new TStringGrid(m_tsWatch);
+        StringGrid1->setObjectName("StringGrid1");
+        QFont gridFont("Tahoma");
+        gridFont.setPixelSize(13);
+        StringGrid1->setFont(gridFont);
+        StringGrid1->SetFixedRows(1);
+        StringGrid1->SetFixedCols(1);
+        StringGrid1->SetDefaultRowHeight(20);
+        StringGrid1->SetDefaultColWidth(150);
+        StringGrid1->SetRowCount(21);
+        StringGrid1->SetColCount(6);
+        StringGrid1->OnDrawCell = [this](QPainter& p, int col, int row, const QRect& r) {
+            StringGrid1DrawCell(p, col, row, r);
+        };
+        lay->addWidget(StringGrid1, 1);
     }
     PageControl1->addTab(m_tsWatch, "Watch");
     TabSheet4 = new QWidget;
@@ -400,6 +462,107 @@ void TForm3::Beep() {
     QApplication::beep();
 }
 
+// ---- notifications ---------------------------------------------------------------------------
+
+void TForm3::ShowNotification(const std::string& text) {
+    quorvel::ShowNotification(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
+}
+
+void TForm3::SaveNotifications() {
+    if (MessageBox) MessageBox->Save(); // gone at shut-down: it saved itself when it went
+}
+
+// ---- spread tables -----------------------------------------------------------------------
+
+namespace {
+// The virtual key code the desk's key handlers test: the arrow keys; 0 for any other key.
+int VirtualKeyOf(int qtKey) {
+    return qtKey == Qt::Key_Up ? kVkUp : qtKey == Qt::Key_Down ? kVkDown : 0;
+}
+} // namespace
+
+void TForm3::ConnectSpreadTables() {
+    auto guarded = [this](auto f) { m_desk->Guarded(f); };
+    connect(m_bResetCS, &QPushButton::clicked, this,
+            [=, this] { guarded([this] { m_desk->m_bResetCSClick(); }); });
+    connect(UpDown5, &TUpDown::Click, this, [=, this](TUDBtnType b) {
+        guarded([this, b] { m_desk->UpDown5Click(b == TUDBtnType::btNext); });
+    });
+    connect(UpDown6, &TUpDown::Click, this, [=, this](TUDBtnType b) {
+        guarded([this, b] { m_desk->UpDown6Click(b == TUDBtnType::btNext); });
+    });
+    connect(m_reAlert, &TRealEdit::KeyUp, this, [=, this](int key) {
+        guarded([this, key] { m_desk->RealEditKeyUp(Ctl::reAlert, VirtualKeyOf(key)); });
+    });
+    connect(m_reAlertIntervall, &TRealEdit::KeyUp, this, [=, this](int key) {
+        guarded([this, key] { m_desk->m_reAlertIntervallKeyUp(VirtualKeyOf(key)); });
+    });
+    for (TFrameTable* f : m_frames) {
+        connect(f->Button1, &QPushButton::clicked, this,
+                [=, this] { guarded([this] { m_desk->ResetMinCurrent(); }); });
+        connect(f->btnResetCSTable, &QPushButton::clicked, this,
+                [=, this] { guarded([this] { m_desk->ResetMinSpreadCurrent(); }); });
+    }
+}
+
+bool TForm3::WatchPageActive() const {
+    return PageControl1 && m_tsWatch && PageControl1->currentWidget() == m_tsWatch;
+}
+
+TStringGrid* TForm3::GridOf(Grid g, int t) const {
+    if (g == Grid::Watch) return StringGrid1;
+    TFrameTable* f = GetFrameTable(t);
+    if (!f) return nullptr;
+    return g == Grid::Quote ? f->StringGrid1 : f->m_sgMinSpread;
+}
+
+int TForm3::GridRowCount(Grid g, int t) const {
+    TStringGrid* grid = GridOf(g, t);
+    return grid ? grid->RowCount() : 0;
+}
+
+void TForm3::SetGridRowCount(Grid g, int t, int rows) {
+    if (TStringGrid* grid = GridOf(g, t)) grid->SetRowCount(rows);
+}
+
+void TForm3::SetGridColCount(Grid g, int t, int cols) {
+    if (TStringGrid* grid = GridOf(g, t)) grid->SetColCount(cols);
+}
+
+void TForm3::SetGridColWidth(Grid g, int t, int col, int width) {
+    if (TStringGrid* grid = GridOf(g, t)) grid->SetColWidth(col, width);
+}
+
+void TForm3::SetGridCell(Grid g, int t, int col, int row, std::string_view text) {
+    TStringGrid* grid = GridOf(g, t);
+    if (!grid) return;
+    // The desk's texts are plain ASCII: an unchanged cell is left alone without a conversion.
+    const QLatin1StringView latin(text.data(), static_cast<qsizetype>(text.size()));
+    if (grid->Cells(col, row) == latin) return;
+    grid->SetCells(col, row, QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
+}
+
+void TForm3::SetFrameLabel(int t, FrameLabel l, std::string_view text) {
+    TFrameTable* f = GetFrameTable(t);
+    if (!f) return;
+    QLabel* label = l == FrameLabel::MinCrossSpread ? f->lblMinCrossSpread
+                    : l == FrameLabel::Gegenwert    ? f->lblGegenwert
+                                                    : f->lblSumme;
+    const QString s = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+    if (label->text() != s) {
+        label->setText(s);
+        label->adjustSize();
+    }
+}
+
+void TForm3::StringGrid1DrawCell(QPainter& painter, int col, int row, const QRect& rect) {
+    if (!IsBandedRow(row)) return;
+    painter.fillRect(rect, QColor(0xC0, 0xDC, 0xC0));
+    painter.setFont(StringGrid1->font());
+    painter.setPen(StringGrid1->palette().color(QPalette::WindowText));
+    painter.drawText(rect, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, StringGrid1->Cells(col, row));
+}
+
 // ---- ADMIN PANEL: order list ------------------------------------------------------------------
 
 void TForm3::BuildAdminPanel() {
@@ -446,6 +609,11 @@ void TForm3::BuildAdminPanel() {
             });
     connect(Button3, &QPushButton::clicked, this,
             [this] { m_desk->Guarded([this] { m_desk->Button3Click(); }); });
+    // "Place Order" on every table frame places from the frame on screen.
+    for (TFrameTable* frame : m_frames)
+        if (frame && frame->Button13)
+            connect(frame->Button13, &QPushButton::clicked, this,
+                    [this] { m_desk->Guarded([this] { m_desk->TableOpenOrderCurrent(); }); });
     connect(Button14, &QPushButton::clicked, this,
             [this] { m_desk->Guarded([this] { m_desk->Button14Click(); }); });
 }

@@ -12,6 +12,7 @@
 #include "desk/core/desk.h"
 #include "platform/ealink.h"
 #include "platform/widgets/spinedit.h"
+#include "platform/widgets/updown.h"
 
 class QSocketNotifier;
 class QLabel;
@@ -24,6 +25,8 @@ namespace quorvel {
 class TFrameTable;
 class TMessageBox;
 class OrderListModel;
+class TRealEdit;
+class TStringGrid;
 
 // The application title; titles every message box of the desk.
 QString ApplicationTitle();
@@ -78,11 +81,17 @@ public:
     TSpinEdit* m_seRequoteAnzahl = nullptr;
     TSpinEdit* m_seLoopTime = nullptr;
     TSpinEdit* m_seTimeOut = nullptr;
-    QLineEdit* m_rePRIDynamic = nullptr;
+    TRealEdit* m_rePRIDynamic = nullptr; // not visible
     // Watch tab
-    QLineEdit* m_reAlert = nullptr;
-    QLineEdit* m_reAlertIntervall = nullptr;
+    TRealEdit* m_reAlert = nullptr;
+    TUpDown* UpDown5 = nullptr;
+    TRealEdit* m_reAlertIntervall = nullptr;
+    TUpDown* UpDown6 = nullptr;
     TSpinEdit* m_seTradeIntervall = nullptr;
+    QPushButton* m_bResetCS = nullptr;  // "Reset Table"
+    TStringGrid* StringGrid1 = nullptr; // the Watch grid: one row per table
+    // Banding of the Watch grid, after a cell's default drawing.
+    void StringGrid1DrawCell(QPainter& painter, int col, int row, const QRect& rect);
 
 protected:
     void closeEvent(QCloseEvent* e) override;
@@ -105,15 +114,28 @@ private:
     bool BrokerChecked(int t, int item) const override;
     void SetBrokerChecked(int t, int item, bool on) override;
     int ActiveTableIndex() const override { return GetActiveTableIndex(); }
+    bool WatchPageActive() const override;
     // IDeskView
     void ShowStopBox(const std::string& text) override;
     void ShowMessageBox(const std::u16string& text) override;
     void Terminate() override;
     void SetAutoSaveInterval(unsigned ms) override;
     void Beep() override;
+    int GridRowCount(Grid g, int t) const override;
+    void SetGridRowCount(Grid g, int t, int rows) override;
+    void SetGridColCount(Grid g, int t, int cols) override;
+    void SetGridColWidth(Grid g, int t, int col, int width) override;
+    void SetGridCell(Grid g, int t, int col, int row, std::string_view text) override;
+    void SetFrameLabel(int t, FrameLabel l, std::string_view text) override;
+    TStringGrid* GridOf(Grid g, int t) const;
+
+    // ---- notifications (the window is the global MessageBox) ----------------------------
+    void ShowNotification(const std::string& text) override;
+    void SaveNotifications() override;
 
     void BuildSettingsBar();
     void BuildPages();
+    void ConnectSpreadTables();
     QWidget* EditOf(Ctl c) const;
     QCheckBox* CheckOf(Ctl c) const;
 

@@ -16,6 +16,10 @@ std::string ErrnoText(const char* what, const std::string& path) {
 } // namespace
 
 void WriteFileAtomic(const std::string& path, std::string_view data) {
+    WriteFileAtomic(path, data, FileSync::Now);
+}
+
+void WriteFileAtomic(const std::string& path, std::string_view data, FileSync sync) {
     std::string tmp = path + ".tmp-XXXXXX";
     int fd = mkstemp(tmp.data());
     if (fd < 0) throw FileError(ErrnoText("Cannot create", path));
@@ -35,7 +39,7 @@ void WriteFileAtomic(const std::string& path, std::string_view data) {
         }
         done += static_cast<size_t>(n);
     }
-    if (fsync(fd) != 0) {
+    if (sync == FileSync::Now && fsync(fd) != 0) {
         const std::string msg = ErrnoText("Cannot write", path);
         close(fd);
         unlink(tmp.c_str());
@@ -70,6 +74,21 @@ std::optional<std::string> ReadWholeFile(const std::string& path) {
     }
     close(fd);
     return out;
+}
+
+bool SyncFile(const std::string& path) {
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    bool ok = fsync(fd) == 0;
+    close(fd);
+    const size_t slash = path.find_last_of('/');
+    const std::string dir = slash == std::string::npos ? std::string(".") : path.substr(0, slash ? slash : 1);
+    int dfd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dfd >= 0) {
+        fsync(dfd);
+        close(dfd);
+    }
+    return ok;
 }
 
 bool FileExists(const std::string& path) {

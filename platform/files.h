@@ -26,4 +26,14 @@ std::string SetFileAside(const std::string& path);
 
 bool FileExists(const std::string& path);
 
+// ---- replacements made durable later ----------------------------------------------------
+// A writer that replaces the same file many times in a row (the INI accessor) need not flush
+// each version to disk: FileSync::Later renames without flushing first. The replacement stays
+// all-or-nothing for every reader and for a crash of the program; SyncFile afterwards makes the
+// last version durable against a crash of the system as well.
+enum class FileSync { Now, Later };
+void WriteFileAtomic(const std::string& path, std::string_view data, FileSync sync);
+// Flushes the file's data and its directory entry to disk; false when that fails.
+bool SyncFile(const std::string& path);
+
 } // namespace quorvel

@@ -94,6 +94,8 @@ public:
     virtual void SetBrokerChecked(int t, int item, bool on) = 0;
     // Page index of the active page of the page control (-1 when none).
     virtual int ActiveTableIndex() const = 0;
+    // Whether the page on screen is the Watch tab.
+    virtual bool WatchPageActive() const = 0;
 
     // A spin edit's value: its text read as an integer, the lower limit for other text.
     int32_t SpinValue(Ctl c) const { return SpinTextToValue(Text(c), SpinRangeOf(c)); }

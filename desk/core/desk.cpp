@@ -69,7 +69,9 @@ void Desk::Dispatch(TMessage& m) {
     }
     m.Result = 0;
     if (!h) return; // default handling: 0
-    Guarded([&] { (this->*h)(m); });
+    // Through a reference, so that the std::function holds no copy: no allocation per message.
+    auto call = [&] { (this->*h)(m); };
+    Guarded(std::ref(call));
 }
 
 // ---- life cycle --------------------------------------------------------------------------
@@ -84,6 +86,14 @@ void Desk::FormCreate() {
     UpdateConnectionTimeout();
     m_iDisableDataChange = 0;
     m_iLastRecNoAnzeige = -1;
+    // Every table's grids and broker list (all twenty frames exist now).
+    for (int t = 0; t < kMaxTables; ++t) {
+        InitTableGrids(t, kEAsPerTable * t + 1);
+        InitializeBrokerIDList(t, kEAsPerTable * t + 1);
+    }
+    // config.ini; an error (the default file cannot be written) ends the creation here, so
+    // neither the snapshot nor the order list is loaded, and neither is ever saved.
+    LoadConfig();
     // "Tables" must name 1..20 tables' worth of EA IDs at most: the arrays hold 200.
     const long long maxIds = static_cast<long long>(m_iAnzahlTabellen) * kEAsPerTable;
     m_iMaxIDs = static_cast<int>(maxIds < 0 ? 0 : maxIds > kMaxEAs ? kMaxEAs : maxIds);
@@ -93,6 +103,7 @@ void Desk::FormCreate() {
         ResetAll(1, kMaxEAs);
     }
     m_bPricesLoaded = true;
+    ResetCrossSpreads();
     OpenOrderList();
 }
 
@@ -104,6 +115,8 @@ void Desk::FormDestroy() {
 void Desk::SaveData() {
     if (m_bPricesLoaded) SavePriceSnapshot();
     SaveOrderList();
+    // The notification list last; an error here goes to the caller's stop box.
+    m_view.SaveNotifications();
 }
 
 bool Desk::LoadPriceSnapshot() {

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "desk/core/controls.h"
+#include "desk/core/crossspreads.h"
 #include "desk/core/pricestore.h"
 #include "desk/core/view.h"
 #include "platform/clientdataset.h"
@@ -59,8 +60,8 @@ public:
     void ResetMin(int iIDStart, int iIDEnd);
 
     // ---- stages owned by the displays, spreads and order engine --------------------------
-    virtual void ComputeCrossSpreads(int id) {}
-    virtual void UpdateTables(int id) {}
+    virtual void ComputeCrossSpreads(int id);
+    virtual void UpdateTables(int id);
     virtual void CheckOrders() {}
 
     // ---- operator --------------------------------------------------------------------------
@@ -144,6 +145,66 @@ public:
     void TableOpenOrderCurrent();
     void Button3Click();  // "COPY TRANSACTION"
     void Button14Click(); // "Delete Order"
+
+    // ---- table frames' broker lists and the settings (config.ini) ------------------------
+    // Fills table t's broker list with the ten EA IDs from iStartID on, all ticked.
+    void InitializeBrokerIDList(int t, int iStartID);
+    // config.ini beside the executable (the path the program block passes in).
+    std::string GetConfigFileName() const;
+    // Reads every setting into its control or field; writes the file with the values just
+    // applied when it does not exist. A failed write leaves as the INI write error.
+    void LoadConfig();
+    // Writes every setting from its control or field (only LoadConfig calls it).
+    void SaveConfig();
+    // "Reset AT": the credits back to the configured count, "AutoTrade activ" ticked.
+    void Button2Click();
+
+    // Settings held in fields, set at start-up only.
+    int m_iMaxAutoTrades = 0;
+    int m_iAutoTradeIntervall = 0;
+    int m_KombinationsPauseMS = 0;
+    int m_iSimultaneousClosing = 0;
+    double m_dClosingPauseSeconds = 0.0;
+
+    // ---- cross spreads, alerts and auto trade ------------------------------------------------
+    void ResetCrossSpreads();
+    void ResetMinCrossSpread(int iIDStart, int iIDEnd);
+    void ResetMinSpreadCurrent();                   // frame "Reset ARB Table"
+    void ResetMinCurrent();                         // frame "Reset Spread Table"
+    void m_bResetCSClick() { ResetCrossSpreads(); } // Watch tab "Reset Table"
+    // One transaction from the table frame's order box, as its "Place Order" does; nothing
+    // when the table has no frame.
+    virtual void AutoTradeTable(int t);
+    // Whether EA k counts in its table's cross spread now: ticked in the broker list and
+    // quoted within the connection timeout.
+    bool IsEligible(int k, TDateTime now) const;
+
+    PairMinima acMinSpread;
+    std::array<int64_t, kMaxTables> CrossSpread{};
+    std::array<int64_t, kMaxTables> CSGegenwert{};
+    std::array<bool, kMaxTables> CSActiv{};
+    std::array<int64_t, kMaxTables> CSMin{};
+    std::array<int64_t, kMaxTables> CSGegenwertMin{};
+    std::array<TDateTime, kMaxTables> adtLastAlert{};
+    std::array<TDateTime, kMaxTables> adtLastAutoTrade{};
+
+    // ---- spread table displays ---------------------------------------------------------------
+    void InitTableGrids(int t, int iStartID);
+    void UpdateWatchGrid();
+    // Page change: the visible table's full pass, then the Watch grid.
+    void PageControl1Change();
+    // Watch tab steps: up-down halves and released keys (virtual key codes).
+    void UpDown5Click(bool up);
+    void UpDown6Click(bool up);
+    void m_reAlertIntervallKeyUp(int key);
+    // The shared spread step of a real edit: Up +0.00005, Down -0.00005.
+    void RealEditKeyUp(Ctl c, int key);
+
+private:
+    // Watch grid rows to redraw at the next pass while the Watch tab stays on screen.
+    std::array<bool, kMaxTables> m_bWatchRowDirty{};
+    bool m_bWatchFullPending = true;
+    void DrawWatchRow(int t);
 
 protected:
     void SetUpOrderListCursors();

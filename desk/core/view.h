@@ -2,6 +2,7 @@
 // What the desk core asks of its windows. The core computes every text; the window only
 // shows it. Modal boxes block the caller while the window's own loop keeps serving.
 #include <string>
+#include <string_view>
 
 namespace quorvel {
 
@@ -17,6 +18,28 @@ public:
     // The auto-save timer's interval in milliseconds; 0 stops it.
     virtual void SetAutoSaveInterval(unsigned ms) = 0;
     virtual void Beep() = 0;
+
+    // ---- notifications -----------------------------------------------------------------
+    // One line (UTF-8) for the notifications window, which stamps it with the time, puts it
+    // first and comes to the front; dropped while that window does not exist.
+    virtual void ShowNotification(const std::string& text) = 0;
+    // Saves the notification list to Notifications.txt when the window exists. Throws when
+    // the file cannot be written.
+    virtual void SaveNotifications() = 0;
+
+    // ---- spread tables -------------------------------------------------------------------
+    // The string grids the desk fills: each table frame's quote grid and pair grid (t is the
+    // table index), and the Watch grid (t is not used). Columns and rows count from 0, the
+    // fixed ones included. The grids are pure displays: nothing is read back from a cell.
+    enum class Grid { Quote, Pair, Watch };
+    // The result labels of a table frame.
+    enum class FrameLabel { MinCrossSpread, Gegenwert, Summe };
+    virtual int GridRowCount(Grid g, int t) const = 0;
+    virtual void SetGridRowCount(Grid g, int t, int rows) = 0;
+    virtual void SetGridColCount(Grid g, int t, int cols) = 0;
+    virtual void SetGridColWidth(Grid g, int t, int col, int width) = 0;
+    virtual void SetGridCell(Grid g, int t, int col, int row, std::string_view text) = 0;
+    virtual void SetFrameLabel(int t, FrameLabel l, std::string_view text) = 0;
 };
 
 // The stop box's text: the error text with "." appended when its last character sorts after ".".

@@ -65,11 +65,36 @@ TEST(DeskLink, ParameterQuestionsAnswerTheSettingsBar) {
     ASSERT_TRUE(desk.Start()) << desk.StdErr();
     LinkClient ea;
     ASSERT_TRUE(ea.Connect(desk.SocketPath()));
-    // Values come from config.ini (written with the defaults on a first start) or, before
-    // that exists, from the bar's design values; either way they are whole numbers >= 0.
-    for (int32_t msg : {WM_APP + 600, WM_APP + 602, WM_APP + 603, WM_APP + 604})
-        EXPECT_GE(ea.Send(msg, 0, 0), 0);
+    // A first start writes config.ini with the defaults; the answers are the boxes' values.
+    EXPECT_EQ(ea.Send(WM_APP + 600, 0, 0), 200);
+    EXPECT_EQ(ea.Send(WM_APP + 602, 0, 0), 2);
+    EXPECT_EQ(ea.Send(WM_APP + 603, 0, 0), 16);
+    EXPECT_EQ(ea.Send(WM_APP + 604, 0, 0), 60);
+    EXPECT_TRUE(fs::exists(dir.Path() / "bin" / "config.ini"));
     EXPECT_EQ(desk.Stop(), 0);
+
+    // Values from an edited file, clamped by their boxes.
+    {
+        std::ofstream ini(dir.Path() / "bin" / "config.ini", std::ios::trunc);
+        ini << "[Defaults]\r\nLoopTime=0x20\r\nSlippage=500\r\nOrderAttempts=-3\r\nCloseTime=7\r\nTables="
+               "2\r\n";
+    }
+    ASSERT_TRUE(desk.Start()) << desk.StdErr();
+    ASSERT_TRUE(ea.Connect(desk.SocketPath()));
+    EXPECT_EQ(ea.Send(WM_APP + 600, 0, 0), 32);
+    EXPECT_EQ(ea.Send(WM_APP + 603, 0, 0), 100);
+    EXPECT_EQ(ea.Send(WM_APP + 602, 0, 0), 0);
+    EXPECT_EQ(ea.Send(WM_APP + 604, 0, 0), 7);
+    // "Tables" 2: EA 20 is valid, 21 is not.
+    EXPECT_EQ(ea.Send(BID, 20, 100000), 2);
+    EXPECT_EQ(ea.Send(ASK, 20, 100010), 1);
+    EXPECT_EQ(ea.Send(BID, 21, 100000), 2);
+    EXPECT_EQ(ea.Send(ASK, 21, 100010), 1);
+    ea.Disconnect();
+    EXPECT_EQ(desk.Stop(), 0);
+    const PriceStore p = ReadSnapshot(dir.Path() / "Data.dat");
+    EXPECT_EQ(p.Ask[20], 100010);
+    EXPECT_EQ(p.Ask[21], kNoPoints);
 }
 
 TEST(DeskLink, ASecondDeskRefusesAndAStaleSocketIsReplaced) {

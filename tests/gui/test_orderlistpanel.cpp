@@ -5,6 +5,7 @@
 #include "../unit/tempdir.h"
 #include "desk/orderlistmodel.h"
 #include "desk/uSkarlin.h"
+#include "desk/windows/uFrmTable.h"
 
 using namespace quorvel;
 
@@ -50,4 +51,16 @@ TEST(OrderListPanel, ShowsTheDisplayCursorAndActsOnTheSelectedRow) {
     EXPECT_EQ(model->rowCount(), 4);
     EXPECT_EQ(model->index(0, 0).data().toString(), "1");
     EXPECT_EQ(model->index(0, 7).data().toString(), "0,00030");
+}
+
+TEST(OrderListPanel, PlaceOrderOnATableTabAppendsATransaction) {
+    test::TempDir dir;
+    TForm3 form(PathsIn(dir), "");
+    form.PageControl1->setCurrentIndex(2);
+    form.GetFrameTable(2)->Button13->click();
+    ClientDataSet& d = form.DeskCore().m_CDSOrderlisteAnzeige;
+    ASSERT_EQ(d.RecordCount(), 2);
+    d.First();
+    EXPECT_EQ(d.FieldByName("TableID").AsInteger(), 2);
+    EXPECT_EQ(form.m_OrderListView->model()->rowCount(), 2);
 }

@@ -3,6 +3,8 @@
 #include <array>
 #include <map>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "desk/core/controls.h"
@@ -59,6 +61,8 @@ public:
     bool BrokerChecked(int t, int i) const override { return frames[t].ticks[i]; }
     void SetBrokerChecked(int t, int i, bool on) override { frames[t].ticks[i] = on; }
     int ActiveTableIndex() const override { return activePage; }
+    bool watchActive = false;
+    bool WatchPageActive() const override { return watchActive; }
 };
 
 class FakeView : public IDeskView {
@@ -73,6 +77,66 @@ public:
     void Terminate() override { terminated = true; }
     void SetAutoSaveInterval(unsigned ms) override { autoSaveMs = ms; }
     void Beep() override { ++beeps; }
+
+    // notifications: the texts in the order raised; saves counted
+    std::vector<std::string> notifications;
+    int notificationSaves = 0;
+    void ShowNotification(const std::string& t) override { notifications.push_back(t); }
+    void SaveNotifications() override { ++notificationSaves; }
+
+    // ---- spread tables: grids and labels as plain cells ------------------------------------
+    struct FakeGrid {
+        int rows = 0;
+        int cols = 0;
+        std::map<std::pair<int, int>, std::string> cells; // (col, row)
+        std::map<int, int> widths;
+        int writes = 0;
+        std::string Cell(int col, int row) const {
+            auto it = cells.find({col, row});
+            return it == cells.end() ? std::string() : it->second;
+        }
+    };
+    // Sizes as laid out.
+    std::array<FakeGrid, 20> quote = MakeGrids(21, 13);
+    std::array<FakeGrid, 20> pair = MakeGrids(46, 5);
+    FakeGrid watch = FakeGrid{21, 6, {}, {}, 0};
+    std::array<std::array<std::string, 3>, 20> labels{};
+    int labelWrites = 0;
+
+    FakeGrid& GridOf(Grid g, int t) {
+        return g == Grid::Watch ? watch : g == Grid::Quote ? quote.at(t) : pair.at(t);
+    }
+    const FakeGrid& GridOf(Grid g, int t) const { return const_cast<FakeView*>(this)->GridOf(g, t); }
+    int GridRowCount(Grid g, int t) const override { return GridOf(g, t).rows; }
+    void SetGridRowCount(Grid g, int t, int rows) override { GridOf(g, t).rows = rows; }
+    void SetGridColCount(Grid g, int t, int cols) override { GridOf(g, t).cols = cols; }
+    void SetGridColWidth(Grid g, int t, int col, int width) override { GridOf(g, t).widths[col] = width; }
+    void SetGridCell(Grid g, int t, int col, int row, std::string_view text) override {
+        FakeGrid& grid = GridOf(g, t);
+        grid.cells[{col, row}] = std::string(text);
+        ++grid.writes;
+    }
+    void SetFrameLabel(int t, FrameLabel l, std::string_view text) override {
+        labels.at(t)[static_cast<size_t>(l)] = std::string(text);
+        ++labelWrites;
+    }
+    std::string Label(int t, FrameLabel l) const { return labels.at(t)[static_cast<size_t>(l)]; }
+    void ClearWrites() {
+        for (auto& g : quote) g.writes = 0;
+        for (auto& g : pair) g.writes = 0;
+        watch.writes = 0;
+        labelWrites = 0;
+    }
+
+private:
+    static std::array<FakeGrid, 20> MakeGrids(int rows, int cols) {
+        std::array<FakeGrid, 20> a;
+        for (auto& g : a) {
+            g.rows = rows;
+            g.cols = cols;
+        }
+        return a;
+    }
 };
 
 } // namespace quorvel::test

@@ -20,7 +20,10 @@ namespace {
 // Runs a link server on its own thread, as the desk's loop would: poll, then serve.
 struct ServedLink {
     explicit ServedLink(const std::string& path, LinkServer::Handler h = nullptr)
-        : server(h ? std::move(h) : [](TMessage& m) { m.Result = m.WParam + m.LParam; }) {
+        : server(h ? std::move(h) : [](TMessage& m) {
+              m.Result =
+                  static_cast<int32_t>(static_cast<uint32_t>(m.WParam) + static_cast<uint32_t>(m.LParam));
+          }) {
         server.Listen(path);
         loop = std::thread([this] {
             while (!stop.load()) {

@@ -29,8 +29,9 @@ struct DeskFixture : ::testing::Test {
         p.dataDat = dir.File("Data.dat");
         p.orderList = dir.File("Orderlist.xml");
         p.notifications = dir.File("Notifications.txt");
+        // "Tables" comes from config.ini.
+        std::ofstream(p.configIni, std::ios::binary) << "[Defaults]\r\nTables=" << tables << "\r\n";
         desk = std::make_unique<Desk>(controls, view, clock, p);
-        desk->m_iAnzahlTabellen = tables;
         desk->FormCreate();
     }
     int32_t Send(int32_t msg, int32_t wp, int32_t lp = 0) {
@@ -327,6 +328,7 @@ TEST(EventModel, FailingHandlerShowsStopBoxAndAnswersWhatWasSet) {
     FakeView view;
     ManualClock clock;
     DeskPaths p;
+    p.configIni = dir.File("config.ini");
     p.dataDat = dir.File("Data.dat");
     ThrowingDesk desk(controls, view, clock, p);
     desk.FormCreate();

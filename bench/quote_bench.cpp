@@ -1,0 +1,177 @@
+// Cost of one complete quote through the desk core: bid, ask and data-complete messages with
+// the table's cross spread, pair minima, labels and (on screen) the EA's two grid rows. The
+// window is replaced by null doubles; "allocs/quote" counts the heap allocations per quote.
+#include <benchmark/benchmark.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <new>
+#include <string>
+
+#include "desk/core/desk.h"
+
+namespace {
+std::atomic<long long> g_allocs{0};
+}
+
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+
+void* operator new(std::size_t n) {
+    g_allocs.fetch_add(1, std::memory_order_relaxed);
+    if (void* p = std::malloc(n ? n : 1)) return p;
+    throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+    std::free(p);
+}
+
+namespace {
+using namespace quorvel;
+
+class NullControls : public IDeskControls {
+public:
+    int activePage = 21;
+    bool watch = false;
+    std::string Text(Ctl c) const override {
+        switch (c) {
+        case Ctl::reAlert:
+            return "-1,00000"; // below every cross spread here: no alert, no auto trade
+        case Ctl::seTimeOut:
+            return "7";
+        default:
+            return "1";
+        }
+    }
+    void SetText(Ctl, const std::string&) override {}
+    bool Checked(Ctl) const override { return true; }
+    void SetChecked(Ctl, bool) override {}
+    bool HasFrame(int t) const override { return t >= 0 && t < 20; }
+    std::string FrameText(int, FrameCtl) const override { return {}; }
+    void SetFrameText(int, FrameCtl, const std::string&) override {}
+    bool FrameChecked(int, FrameCtl) const override { return false; }
+    void SetFrameChecked(int, FrameCtl, bool) override {}
+    void SetBrokerItems(int, const std::vector<std::string>&) override {}
+    int BrokerCount(int) const override { return 10; }
+    std::string BrokerText(int, int) const override { return {}; }
+    bool BrokerChecked(int, int) const override { return true; }
+    void SetBrokerChecked(int, int, bool) override {}
+    int ActiveTableIndex() const override { return activePage; }
+    bool WatchPageActive() const override { return watch; }
+};
+
+class NullView : public IDeskView {
+public:
+    long long cells = 0, chars = 0;
+    void ShowStopBox(const std::string&) override {}
+    void ShowMessageBox(const std::u16string&) override {}
+    void Terminate() override {}
+    void SetAutoSaveInterval(unsigned) override {}
+    void Beep() override {}
+    void ShowNotification(const std::string&) override {}
+    void SaveNotifications() override {}
+    int GridRowCount(Grid g, int) const override { return g == Grid::Watch ? 4 : 21; }
+    void SetGridRowCount(Grid, int, int) override {}
+    void SetGridColCount(Grid, int, int) override {}
+    void SetGridColWidth(Grid, int, int, int) override {}
+    void SetGridCell(Grid, int, int, int, std::string_view text) override {
+        ++cells;
+        chars += static_cast<long long>(text.size());
+    }
+    void SetFrameLabel(int, FrameLabel, std::string_view text) override {
+        chars += static_cast<long long>(text.size());
+    }
+};
+
+enum Screen { kOff = 0, kOn = 1, kWatch = 2 };
+
+// State files in a fresh temporary directory, with a config.ini of three tables.
+DeskPaths BenchPaths() {
+    char tmpl[] = "/tmp/quote_bench-XXXXXX";
+    const std::string dir = mkdtemp(tmpl) ? tmpl : "/tmp";
+    DeskPaths p;
+    p.configIni = dir + "/config.ini";
+    p.dataDat = dir + "/Data.dat";
+    p.orderList = dir + "/Orderlist.xml";
+    p.notifications = dir + "/Notifications.txt";
+    std::ofstream(p.configIni, std::ios::binary) << "[Defaults]\r\nTables=3\r\n";
+    return p;
+}
+void RemoveBenchPaths(const DeskPaths& p) {
+    std::filesystem::remove_all(std::filesystem::path(p.configIni).parent_path());
+}
+
+void BM_CompleteQuote(benchmark::State& state) {
+    NullControls controls;
+    NullView view;
+    SystemClock systemClock;
+    ManualClock manualClock(NowLocal());
+    const bool system = state.range(1) != 0;
+    const DeskPaths paths = BenchPaths();
+    Desk desk(controls, view, system ? static_cast<const IClock&>(systemClock) : manualClock, paths);
+    desk.FormCreate();
+    const Screen screen = static_cast<Screen>(state.range(0));
+    controls.activePage = screen == kOn ? 1 : screen == kWatch ? 3 : 21;
+    controls.watch = screen == kWatch;
+    desk.PageControl1Change();
+    // Every EA of table 1 quoting.
+    for (int id = 11; id <= 20; ++id) {
+        TMessage b{WM_APP + 400, id, 100000 + id, 0}, a{WM_APP + 401, id, 100012 + id, 0},
+            c{WM_APP + 404, id, 0, 0};
+        desk.Dispatch(b);
+        desk.Dispatch(a);
+        desk.Dispatch(c);
+    }
+    int id = 11;
+    int32_t wobble = 0;
+    const long long allocsBefore = g_allocs.load();
+    const long long cellsBefore = view.cells;
+    for (auto _ : state) {
+        wobble = (wobble + 7) % 23;
+        TMessage b{WM_APP + 400, id, 100000 + wobble, 0}, a{WM_APP + 401, id, 100015 + wobble / 2, 0},
+            c{WM_APP + 404, id, 0, 0};
+        desk.Dispatch(b);
+        desk.Dispatch(a);
+        desk.Dispatch(c);
+        benchmark::DoNotOptimize(c.Result);
+        id = id == 20 ? 11 : id + 1;
+    }
+    const double n = static_cast<double>(state.iterations());
+    state.counters["allocs/quote"] = static_cast<double>(g_allocs.load() - allocsBefore) / n;
+    state.counters["cells/quote"] = static_cast<double>(view.cells - cellsBefore) / n;
+    RemoveBenchPaths(paths);
+    state.SetLabel(std::string(screen == kOn      ? "table on screen"
+                               : screen == kWatch ? "Watch on screen"
+                                                  : "table off screen") +
+                   (system ? ", local-time clock" : ", fixed clock"));
+}
+BENCHMARK(BM_CompleteQuote)->ArgsProduct({{kOn, kOff, kWatch}, {1, 0}});
+
+// The 3-second full pass of the visible table: 20 quote rows and 45 pair rows.
+void BM_FullPass(benchmark::State& state) {
+    NullControls controls;
+    NullView view;
+    SystemClock clock;
+    const DeskPaths paths = BenchPaths();
+    Desk desk(controls, view, clock, paths);
+    desk.FormCreate();
+    controls.activePage = 1;
+    for (int id = 11; id <= 20; ++id) {
+        TMessage b{WM_APP + 400, id, 100000 + id, 0}, a{WM_APP + 401, id, 100012 + id, 0},
+            c{WM_APP + 404, id, 0, 0};
+        desk.Dispatch(b);
+        desk.Dispatch(a);
+        desk.Dispatch(c);
+    }
+    for (auto _ : state) desk.UpdateTables(-1);
+    RemoveBenchPaths(paths);
+}
+BENCHMARK(BM_FullPass);
+
+} // namespace
+
+BENCHMARK_MAIN();

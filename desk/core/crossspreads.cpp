@@ -1,0 +1,169 @@
+// Cross spreads of a table after each complete quote, the pair minima, the alert and auto
+// trade, and their resets.
+#include "desk/core/crossspreads.h"
+
+#include "desk/core/desk.h"
+#include "platform/numbers.h"
+
+namespace quorvel {
+
+int64_t DaysToMs(double days) {
+    return RoundToInt64(days * 86400000.0);
+}
+
+int64_t DurationMs(TDateTime from, TDateTime to) {
+    return DaysToMs(to - from);
+}
+
+bool Desk::IsEligible(int k, TDateTime now) const {
+    const int t = (k - 1) / kEAsPerTable;
+    const int item = (k - 1) % kEAsPerTable;
+    if (item >= m_controls.BrokerCount(t) || !m_controls.BrokerChecked(t, item)) return false;
+    return DurationMs(prices.Time[k], now) < DaysToMs(CONNECTION_TIMEOUT);
+}
+
+void Desk::ComputeCrossSpreads(int id) {
+    if (id < 1 || id > kMaxEAs) return;
+    const int t = (id - 1) / kEAsPerTable;
+    if (t >= kMaxTables || t >= m_iAnzahlTabellen || !m_controls.HasFrame(t)) return;
+
+    const PriceStore& p = prices;
+    const int first = kEAsPerTable * t + 1;
+    // One reading of the clock serves the freshness test and the alert and auto-trade tests.
+    const TDateTime now = m_clock.Now();
+    bool eligible[kEAsPerTable];
+    for (int k = 0; k < kEAsPerTable; ++k) eligible[k] = IsEligible(first + k, now);
+
+    int64_t minAsk = kNoPoints, maxBid = kNoPoints, best = kNoPairMin;
+    int minAskEA = -1, maxBidEA = -1, bestI = -1, bestJ = -1;
+    for (int i = first; i < first + kEAsPerTable; ++i) {
+        if (!eligible[i - first]) continue;
+        if (p.Spread[i] >= 0) {
+            // A lowest ask or highest bid of 0 or less counts as none.
+            if (minAsk <= 0 || p.Ask[i] < minAsk) {
+                minAsk = p.Ask[i];
+                minAskEA = i;
+            }
+            if (maxBid <= 0 || p.Bid[i] > maxBid) {
+                maxBid = p.Bid[i];
+                maxBidEA = i;
+            }
+        }
+        const bool iPriced = p.Ask[i] > 0 && p.Bid[i] > 0;
+        int64_t* row = acMinSpread[i];
+        for (int j = first; j < first + kEAsPerTable; ++j) {
+            if (iPriced && eligible[j - first] && p.Ask[j] > 0 && p.Bid[j] > 0) {
+                const int64_t d = p.Ask[j] - p.Bid[i];
+                if (row[j] >= kNoPairMin || d < row[j]) row[j] = d;
+            }
+            // Pairs whose ask side is not eligible now still count for the best pair.
+            if (row[j] < best) {
+                best = row[j];
+                bestI = i;
+                bestJ = j;
+            }
+        }
+    }
+
+    FixedText text;
+    if (minAskEA < 0) {
+        text.Add("---");
+        m_view.SetFrameLabel(t, IDeskView::FrameLabel::MinCrossSpread, text.View());
+        m_view.SetFrameLabel(t, IDeskView::FrameLabel::Gegenwert, text.View());
+        m_view.SetFrameLabel(t, IDeskView::FrameLabel::Summe, text.View());
+        CSActiv[t] = false;
+        CrossSpread[t] = 0;
+        CSGegenwert[t] = 0;
+        m_bWatchRowDirty[t] = true;
+        return;
+    }
+
+    CSActiv[t] = true;
+    CrossSpread[t] = minAsk - maxBid;
+    CSGegenwert[t] = p.Ask[maxBidEA] - p.Bid[minAskEA];
+    if (bestI >= 0 && bestJ >= 0) {
+        CSMin[t] = acMinSpread[bestI][bestJ];
+        CSGegenwertMin[t] = acMinSpread[bestJ][bestI];
+    }
+    m_bWatchRowDirty[t] = true;
+    UpdateWatchGrid();
+
+    const int64_t cs = CrossSpread[t], gs = CSGegenwert[t];
+    text.Clear().AddPoints(cs).Add(" EA ID").AddInt(minAskEA).Add(" (Ask ").AddPoints(minAsk);
+    text.Add(") - EA ID").AddInt(maxBidEA).Add(" (Bid ").AddPoints(maxBid).Add(')');
+    m_view.SetFrameLabel(t, IDeskView::FrameLabel::MinCrossSpread, text.View());
+    text.Clear().AddPoints(gs).Add(" EA ID").AddInt(minAskEA).Add(" (Bid ").AddPoints(p.Bid[minAskEA]);
+    text.Add(") - EA ID").AddInt(maxBidEA).Add(" (Ask ").AddPoints(p.Ask[maxBidEA]).Add(')');
+    m_view.SetFrameLabel(t, IDeskView::FrameLabel::Gegenwert, text.View());
+    text.Clear().AddPoints(cs + gs).Add(" (EA ID").AddInt(minAskEA).Add(" - EA ID").AddInt(maxBidEA).Add(')');
+    m_view.SetFrameLabel(t, IDeskView::FrameLabel::Summe, text.View());
+
+    const double level = m_controls.RealValue(Ctl::reAlert);
+    const bool below = static_cast<double>(cs) / 100000.0 < level;
+    if (!below) return;
+
+    if (m_controls.Checked(Ctl::cbAlertAktiv) && static_cast<double>(DurationMs(adtLastAlert[t], now)) >
+                                                     m_controls.RealValue(Ctl::reAlertIntervall) * 1000.0) {
+        m_view.Beep();
+        text.Clear()
+            .Add("ALERT: Tab ")
+            .AddInt(t)
+            .Add(" -> CS= ")
+            .AddPoints(cs)
+            .Add(" - EA=")
+            .AddInt(minAskEA);
+        text.Add(" (Ask ").AddPoints(minAsk).Add(") - EA=").AddInt(maxBidEA).Add(" (Bid ").AddPoints(maxBid);
+        text.Add(')');
+        m_view.ShowNotification(text.Str());
+        adtLastAlert[t] = now;
+    }
+
+    if (m_controls.Checked(Ctl::cbAutoTrade) && m_controls.SpinValue(Ctl::seMaxAutoTrades) > 0 &&
+        DurationMs(adtLastAutoTrade[t], now) >
+            static_cast<int64_t>(m_controls.SpinValue(Ctl::seTradeIntervall)) * 1000) {
+        // A failure to place the transaction leaves the credit and the interval untouched.
+        AutoTradeTable(t);
+        m_controls.SetSpinValue(Ctl::seMaxAutoTrades, m_controls.SpinValue(Ctl::seMaxAutoTrades) - 1);
+        adtLastAutoTrade[t] = now;
+    }
+}
+
+void Desk::AutoTradeTable(int t) {
+    if (!m_controls.HasFrame(t)) return;
+    TableOpenOrder(t, t);
+}
+
+void Desk::ResetCrossSpreads() {
+    ResetMinCrossSpread(1, kMaxEAs);
+    for (int t = 0; t < kMaxTables; ++t) {
+        CSActiv[t] = false;
+        CrossSpread[t] = 0;
+        CSMin[t] = kNoTableMin;
+        CSGegenwert[t] = 0;
+        CSGegenwertMin[t] = kNoTableMin;
+    }
+    m_bWatchFullPending = true;
+    UpdateWatchGrid();
+}
+
+void Desk::ResetMinCrossSpread(int iIDStart, int iIDEnd) {
+    const int lo = iIDStart < 1 ? 1 : iIDStart;
+    const int hi = iIDEnd > kMaxEAs ? kMaxEAs : iIDEnd;
+    for (int i = lo; i <= hi; ++i)
+        for (int j = lo; j <= hi; ++j) acMinSpread[i][j] = kNoPairMin;
+    UpdateTables(-1);
+}
+
+void Desk::ResetMinSpreadCurrent() {
+    const int t = m_controls.ActiveTableIndex();
+    if (t < 0 || t >= kMaxTables) return;
+    ResetMinCrossSpread(kEAsPerTable * t + 1, kEAsPerTable * t + kEAsPerTable);
+}
+
+void Desk::ResetMinCurrent() {
+    const int t = m_controls.ActiveTableIndex();
+    if (t < 0 || t >= kMaxTables) return;
+    ResetMin(kEAsPerTable * t + 1, kEAsPerTable * t + kEAsPerTable);
+}
+
+} // namespace quorvel

@@ -1,0 +1,48 @@
+#pragma once
+// The notification list without its window: the time-stamped lines (newest first), the text of
+// their time stamp, and the file Notifications.txt (8-bit ANSI code page Windows-1252, CR LF
+// after every line; UTF-8 and UTF-16 files with a byte-order mark are read as well).
+// Lines are held as UTF-8.
+#include <deque>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/timestamp.h"
+
+namespace quorvel {
+
+// "dd.mm. hh:nn:ss,zzz: " with the locale's time separator in place of each ':'.
+std::string NotificationTimeStamp(TDateTime when, char timeSeparator);
+
+// Windows-1252 bytes to UTF-8; the five bytes the code page leaves free map to U+0081, U+008D,
+// U+008F, U+0090 and U+009D, so every byte has a character and comes back unchanged.
+std::string Cp1252ToUtf8(std::string_view bytes);
+// UTF-8 to Windows-1252; a character the code page cannot show, and a malformed sequence,
+// becomes '?'.
+std::string Utf8ToCp1252(std::string_view text);
+
+// The file's bytes to lines. Line ends are CR LF, LF or CR; a final line end adds no line.
+std::vector<std::string> DecodeNotificationLines(std::string_view bytes);
+// Lines to the file's bytes: Windows-1252, each line followed by CR LF.
+std::string EncodeNotificationLines(const std::deque<std::string>& lines);
+
+class NotificationList {
+public:
+    // Inserts the time stamp followed by `text` as line 0.
+    void Add(TDateTime when, char timeSeparator, std::string_view text);
+    void Clear() { m_lines.clear(); }
+    const std::deque<std::string>& Lines() const { return m_lines; }
+
+    // Replaces the lines with the file's. Any failure is swallowed and leaves the list empty;
+    // a file that exists but cannot be read is set aside, so that the next save cannot
+    // overwrite the lines it holds.
+    void Load(const std::string& path);
+    // Replaces the file with the whole list. Throws FileError; the list is not changed.
+    void Save(const std::string& path) const;
+
+private:
+    std::deque<std::string> m_lines;
+};
+
+} // namespace quorvel

@@ -1,0 +1,221 @@
+// The spread tables on screen: each table tab's quote grid and pair grid, the Watch grid, and
+// the steps of the Watch tab's edits. Only what is on screen is drawn.
+#include <cstdlib>
+
+#include "desk/core/crossspreads.h"
+#include "desk/core/desk.h"
+#include "platform/numbers.h"
+
+namespace quorvel {
+
+namespace {
+using Grid = IDeskView::Grid;
+
+constexpr const char* kQuoteHeaders[] = {"Bid/Ask", "Account No.", "Conn. Status", "Live Spread",
+                                         "Time",    "Min. Spread", "Time Stamp"};
+struct PairHeader {
+    const char* caption;
+    int width;
+};
+constexpr PairHeader kPairHeaders[] = {{"Min. Cross Spread", 125},
+                                       {"EA Bid", 60},
+                                       {"EA Ask", 60},
+                                       {"Min. Counter Spread", 125},
+                                       {"TOTAL ARB", 75}};
+constexpr const char* kWatchHeaders[] = {"Min. Live Cross Spread", "Min. Cross Spread", "Counter Spread",
+                                         "Min. Counter Spread", "TOTAL ARB"};
+constexpr int kQuoteRows = 21, kQuoteCols = 7;
+constexpr double kAlertIntervalMin = 0.1;
+} // namespace
+
+// ---- texts ---------------------------------------------------------------------------------
+
+void ConnStatusText(FixedText& out, TDateTime time, TDateTime now, double timeoutDays) {
+    out.Clear();
+    if (time < 0) return;
+    const int64_t ageMs = DurationMs(time, now);
+    if (ageMs < DaysToMs(timeoutDays)) {
+        // The age as a time of day: its seconds within the minute.
+        const int64_t a = ageMs < 0 ? -ageMs : ageMs;
+        out.AddInt(a / 1000 % 60).Add(" s");
+    } else {
+        out.Add("Timeout");
+    }
+}
+
+void TimeText(FixedText& out, TDateTime t) {
+    const DateTimeParts d = DecodeDateTime(t);
+    const char sep = Locale().timeSeparator;
+    out.Clear().AddTwoDigits(d.hour).Add(sep).AddTwoDigits(d.minute).Add(sep).AddTwoDigits(d.second);
+}
+
+void DayTimeText(FixedText& out, TDateTime t) {
+    const DateTimeParts d = DecodeDateTime(t);
+    const char sep = Locale().timeSeparator;
+    out.Clear().AddTwoDigits(d.day).Add('.').AddTwoDigits(d.month).Add(". ");
+    out.AddTwoDigits(d.hour).Add(sep).AddTwoDigits(d.minute).Add(sep).AddTwoDigits(d.second);
+}
+
+// ---- table grids ---------------------------------------------------------------------------
+
+void Desk::InitTableGrids(int t, int iStartID) {
+    m_view.SetGridRowCount(Grid::Quote, t, kQuoteRows);
+    m_view.SetGridColCount(Grid::Quote, t, kQuoteCols);
+    for (int c = 0; c < kQuoteCols; ++c) m_view.SetGridCell(Grid::Quote, t, c, 0, kQuoteHeaders[c]);
+    FixedText text;
+    for (int k = 1; k <= kEAsPerTable; ++k) {
+        m_view.SetGridCell(Grid::Quote, t, 0, 2 * k, "Bid/Ask");
+        text.Clear().Add("EA ID ").AddInt(iStartID + k - 1);
+        m_view.SetGridCell(Grid::Quote, t, 0, 2 * k - 1, text.View());
+    }
+    m_view.SetGridColWidth(Grid::Quote, t, 0, 60);
+    for (int c = 0; c < 5; ++c) {
+        m_view.SetGridCell(Grid::Pair, t, c, 0, kPairHeaders[c].caption);
+        m_view.SetGridColWidth(Grid::Pair, t, c, kPairHeaders[c].width);
+    }
+}
+
+void Desk::UpdateTables(int iEAID) {
+    const int t = m_controls.ActiveTableIndex();
+    int lo = kEAsPerTable * t + 1, hi = kEAsPerTable * t + kEAsPerTable;
+    if (iEAID > 0) {
+        if (iEAID < lo || iEAID > hi) return;
+        lo = hi = iEAID;
+    }
+    if (t < 0 || t >= kMaxTables || t >= m_iAnzahlTabellen || !m_controls.HasFrame(t)) return;
+
+    const PriceStore& p = prices;
+    const TDateTime now = m_clock.Now();
+    FixedText text;
+    auto cell = [&](int col, int row) { m_view.SetGridCell(Grid::Quote, t, col, row, text.View()); };
+    for (int i = lo; i <= hi; ++i) {
+        const int r = 2 * ((i - 1) % kEAsPerTable) + 1;
+        text.Clear();
+        if (p.Accounts[i] >= 0) text.AddInt(p.Accounts[i]);
+        cell(1, r);
+        ConnStatusText(text, p.Time[i], now, CONNECTION_TIMEOUT);
+        cell(2, r);
+        const bool live = p.Spread[i] >= 0;
+        text.Clear();
+        if (live) text.AddPoints(p.Spread[i]);
+        cell(3, r);
+        if (live) TimeText(text, p.Time[i]);
+        cell(4, r);
+        if (live) text.Clear().AddPoints(p.Bid[i]);
+        cell(3, r + 1);
+        if (live) text.Clear().AddPoints(p.Ask[i]);
+        cell(4, r + 1);
+        const bool hasMin = p.Min[i] >= 0;
+        text.Clear();
+        if (hasMin) text.AddPoints(p.Min[i]);
+        cell(5, r);
+        if (hasMin) DayTimeText(text, p.TimeMin[i]);
+        cell(6, r);
+        if (hasMin) text.Clear().AddPoints(p.MinBid[i]);
+        cell(5, r + 1);
+        if (hasMin) text.Clear().AddPoints(p.MinAsk[i]);
+        cell(6, r + 1);
+    }
+
+    // Pair rows: none for a single EA.
+    int row = 1;
+    auto pairCell = [&](int col) { m_view.SetGridCell(Grid::Pair, t, col, row, text.View()); };
+    for (int i = lo; i <= hi; ++i) {
+        for (int j = i + 1; j <= hi; ++j, ++row) {
+            text.Clear().Add("EA ").AddInt(i);
+            pairCell(1);
+            text.Clear().Add("EA ").AddInt(j);
+            pairCell(2);
+            const int64_t x = acMinSpread[i][j], y = acMinSpread[j][i];
+            const bool both = x < kNoPairMin && y < kNoPairMin;
+            text.Clear();
+            if (both)
+                text.AddPoints(x);
+            else
+                text.Add("---");
+            pairCell(0);
+            if (both) text.Clear().AddPoints(y);
+            pairCell(3);
+            if (both) text.Clear().AddPoints(x + y);
+            pairCell(4);
+        }
+    }
+}
+
+// ---- Watch grid ----------------------------------------------------------------------------
+
+void Desk::DrawWatchRow(int t) {
+    FixedText text;
+    const int row = t + 1;
+    text.Add("Tab ").AddInt(t, 2);
+    m_view.SetGridCell(Grid::Watch, 0, 0, row, text.View());
+    const int64_t values[5] = {CrossSpread[t], CSMin[t], CSGegenwert[t], CSGegenwertMin[t],
+                               CSMin[t] + CSGegenwertMin[t]};
+    for (int c = 0; c < 5; ++c) {
+        text.Clear();
+        if (CSActiv[t])
+            text.AddPoints(values[c]);
+        else
+            text.Add("---");
+        m_view.SetGridCell(Grid::Watch, 0, c + 1, row, text.View());
+    }
+    m_bWatchRowDirty[t] = false;
+}
+
+void Desk::UpdateWatchGrid() {
+    const int rows = m_iAnzahlTabellen + 1;
+    if (m_view.GridRowCount(Grid::Watch, 0) > rows)
+        m_view.SetGridRowCount(Grid::Watch, 0, rows < 0 ? 0 : rows);
+    if (!m_controls.WatchPageActive()) {
+        // Whatever changes meanwhile is drawn by the next pass on screen.
+        m_bWatchFullPending = true;
+        return;
+    }
+    const int tables = m_iAnzahlTabellen < kMaxTables ? m_iAnzahlTabellen : kMaxTables;
+    if (m_bWatchFullPending) {
+        for (int c = 0; c < 5; ++c) m_view.SetGridCell(Grid::Watch, 0, c + 1, 0, kWatchHeaders[c]);
+        for (int t = 0; t < tables; ++t) DrawWatchRow(t);
+        m_bWatchFullPending = false;
+        return;
+    }
+    // While the Watch tab stays on screen a row is redrawn only when its table's values have
+    // changed; every other row already shows what a full pass would write.
+    for (int t = 0; t < tables; ++t)
+        if (m_bWatchRowDirty[t]) DrawWatchRow(t);
+}
+
+void Desk::PageControl1Change() {
+    UpdateTables(-1);
+    m_bWatchFullPending = true;
+    UpdateWatchGrid();
+}
+
+// ---- Watch tab steps -----------------------------------------------------------------------
+
+void Desk::RealEditKeyUp(Ctl c, int key) {
+    if (key == kVkUp)
+        m_controls.SetRealValue(c, m_controls.RealValue(c) + 0.00005);
+    else if (key == kVkDown)
+        m_controls.SetRealValue(c, m_controls.RealValue(c) - 0.00005);
+}
+
+void Desk::UpDown5Click(bool up) {
+    m_controls.SetRealValue(Ctl::reAlert, m_controls.RealValue(Ctl::reAlert) + (up ? 0.00005 : -0.00005));
+}
+
+void Desk::UpDown6Click(bool up) {
+    m_controls.SetRealValue(Ctl::reAlertIntervall,
+                            m_controls.RealValue(Ctl::reAlertIntervall) + (up ? 0.1 : -0.1));
+    if (m_controls.RealValue(Ctl::reAlertIntervall) < kAlertIntervalMin)
+        m_controls.SetRealValue(Ctl::reAlertIntervall, kAlertIntervalMin);
+}
+
+void Desk::m_reAlertIntervallKeyUp(int key) {
+    if (key == kVkUp || key == kVkDown)
+        m_controls.SetRealValue(Ctl::reAlertIntervall,
+                                m_controls.RealValue(Ctl::reAlertIntervall) + (key == kVkUp ? 0.1 : -0.1));
+    if (m_controls.RealValue(Ctl::reAlertIntervall) < kAlertIntervalMin)
+        m_controls.SetRealValue(Ctl::reAlertIntervall, kAlertIntervalMin);
+}
+
+} // namespace quorvel

@@ -1,0 +1,84 @@
+#pragma once
+// A desk with fake controls and view, a settable clock and ticked broker lists, for the
+// cross-spread and spread-table tests.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "desk/core/desk.h"
+#include "fakes.h"
+#include "tempdir.h"
+
+namespace quorvel::test {
+
+// Records the auto-trade transactions instead of placing them; can be told to fail.
+struct AutoTradeDesk : Desk {
+    using Desk::Desk;
+    std::vector<int> placed;        // table index of each transaction
+    std::vector<size_t> alertsSeen; // notifications present when each was placed
+    bool fail = false;
+    FakeView* view = nullptr;
+    void AutoTradeTable(int t) override {
+        if (fail) throw std::runtime_error("Order list not open");
+        placed.push_back(t);
+        alertsSeen.push_back(view ? view->notifications.size() : 0);
+    }
+};
+
+struct SpreadFixture : ::testing::Test {
+    static constexpr int32_t BID = WM_APP + 400, ASK = WM_APP + 401, ACCOUNT = WM_APP + 403,
+                             COMPLETE = WM_APP + 404;
+    TempDir dir;
+    FakeControls controls;
+    FakeView view;
+    ManualClock clock{45000.25};
+    std::unique_ptr<AutoTradeDesk> desk;
+
+    void Create(int tables = 2, int timeoutSeconds = 4) {
+        DeskPaths p;
+        p.configIni = dir.File("config.ini");
+        p.dataDat = dir.File("Data.dat");
+        p.orderList = dir.File("Orderlist.xml");
+        p.notifications = dir.File("Notifications.txt");
+        // "Tables" and "Timeout" come from config.ini.
+        std::ofstream(p.configIni, std::ios::binary)
+            << "[Defaults]\r\nTables=" << tables << "\r\nTimeout=" << timeoutSeconds << "\r\n";
+        desk = std::make_unique<AutoTradeDesk>(controls, view, clock, p);
+        desk->view = &view;
+        desk->FormCreate();
+        ASSERT_EQ(desk->m_iAnzahlTabellen, tables);
+        for (int t = 0; t < 20; ++t) {
+            std::vector<std::string> items;
+            for (int k = 0; k < 10; ++k) items.push_back(std::to_string(10 * t + 1 + k));
+            controls.SetBrokerItems(t, items);
+            for (int k = 0; k < 10; ++k) controls.SetBrokerChecked(t, k, true);
+        }
+        controls.text[Ctl::seTimeOut] = std::to_string(timeoutSeconds);
+        desk->UpdateConnectionTimeout();
+        // Alerts and auto trade off until a test turns them on.
+        controls.text[Ctl::reAlert] = "0,00000";
+        controls.text[Ctl::reAlertIntervall] = "1,0";
+        controls.text[Ctl::seTradeIntervall] = "10";
+        controls.text[Ctl::seMaxAutoTrades] = "5";
+        controls.checked[Ctl::cbAlertAktiv] = false;
+        controls.checked[Ctl::cbAutoTrade] = false;
+    }
+    int32_t Send(int32_t msg, int32_t wp, int32_t lp = 0) {
+        TMessage m{msg, wp, lp, 0};
+        desk->Dispatch(m);
+        return m.Result;
+    }
+    void Quote(int id, int32_t bid, int32_t ask) {
+        Send(BID, id, bid);
+        Send(ASK, id, ask);
+        Send(COMPLETE, id);
+    }
+    void Tick(int id, bool on) { controls.SetBrokerChecked((id - 1) / 10, (id - 1) % 10, on); }
+    std::string Label(int t, IDeskView::FrameLabel l) const { return view.Label(t, l); }
+};
+
+} // namespace quorvel::test

@@ -1,0 +1,60 @@
+// Auto trade on a real desk: a quote below the alert level places one transaction from the
+// table frame's order box into the order list, and spends one credit.
+#include <gtest/gtest.h>
+
+#include "desk/core/orderlist.h"
+#include "spreadfixture.h"
+
+using namespace quorvel;
+using namespace quorvel::test;
+
+namespace {
+
+struct RealAutoTrade : ::testing::Test {
+    TempDir dir;
+    FakeControls controls;
+    FakeView view;
+    ManualClock clock{45000.25};
+    std::unique_ptr<Desk> desk;
+
+    void SetUp() override {
+        DeskPaths p;
+        p.configIni = dir.File("config.ini");
+        p.dataDat = dir.File("Data.dat");
+        p.orderList = dir.File("Orderlist.xml");
+        p.notifications = dir.File("Notifications.txt");
+        std::ofstream(p.configIni, std::ios::binary) << "[Defaults]\r\nTables=1\r\nTimeout=4\r\n";
+        desk = std::make_unique<Desk>(controls, view, clock, p);
+        desk->FormCreate();
+        for (int k = 0; k < 10; ++k) controls.SetBrokerChecked(0, k, true);
+        controls.text[Ctl::reAlert] = "0,00010";
+        controls.text[Ctl::reAlertIntervall] = "1,0";
+        controls.text[Ctl::seTradeIntervall] = "10";
+        controls.text[Ctl::seMaxAutoTrades] = "1";
+        controls.checked[Ctl::cbAlertAktiv] = false;
+        controls.checked[Ctl::cbAutoTrade] = true;
+    }
+    void Quote(int id, int32_t bid, int32_t ask) {
+        for (TMessage m : {TMessage{WM_APP + 400, id, bid, 0}, TMessage{WM_APP + 401, id, ask, 0},
+                           TMessage{WM_APP + 404, id, 0, 0}})
+            desk->Dispatch(m);
+    }
+};
+
+TEST_F(RealAutoTrade, PlacesOneTransactionPerCredit) {
+    Quote(1, 100000, 100008);
+    Quote(2, 100006, 100014); // cross spread 100008 - 100006 = 0,00002 < 0,00010
+    EXPECT_TRUE(view.stopBoxes.empty());
+    ASSERT_EQ(desk->m_CDSOrderlisteAnzeige.RecordCount(), 2);
+    EXPECT_EQ(controls.SpinValue(Ctl::seMaxAutoTrades), 0);
+    desk->m_CDSOrderlisteAnzeige.First();
+    EXPECT_EQ(desk->m_CDSOrderlisteAnzeige.FieldByName("TableID").AsInteger(), 0);
+    EXPECT_EQ(desk->m_CDSOrderlisteAnzeige.FieldByName("Status").AsInteger(), stToOpen);
+
+    // No credit left: further quotes place nothing.
+    clock.AdvanceSeconds(20);
+    Quote(1, 100000, 100008);
+    EXPECT_EQ(desk->m_CDSOrderlisteAnzeige.RecordCount(), 2);
+}
+
+} // namespace
