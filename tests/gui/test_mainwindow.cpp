@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "../unit/tempdir.h"
+#include "../unit/testpaths.h"
 #include "desk/uSkarlin.h"
 #include "desk/windows/uFrmTable.h"
 
@@ -14,18 +15,9 @@ using namespace quorvel;
 
 namespace {
 
-DeskPaths PathsIn(const test::TempDir& dir) {
-    DeskPaths p;
-    p.configIni = dir.File("config.ini");
-    p.dataDat = dir.File("Data.dat");
-    p.orderList = dir.File("Orderlist.xml");
-    p.notifications = dir.File("Notifications.txt");
-    return p;
-}
-
 TEST(MainWindow, PagesStandInTheirOrderWithTheirCaptions) {
     test::TempDir dir;
-    TForm3 form(PathsIn(dir), "");
+    TForm3 form(test::PathsIn(dir), "");
     EXPECT_EQ(form.windowTitle(), "Quorvel");
     ASSERT_EQ(form.PageControl1->count(), 24);
     for (int t = 0; t < 20; ++t) EXPECT_EQ(form.PageControl1->tabText(t), QString("Tab %1").arg(t));
@@ -43,7 +35,7 @@ TEST(MainWindow, PagesStandInTheirOrderWithTheirCaptions) {
 
 TEST(MainWindow, FirstShowingRemovesUnusedTablesAndShowsTheAdminPanel) {
     test::TempDir dir;
-    TForm3 form(PathsIn(dir), "");
+    TForm3 form(test::PathsIn(dir), "");
     form.DeskCore().m_iAnzahlTabellen = 3;
     form.show();
     ASSERT_EQ(form.PageControl1->count(), 7);
@@ -63,7 +55,7 @@ TEST(MainWindow, FirstShowingRemovesUnusedTablesAndShowsTheAdminPanel) {
 
 TEST(MainWindow, TwentyTablesKeepEveryPage) {
     test::TempDir dir;
-    TForm3 form(PathsIn(dir), "");
+    TForm3 form(test::PathsIn(dir), "");
     form.DeskCore().m_iAnzahlTabellen = 20;
     form.show();
     EXPECT_EQ(form.PageControl1->count(), 24);
@@ -80,7 +72,7 @@ QMessageBox* OpenBox() {
 TEST(MainWindow, CopyDataBoxKeepsServingOtherEAs) {
     test::TempDir dir;
     const std::string path = dir.File("xdg/TForm3");
-    TForm3 form(PathsIn(dir), path);
+    TForm3 form(test::PathsIn(dir), path);
     form.DeskCore().m_iMaxIDs = 10;
 
     std::atomic<int32_t> boxResult{-1};
@@ -139,7 +131,7 @@ TEST(MainWindow, CopyDataBoxKeepsServingOtherEAs) {
 
 TEST(MainWindow, ScreenshotOfTheMainWindow) {
     test::TempDir dir;
-    TForm3 form(PathsIn(dir), "");
+    TForm3 form(test::PathsIn(dir), "");
     form.resize(1280, 800);
     form.show();
     EXPECT_TRUE(form.grab().save(QString(QUORVEL_SCREENSHOT_DIR) + "/main_window.png"));

@@ -3,26 +3,16 @@
 #include <gtest/gtest.h>
 
 #include "../unit/tempdir.h"
+#include "../unit/testpaths.h"
 #include "desk/orderlistmodel.h"
 #include "desk/uSkarlin.h"
 #include "desk/windows/uFrmTable.h"
 
 using namespace quorvel;
 
-namespace {
-DeskPaths PathsIn(const test::TempDir& dir) {
-    DeskPaths p;
-    p.configIni = dir.File("config.ini");
-    p.dataDat = dir.File("Data.dat");
-    p.orderList = dir.File("Orderlist.xml");
-    p.notifications = dir.File("Notifications.txt");
-    return p;
-}
-} // namespace
-
 TEST(OrderListPanel, ShowsTheDisplayCursorAndActsOnTheSelectedRow) {
     test::TempDir dir;
-    TForm3 form(PathsIn(dir), "");
+    TForm3 form(test::PathsIn(dir), "");
     Desk& desk = form.DeskCore();
     const std::vector<Desk::BrokerItem> brokers = {{"1", true}, {"2", false}};
     desk.OpenOrder(0, 0.1, 1, 3, 0.0002, brokers, 1, 0.0001, false, -0.0005, true);
@@ -55,7 +45,7 @@ TEST(OrderListPanel, ShowsTheDisplayCursorAndActsOnTheSelectedRow) {
 
 TEST(OrderListPanel, PlaceOrderOnATableTabAppendsATransaction) {
     test::TempDir dir;
-    TForm3 form(PathsIn(dir), "");
+    TForm3 form(test::PathsIn(dir), "");
     form.PageControl1->setCurrentIndex(2);
     form.GetFrameTable(2)->Button13->click();
     ClientDataSet& d = form.DeskCore().m_CDSOrderlisteAnzeige;

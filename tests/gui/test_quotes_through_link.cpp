@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "../unit/tempdir.h"
+#include "../unit/testpaths.h"
 #include "desk/uSkarlin.h"
 #include "desk/windows/uFrmTable.h"
 #include "platform/numbers.h"
@@ -21,11 +22,7 @@ namespace {
 TEST(QuotesThroughTheLink, TenEAsFillTheLabelsAndTheWatchRow) {
     SetLocale({',', ':'});
     test::TempDir dir;
-    DeskPaths p;
-    p.configIni = dir.File("config.ini");
-    p.dataDat = dir.File("Data.dat");
-    p.orderList = dir.File("Orderlist.xml");
-    p.notifications = dir.File("Notifications.txt");
+    DeskPaths p = test::PathsIn(dir);
     std::ofstream(p.configIni, std::ios::binary)
         << "[Defaults]\r\nTables=2\r\nTimeout=30\r\nAlertLevel=-1\r\n";
     const std::string path = dir.File("xdg/TForm3");

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "../unit/tempdir.h"
+#include "../unit/testpaths.h"
 #include "components/NumEdit.h"
 #include "desk/uSkarlin.h"
 #include "desk/windows/uFrmTable.h"
@@ -33,11 +34,7 @@ struct SpreadWindow : ::testing::Test {
 
     void SetUp() override {
         SetLocale({',', ':'});
-        DeskPaths p;
-        p.configIni = dir.File("config.ini");
-        p.dataDat = dir.File("Data.dat");
-        p.orderList = dir.File("Orderlist.xml");
-        p.notifications = dir.File("Notifications.txt");
+        DeskPaths p = test::PathsIn(dir);
         // Three tables; no alert or auto trade from these quotes.
         std::ofstream(p.configIni, std::ios::binary)
             << "[Defaults]\r\nTables=3\r\nTimeout=30\r\nAlertLevel=-1\r\n";

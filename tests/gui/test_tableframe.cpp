@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include "../unit/tempdir.h"
+#include "../unit/testpaths.h"
 #include "components/NumEdit.h"
 #include "desk/uSkarlin.h"
 #include "desk/windows/uFrmTable.h"
@@ -26,15 +27,6 @@
 using namespace quorvel;
 
 namespace {
-
-DeskPaths PathsIn(const test::TempDir& dir) {
-    DeskPaths p;
-    p.configIni = dir.File("config.ini");
-    p.dataDat = dir.File("Data.dat");
-    p.orderList = dir.File("Orderlist.xml");
-    p.notifications = dir.File("Notifications.txt");
-    return p;
-}
 
 QString ScreenshotPath(const char* name) {
     QDir().mkpath(QUORVEL_SCREENSHOT_DIR);
@@ -273,7 +265,7 @@ class Window : public Frame {};
 
 TEST_F(Window, TheSettingsBarStandsInItsOrderAndTakesTheDefaults) {
     test::TempDir dir;
-    TForm3 form(PathsIn(dir), "");
+    TForm3 form(test::PathsIn(dir), "");
     // Before the first showing all twenty frames are there, the last with EA IDs 191..200,
     // unticked by default.
     TFrameTable* t19 = form.GetFrameTable(19);
@@ -369,7 +361,7 @@ TEST_F(Window, TheSettingsBarStandsInItsOrderAndTakesTheDefaults) {
 
 TEST_F(Window, AConfigThatCannotBeWrittenStopsTheCreation) {
     test::TempDir dir;
-    DeskPaths paths = PathsIn(dir);
+    DeskPaths paths = test::PathsIn(dir);
     paths.configIni = dir.File("missing/config.ini");
     std::ofstream(paths.dataDat, std::ios::binary) << "previous";
     QString boxText;

@@ -12,6 +12,7 @@
 #include "desk/core/desk.h"
 #include "fakes.h"
 #include "tempdir.h"
+#include "testpaths.h"
 
 namespace quorvel::test {
 
@@ -39,11 +40,7 @@ struct SpreadFixture : ::testing::Test {
     std::unique_ptr<AutoTradeDesk> desk;
 
     void Create(int tables = 2, int timeoutSeconds = 4) {
-        DeskPaths p;
-        p.configIni = dir.File("config.ini");
-        p.dataDat = dir.File("Data.dat");
-        p.orderList = dir.File("Orderlist.xml");
-        p.notifications = dir.File("Notifications.txt");
+        DeskPaths p = test::PathsIn(dir);
         // "Tables" and "Timeout" come from config.ini.
         std::ofstream(p.configIni, std::ios::binary)
             << "[Defaults]\r\nTables=" << tables << "\r\nTimeout=" << timeoutSeconds << "\r\n";

@@ -1,5 +1,6 @@
 // Auto trade on a real desk: a quote below the alert level places one transaction from the
 // table frame's order box into the order list, and spends one credit.
+#include "testpaths.h"
 #include <gtest/gtest.h>
 
 #include "desk/core/orderlist.h"
@@ -18,11 +19,7 @@ struct RealAutoTrade : ::testing::Test {
     std::unique_ptr<Desk> desk;
 
     void SetUp() override {
-        DeskPaths p;
-        p.configIni = dir.File("config.ini");
-        p.dataDat = dir.File("Data.dat");
-        p.orderList = dir.File("Orderlist.xml");
-        p.notifications = dir.File("Notifications.txt");
+        DeskPaths p = test::PathsIn(dir);
         std::ofstream(p.configIni, std::ios::binary) << "[Defaults]\r\nTables=1\r\nTimeout=4\r\n";
         desk = std::make_unique<Desk>(controls, view, clock, p);
         desk->FormCreate();

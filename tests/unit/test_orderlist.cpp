@@ -8,6 +8,7 @@
 #include "fakes.h"
 #include "platform/files.h"
 #include "tempdir.h"
+#include "testpaths.h"
 
 using namespace quorvel;
 
@@ -20,14 +21,7 @@ struct OrderListTest : ::testing::Test {
     ManualClock clock{45000.5};
     std::unique_ptr<Desk> desk;
 
-    DeskPaths Paths() {
-        DeskPaths p;
-        p.configIni = dir.File("config.ini");
-        p.dataDat = dir.File("Data.dat");
-        p.orderList = dir.File("Orderlist.xml");
-        p.notifications = dir.File("Notifications.txt");
-        return p;
-    }
+    DeskPaths Paths() { return test::PathsIn(dir); }
     void Start() {
         desk = std::make_unique<Desk>(controls, view, clock, Paths());
         desk->OpenOrderList();

@@ -8,6 +8,7 @@
 #include "fakes.h"
 #include "platform/files.h"
 #include "tempdir.h"
+#include "testpaths.h"
 
 using namespace quorvel;
 using namespace quorvel::test;
@@ -24,11 +25,7 @@ struct DeskFixture : ::testing::Test {
     std::unique_ptr<Desk> desk;
 
     void Create(int tables = 1) {
-        DeskPaths p;
-        p.configIni = dir.File("config.ini");
-        p.dataDat = dir.File("Data.dat");
-        p.orderList = dir.File("Orderlist.xml");
-        p.notifications = dir.File("Notifications.txt");
+        DeskPaths p = test::PathsIn(dir);
         // "Tables" comes from config.ini.
         std::ofstream(p.configIni, std::ios::binary) << "[Defaults]\r\nTables=" << tables << "\r\n";
         desk = std::make_unique<Desk>(controls, view, clock, p);

@@ -11,6 +11,7 @@
 #include "platform/numbers.h"
 #include "platform/profile.h"
 #include "tempdir.h"
+#include "testpaths.h"
 
 using namespace quorvel;
 using namespace quorvel::test;
@@ -109,14 +110,7 @@ protected:
         }
     };
 
-    DeskPaths Paths() const {
-        DeskPaths p;
-        p.configIni = dir.File("config.ini");
-        p.dataDat = dir.File("Data.dat");
-        p.orderList = dir.File("Orderlist.xml");
-        p.notifications = dir.File("Notifications.txt");
-        return p;
-    }
+    DeskPaths Paths() const { return test::PathsIn(dir); }
 
     TempDir dir;
 };
