@@ -549,10 +549,7 @@ void TForm3::SetFrameLabel(int t, FrameLabel l, std::string_view text) {
                     : l == FrameLabel::Gegenwert    ? f->lblGegenwert
                                                     : f->lblSumme;
     const QString s = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-    if (label->text() != s) {
-        label->setText(s);
-        label->adjustSize();
-    }
+    if (label->text() != s) label->setText(s);
 }
 
 void TForm3::StringGrid1DrawCell(QPainter& painter, int col, int row, const QRect& rect) {

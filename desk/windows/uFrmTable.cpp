@@ -142,6 +142,9 @@ TFrameTable::TFrameTable(QWidget* parent) : QFrame(parent) {
     lblGegenwert = MakeLabel("lblGegenwert", Panel1, 689, 33);
     Label1 = MakeLabel("Total:", Panel1, 591, 52);
     lblSumme = MakeLabel("Summe", Panel1, 689, 52);
+    // The value labels change with every quote of the table: give them room for the longest
+    // text once, so that a new text costs no size computation.
+    for (QLabel* l : {lblMinCrossSpread, lblGegenwert, lblSumme}) l->resize(480, l->height());
     Button1 = Place(new QPushButton("Reset Spread Table", Panel1), 591, 138, 113, 25);
     Button1->setObjectName("Button1");
     btnResetCSTable = Place(new QPushButton("Reset ARB Table", Panel1), 1072, 138, 113, 25);
