@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/clientdataset.h"
+#include "platform/files.h"
 #include "tempdir.h"
 
 using namespace quorvel;
@@ -163,4 +164,105 @@ TEST(DataPacket, DateTimeText) {
     EXPECT_NEAR(t, EncodeDateTime(2024, 2, 29, 23, 59, 59, 999), 1e-9);
     EXPECT_FALSE(ParsePacketDateTime("20230229T00:00:00", t));
     EXPECT_FALSE(ParsePacketDateTime("20240101T00:00:0", t));
+}
+
+namespace {
+
+// A list with every field type, nulls, names that need escaping, negative numbers, extreme
+// reals, date-times with milliseconds and a row longer than the writer's first guess.
+ClientDataSet& ByteSample(ClientDataSet& ds) {
+    const std::string longName(300, 'L');
+    ds.CreateDataSet({{"Key", FieldType::AutoInc},
+                      {"Count", FieldType::Integer},
+                      {"Lots", FieldType::Float},
+                      {"Money", FieldType::Currency},
+                      {"At", FieldType::DateTime},
+                      {"Flag", FieldType::Boolean},
+                      {"A&B<\"q\">'", FieldType::Integer},
+                      {longName, FieldType::Float}});
+    struct Row {
+        int32_t count;
+        double lots, money, at;
+        bool flag;
+        uint32_t nulls; // bit k: field k+1 stays null
+    };
+    const Row rows[] = {
+        {0, 0.0, 0.0, 0.0, false, 0},
+        {-2147483647 - 1, -0.1, -1.25, EncodeDateTime(2024, 2, 29, 23, 59, 59, 999), true, 0},
+        {2147483647, 1e-5, 0.00012, EncodeDateTime(1, 1, 1, 0, 0, 0, 1), false, 0},
+        {-1, 123456789.125, -0.0005, EncodeDateTime(9999, 12, 31, 23, 59, 59, 0), true, 0b1010101},
+        {42, 5e-324, 1.7976931348623157e308, 45000.0 + 77 / 1000.0 + 0.0001, false, 0b0101010},
+        {7, -1e21, 1e21, 45000.123456789, true, 0b1000001},
+        {8, 1.0, 1.0, 1.0, true, 0b1111111},
+        {5, 1.08123, 1000000.0, EncodeDateTime(2024, 1, 15, 8, 30, 5, 7), true, 0},
+        {-300, 0.30000000000000004, -922337203685477.5807, -1.75, false, 0},
+    };
+    for (const Row& r : rows) {
+        ds.Append();
+        auto set = [&](int k, auto f) {
+            if (!((r.nulls >> k) & 1u)) f(ds.Fields()[static_cast<size_t>(k + 1)]);
+        };
+        set(0, [&](auto& f) { f->SetAsInteger(r.count); });
+        set(1, [&](auto& f) { f->SetAsFloat(r.lots); });
+        set(2, [&](auto& f) { f->SetAsCurrency(r.money); });
+        set(3, [&](auto& f) { f->SetAsDateTime(r.at); });
+        set(4, [&](auto& f) { f->SetAsBoolean(r.flag); });
+        set(5, [&](auto& f) { f->SetAsInteger(-r.count / 3); });
+        set(6, [&](auto& f) { f->SetAsFloat(r.lots * -3); });
+        ds.Post();
+    }
+    ds.First();
+    ds.Next();
+    ds.Delete(); // the key counter stays ahead of the keys left
+    return ds;
+}
+
+// The packet of ByteSample as the writer has always written it; "@" stands for the long name.
+std::string GoldenPacket() {
+    std::string s =
+        "<?xml version=\"1.0\" standalone=\"yes\"?>\n"
+        "<DATAPACKET Version=\"2.0\"><METADATA><FIELDS><FIELD attrname=\"Key\" fieldtype=\"i4\" "
+        "readonly=\"true\" SUBTYPE=\"Autoinc\"/>"
+        "<FIELD attrname=\"Count\" fieldtype=\"i4\"/><FIELD attrname=\"Lots\" fieldtype=\"r8\"/>"
+        "<FIELD attrname=\"Money\" fieldtype=\"r8\" SUBTYPE=\"Money\"/><FIELD attrname=\"At\" "
+        "fieldtype=\"dateTime\"/>"
+        "<FIELD attrname=\"Flag\" fieldtype=\"boolean\"/><FIELD attrname=\"A&amp;B&lt;&quot;q&quot;&gt;'\" "
+        "fieldtype=\"i4\"/>"
+        "<FIELD attrname=\"@\" fieldtype=\"r8\"/></FIELDS><PARAMS AUTOINCVALUE=\"10\"/>"
+        "</METADATA><ROWDATA><ROW Key=\"1\" Count=\"0\" Lots=\"0\" Money=\"0\" At=\"18991230T00:00:00000\" "
+        "Flag=\"FALSE\" A&amp;B&lt;&quot;q&quot;&gt;'=\"0\" @=\"-0\"/>"
+        "<ROW Key=\"3\" Count=\"2147483647\" Lots=\"1e-05\" Money=\"0.00012\" At=\"00010101T00:00:00001\" "
+        "Flag=\"FALSE\" A&amp;B&lt;&quot;q&quot;&gt;'=\"-715827882\" @=\"-3.0000000000000004e-05\"/>"
+        "<ROW Key=\"4\" Lots=\"123456789.125\" At=\"99991231T23:59:59000\" "
+        "A&amp;B&lt;&quot;q&quot;&gt;'=\"0\"/>"
+        "<ROW Key=\"5\" Count=\"42\" Money=\"1.7976931348623157e+308\" Flag=\"FALSE\" @=\"-1.5e-323\"/>"
+        "<ROW Key=\"6\" Lots=\"-1e+21\" Money=\"1e+21\" At=\"20230315T02:57:46667\" Flag=\"TRUE\" "
+        "A&amp;B&lt;&quot;q&quot;&gt;'=\"-2\"/>"
+        "<ROW Key=\"7\"/><ROW Key=\"8\" Count=\"5\" Lots=\"1.08123\" Money=\"1e+06\" "
+        "At=\"20240115T08:30:05007\" Flag=\"TRUE\" A&amp;B&lt;&quot;q&quot;&gt;'=\"-1\" @=\"-3.24369\"/>"
+        "<ROW Key=\"9\" Count=\"-300\" Lots=\"0.30000000000000004\" Money=\"-922337203685477.6\" "
+        "At=\"18991228T06:00:00000\" Flag=\"FALSE\" A&amp;B&lt;&quot;q&quot;&gt;'=\"100\" "
+        "@=\"-0.9000000000000001\"/>"
+        "</ROWDATA></DATAPACKET>\n";
+    for (size_t at; (at = s.find('@')) != std::string::npos;) s.replace(at, 1, std::string(300, 'L'));
+    return s;
+}
+
+} // namespace
+
+TEST(DataPacket, WritesExactlyTheEstablishedBytes) {
+    ClientDataSet ds;
+    const std::string text = ByteSample(ds).SaveToString();
+    EXPECT_EQ(text, GoldenPacket());
+    test::TempDir dir;
+    ds.SaveToFile(dir.File("Orderlist.xml"));
+    EXPECT_EQ(ReadWholeFile(dir.File("Orderlist.xml")).value_or(""), text);
+
+    // Without a key field there is no key counter; an empty list has empty row data.
+    ClientDataSet plain;
+    plain.CreateDataSet({{"N", FieldType::Integer}});
+    EXPECT_EQ(plain.SaveToString(),
+              "<?xml version=\"1.0\" standalone=\"yes\"?>\n<DATAPACKET Version=\"2.0\"><METADATA><FIELDS>"
+              "<FIELD attrname=\"N\" fieldtype=\"i4\"/></FIELDS><PARAMS/></METADATA><ROWDATA>"
+              "</ROWDATA></DATAPACKET>\n");
 }
