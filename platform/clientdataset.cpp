@@ -608,7 +608,9 @@ std::string ClientDataSet::SaveToString() const {
 }
 
 void ClientDataSet::SaveToFile(const std::string& path) const {
-    WriteFileAtomic(path, SaveToString());
+    CheckActive();
+    // Streamed: the packet of a long list is never held whole in memory.
+    WriteFileAtomic(path, [this](const FilePieceWriter& put) { cds::WritePacket(*m_table, put); });
 }
 
 void ClientDataSet::CloneCursor(ClientDataSet& source, bool reset, bool keepSettings) {

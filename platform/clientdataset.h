@@ -18,6 +18,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/files.h"
 #include "platform/timestamp.h"
 
 namespace quorvel {
@@ -362,9 +363,13 @@ private:
 // CHANGE_LOG "row original state ...") so that the current data is what loads.
 namespace cds {
 std::string WritePacket(const Table& t);
+// The same text handed to `put` in pieces of about a megabyte, in order.
+void WritePacket(const Table& t, const FilePieceWriter& put);
 std::shared_ptr<Table> ReadPacket(std::string data);
 } // namespace cds
 
+// Text of a real in the packet: the shortest that reads back exactly, as std::to_chars.
+std::string PacketReal(double v);
 // Date-time text of the packet.
 std::string PacketDateTime(TDateTime t);
 // nullopt for text that is no valid date-time.

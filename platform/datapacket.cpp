@@ -7,6 +7,7 @@
 
 #include "platform/clientdataset.h"
 #include "platform/clientdataset_table.h"
+#include "platform/files.h"
 
 namespace quorvel {
 
@@ -97,34 +98,181 @@ struct ParsedRow {
 } // namespace
 
 namespace {
-char* PutDateTime(char* b, TDateTime t) {
-    const DateTimeParts p = DecodeDateTime(t);
-    int y = p.year;
-    b[0] = static_cast<char>('0' + y / 1000 % 10);
-    b[1] = static_cast<char>('0' + y / 100 % 10);
-    b[2] = static_cast<char>('0' + y / 10 % 10);
-    b[3] = static_cast<char>('0' + y % 10);
+
+// The date part of the last date-time written in a column: the rows of a list mostly fall on
+// few days, so the calendar is worked out once per day, not once per value.
+struct DateText {
+    int64_t days = INT64_MIN;
+    char text[8];
+};
+
+char* PutDateTime(char* b, TDateTime t, DateText& date) {
+    // Whole milliseconds as DecodeDateTime counts them.
+    const int64_t ms = static_cast<int64_t>(std::round(t * 86400000.0));
+    const int64_t days = ms >= 0 ? ms / 86400000 : -((-ms + 86400000 - 1) / 86400000);
+    const int dayMs = static_cast<int>(ms - days * 86400000);
+    if (days != date.days) {
+        const DateTimeParts p = DecodeDateTime(t);
+        const int y = p.year;
+        char* d = date.text;
+        d[0] = static_cast<char>('0' + y / 1000 % 10);
+        d[1] = static_cast<char>('0' + y / 100 % 10);
+        d[2] = static_cast<char>('0' + y / 10 % 10);
+        d[3] = static_cast<char>('0' + y % 10);
+        d[4] = static_cast<char>('0' + p.month / 10 % 10);
+        d[5] = static_cast<char>('0' + p.month % 10);
+        d[6] = static_cast<char>('0' + p.day / 10 % 10);
+        d[7] = static_cast<char>('0' + p.day % 10);
+        date.days = days;
+    }
+    std::memcpy(b, date.text, 8);
     auto two = [&](int at, int v) {
         b[at] = static_cast<char>('0' + v / 10 % 10);
         b[at + 1] = static_cast<char>('0' + v % 10);
     };
-    two(4, p.month);
-    two(6, p.day);
+    const int msec = dayMs % 1000;
     b[8] = 'T';
-    two(9, p.hour);
+    two(9, dayMs / 3600000);
     b[11] = ':';
-    two(12, p.minute);
+    two(12, dayMs / 60000 % 60);
     b[14] = ':';
-    two(15, p.second);
-    b[17] = static_cast<char>('0' + p.msec / 100);
-    two(18, p.msec % 100);
+    two(15, dayMs / 1000 % 60);
+    b[17] = static_cast<char>('0' + msec / 100);
+    two(18, msec % 100);
     return b + 20;
 }
+
+// The shortest text that reads back as `v`, as std::to_chars writes it, but quicker for the
+// values an order list holds: prices, lots and sums with a few decimals. For those the digits
+// are found by scaling with a power of ten: if the integer m nearest to |v|·10^k gives back v on
+// division by 10^k (both exact doubles, so the division rounds as reading the text would), then
+// m with k decimals is a text of v, and the smallest such k is the shortest one. Below 10^15
+// there is at most one such m for each k, so no other text of as few digits exists. Everything
+// else (more digits, very large or very small values, zero) goes to std::to_chars.
+char* PutReal(char* w, double v) {
+    static constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                        1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                        1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    const double a = std::fabs(v);
+    if (a > 0 && a < 1e15) {
+        for (int k = 0; k <= 22; ++k) {
+            const double s = a * kPow10[k];
+            if (s >= 1e15) break;
+            const int64_t m = static_cast<int64_t>(s + 0.5);
+            const double dm = static_cast<double>(m);
+            // a candidate lies within a few units of the last place of s; the division decides
+            if (std::fabs(s - dm) > s * 0x1p-50 || dm / kPow10[k] != a) continue;
+            char digits[24];
+            const int n = static_cast<int>(std::to_chars(digits, digits + sizeof digits, m).ptr - digits);
+            int d = n; // significant digits: trailing zeros only where k is 0
+            while (d > 1 && digits[d - 1] == '0') --d;
+            const int e = n - 1 - k; // exponent of the first digit
+            const int fixedLen = k == 0 ? n : n > k ? n + 1 : k + 2;
+            const int sciLen = d + (d > 1 ? 1 : 0) + 2 + (e <= -100 || e >= 100 ? 3 : 2);
+            if (v < 0) *w++ = '-';
+            if (fixedLen <= sciLen) {
+                if (k == 0) {
+                    std::memcpy(w, digits, static_cast<size_t>(n));
+                    return w + n;
+                }
+                if (n > k) {
+                    std::memcpy(w, digits, static_cast<size_t>(n - k));
+                    w += n - k;
+                    *w++ = '.';
+                    std::memcpy(w, digits + n - k, static_cast<size_t>(k));
+                    return w + k;
+                }
+                *w++ = '0';
+                *w++ = '.';
+                std::memset(w, '0', static_cast<size_t>(k - n));
+                w += k - n;
+                std::memcpy(w, digits, static_cast<size_t>(n));
+                return w + n;
+            }
+            *w++ = digits[0];
+            if (d > 1) {
+                *w++ = '.';
+                std::memcpy(w, digits + 1, static_cast<size_t>(d - 1));
+                w += d - 1;
+            }
+            *w++ = 'e';
+            *w++ = e < 0 ? '-' : '+';
+            const int ae = e < 0 ? -e : e;
+            if (ae >= 100) *w++ = static_cast<char>('0' + ae / 100);
+            *w++ = static_cast<char>('0' + ae / 10 % 10);
+            *w++ = static_cast<char>('0' + ae % 10);
+            return w;
+        }
+    }
+    return std::to_chars(w, w + 30, v).ptr;
+}
+
+// Collects text in a buffer of about a megabyte and hands it on whenever the next row might
+// not fit, so that a long list never sits in memory twice.
+class PieceBuffer {
+public:
+    PieceBuffer(size_t rowBound, const FilePieceWriter& put)
+        : m_cap(std::max(kPiece, 2 * rowBound)), m_data(new char[m_cap]), m_put(put) {}
+
+    // Room for at least n bytes at the returned position; Used then says where the text ends.
+    char* Room(size_t n) {
+        if (m_cap - m_len < n) Flush();
+        return m_data.get() + m_len;
+    }
+    void Used(char* end) { m_len = static_cast<size_t>(end - m_data.get()); }
+
+    void Text(std::string_view s) {
+        if (m_cap - m_len < s.size()) Flush();
+        if (s.size() > m_cap) {
+            m_put(s);
+            return;
+        }
+        std::memcpy(m_data.get() + m_len, s.data(), s.size());
+        m_len += s.size();
+    }
+
+    void Flush() {
+        if (m_len) m_put(std::string_view(m_data.get(), m_len));
+        m_len = 0;
+    }
+
+private:
+    static constexpr size_t kPiece = size_t{1} << 20;
+    size_t m_cap;
+    size_t m_len = 0;
+    std::unique_ptr<char[]> m_data;
+    const FilePieceWriter& m_put;
+};
+
+// The most a row can take: "<ROW", per field its ` name="`, the longest value and '"', "/>".
+size_t RowBound(const std::vector<std::string>& prefix) {
+    size_t bound = 8;
+    for (const std::string& p : prefix) bound += p.size() + 32;
+    return bound;
+}
+
+std::vector<std::string> AttributePrefixes(const cds::Table& t) {
+    std::vector<std::string> prefix; // ` name="`
+    for (const FieldDef& d : t.defs) {
+        std::string p = " ";
+        PutEscaped(p, d.name);
+        p += "=\"";
+        prefix.push_back(std::move(p));
+    }
+    return prefix;
+}
+
 } // namespace
+
+std::string PacketReal(double v) {
+    char b[32];
+    return std::string(b, PutReal(b, v));
+}
 
 std::string PacketDateTime(TDateTime t) {
     char b[24];
-    return std::string(b, PutDateTime(b, t));
+    DateText date;
+    return std::string(b, PutDateTime(b, t, date));
 }
 
 bool ParsePacketDateTime(std::string_view s, TDateTime& out) {
@@ -147,59 +295,55 @@ bool ParsePacketDateTime(std::string_view s, TDateTime& out) {
 
 namespace cds {
 
-std::string WritePacket(const Table& t) {
-    std::string out;
-    out += "<?xml version=\"1.0\" standalone=\"yes\"?>\n<DATAPACKET Version=\"2.0\"><METADATA><FIELDS>";
-    std::vector<std::string> prefix; // ` name="`
+void WritePacket(const Table& t, const FilePieceWriter& put) {
+    std::string head;
+    head += "<?xml version=\"1.0\" standalone=\"yes\"?>\n<DATAPACKET Version=\"2.0\"><METADATA><FIELDS>";
     for (const FieldDef& d : t.defs) {
-        out += "<FIELD attrname=\"";
-        PutEscaped(out, d.name);
-        out += "\" fieldtype=\"";
+        head += "<FIELD attrname=\"";
+        PutEscaped(head, d.name);
+        head += "\" fieldtype=\"";
         switch (d.type) {
         case FieldType::Integer:
-            out += "i4\"";
+            head += "i4\"";
             break;
         case FieldType::AutoInc:
-            out += "i4\" readonly=\"true\" SUBTYPE=\"Autoinc\"";
+            head += "i4\" readonly=\"true\" SUBTYPE=\"Autoinc\"";
             break;
         case FieldType::Float:
-            out += "r8\"";
+            head += "r8\"";
             break;
         case FieldType::Currency:
-            out += "r8\" SUBTYPE=\"Money\"";
+            head += "r8\" SUBTYPE=\"Money\"";
             break;
         case FieldType::DateTime:
-            out += "dateTime\"";
+            head += "dateTime\"";
             break;
         case FieldType::Boolean:
-            out += "boolean\"";
+            head += "boolean\"";
             break;
         }
-        out += "/>";
-        std::string p = " ";
-        PutEscaped(p, d.name);
-        p += "=\"";
-        prefix.push_back(std::move(p));
+        head += "/>";
     }
-    out += "</FIELDS><PARAMS";
+    head += "</FIELDS><PARAMS";
     if (t.autoIncColumn >= 0) {
-        out += " AUTOINCVALUE=\"";
-        out += std::to_string(t.nextAutoInc);
-        out += '"';
+        head += " AUTOINCVALUE=\"";
+        head += std::to_string(t.nextAutoInc);
+        head += '"';
     }
-    out += "/></METADATA><ROWDATA>";
-    // Rows are written straight into the buffer: a row never needs more than rowBound bytes.
-    size_t rowBound = 8;
-    for (const std::string& p : prefix) rowBound += p.size() + 32;
-    size_t len = out.size();
-    out.resize(len + rowBound + t.records.size() * 512);
+    head += "/></METADATA><ROWDATA>";
+
+    const std::vector<std::string> prefix = AttributePrefixes(t);
+    const size_t rowBound = RowBound(prefix);
+    const size_t nf = t.defs.size();
+    std::vector<DateText> dates(nf);
+    PieceBuffer out(rowBound, put);
+    out.Text(head);
     for (const auto& rp : t.records) {
-        if (out.size() - len < rowBound) out.resize(std::max(out.size() * 3 / 2, len + rowBound));
-        char* w = out.data() + len;
+        char* w = out.Room(rowBound);
         const Record& r = *rp;
         std::memcpy(w, "<ROW", 4);
         w += 4;
-        for (size_t c = 0; c < t.defs.size(); ++c) {
+        for (size_t c = 0; c < nf; ++c) {
             if (r.IsNull(static_cast<int>(c))) continue;
             std::memcpy(w, prefix[c].data(), prefix[c].size());
             w += prefix[c].size();
@@ -211,10 +355,10 @@ std::string WritePacket(const Table& t) {
                 break;
             case FieldType::Float:
             case FieldType::Currency:
-                w = std::to_chars(w, w + 30, v).ptr;
+                w = PutReal(w, v);
                 break;
             case FieldType::DateTime:
-                w = PutDateTime(w, v);
+                w = PutDateTime(w, v, dates[c]);
                 break;
             case FieldType::Boolean:
                 if (v != 0.0) {
@@ -230,11 +374,19 @@ std::string WritePacket(const Table& t) {
         }
         *w++ = '/';
         *w++ = '>';
-        len = static_cast<size_t>(w - out.data());
+        out.Used(w);
     }
-    out.resize(len);
-    out += "</ROWDATA></DATAPACKET>\n";
-    return out;
+    out.Text("</ROWDATA></DATAPACKET>\n");
+    out.Flush();
+}
+
+std::string WritePacket(const Table& t) {
+    std::string text;
+    // Room for the longest rows up front: the text is copied once, and pages it does not use
+    // are never touched.
+    text.reserve(4096 + t.defs.size() * 64 + t.records.size() * RowBound(AttributePrefixes(t)));
+    WritePacket(t, [&text](std::string_view piece) { text.append(piece); });
+    return text;
 }
 
 std::shared_ptr<Table> ReadPacket(std::string data) {

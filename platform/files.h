@@ -1,5 +1,6 @@
 #pragma once
 // File helpers shared by every state file: atomic replacement and setting a damaged file aside.
+#include <functional>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -16,6 +17,13 @@ public:
 // disk and renames it over the target. On any failure the previous file is left as it was,
 // the temporary file is removed and FileError is thrown with a readable message.
 void WriteFileAtomic(const std::string& path, std::string_view data);
+
+// The same for content made piece by piece, so that a large file need not be held whole in
+// memory: `produce` is called once and passes every piece, in order, to the writer it gets.
+// The writer throws FileError when a piece cannot be written; whatever `produce` throws leaves
+// the previous file as it was and is passed on.
+using FilePieceWriter = std::function<void(std::string_view)>;
+void WriteFileAtomic(const std::string& path, const std::function<void(const FilePieceWriter&)>& produce);
 
 // Reads the whole file; nullopt when it cannot be opened.
 std::optional<std::string> ReadWholeFile(const std::string& path);

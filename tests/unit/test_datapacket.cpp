@@ -1,4 +1,8 @@
+#include <charconv>
+#include <cmath>
+#include <cstring>
 #include <gtest/gtest.h>
+#include <random>
 
 #include "platform/clientdataset.h"
 #include "platform/files.h"
@@ -265,4 +269,105 @@ TEST(DataPacket, WritesExactlyTheEstablishedBytes) {
               "<?xml version=\"1.0\" standalone=\"yes\"?>\n<DATAPACKET Version=\"2.0\"><METADATA><FIELDS>"
               "<FIELD attrname=\"N\" fieldtype=\"i4\"/></FIELDS><PARAMS/></METADATA><ROWDATA>"
               "</ROWDATA></DATAPACKET>\n");
+}
+
+TEST(DataPacket, RealTextIsTheShortestThatReadsBack) {
+    // The packet's text of a real must be exactly what std::to_chars writes.
+    auto expect = [](double v) {
+        char b[32];
+        return std::string(b, std::to_chars(b, b + sizeof b, v).ptr);
+    };
+    std::vector<double> values = {0.0,
+                                  -0.0,
+                                  1.0,
+                                  -1.0,
+                                  0.1,
+                                  0.5,
+                                  1.08123,
+                                  0.00012,
+                                  1e-5,
+                                  0.0001,
+                                  0.001,
+                                  1e-7,
+                                  1e-22,
+                                  1e-23,
+                                  100.0,
+                                  1e5,
+                                  1e6,
+                                  1200000.0,
+                                  123456.0,
+                                  1e14,
+                                  9.99e14,
+                                  1e15,
+                                  1e16,
+                                  1e21,
+                                  1e22,
+                                  1e23,
+                                  0.3,
+                                  1.0 / 3.0,
+                                  2.0 / 3,
+                                  5e-324,
+                                  2.2250738585072014e-308,
+                                  1.7976931348623157e308,
+                                  4503599627370495.5,
+                                  999999999999999.9,
+                                  99999999999999.99,
+                                  0.30000000000000004,
+                                  -922337203685477.5807,
+                                  123456789.125,
+                                  45000.0001,
+                                  1.25e-10};
+    std::mt19937_64 rng(7);
+    for (int k = 0; k <= 24; ++k) {
+        for (int i = 0; i < 4000; ++i) {
+            const int digits = 1 + static_cast<int>(rng() % 17);
+            double m = static_cast<double>(rng() % 100000000000000000ull);
+            m = std::floor(m / std::pow(10.0, 17 - digits));
+            values.push_back(m / std::pow(10.0, k));
+            values.push_back(-m * std::pow(10.0, k % 8));
+        }
+    }
+    for (int i = 0; i < 100000; ++i) {
+        const uint64_t bits = rng();
+        double v;
+        std::memcpy(&v, &bits, sizeof v);
+        values.push_back(v);
+    }
+    int wrong = 0;
+    for (double v : values)
+        if (PacketReal(v) != expect(v) && ++wrong <= 10)
+            ADD_FAILURE() << expect(v) << " written as " << PacketReal(v);
+    EXPECT_EQ(wrong, 0);
+}
+
+TEST(DataPacket, LongListIsTheSameTextInFileAndString) {
+    // Several pieces of the writer's buffer; date-times that change day, go back and repeat.
+    std::vector<FieldDef> defs = kDefs;
+    defs.push_back({std::string(300, 'L'), FieldType::Float});
+    ClientDataSet ds;
+    ds.CreateDataSet(defs);
+    std::vector<std::string> dates;
+    for (int i = 0; i < 6000; ++i) {
+        const TDateTime at = 45000.0 + (i % 3 == 0 ? i / 7 : -(i % 5)) + i * 0.000123;
+        dates.push_back("At=\"" + PacketDateTime(at) + "\"");
+        ds.Append();
+        ds.FieldByName("At").SetAsDateTime(at);
+        ds.FieldByName("Lots").SetAsFloat(i * 0.01);
+        ds.Fields().back()->SetAsFloat(-i / 7.0);
+        ds.Post();
+    }
+    const std::string text = ds.SaveToString();
+    test::TempDir dir;
+    ds.SaveToFile(dir.File("Orderlist.xml"));
+    EXPECT_EQ(ReadWholeFile(dir.File("Orderlist.xml")).value_or(""), text);
+    EXPECT_GT(text.size(), size_t{2} << 20);
+    size_t at = 0;
+    for (const std::string& d : dates) {
+        at = text.find(d, at);
+        ASSERT_NE(at, std::string::npos) << d;
+        at = text.find("<ROW", at);
+    }
+    ClientDataSet back;
+    back.LoadFromString(text);
+    EXPECT_EQ(back.RecordCount(), ds.RecordCount());
 }
