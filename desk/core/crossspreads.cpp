@@ -39,12 +39,15 @@ void Desk::ComputeCrossSpreads(int id) {
     for (int i = first; i < first + kEAsPerTable; ++i) {
         if (!eligible[i - first]) continue;
         if (p.Spread[i] >= 0) {
-            // A lowest ask or highest bid of 0 or less counts as none.
-            if (minAsk <= 0 || p.Ask[i] < minAsk) {
+            // A lowest ask or highest bid of 0 or less counts as none. A stored price of 0 or
+            // less (an EA that sent no price since its last complete quote) never becomes the
+            // lowest ask or the highest bid either: it would make a cross spread of about
+            // minus the whole price, and alert and trade on it.
+            if (p.Ask[i] > 0 && (minAsk <= 0 || p.Ask[i] < minAsk)) {
                 minAsk = p.Ask[i];
                 minAskEA = i;
             }
-            if (maxBid <= 0 || p.Bid[i] > maxBid) {
+            if (p.Bid[i] > 0 && (maxBid <= 0 || p.Bid[i] > maxBid)) {
                 maxBid = p.Bid[i];
                 maxBidEA = i;
             }
@@ -66,7 +69,7 @@ void Desk::ComputeCrossSpreads(int id) {
     }
 
     FixedText text;
-    if (minAskEA < 0) {
+    if (minAskEA < 0 || maxBidEA < 0) {
         text.Add("---");
         m_view.SetFrameLabel(t, IDeskView::FrameLabel::MinCrossSpread, text.View());
         m_view.SetFrameLabel(t, IDeskView::FrameLabel::Gegenwert, text.View());

@@ -102,14 +102,36 @@ TEST_F(CrossSpreads, NonPositiveLowestAskCountsAsNone) {
     EXPECT_EQ(desk->acMinSpread[2][1], kNoPairMin);
     EXPECT_EQ(desk->acMinSpread[2][2], 10);
 
-    // A later EA with the ask of 0: it becomes the lowest-ask EA.
+    // A later EA whose stored ask became 0 never becomes the lowest-ask EA.
     Send(ASK, 1, 100010);
     Quote(1, 100000, 100010);
     Quote(3, 100000, 100040);
     Send(ASK, 3, 0);
     Quote(1, 100000, 100010);
-    EXPECT_EQ(desk->CrossSpread[0], 0 - 100020);
-    EXPECT_EQ(Label(0, L::MinCrossSpread), "-1,00020 EA ID3 (Ask 0,00000) - EA ID2 (Bid 1,00020)");
+    EXPECT_EQ(desk->CrossSpread[0], 100010 - 100020);
+    EXPECT_EQ(Label(0, L::MinCrossSpread), "-0,00010 EA ID1 (Ask 1,00010) - EA ID2 (Bid 1,00020)");
+}
+
+TEST_F(CrossSpreads, StalePricesOfZeroRaiseNoAlertAndNoTrade) {
+    Create();
+    controls.text[Ctl::reAlert] = "0,00000";
+    controls.checked[Ctl::cbAlertAktiv] = true;
+    controls.checked[Ctl::cbAutoTrade] = true;
+    Quote(1, 100000, 100010);
+    Quote(3, 100005, 100020);
+    Send(ASK, 3, 0); // EA 3 keeps its spread, but its stored ask is gone
+    Quote(1, 100000, 100010);
+    EXPECT_EQ(desk->CrossSpread[0], 100010 - 100005);
+    EXPECT_TRUE(view.notifications.empty());
+    EXPECT_TRUE(desk->placed.empty());
+
+    // The only EA with a spread has no bid left: no highest bid, so no cross spread.
+    Tick(3, false);
+    Send(BID, 1, 0);
+    Tick(2, false);
+    Quote(2, 100000, 100010); // EA 2's quote computes the table; EA 2 is not ticked
+    EXPECT_FALSE(desk->CSActiv[0]);
+    EXPECT_EQ(Label(0, L::MinCrossSpread), "---");
 }
 
 TEST_F(CrossSpreads, NoEligibleEAWithASpreadShowsDashesAndKeepsTheMinima) {
