@@ -20,6 +20,17 @@ std::string GroupSection(int t) {
     return "===== Group_" + std::to_string(t / kEAsPerTable + 1) + " =====";
 }
 
+// Calls f(table, item, EA ID) for every broker item of every table that has a frame, in
+// the order of the EA IDs.
+template <class F> void ForEachBrokerItem(const IDeskControls& c, F f) {
+    for (int t = 0; t < kMaxTables; ++t) {
+        if (!c.HasFrame(t)) continue;
+        const int count = c.BrokerCount(t);
+        for (int item = 0; item < kEAsPerTable && item < count; ++item)
+            f(t, item, kEAsPerTable * t + 1 + item);
+    }
+}
+
 std::string BrokerKey(int id) {
     return "BrokerID" + std::to_string(id);
 }
@@ -96,15 +107,9 @@ void Desk::LoadConfig() {
         }
 
         // The broker ticks: tables 0 to 9 ticked, 10 to 19 unticked when the file says nothing.
-        for (int t = 0; t < kMaxTables; ++t) {
-            if (!c.HasFrame(t)) continue;
-            const int count = c.BrokerCount(t);
-            for (int n = kEAsPerTable * t + 1; n <= kEAsPerTable * t + kEAsPerTable; ++n) {
-                const int item = n - kEAsPerTable * t - 1;
-                if (item >= count) break;
-                c.SetBrokerChecked(t, item, ini.ReadBool(kBrokerIDs, BrokerKey(n), t < kMaxTables / 2));
-            }
-        }
+        ForEachBrokerItem(c, [&](int t, int item, int n) {
+            c.SetBrokerChecked(t, item, ini.ReadBool(kBrokerIDs, BrokerKey(n), t < kMaxTables / 2));
+        });
     } // the accessor is released
     if (!FileExists(path)) SaveConfig();
 }
@@ -150,15 +155,9 @@ void Desk::SaveConfig() {
         ini.WriteBool(section, "ForcedAutoClose", c.FrameChecked(t, FrameCtl::cbAutoClose));
     }
 
-    for (int t = 0; t < kMaxTables; ++t) {
-        if (!c.HasFrame(t)) continue;
-        const int count = c.BrokerCount(t);
-        for (int n = kEAsPerTable * t + 1; n <= kEAsPerTable * t + kEAsPerTable; ++n) {
-            const int item = n - kEAsPerTable * t - 1;
-            if (item >= count) break;
-            ini.WriteBool(kBrokerIDs, BrokerKey(n), c.BrokerChecked(t, item));
-        }
-    }
+    ForEachBrokerItem(c, [&](int t, int item, int n) {
+        ini.WriteBool(kBrokerIDs, BrokerKey(n), c.BrokerChecked(t, item));
+    });
     ini.UpdateFile();
 }
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "desk/core/desk.h"
+#include "deskmessages.h"
 #include "fakes.h"
 #include "tempdir.h"
 #include "testpaths.h"
@@ -64,16 +65,8 @@ struct SpreadFixture : ::testing::Test {
         controls.checked[Ctl::cbAlertAktiv] = false;
         controls.checked[Ctl::cbAutoTrade] = false;
     }
-    int32_t Send(int32_t msg, int32_t wp, int32_t lp = 0) {
-        TMessage m{msg, wp, lp, 0};
-        desk->Dispatch(m);
-        return m.Result;
-    }
-    void Quote(int id, int32_t bid, int32_t ask) {
-        Send(BID, id, bid);
-        Send(ASK, id, ask);
-        Send(COMPLETE, id);
-    }
+    int32_t Send(int32_t msg, int32_t wp, int32_t lp = 0) { return SendTo(*desk, msg, wp, lp); }
+    void Quote(int id, int32_t bid, int32_t ask) { QuoteTo(*desk, id, bid, ask); }
     void Tick(int id, bool on) { controls.SetBrokerChecked((id - 1) / 10, (id - 1) % 10, on); }
     std::string Label(int t, IDeskView::FrameLabel l) const { return view.Label(t, l); }
 };

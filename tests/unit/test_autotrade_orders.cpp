@@ -31,11 +31,7 @@ struct RealAutoTrade : ::testing::Test {
         controls.checked[Ctl::cbAlertAktiv] = false;
         controls.checked[Ctl::cbAutoTrade] = true;
     }
-    void Quote(int id, int32_t bid, int32_t ask) {
-        for (TMessage m : {TMessage{WM_APP + 400, id, bid, 0}, TMessage{WM_APP + 401, id, ask, 0},
-                           TMessage{WM_APP + 404, id, 0, 0}})
-            desk->Dispatch(m);
-    }
+    void Quote(int id, int32_t bid, int32_t ask) { QuoteTo(*desk, id, bid, ask); }
 };
 
 TEST_F(RealAutoTrade, PlacesOneTransactionPerCredit) {

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include "desk/core/desk.h"
+#include "deskmessages.h"
 #include "fakes.h"
 #include "platform/files.h"
 #include "tempdir.h"
@@ -31,16 +32,8 @@ struct DeskFixture : ::testing::Test {
         desk = std::make_unique<Desk>(controls, view, clock, p);
         desk->FormCreate();
     }
-    int32_t Send(int32_t msg, int32_t wp, int32_t lp = 0) {
-        TMessage m{msg, wp, lp, 0};
-        desk->Dispatch(m);
-        return m.Result;
-    }
-    void Quote(int id, int32_t bid, int32_t ask) {
-        Send(BID, id, bid);
-        Send(ASK, id, ask);
-        Send(COMPLETE, id);
-    }
+    int32_t Send(int32_t msg, int32_t wp, int32_t lp = 0) { return SendTo(*desk, msg, wp, lp); }
+    void Quote(int id, int32_t bid, int32_t ask) { QuoteTo(*desk, id, bid, ask); }
 };
 
 TEST_F(DeskFixture, QuoteMessagesAnswerFixedResultsForAnyEAID) {
