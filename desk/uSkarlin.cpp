@@ -445,7 +445,6 @@ void TForm3::ShowMessageBox(const std::u16string& text) {
 }
 
 void TForm3::Terminate() {
-    m_terminate = true;
     QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
 }
 

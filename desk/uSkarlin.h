@@ -41,7 +41,6 @@ public:
 
     Desk& DeskCore() { return *m_desk; }
     LinkServer* Link() { return m_link.get(); }
-    bool TerminateRequested() const { return m_terminate; }
 
     void FormShow();
     TFrameTable* GetFrameTable(int t) const;
@@ -146,7 +145,6 @@ private:
     std::array<TFrameTable*, kMaxTables> m_frames{};
     std::array<QWidget*, kMaxTables> m_tableSheets{};
     bool m_shown = false;
-    bool m_terminate = false;
     bool m_destroyed = false;
 
     // ---- ADMIN PANEL: order list ---------------------------------------------------------------
