@@ -581,7 +581,7 @@ void TForm3::BuildAdminPanel() {
     m_OrderListView->verticalHeader()->setDefaultSectionSize(18);
     lay->addWidget(m_OrderListView, 1);
 
-    m_orderListModel = std::make_unique<OrderListModel>(m_desk->m_CDSOrderlisteAnzeige);
+    m_orderListModel = std::make_unique<OrderListModel>(m_desk->orders.m_CDSOrderlisteAnzeige);
     m_OrderListView->setModel(m_orderListModel.get());
     // The cursor's moves select the row; the operator's selection moves the cursor.
     connect(m_orderListModel.get(), &OrderListModel::CurrentRowChanged, this, [this](int r) {
@@ -598,7 +598,7 @@ void TForm3::BuildAdminPanel() {
                 if (m_followingCursor || !current.isValid()) return;
                 m_followingCursor = true;
                 m_desk->Guarded([&] {
-                    ClientDataSet& d = m_desk->m_CDSOrderlisteAnzeige;
+                    ClientDataSet& d = m_desk->orders.m_CDSOrderlisteAnzeige;
                     if (d.Active()) d.SetRecNo(current.row() + 1);
                 });
                 m_followingCursor = false;

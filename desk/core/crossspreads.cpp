@@ -2,7 +2,6 @@
 // trade, and their resets.
 #include "desk/core/crossspreads.h"
 
-#include "desk/core/desk.h"
 #include "platform/numbers.h"
 
 namespace quorvel {
@@ -15,19 +14,19 @@ int64_t DurationMs(TDateTime from, TDateTime to) {
     return DaysToMs(to - from);
 }
 
-bool Desk::IsEligible(int k, TDateTime now) const {
+bool CrossSpreads::IsEligible(int k, TDateTime now) const {
     const int t = (k - 1) / kEAsPerTable;
     const int item = (k - 1) % kEAsPerTable;
     if (item >= m_controls.BrokerCount(t) || !m_controls.BrokerChecked(t, item)) return false;
-    return DurationMs(prices.Time[k], now) < DaysToMs(CONNECTION_TIMEOUT);
+    return DurationMs(m_prices.Time[k], now) < DaysToMs(m_limits.CONNECTION_TIMEOUT);
 }
 
-void Desk::ComputeCrossSpreads(int id) {
+void CrossSpreads::ComputeCrossSpreads(int id) {
     if (id < 1 || id > kMaxEAs) return;
     const int t = (id - 1) / kEAsPerTable;
-    if (t >= kMaxTables || t >= m_iAnzahlTabellen || !m_controls.HasFrame(t)) return;
+    if (t >= kMaxTables || t >= m_limits.m_iAnzahlTabellen || !m_controls.HasFrame(t)) return;
 
-    const PriceStore& p = prices;
+    const PriceStore& p = m_prices;
     const int first = kEAsPerTable * t + 1;
     // One reading of the clock serves the freshness test and the alert and auto-trade tests.
     const TDateTime now = m_clock.Now();
@@ -77,7 +76,7 @@ void Desk::ComputeCrossSpreads(int id) {
         CSActiv[t] = false;
         CrossSpread[t] = 0;
         CSGegenwert[t] = 0;
-        m_bWatchRowDirty[t] = true;
+        m_host.CrossSpreadChanged(t, false);
         return;
     }
 
@@ -88,8 +87,7 @@ void Desk::ComputeCrossSpreads(int id) {
         CSMin[t] = acMinSpread[bestI][bestJ];
         CSGegenwertMin[t] = acMinSpread[bestJ][bestI];
     }
-    m_bWatchRowDirty[t] = true;
-    UpdateWatchGrid();
+    m_host.CrossSpreadChanged(t, true);
 
     const int64_t cs = CrossSpread[t], gs = CSGegenwert[t];
     text.Clear().AddPoints(cs).Add(" EA ID").AddInt(minAskEA).Add(" (Ask ").AddPoints(minAsk);
@@ -125,18 +123,13 @@ void Desk::ComputeCrossSpreads(int id) {
         DurationMs(adtLastAutoTrade[t], now) >
             static_cast<int64_t>(m_controls.SpinValue(Ctl::seTradeIntervall)) * 1000) {
         // A failure to place the transaction leaves the credit and the interval untouched.
-        AutoTradeTable(t);
+        m_host.AutoTradeTable(t);
         m_controls.SetSpinValue(Ctl::seMaxAutoTrades, m_controls.SpinValue(Ctl::seMaxAutoTrades) - 1);
         adtLastAutoTrade[t] = now;
     }
 }
 
-void Desk::AutoTradeTable(int t) {
-    if (!m_controls.HasFrame(t)) return;
-    TableOpenOrder(t, t);
-}
-
-void Desk::ResetCrossSpreads() {
+void CrossSpreads::ResetCrossSpreads() {
     ResetMinCrossSpread(1, kMaxEAs);
     for (int t = 0; t < kMaxTables; ++t) {
         CSActiv[t] = false;
@@ -145,28 +138,15 @@ void Desk::ResetCrossSpreads() {
         CSGegenwert[t] = 0;
         CSGegenwertMin[t] = kNoTableMin;
     }
-    m_bWatchFullPending = true;
-    UpdateWatchGrid();
+    m_host.CrossSpreadsReset();
 }
 
-void Desk::ResetMinCrossSpread(int iIDStart, int iIDEnd) {
+void CrossSpreads::ResetMinCrossSpread(int iIDStart, int iIDEnd) {
     const int lo = iIDStart < 1 ? 1 : iIDStart;
     const int hi = iIDEnd > kMaxEAs ? kMaxEAs : iIDEnd;
     for (int i = lo; i <= hi; ++i)
         for (int j = lo; j <= hi; ++j) acMinSpread[i][j] = kNoPairMin;
-    UpdateTables(-1);
-}
-
-void Desk::ResetMinSpreadCurrent() {
-    const int t = m_controls.ActiveTableIndex();
-    if (t < 0 || t >= kMaxTables) return;
-    ResetMinCrossSpread(kEAsPerTable * t + 1, kEAsPerTable * t + kEAsPerTable);
-}
-
-void Desk::ResetMinCurrent() {
-    const int t = m_controls.ActiveTableIndex();
-    if (t < 0 || t >= kMaxTables) return;
-    ResetMin(kEAsPerTable * t + 1, kEAsPerTable * t + kEAsPerTable);
+    m_host.PairMinimaReset();
 }
 
 } // namespace quorvel

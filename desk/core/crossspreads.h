@@ -5,7 +5,11 @@
 #include <memory>
 #include <string_view>
 
+#include <array>
+
+#include "desk/core/controls.h"
 #include "desk/core/pricestore.h"
+#include "desk/core/view.h"
 #include "platform/fixedtext.h"
 #include "platform/timestamp.h"
 
@@ -28,6 +32,60 @@ public:
 private:
     static constexpr size_t kN = kMaxEAs + 1;
     std::unique_ptr<int64_t[]> m_cells; // zero at creation
+};
+
+// What the cross spreads ask of the desk that owns them.
+class ICrossSpreadHost {
+public:
+    virtual ~ICrossSpreadHost() = default;
+    // Table t's spreads changed; `redraw` when the Watch grid is to be redrawn now.
+    virtual void CrossSpreadChanged(int t, bool redraw) = 0;
+    // Every table's spreads were reset: the Watch grid is redrawn in full.
+    virtual void CrossSpreadsReset() = 0;
+    // Pair minima were reset: the table on screen is redrawn.
+    virtual void PairMinimaReset() = 0;
+    // One automatic transaction for table t.
+    virtual void AutoTradeTable(int t) = 0;
+};
+
+// The limits the desk reads at start-up that the spreads depend on.
+struct QuoteLimits {
+    double CONNECTION_TIMEOUT = 0.0; // days
+    int m_iAnzahlTabellen = 1;
+};
+
+// Every table's cross spread and counter spread, the pair minima, the best pair's minima and
+// the alert and auto-trade stamps, recomputed after each complete quote.
+class CrossSpreads {
+public:
+    CrossSpreads(const PriceStore& prices, IDeskControls& controls, IDeskView& view, const IClock& clock,
+                 const QuoteLimits& limits, ICrossSpreadHost& host)
+        : m_prices(prices), m_controls(controls), m_view(view), m_clock(clock), m_limits(limits),
+          m_host(host) {}
+
+    void ComputeCrossSpreads(int id);
+    void ResetCrossSpreads();
+    void ResetMinCrossSpread(int iIDStart, int iIDEnd);
+    // Whether EA k counts in its table's cross spread now: ticked in the broker list and
+    // quoted within the connection timeout.
+    bool IsEligible(int k, TDateTime now) const;
+
+    PairMinima acMinSpread;
+    std::array<int64_t, kMaxTables> CrossSpread{};
+    std::array<int64_t, kMaxTables> CSGegenwert{};
+    std::array<bool, kMaxTables> CSActiv{};
+    std::array<int64_t, kMaxTables> CSMin{};
+    std::array<int64_t, kMaxTables> CSGegenwertMin{};
+    std::array<TDateTime, kMaxTables> adtLastAlert{};
+    std::array<TDateTime, kMaxTables> adtLastAutoTrade{};
+
+private:
+    const PriceStore& m_prices;
+    IDeskControls& m_controls;
+    IDeskView& m_view;
+    const IClock& m_clock;
+    const QuoteLimits& m_limits;
+    ICrossSpreadHost& m_host;
 };
 
 // Durations compared in whole milliseconds, the resolution of the time stamps, so that an

@@ -13,9 +13,8 @@ std::string StopBoxText(const std::string& error) {
 }
 
 Desk::Desk(IDeskControls& controls, IDeskView& view, const IClock& clock, DeskPaths paths)
-    : m_controls(controls), m_view(view), m_clock(clock), m_paths(std::move(paths)) {
-    SetUpOrderListCursors();
-}
+    : orders(view, paths.orderList), spreads(prices, controls, view, clock, *this, *this),
+      m_controls(controls), m_view(view), m_clock(clock), m_paths(std::move(paths)) {}
 
 void Desk::Guarded(const std::function<void()>& handler) {
     try {
@@ -84,7 +83,7 @@ void Desk::UpdateConnectionTimeout() {
 
 void Desk::FormCreate() {
     UpdateConnectionTimeout();
-    m_iDisableDataChange = 0;
+    orders.m_iDisableDataChange = 0;
     m_iLastRecNoAnzeige = -1;
     // Every table's grids and broker list (all twenty frames exist now).
     for (int t = 0; t < kMaxTables; ++t) {
@@ -103,18 +102,18 @@ void Desk::FormCreate() {
         ResetAll(1, kMaxEAs);
     }
     m_bPricesLoaded = true;
-    ResetCrossSpreads();
-    OpenOrderList();
+    spreads.ResetCrossSpreads();
+    orders.OpenOrderList();
 }
 
 void Desk::FormDestroy() {
     SaveData();
-    CloseOrderList();
+    orders.CloseOrderList();
 }
 
 void Desk::SaveData() {
     if (m_bPricesLoaded) SavePriceSnapshot();
-    SaveOrderList();
+    orders.SaveOrderList();
     // The notification list last; an error here goes to the caller's stop box.
     m_view.SaveNotifications();
 }
@@ -215,6 +214,27 @@ void Desk::ResetAll(int iIDStart, int iIDEnd) {
 void Desk::ResetMin(int iIDStart, int iIDEnd) {
     prices.ResetMin(iIDStart, iIDEnd);
     UpdateTables(-1);
+}
+
+} // namespace quorvel
+
+namespace quorvel {
+
+void Desk::AutoTradeTable(int t) {
+    if (!m_controls.HasFrame(t)) return;
+    TableOpenOrder(t, t);
+}
+
+void Desk::ResetMinSpreadCurrent() {
+    const int t = m_controls.ActiveTableIndex();
+    if (t < 0 || t >= kMaxTables) return;
+    ResetMinCrossSpread(kEAsPerTable * t + 1, kEAsPerTable * t + kEAsPerTable);
+}
+
+void Desk::ResetMinCurrent() {
+    const int t = m_controls.ActiveTableIndex();
+    if (t < 0 || t >= kMaxTables) return;
+    ResetMin(kEAsPerTable * t + 1, kEAsPerTable * t + kEAsPerTable);
 }
 
 } // namespace quorvel

@@ -9,6 +9,7 @@
 
 #include "desk/core/controls.h"
 #include "desk/core/crossspreads.h"
+#include "desk/core/orderlist.h"
 #include "desk/core/pricestore.h"
 #include "desk/core/view.h"
 #include "platform/clientdataset.h"
@@ -25,7 +26,7 @@ struct DeskPaths {
     std::string notifications = "Notifications.txt";
 };
 
-class Desk {
+class Desk : public QuoteLimits, protected ICrossSpreadHost {
 public:
     Desk(IDeskControls& controls, IDeskView& view, const IClock& clock, DeskPaths paths);
     virtual ~Desk() = default;
@@ -60,7 +61,7 @@ public:
     void ResetMin(int iIDStart, int iIDEnd);
 
     // ---- stages owned by the displays, spreads and order engine --------------------------
-    virtual void ComputeCrossSpreads(int id);
+    virtual void ComputeCrossSpreads(int id) { spreads.ComputeCrossSpreads(id); }
     virtual void UpdateTables(int id);
     virtual void CheckOrders() {}
 
@@ -72,15 +73,11 @@ public:
     // ---- state ---------------------------------------------------------------------------
     PriceStore prices;
     int m_iMaxIDs = 0;
-    double CONNECTION_TIMEOUT = 0.0; // days
-    int m_iAnzahlTabellen = 1;
     int m_iAutoSaveMinutes = 3;
-    int m_iDisableDataChange = 0;
     int m_iLastRecNoAnzeige = -1;
 
-    // Whether the snapshot and the order list were loaded; what was never loaded is never saved.
+    // Whether the snapshot was loaded; what was never loaded is never saved.
     bool m_bPricesLoaded = false;
-    bool m_bOrderListLoaded = false;
 
     const DeskPaths& Paths() const { return m_paths; }
     IDeskControls& Controls() { return m_controls; }
@@ -93,43 +90,10 @@ public:
     void SavePriceSnapshot();
 
     // ---- order list ------------------------------------------------------------------------
-    // One table seen through three cursors: the engine cursor (newest OrderID first), the
-    // display cursor of the order grid (natural order) and the append cursor of new legs.
-    ClientDataSet m_CDSOrderliste{"m_CDSOrderliste"};
-    ClientDataSet m_CDSOrderlisteAnzeige{"m_CDSOrderlisteAnzeige"};
-    ClientDataSet m_CDSAddNewOrder{"m_CDSAddNewOrder"};
-    Aggregate* AggSumGewinn = nullptr;
-    Aggregate* AggSumGewinnPips = nullptr;
-    Aggregate* AggSumLots = nullptr;
-
-    // Loads Orderlist.xml (or creates the list empty) and clones the other two cursors.
-    void OpenOrderList();
-    // Writes Orderlist.xml; never a list that was not loaded. Throws FileError on failure.
-    void SaveOrderList();
-    // Closes the display, append and engine cursors, in that order.
-    void CloseOrderList();
-
-    // Lookups by OrderID on the engine cursor; they move no cursor.
-    int GetCounterOrderID(int iOrderID);
-    int GetOrderTypeByID(int iOrderID);
-    int GetOrderStatusByID(int iOrderID);
-    int LookupOrderInteger(int iOrderID, const std::string& field);
-    std::string LookupOrderString(int iOrderID, const std::string& field);
-    int64_t LookupOrderPoints(int iOrderID, const std::string& field);
-    bool LookupOrderBoolean(int iOrderID, const std::string& field, bool& value);
-
-    // Display handlers and dataset events.
-    void m_CDSOrderlisteStatusGetText(Field& sender, std::string& text, bool displayText);
-    void m_CDSOrderlisteOrderTypeGetText(Field& sender, std::string& text, bool displayText);
-    void m_CDSOrderlisteAnzeigeTableIDGetText(Field& sender, std::string& text, bool displayText);
-    void m_CDSOrderlisteAnzeigeCalcFields(ClientDataSet& ds);
-    void m_CDSOrderlisteAnzeigeAfterOpen(ClientDataSet& ds);
-    void m_CDSOrderlisteAfterPost(ClientDataSet& ds);
-    void m_CDSOrderlisteAnzeigeAfterPost(ClientDataSet& ds);
-    void m_CDSAddNewOrderAfterPost(ClientDataSet& ds);
-    void m_CDSOrderlisteAnzeigeAfterDelete(ClientDataSet& ds);
-    // The sum labels of the order grid.
-    virtual void UpdateSumLabels() {}
+    OrderBook orders;
+    void OpenOrderList() { orders.OpenOrderList(); }
+    void SaveOrderList() { orders.SaveOrderList(); }
+    void CloseOrderList() { orders.CloseOrderList(); }
 
     // ---- order entry -------------------------------------------------------------------------
     struct BrokerItem {
@@ -167,26 +131,15 @@ public:
     double m_dClosingPauseSeconds = 0.0;
 
     // ---- cross spreads, alerts and auto trade ------------------------------------------------
-    void ResetCrossSpreads();
-    void ResetMinCrossSpread(int iIDStart, int iIDEnd);
+    CrossSpreads spreads;
+    void ResetCrossSpreads() { spreads.ResetCrossSpreads(); }
+    void ResetMinCrossSpread(int iIDStart, int iIDEnd) { spreads.ResetMinCrossSpread(iIDStart, iIDEnd); }
     void ResetMinSpreadCurrent();                   // frame "Reset ARB Table"
     void ResetMinCurrent();                         // frame "Reset Spread Table"
     void m_bResetCSClick() { ResetCrossSpreads(); } // Watch tab "Reset Table"
     // One transaction from the table frame's order box, as its "Place Order" does; nothing
     // when the table has no frame.
-    virtual void AutoTradeTable(int t);
-    // Whether EA k counts in its table's cross spread now: ticked in the broker list and
-    // quoted within the connection timeout.
-    bool IsEligible(int k, TDateTime now) const;
-
-    PairMinima acMinSpread;
-    std::array<int64_t, kMaxTables> CrossSpread{};
-    std::array<int64_t, kMaxTables> CSGegenwert{};
-    std::array<bool, kMaxTables> CSActiv{};
-    std::array<int64_t, kMaxTables> CSMin{};
-    std::array<int64_t, kMaxTables> CSGegenwertMin{};
-    std::array<TDateTime, kMaxTables> adtLastAlert{};
-    std::array<TDateTime, kMaxTables> adtLastAutoTrade{};
+    void AutoTradeTable(int t) override;
 
     // ---- spread table displays ---------------------------------------------------------------
     void InitTableGrids(int t, int iStartID);
@@ -200,6 +153,12 @@ public:
     // The shared spread step of a real edit: Up +0.00005, Down -0.00005.
     void RealEditKeyUp(Ctl c, int key);
 
+protected:
+    // Cross-spread events: the Watch grid and the table on screen follow them.
+    void CrossSpreadChanged(int t, bool redraw) override;
+    void CrossSpreadsReset() override;
+    void PairMinimaReset() override { UpdateTables(-1); }
+
 private:
     // Watch grid rows to redraw at the next pass while the Watch tab stays on screen.
     std::array<bool, kMaxTables> m_bWatchRowDirty{};
@@ -207,9 +166,6 @@ private:
     void DrawWatchRow(int t);
 
 protected:
-    void SetUpOrderListCursors();
-    Variant LookupOrder(int iOrderID, const std::string& field);
-
     IDeskControls& m_controls;
     IDeskView& m_view;
     const IClock& m_clock;

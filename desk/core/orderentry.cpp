@@ -9,12 +9,6 @@
 namespace quorvel {
 
 namespace {
-struct Busy {
-    int& counter;
-    explicit Busy(int& c) : counter(c) { ++counter; }
-    ~Busy() { --counter; }
-};
-
 // A record appended but not posted is dropped when an error cuts the entry short, so that
 // no half-written leg is posted by the cursor's next move.
 struct AppendGuard {
@@ -28,8 +22,8 @@ struct AppendGuard {
 void Desk::OpenOrder(int iTableID, double dLots, int iBedingung, int iOrderBuySell, double dSpread,
                      const std::vector<BrokerItem>& lbBrokerIDs, int iCloseBedingung, double dCloseSpread,
                      bool bSlippageAusgleich, double dMaxVerlust, bool bAutoClose) {
-    Busy busy(m_iDisableDataChange);
-    ClientDataSet& a = m_CDSAddNewOrder;
+    BusyGuard busy(orders.m_iDisableDataChange);
+    ClientDataSet& a = orders.m_CDSAddNewOrder;
     AppendGuard guard{a};
     int32_t firstOrderID = 0;
     for (int leg = 1; leg <= 2; ++leg) {
@@ -97,13 +91,13 @@ void Desk::TableOpenOrderCurrent() {
 }
 
 void Desk::Button3Click() {
-    ClientDataSet& d = m_CDSOrderlisteAnzeige;
+    ClientDataSet& d = orders.m_CDSOrderlisteAnzeige;
     if (!d.Active() || d.RecNo() < 1) return;
     const int32_t id = d.FieldByName("OrderID").AsInteger();
-    const int32_t c = GetCounterOrderID(id);
+    const int32_t c = orders.GetCounterOrderID(id);
     const int32_t lo = std::min(id, c), hi = std::max(id, c);
-    Busy busy(m_iDisableDataChange);
-    ClientDataSet& a = m_CDSAddNewOrder;
+    BusyGuard busy(orders.m_iDisableDataChange);
+    ClientDataSet& a = orders.m_CDSAddNewOrder;
     AppendGuard guard{a};
     bool haveFirstCopy = false;
     int32_t firstCopy = 0;
@@ -144,10 +138,10 @@ void Desk::Button3Click() {
 }
 
 void Desk::Button14Click() {
-    ClientDataSet& d = m_CDSOrderlisteAnzeige;
+    ClientDataSet& d = orders.m_CDSOrderlisteAnzeige;
     if (!d.Active() || d.RecordCount() == 0) return;
     const int32_t id = d.FieldByName("OrderID").AsInteger();
-    const int32_t c = GetCounterOrderID(id);
+    const int32_t c = orders.GetCounterOrderID(id);
     d.Delete();
     if (d.Locate("OrderID", Variant(c))) d.Delete();
 }

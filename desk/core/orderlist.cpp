@@ -2,7 +2,6 @@
 // and opening and saving Orderlist.xml.
 #include "desk/core/orderlist.h"
 
-#include "desk/core/desk.h"
 #include "platform/files.h"
 #include "platform/numbers.h"
 
@@ -111,13 +110,6 @@ FieldType TypeOf(const std::string& name) {
         if (d.name == name) return d.type;
     return FieldType::Integer; // the calculated Nr
 }
-
-// Raises the busy counter for the life of the guard.
-struct Busy {
-    int& counter;
-    explicit Busy(int& c) : counter(c) { ++counter; }
-    ~Busy() { --counter; }
-};
 } // namespace
 
 const std::vector<std::string>& EngineCursorFields() {
@@ -182,7 +174,11 @@ const std::vector<std::string>& DisplayCursorFields() {
 
 // ---- cursors and their settings ----------------------------------------------------------------
 
-void Desk::SetUpOrderListCursors() {
+OrderBook::OrderBook(IDeskView& view, std::string path) : m_view(view), m_path(std::move(path)) {
+    SetUpOrderListCursors();
+}
+
+void OrderBook::SetUpOrderListCursors() {
     for (const std::string& n : EngineCursorFields()) m_CDSOrderliste.AddField(n, TypeOf(n));
     for (const std::string& n : AppendCursorFields()) m_CDSAddNewOrder.AddField(n, TypeOf(n));
     for (const std::string& n : DisplayCursorFields()) {
@@ -277,25 +273,25 @@ void Desk::SetUpOrderListCursors() {
     m_CDSAddNewOrder.AfterPost = [this](ClientDataSet& ds) { m_CDSAddNewOrderAfterPost(ds); };
 }
 
-void Desk::m_CDSOrderlisteStatusGetText(Field& sender, std::string& text, bool) {
+void OrderBook::m_CDSOrderlisteStatusGetText(Field& sender, std::string& text, bool) {
     if (m_CDSOrderliste.Active() && m_CDSOrderliste.RecordCount() > 0)
         text = OrderStatusText(sender.AsInteger());
 }
 
-void Desk::m_CDSOrderlisteOrderTypeGetText(Field& sender, std::string& text, bool) {
+void OrderBook::m_CDSOrderlisteOrderTypeGetText(Field& sender, std::string& text, bool) {
     if (m_CDSOrderliste.Active() && m_CDSOrderliste.RecordCount() > 0)
         text = OrderTypeText(sender.AsInteger());
 }
 
-void Desk::m_CDSOrderlisteAnzeigeTableIDGetText(Field& sender, std::string& text, bool) {
+void OrderBook::m_CDSOrderlisteAnzeigeTableIDGetText(Field& sender, std::string& text, bool) {
     text = sender.IsNull() ? std::string() : std::to_string(sender.AsInteger());
 }
 
-void Desk::m_CDSOrderlisteAnzeigeCalcFields(ClientDataSet& ds) {
+void OrderBook::m_CDSOrderlisteAnzeigeCalcFields(ClientDataSet& ds) {
     ds.FieldByName("Nr").SetAsInteger(ds.RecNo());
 }
 
-void Desk::m_CDSOrderlisteAnzeigeAfterOpen(ClientDataSet&) {
+void OrderBook::m_CDSOrderlisteAnzeigeAfterOpen(ClientDataSet&) {
     auto add = [this](const char* name, const char* expr) {
         Aggregate& g = m_CDSOrderliste.AddAggregate(name, expr);
         g.Active = true;
@@ -308,27 +304,27 @@ void Desk::m_CDSOrderlisteAnzeigeAfterOpen(ClientDataSet&) {
     UpdateSumLabels();
 }
 
-void Desk::m_CDSOrderlisteAfterPost(ClientDataSet&) {
+void OrderBook::m_CDSOrderlisteAfterPost(ClientDataSet&) {
     UpdateSumLabels();
 }
-void Desk::m_CDSOrderlisteAnzeigeAfterPost(ClientDataSet&) {
+void OrderBook::m_CDSOrderlisteAnzeigeAfterPost(ClientDataSet&) {
     UpdateSumLabels();
 }
-void Desk::m_CDSAddNewOrderAfterPost(ClientDataSet&) {
+void OrderBook::m_CDSAddNewOrderAfterPost(ClientDataSet&) {
     UpdateSumLabels();
 }
-void Desk::m_CDSOrderlisteAnzeigeAfterDelete(ClientDataSet&) {
+void OrderBook::m_CDSOrderlisteAnzeigeAfterDelete(ClientDataSet&) {
     UpdateSumLabels();
 }
 
 // ---- opening, saving, closing -------------------------------------------------------------------
 
-void Desk::OpenOrderList() {
+void OrderBook::OpenOrderList() {
     m_CDSOrderliste.Close();
     bool failed = false;
     try {
-        if (FileExists(m_paths.orderList))
-            m_CDSOrderliste.LoadFromFile(m_paths.orderList, IdxOrderIDDesc());
+        if (FileExists(m_path))
+            m_CDSOrderliste.LoadFromFile(m_path, IdxOrderIDDesc());
         else
             m_CDSOrderliste.CreateDataSet(OrderListFieldDefs(), IdxOrderIDDesc());
         m_bOrderListLoaded = true;
@@ -341,7 +337,7 @@ void Desk::OpenOrderList() {
         // Keep the file that did not load under a new name beside it: the next start begins
         // empty and nothing of it is lost. Only when it is out of the way may the empty list
         // be saved under its name.
-        const std::string aside = SetFileAside(m_paths.orderList);
+        const std::string aside = SetFileAside(m_path);
         m_view.Terminate();
         m_CDSOrderliste.Close();
         m_CDSOrderliste.CreateDataSet(OrderListFieldDefs(), IdxOrderIDDesc());
@@ -351,12 +347,12 @@ void Desk::OpenOrderList() {
     m_CDSAddNewOrder.CloneCursor(m_CDSOrderliste, true, false);
 }
 
-void Desk::SaveOrderList() {
+void OrderBook::SaveOrderList() {
     if (!m_bOrderListLoaded || !m_CDSOrderliste.Active()) return;
-    m_CDSOrderliste.SaveToFile(m_paths.orderList);
+    m_CDSOrderliste.SaveToFile(m_path);
 }
 
-void Desk::CloseOrderList() {
+void OrderBook::CloseOrderList() {
     m_CDSOrderlisteAnzeige.Close();
     m_CDSAddNewOrder.Close();
     m_CDSOrderliste.Close();
@@ -364,12 +360,12 @@ void Desk::CloseOrderList() {
 
 // ---- lookups by OrderID ------------------------------------------------------------------------
 
-Variant Desk::LookupOrder(int iOrderID, const std::string& field) {
+Variant OrderBook::LookupOrder(int iOrderID, const std::string& field) {
     return m_CDSOrderliste.Lookup("OrderID", Variant(static_cast<int32_t>(iOrderID)), field);
 }
 
-int Desk::GetCounterOrderID(int iOrderID) {
-    Busy busy(m_iDisableDataChange);
+int OrderBook::GetCounterOrderID(int iOrderID) {
+    BusyGuard busy(m_iDisableDataChange);
     const Variant first = LookupOrder(iOrderID, "FirstOrderID");
     if (!first.IsNull()) return first.AsInteger();
     const Variant second =
@@ -377,35 +373,35 @@ int Desk::GetCounterOrderID(int iOrderID) {
     return second.IsNull() ? -1 : second.AsInteger();
 }
 
-int Desk::GetOrderTypeByID(int iOrderID) {
+int OrderBook::GetOrderTypeByID(int iOrderID) {
     return LookupOrderInteger(iOrderID, "OrderType");
 }
 
-int Desk::GetOrderStatusByID(int iOrderID) {
+int OrderBook::GetOrderStatusByID(int iOrderID) {
     return LookupOrderInteger(iOrderID, "Status");
 }
 
-int Desk::LookupOrderInteger(int iOrderID, const std::string& field) {
-    Busy busy(m_iDisableDataChange);
+int OrderBook::LookupOrderInteger(int iOrderID, const std::string& field) {
+    BusyGuard busy(m_iDisableDataChange);
     const Variant v = LookupOrder(iOrderID, field);
     return v.IsNull() ? -1 : v.AsInteger();
 }
 
-std::string Desk::LookupOrderString(int iOrderID, const std::string& field) {
-    Busy busy(m_iDisableDataChange);
+std::string OrderBook::LookupOrderString(int iOrderID, const std::string& field) {
+    BusyGuard busy(m_iDisableDataChange);
     return LookupOrder(iOrderID, field).AsString();
 }
 
-int64_t Desk::LookupOrderPoints(int iOrderID, const std::string& field) {
-    Busy busy(m_iDisableDataChange);
+int64_t OrderBook::LookupOrderPoints(int iOrderID, const std::string& field) {
+    BusyGuard busy(m_iDisableDataChange);
     const Variant v = LookupOrder(iOrderID, field);
     if (v.IsNull()) return -10000;
     // Ten times the value in the money type (four decimals), taken as its scaled integer.
     return RoundToInt64(v.AsFloat() * 10.0 * 10000.0);
 }
 
-bool Desk::LookupOrderBoolean(int iOrderID, const std::string& field, bool& value) {
-    Busy busy(m_iDisableDataChange);
+bool OrderBook::LookupOrderBoolean(int iOrderID, const std::string& field, bool& value) {
+    BusyGuard busy(m_iDisableDataChange);
     value = LookupOrder(iOrderID, field).AsBoolean();
     return true;
 }

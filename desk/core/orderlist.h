@@ -1,9 +1,12 @@
 #pragma once
 // The order list's record: its 46 fields, the statuses and order types, the engine cursor's
 // index and the texts the grid shows for them.
+#include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "desk/core/view.h"
 #include "platform/clientdataset.h"
 
 namespace quorvel {
@@ -43,5 +46,74 @@ const std::vector<std::string>& AppendCursorFields();
 
 // The message shown when Orderlist.xml does not load.
 extern const char16_t kOrderListLoadFailed[];
+
+// Raises a busy counter for the life of the guard.
+struct BusyGuard {
+    int& counter;
+    explicit BusyGuard(int& c) : counter(c) { ++counter; }
+    ~BusyGuard() { --counter; }
+    BusyGuard(const BusyGuard&) = delete;
+    BusyGuard& operator=(const BusyGuard&) = delete;
+};
+
+// The order list: one table seen through three cursors - the engine cursor (newest OrderID
+// first), the display cursor of the order grid (natural order) and the append cursor of new
+// legs - with the grid's sums, the lookups by OrderID and the file Orderlist.xml.
+class OrderBook {
+public:
+    OrderBook(IDeskView& view, std::string path);
+
+    ClientDataSet m_CDSOrderliste{"m_CDSOrderliste"};
+    ClientDataSet m_CDSOrderlisteAnzeige{"m_CDSOrderlisteAnzeige"};
+    ClientDataSet m_CDSAddNewOrder{"m_CDSAddNewOrder"};
+    Aggregate* AggSumGewinn = nullptr;
+    Aggregate* AggSumGewinnPips = nullptr;
+    Aggregate* AggSumLots = nullptr;
+    // Raised around batch edits and lookups; the order grid ignores data changes meanwhile.
+    int m_iDisableDataChange = 0;
+    // Whether the list was loaded; a list that was never loaded is never saved.
+    bool m_bOrderListLoaded = false;
+    // The order grid's sum labels, refreshed after every post and delete.
+    std::function<void()> OnUpdateSumLabels;
+
+    // Loads Orderlist.xml (or creates the list empty) and clones the other two cursors.
+    void OpenOrderList();
+    // Writes Orderlist.xml; never a list that was not loaded. Throws FileError on failure.
+    void SaveOrderList();
+    // Closes the display, append and engine cursors, in that order.
+    void CloseOrderList();
+
+    // Lookups by OrderID on the engine cursor; they move no cursor.
+    int GetCounterOrderID(int iOrderID);
+    int GetOrderTypeByID(int iOrderID);
+    int GetOrderStatusByID(int iOrderID);
+    int LookupOrderInteger(int iOrderID, const std::string& field);
+    std::string LookupOrderString(int iOrderID, const std::string& field);
+    int64_t LookupOrderPoints(int iOrderID, const std::string& field);
+    bool LookupOrderBoolean(int iOrderID, const std::string& field, bool& value);
+
+    // Display handlers and dataset events.
+    void m_CDSOrderlisteStatusGetText(Field& sender, std::string& text, bool displayText);
+    void m_CDSOrderlisteOrderTypeGetText(Field& sender, std::string& text, bool displayText);
+    void m_CDSOrderlisteAnzeigeTableIDGetText(Field& sender, std::string& text, bool displayText);
+    void m_CDSOrderlisteAnzeigeCalcFields(ClientDataSet& ds);
+    void m_CDSOrderlisteAnzeigeAfterOpen(ClientDataSet& ds);
+    void m_CDSOrderlisteAfterPost(ClientDataSet& ds);
+    void m_CDSOrderlisteAnzeigeAfterPost(ClientDataSet& ds);
+    void m_CDSAddNewOrderAfterPost(ClientDataSet& ds);
+    void m_CDSOrderlisteAnzeigeAfterDelete(ClientDataSet& ds);
+    void UpdateSumLabels() {
+        if (OnUpdateSumLabels) OnUpdateSumLabels();
+    }
+
+    const std::string& Path() const { return m_path; }
+
+private:
+    void SetUpOrderListCursors();
+    Variant LookupOrder(int iOrderID, const std::string& field);
+
+    IDeskView& m_view;
+    std::string m_path;
+};
 
 } // namespace quorvel

@@ -126,7 +126,7 @@ void Desk::UpdateTables(int iEAID) {
             pairCell(1);
             text.Clear().Add("EA ").AddInt(j);
             pairCell(2);
-            const int64_t x = acMinSpread[i][j], y = acMinSpread[j][i];
+            const int64_t x = spreads.acMinSpread[i][j], y = spreads.acMinSpread[j][i];
             const bool both = x < kNoPairMin && y < kNoPairMin;
             text.Clear();
             if (both)
@@ -149,11 +149,12 @@ void Desk::DrawWatchRow(int t) {
     const int row = t + 1;
     text.Add("Tab ").AddInt(t, 2);
     m_view.SetGridCell(Grid::Watch, 0, 0, row, text.View());
-    const int64_t values[5] = {CrossSpread[t], CSMin[t], CSGegenwert[t], CSGegenwertMin[t],
-                               CSMin[t] + CSGegenwertMin[t]};
+    const CrossSpreads& s = spreads;
+    const int64_t values[5] = {s.CrossSpread[t], s.CSMin[t], s.CSGegenwert[t], s.CSGegenwertMin[t],
+                               s.CSMin[t] + s.CSGegenwertMin[t]};
     for (int c = 0; c < 5; ++c) {
         text.Clear();
-        if (CSActiv[t])
+        if (s.CSActiv[t])
             text.AddPoints(values[c]);
         else
             text.Add("---");
@@ -182,6 +183,17 @@ void Desk::UpdateWatchGrid() {
     // changed; every other row already shows what a full pass would write.
     for (int t = 0; t < tables; ++t)
         if (m_bWatchRowDirty[t]) DrawWatchRow(t);
+}
+
+void Desk::CrossSpreadChanged(int t, bool redraw) {
+    if (t < 0 || t >= kMaxTables) return;
+    m_bWatchRowDirty[t] = true;
+    if (redraw) UpdateWatchGrid();
+}
+
+void Desk::CrossSpreadsReset() {
+    m_bWatchFullPending = true;
+    UpdateWatchGrid();
 }
 
 void Desk::PageControl1Change() {

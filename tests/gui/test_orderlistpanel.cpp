@@ -31,10 +31,10 @@ TEST(OrderListPanel, ShowsTheDisplayCursorAndActsOnTheSelectedRow) {
 
     // Selecting a row moves the display cursor; the buttons act on it.
     view->selectRow(2);
-    EXPECT_EQ(desk.m_CDSOrderlisteAnzeige.RecNo(), 3);
+    EXPECT_EQ(desk.orders.m_CDSOrderlisteAnzeige.RecNo(), 3);
     form.Button3->click();
     EXPECT_EQ(model->rowCount(), 6);
-    EXPECT_EQ(desk.m_CDSOrderlisteAnzeige.RecNo(), 4); // the source's second leg
+    EXPECT_EQ(desk.orders.m_CDSOrderlisteAnzeige.RecNo(), 4); // the source's second leg
     EXPECT_EQ(view->currentIndex().row(), 3);
     view->selectRow(0);
     form.Button14->click();
@@ -48,7 +48,7 @@ TEST(OrderListPanel, PlaceOrderOnATableTabAppendsATransaction) {
     TForm3 form(test::PathsIn(dir), "");
     form.PageControl1->setCurrentIndex(2);
     form.GetFrameTable(2)->Button13->click();
-    ClientDataSet& d = form.DeskCore().m_CDSOrderlisteAnzeige;
+    ClientDataSet& d = form.DeskCore().orders.m_CDSOrderlisteAnzeige;
     ASSERT_EQ(d.RecordCount(), 2);
     d.First();
     EXPECT_EQ(d.FieldByName("TableID").AsInteger(), 2);

@@ -38,16 +38,16 @@ TEST_F(RealAutoTrade, PlacesOneTransactionPerCredit) {
     Quote(1, 100000, 100008);
     Quote(2, 100006, 100014); // cross spread 100008 - 100006 = 0,00002 < 0,00010
     EXPECT_TRUE(view.stopBoxes.empty());
-    ASSERT_EQ(desk->m_CDSOrderlisteAnzeige.RecordCount(), 2);
+    ASSERT_EQ(desk->orders.m_CDSOrderlisteAnzeige.RecordCount(), 2);
     EXPECT_EQ(controls.SpinValue(Ctl::seMaxAutoTrades), 0);
-    desk->m_CDSOrderlisteAnzeige.First();
-    EXPECT_EQ(desk->m_CDSOrderlisteAnzeige.FieldByName("TableID").AsInteger(), 0);
-    EXPECT_EQ(desk->m_CDSOrderlisteAnzeige.FieldByName("Status").AsInteger(), stToOpen);
+    desk->orders.m_CDSOrderlisteAnzeige.First();
+    EXPECT_EQ(desk->orders.m_CDSOrderlisteAnzeige.FieldByName("TableID").AsInteger(), 0);
+    EXPECT_EQ(desk->orders.m_CDSOrderlisteAnzeige.FieldByName("Status").AsInteger(), stToOpen);
 
     // No credit left: further quotes place nothing.
     clock.AdvanceSeconds(20);
     Quote(1, 100000, 100008);
-    EXPECT_EQ(desk->m_CDSOrderlisteAnzeige.RecordCount(), 2);
+    EXPECT_EQ(desk->orders.m_CDSOrderlisteAnzeige.RecordCount(), 2);
 }
 
 } // namespace

@@ -17,11 +17,11 @@ TEST_F(CrossSpreads, SingleEligibleEAIsBothSidesAndTheLabelsNameItTwice) {
     Create();
     Quote(3, 123456, 123468);
     const int t = 0;
-    EXPECT_TRUE(desk->CSActiv[t]);
-    EXPECT_EQ(desk->CrossSpread[t], 12);
-    EXPECT_EQ(desk->CSGegenwert[t], 12);
-    EXPECT_EQ(desk->CSMin[t], 12); // its own pair (3, 3)
-    EXPECT_EQ(desk->CSGegenwertMin[t], 12);
+    EXPECT_TRUE(desk->spreads.CSActiv[t]);
+    EXPECT_EQ(desk->spreads.CrossSpread[t], 12);
+    EXPECT_EQ(desk->spreads.CSGegenwert[t], 12);
+    EXPECT_EQ(desk->spreads.CSMin[t], 12); // its own pair (3, 3)
+    EXPECT_EQ(desk->spreads.CSGegenwertMin[t], 12);
     EXPECT_EQ(Label(t, L::MinCrossSpread), "0,00012 EA ID3 (Ask 1,23468) - EA ID3 (Bid 1,23456)");
     EXPECT_EQ(Label(t, L::Gegenwert), "0,00012 EA ID3 (Bid 1,23456) - EA ID3 (Ask 1,23468)");
     EXPECT_EQ(Label(t, L::Summe), "0,00024 (EA ID3 - EA ID3)");
@@ -68,9 +68,9 @@ TEST_F(CrossSpreads, LowestAskAndHighestBidOfTheEligibleEAs) {
         for (int a : c.aged) desk->prices.Time[a] = clock.Now() - 4000.0 / 86400000.0;
         const Q& last = c.quotes.back();
         Quote(last.id, last.bid, last.ask);
-        EXPECT_TRUE(desk->CSActiv[0]);
-        EXPECT_EQ(desk->CrossSpread[0], c.cs);
-        EXPECT_EQ(desk->CSGegenwert[0], c.gs);
+        EXPECT_TRUE(desk->spreads.CSActiv[0]);
+        EXPECT_EQ(desk->spreads.CrossSpread[0], c.cs);
+        EXPECT_EQ(desk->spreads.CSGegenwert[0], c.gs);
         FixedText expect;
         expect.AddPoints(c.cs + c.gs)
             .Add(" (EA ID")
@@ -87,7 +87,7 @@ TEST_F(CrossSpreads, QuoteJustInsideTheTimeoutIsEligible) {
     Quote(1, 100000, 100010);
     desk->prices.Time[1] = clock.Now() - 3999.0 / 86400000.0;
     Quote(2, 100020, 100030);
-    EXPECT_EQ(desk->CrossSpread[0], -10);
+    EXPECT_EQ(desk->spreads.CrossSpread[0], -10);
 }
 
 TEST_F(CrossSpreads, NonPositiveLowestAskCountsAsNone) {
@@ -96,11 +96,11 @@ TEST_F(CrossSpreads, NonPositiveLowestAskCountsAsNone) {
     Quote(1, 100000, 100010);
     Send(ASK, 1, 0);
     Quote(2, 100020, 100030);
-    EXPECT_EQ(desk->CrossSpread[0], 100030 - 100020); // EA 2 replaced the ask of 0
+    EXPECT_EQ(desk->spreads.CrossSpread[0], 100030 - 100020); // EA 2 replaced the ask of 0
     // EA 1's pairs are not updated (at its own quote EA 2 had no price yet).
-    EXPECT_EQ(desk->acMinSpread[1][2], kNoPairMin);
-    EXPECT_EQ(desk->acMinSpread[2][1], kNoPairMin);
-    EXPECT_EQ(desk->acMinSpread[2][2], 10);
+    EXPECT_EQ(desk->spreads.acMinSpread[1][2], kNoPairMin);
+    EXPECT_EQ(desk->spreads.acMinSpread[2][1], kNoPairMin);
+    EXPECT_EQ(desk->spreads.acMinSpread[2][2], 10);
 
     // A later EA whose stored ask became 0 never becomes the lowest-ask EA.
     Send(ASK, 1, 100010);
@@ -108,7 +108,7 @@ TEST_F(CrossSpreads, NonPositiveLowestAskCountsAsNone) {
     Quote(3, 100000, 100040);
     Send(ASK, 3, 0);
     Quote(1, 100000, 100010);
-    EXPECT_EQ(desk->CrossSpread[0], 100010 - 100020);
+    EXPECT_EQ(desk->spreads.CrossSpread[0], 100010 - 100020);
     EXPECT_EQ(Label(0, L::MinCrossSpread), "-0,00010 EA ID1 (Ask 1,00010) - EA ID2 (Bid 1,00020)");
 }
 
@@ -121,7 +121,7 @@ TEST_F(CrossSpreads, StalePricesOfZeroRaiseNoAlertAndNoTrade) {
     Quote(3, 100005, 100020);
     Send(ASK, 3, 0); // EA 3 keeps its spread, but its stored ask is gone
     Quote(1, 100000, 100010);
-    EXPECT_EQ(desk->CrossSpread[0], 100010 - 100005);
+    EXPECT_EQ(desk->spreads.CrossSpread[0], 100010 - 100005);
     EXPECT_TRUE(view.notifications.empty());
     EXPECT_TRUE(desk->placed.empty());
 
@@ -130,21 +130,21 @@ TEST_F(CrossSpreads, StalePricesOfZeroRaiseNoAlertAndNoTrade) {
     Send(BID, 1, 0);
     Tick(2, false);
     Quote(2, 100000, 100010); // EA 2's quote computes the table; EA 2 is not ticked
-    EXPECT_FALSE(desk->CSActiv[0]);
+    EXPECT_FALSE(desk->spreads.CSActiv[0]);
     EXPECT_EQ(Label(0, L::MinCrossSpread), "---");
 }
 
 TEST_F(CrossSpreads, NoEligibleEAWithASpreadShowsDashesAndKeepsTheMinima) {
     Create();
     Quote(1, 100000, 100010);
-    ASSERT_TRUE(desk->CSActiv[0]);
-    const int64_t csMin = desk->CSMin[0];
+    ASSERT_TRUE(desk->spreads.CSActiv[0]);
+    const int64_t csMin = desk->spreads.CSMin[0];
     Tick(1, false);
     Quote(2, 100000, 99990); // crossed: EA 2 has no spread
-    EXPECT_FALSE(desk->CSActiv[0]);
-    EXPECT_EQ(desk->CrossSpread[0], 0);
-    EXPECT_EQ(desk->CSGegenwert[0], 0);
-    EXPECT_EQ(desk->CSMin[0], csMin);
+    EXPECT_FALSE(desk->spreads.CSActiv[0]);
+    EXPECT_EQ(desk->spreads.CrossSpread[0], 0);
+    EXPECT_EQ(desk->spreads.CSGegenwert[0], 0);
+    EXPECT_EQ(desk->spreads.CSMin[0], csMin);
     for (L l : {L::MinCrossSpread, L::Gegenwert, L::Summe}) EXPECT_EQ(Label(0, l), "---");
 }
 
@@ -154,13 +154,13 @@ TEST_F(CrossSpreads, PairMinimaAndTheBestPair) {
     Quote(1, 100010, 100030);
     Quote(2, 100000, 100015);
     Quote(3, 100005, 100015);
-    const auto& m = desk->acMinSpread;
+    const auto& m = desk->spreads.acMinSpread;
     const int64_t expect[4][4] = {{}, {0, 20, 5, 5}, {0, 30, 15, 15}, {0, 25, 10, 10}};
     for (int i = 1; i <= 3; ++i)
         for (int j = 1; j <= 3; ++j) EXPECT_EQ(m[i][j], expect[i][j]) << i << "," << j;
     EXPECT_EQ(m[1][4], kNoPairMin);
-    EXPECT_EQ(desk->CSMin[0], 5);
-    EXPECT_EQ(desk->CSGegenwertMin[0], 30); // m21, not m31
+    EXPECT_EQ(desk->spreads.CSMin[0], 5);
+    EXPECT_EQ(desk->spreads.CSGegenwertMin[0], 30); // m21, not m31
 
     // Higher prices later: the minima keep the smallest values seen.
     Quote(2, 100000, 100050);
@@ -174,8 +174,8 @@ TEST_F(CrossSpreads, PairMinimaAndTheBestPair) {
     Quote(3, 100005, 100015);
     EXPECT_EQ(m[3][1], 25);
     EXPECT_EQ(m[1][1], 20);
-    EXPECT_EQ(desk->CSMin[0], 10);          // m32 (tie with m33 keeps the lower j)
-    EXPECT_EQ(desk->CSGegenwertMin[0], 15); // m23
+    EXPECT_EQ(desk->spreads.CSMin[0], 10);          // m32 (tie with m33 keeps the lower j)
+    EXPECT_EQ(desk->spreads.CSGegenwertMin[0], 15); // m23
 }
 
 TEST_F(CrossSpreads, QuoteOfATableBeyondTablesOrWithoutFrameChangesNothing) {
@@ -184,9 +184,9 @@ TEST_F(CrossSpreads, QuoteOfATableBeyondTablesOrWithoutFrameChangesNothing) {
     controls.frames[1].exists = false;
     view.ClearWrites();
     Quote(11, 100000, 100010);
-    EXPECT_FALSE(desk->CSActiv[1]);
+    EXPECT_FALSE(desk->spreads.CSActiv[1]);
     EXPECT_EQ(view.labelWrites, 0);
-    EXPECT_EQ(desk->acMinSpread[11][11], kNoPairMin);
+    EXPECT_EQ(desk->spreads.acMinSpread[11][11], kNoPairMin);
 }
 
 TEST_F(CrossSpreads, TableWhoseEAsStopQuotingKeepsItsValues) {
@@ -194,8 +194,8 @@ TEST_F(CrossSpreads, TableWhoseEAsStopQuotingKeepsItsValues) {
     Quote(1, 100000, 100010);
     clock.AdvanceSeconds(60);
     desk->Guarded([&] { desk->UpdateTables(-1); });
-    EXPECT_TRUE(desk->CSActiv[0]);
-    EXPECT_EQ(desk->CrossSpread[0], 10);
+    EXPECT_TRUE(desk->spreads.CSActiv[0]);
+    EXPECT_EQ(desk->spreads.CrossSpread[0], 10);
     EXPECT_EQ(Label(0, L::Summe), "0,00020 (EA ID1 - EA ID1)");
 }
 
@@ -225,10 +225,10 @@ TEST_F(AlertAndAutoTrade, LevelIsStrict) {
         view.notifications.clear();
         view.beeps = 0;
         desk->placed.clear();
-        desk->adtLastAlert.fill(0);
-        desk->adtLastAutoTrade.fill(0);
+        desk->spreads.adtLastAlert.fill(0);
+        desk->spreads.adtLastAutoTrade.fill(0);
         CrossAt(0, c.cs);
-        ASSERT_EQ(desk->CrossSpread[0], c.cs);
+        ASSERT_EQ(desk->spreads.CrossSpread[0], c.cs);
         EXPECT_EQ(view.notifications.size(), c.fires ? 1u : 0u);
         EXPECT_EQ(view.beeps, c.fires ? 1 : 0);
         EXPECT_EQ(desk->placed.size(), c.fires ? 1u : 0u);
@@ -241,11 +241,11 @@ TEST_F(AlertAndAutoTrade, AlertTextThenAutoTradeSpendingACredit) {
     ASSERT_EQ(view.notifications.size(), 1u);
     EXPECT_EQ(view.notifications[0],
               "ALERT: Tab 2 -> CS= -0,00012 - EA=21 (Ask 1,00010) - EA=22 (Bid 1,00022)");
-    EXPECT_DOUBLE_EQ(desk->adtLastAlert[2], 45000.5);
+    EXPECT_DOUBLE_EQ(desk->spreads.adtLastAlert[2], 45000.5);
     ASSERT_EQ(desk->placed, std::vector<int>{2});
     EXPECT_EQ(desk->alertsSeen[0], 1u); // the alert came first
     EXPECT_EQ(controls.text[Ctl::seMaxAutoTrades], "4");
-    EXPECT_DOUBLE_EQ(desk->adtLastAutoTrade[2], 45000.5);
+    EXPECT_DOUBLE_EQ(desk->spreads.adtLastAutoTrade[2], 45000.5);
 }
 
 TEST_F(AlertAndAutoTrade, SwitchesAndCredits) {
@@ -261,8 +261,8 @@ TEST_F(AlertAndAutoTrade, SwitchesAndCredits) {
         SCOPED_TRACE(c.credits);
         view.notifications.clear();
         desk->placed.clear();
-        desk->adtLastAlert.fill(0);
-        desk->adtLastAutoTrade.fill(0);
+        desk->spreads.adtLastAlert.fill(0);
+        desk->spreads.adtLastAutoTrade.fill(0);
         controls.checked[Ctl::cbAlertAktiv] = c.alertOn;
         controls.checked[Ctl::cbAutoTrade] = c.autoOn;
         controls.text[Ctl::seMaxAutoTrades] = c.credits;
@@ -306,7 +306,7 @@ TEST_F(AlertAndAutoTrade, FailedPlacementKeepsCreditAndIntervalSoTheNextQuoteTri
     ASSERT_EQ(view.stopBoxes.size(), 1u);
     EXPECT_EQ(view.stopBoxes[0], "Order list not open.");
     EXPECT_EQ(controls.text[Ctl::seMaxAutoTrades], "5");
-    EXPECT_EQ(desk->adtLastAutoTrade[0], 0.0);
+    EXPECT_EQ(desk->spreads.adtLastAutoTrade[0], 0.0);
     EXPECT_EQ(view.notifications.size(), 1u); // the alert before it stands
     desk->fail = false;
     clock.AdvanceSeconds(0.1);
@@ -322,12 +322,12 @@ TEST_F(CrossSpreads, ResetsOfPairMinimaAndTables) {
     Quote(1, 100000, 100010);
     Quote(2, 100020, 100030);
     Quote(11, 100000, 100010);
-    desk->adtLastAlert[0] = 45000.0;
+    desk->spreads.adtLastAlert[0] = 45000.0;
 
     controls.activePage = 1; // "Reset ARB Table" on Tab 1
     desk->ResetMinSpreadCurrent();
-    EXPECT_EQ(desk->acMinSpread[11][11], kNoPairMin);
-    EXPECT_EQ(desk->acMinSpread[1][2], 30);
+    EXPECT_EQ(desk->spreads.acMinSpread[11][11], kNoPairMin);
+    EXPECT_EQ(desk->spreads.acMinSpread[1][2], 30);
 
     controls.activePage = 0; // "Reset Spread Table" on Tab 0
     desk->ResetMinCurrent();
@@ -337,15 +337,15 @@ TEST_F(CrossSpreads, ResetsOfPairMinimaAndTables) {
 
     desk->m_bResetCSClick(); // Watch tab "Reset Table"
     for (int i : {1, 2, 10, 200})
-        for (int j : {1, 2, 199}) EXPECT_EQ(desk->acMinSpread[i][j], kNoPairMin);
+        for (int j : {1, 2, 199}) EXPECT_EQ(desk->spreads.acMinSpread[i][j], kNoPairMin);
     for (int t = 0; t < 20; ++t) {
-        EXPECT_FALSE(desk->CSActiv[t]);
-        EXPECT_EQ(desk->CrossSpread[t], 0);
-        EXPECT_EQ(desk->CSGegenwert[t], 0);
-        EXPECT_EQ(desk->CSMin[t], kNoTableMin);
-        EXPECT_EQ(desk->CSGegenwertMin[t], kNoTableMin);
+        EXPECT_FALSE(desk->spreads.CSActiv[t]);
+        EXPECT_EQ(desk->spreads.CrossSpread[t], 0);
+        EXPECT_EQ(desk->spreads.CSGegenwert[t], 0);
+        EXPECT_EQ(desk->spreads.CSMin[t], kNoTableMin);
+        EXPECT_EQ(desk->spreads.CSGegenwertMin[t], kNoTableMin);
     }
-    EXPECT_EQ(desk->adtLastAlert[0], 45000.0); // never reset
+    EXPECT_EQ(desk->spreads.adtLastAlert[0], 45000.0); // never reset
 }
 
 // ---- fixed-buffer texts ------------------------------------------------------------------

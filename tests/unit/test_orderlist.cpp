@@ -43,8 +43,8 @@ struct OrderListTest : ::testing::Test {
         f.text[FrameCtl::reCloseSpread1] = close;
         f.text[FrameCtl::reMaxVerlust] = maxLoss;
     }
-    ClientDataSet& Display() { return desk->m_CDSOrderlisteAnzeige; }
-    ClientDataSet& Engine() { return desk->m_CDSOrderliste; }
+    ClientDataSet& Display() { return desk->orders.m_CDSOrderlisteAnzeige; }
+    ClientDataSet& Engine() { return desk->orders.m_CDSOrderliste; }
     Field& D(const char* name) { return Display().FieldByName(name); }
     void SelectRow(int recNo) { Display().SetRecNo(recNo); }
     void WriteFile(const std::string& text) { std::ofstream(Paths().orderList, std::ios::binary) << text; }
@@ -63,12 +63,12 @@ TEST_F(OrderListTest, CursorsHoldTheirFieldsInOrder) {
     EXPECT_EQ(Engine().FieldDefs().size(), 46u);
     EXPECT_EQ(Engine().Fields().size(), 44u);
     EXPECT_EQ(Display().Fields().size(), 41u);
-    EXPECT_EQ(desk->m_CDSAddNewOrder.Fields().size(), 35u);
+    EXPECT_EQ(desk->orders.m_CDSAddNewOrder.Fields().size(), 35u);
     EXPECT_EQ(Engine().Index().field, "OrderID");
     EXPECT_TRUE(Engine().Index().descending);
     EXPECT_EQ(Display().Index().field, "");
     EXPECT_EQ(Display().FindField("PendingTime"), nullptr);
-    EXPECT_EQ(desk->m_CDSAddNewOrder.FindField("ForceClose"), nullptr);
+    EXPECT_EQ(desk->orders.m_CDSAddNewOrder.FindField("ForceClose"), nullptr);
     // the grid's visible columns, titles, formats and widths
     std::vector<std::string> titles;
     for (auto& f : Display().Fields())
@@ -86,8 +86,8 @@ TEST_F(OrderListTest, CursorsHoldTheirFieldsInOrder) {
     EXPECT_EQ(Display().Fields()[29]->FieldName(), "ID10");
     EXPECT_EQ(D("Status").alignment, Alignment::Left);
     // the aggregates are there from the display cursor's opening
-    ASSERT_NE(desk->AggSumLots, nullptr);
-    EXPECT_TRUE(desk->AggSumLots->Value().IsNull());
+    ASSERT_NE(desk->orders.AggSumLots, nullptr);
+    EXPECT_TRUE(desk->orders.AggSumLots->Value().IsNull());
 }
 
 TEST_F(OrderListTest, OrderEntryAppendsTheTwoLegs) {
@@ -96,7 +96,7 @@ TEST_F(OrderListTest, OrderEntryAppendsTheTwoLegs) {
     controls.activePage = 3;
     desk->TableOpenOrderCurrent();
     ASSERT_EQ(Display().RecordCount(), 2);
-    EXPECT_EQ(desk->m_iDisableDataChange, 0);
+    EXPECT_EQ(desk->orders.m_iDisableDataChange, 0);
     Display().First();
     const int first = D("OrderID").AsInteger();
     EXPECT_EQ(D("OrderType").AsInteger(), otBuy);
@@ -154,7 +154,7 @@ TEST_F(OrderListTest, OneSidedTransactionsHaveAnEmptyLeg) {
     EXPECT_EQ(D("FirstOrderID").AsInteger(), 3); // the sell leg points to the empty first leg
     SelectRow(1);
     const int buyLeg = D("OrderID").AsInteger();
-    EXPECT_EQ(desk->GetOrderStatusByID(desk->GetCounterOrderID(buyLeg)), -1);
+    EXPECT_EQ(desk->orders.GetOrderStatusByID(desk->orders.GetCounterOrderID(buyLeg)), -1);
 }
 
 TEST_F(OrderListTest, PlaceOrderOnAPageThatIsNoTableDoesNothing) {
@@ -181,38 +181,38 @@ TEST_F(OrderListTest, LookupsGiveTheirNoResultValues) {
     SetFrame(1, FrameCtl::rbBuySell1, {1}, "0,10");
     desk->TableOpenOrder(1, 1);
     const int first = 1, second = 2;
-    EXPECT_EQ(desk->GetCounterOrderID(first), second);
-    EXPECT_EQ(desk->GetCounterOrderID(second), first);
-    EXPECT_EQ(desk->GetOrderTypeByID(second), otSell);
-    EXPECT_EQ(desk->GetOrderStatusByID(first), stToOpen);
-    EXPECT_EQ(desk->LookupOrderInteger(first, "ID1"), 11);
-    EXPECT_EQ(desk->LookupOrderString(first, "TableID"), "1");
-    EXPECT_EQ(desk->LookupOrderPoints(first, "Lots"), 10000);
+    EXPECT_EQ(desk->orders.GetCounterOrderID(first), second);
+    EXPECT_EQ(desk->orders.GetCounterOrderID(second), first);
+    EXPECT_EQ(desk->orders.GetOrderTypeByID(second), otSell);
+    EXPECT_EQ(desk->orders.GetOrderStatusByID(first), stToOpen);
+    EXPECT_EQ(desk->orders.LookupOrderInteger(first, "ID1"), 11);
+    EXPECT_EQ(desk->orders.LookupOrderString(first, "TableID"), "1");
+    EXPECT_EQ(desk->orders.LookupOrderPoints(first, "Lots"), 10000);
     bool b = true;
-    EXPECT_TRUE(desk->LookupOrderBoolean(first, "AutoClose", b));
+    EXPECT_TRUE(desk->orders.LookupOrderBoolean(first, "AutoClose", b));
     EXPECT_FALSE(b);
     // a missing order, a missing counter order (-1) and a null field
     for (int id : {99, -1}) {
-        EXPECT_EQ(desk->GetCounterOrderID(id), -1);
-        EXPECT_EQ(desk->GetOrderTypeByID(id), -1);
-        EXPECT_EQ(desk->GetOrderStatusByID(id), -1);
-        EXPECT_EQ(desk->LookupOrderInteger(id, "Ticket"), -1);
-        EXPECT_EQ(desk->LookupOrderString(id, "Ticket"), "");
-        EXPECT_EQ(desk->LookupOrderPoints(id, "Lots"), -10000);
+        EXPECT_EQ(desk->orders.GetCounterOrderID(id), -1);
+        EXPECT_EQ(desk->orders.GetOrderTypeByID(id), -1);
+        EXPECT_EQ(desk->orders.GetOrderStatusByID(id), -1);
+        EXPECT_EQ(desk->orders.LookupOrderInteger(id, "Ticket"), -1);
+        EXPECT_EQ(desk->orders.LookupOrderString(id, "Ticket"), "");
+        EXPECT_EQ(desk->orders.LookupOrderPoints(id, "Lots"), -10000);
         b = true;
-        EXPECT_TRUE(desk->LookupOrderBoolean(id, "AutoClose", b));
+        EXPECT_TRUE(desk->orders.LookupOrderBoolean(id, "AutoClose", b));
         EXPECT_FALSE(b);
     }
-    EXPECT_EQ(desk->LookupOrderInteger(first, "Ticket"), -1);
-    EXPECT_EQ(desk->LookupOrderPoints(first, "Kurs"), -10000);
+    EXPECT_EQ(desk->orders.LookupOrderInteger(first, "Ticket"), -1);
+    EXPECT_EQ(desk->orders.LookupOrderPoints(first, "Kurs"), -10000);
     b = true;
-    desk->LookupOrderBoolean(first, "ATRaiseChecked", b);
+    desk->orders.LookupOrderBoolean(first, "ATRaiseChecked", b);
     EXPECT_FALSE(b);
-    EXPECT_EQ(desk->m_iDisableDataChange, 0);
+    EXPECT_EQ(desk->orders.m_iDisableDataChange, 0);
     // lookups move no cursor
     Engine().Last();
     Display().First();
-    desk->GetCounterOrderID(first);
+    desk->orders.GetCounterOrderID(first);
     EXPECT_EQ(Engine().RecNo(), 2);
     EXPECT_EQ(Display().RecNo(), 1);
 }
@@ -235,10 +235,10 @@ TEST_F(OrderListTest, CopyTransactionAppendsAFreshCopy) {
     clock.AdvanceSeconds(60);
     SelectRow(2); // the second leg selected: the first is copied first all the same
     desk->Button3Click();
-    EXPECT_EQ(desk->m_iDisableDataChange, 0);
+    EXPECT_EQ(desk->orders.m_iDisableDataChange, 0);
     ASSERT_EQ(Display().RecordCount(), 4);
     EXPECT_EQ(D("OrderID").AsInteger(), 2); // the selection stands on the source's second leg
-    EXPECT_EQ(desk->GetOrderStatusByID(1), stClosed);
+    EXPECT_EQ(desk->orders.GetOrderStatusByID(1), stClosed);
     for (int row : {3, 4}) {
         SelectRow(row);
         EXPECT_EQ(D("Status").AsInteger(), stToOpen);
@@ -257,7 +257,7 @@ TEST_F(OrderListTest, CopyTransactionAppendsAFreshCopy) {
         EXPECT_DOUBLE_EQ(D("Zeitpunkt").AsDateTime(), 45000.5 + 60 / 86400.0);
     }
     EXPECT_EQ(D("FirstOrderID").AsInteger(), 3);
-    EXPECT_EQ(desk->GetCounterOrderID(3), 4);
+    EXPECT_EQ(desk->orders.GetCounterOrderID(3), 4);
 
     // an empty leg is copied as an empty leg
     SetFrame(2, FrameCtl::rbSell1, {3});
@@ -287,7 +287,7 @@ TEST_F(OrderListTest, DeleteOrderRemovesBothLegs) {
     ASSERT_EQ(Display().RecordCount(), 2);
     EXPECT_FALSE(Engine().Locate("OrderID", Variant(1)));
     EXPECT_FALSE(Engine().Locate("OrderID", Variant(2)));
-    EXPECT_EQ(desk->GetOrderStatusByID(2), -1);
+    EXPECT_EQ(desk->orders.GetOrderStatusByID(2), -1);
     Display().First();
     EXPECT_EQ(D("Nr").AsInteger(), 1);
     EXPECT_EQ(D("OrderID").AsInteger(), 3);
@@ -310,9 +310,9 @@ TEST_F(OrderListTest, TheListSurvivesARestartAndNewKeysStayAhead) {
 
     Start();
     ASSERT_EQ(Engine().RecordCount(), 2);
-    EXPECT_EQ(desk->GetCounterOrderID(1), 2);
+    EXPECT_EQ(desk->orders.GetCounterOrderID(1), 2);
     desk->TableOpenOrder(0, 0);
-    EXPECT_EQ(desk->LookupOrderInteger(6, "FirstOrderID"), 5); // 3 and 4 do not come back
+    EXPECT_EQ(desk->orders.LookupOrderInteger(6, "FirstOrderID"), 5); // 3 and 4 do not come back
     EXPECT_TRUE(view.messageBoxes.empty());
 }
 
@@ -353,7 +353,7 @@ TEST_F(OrderListTest, AFileThatDoesNotLoadIsSetAsideAndTheDeskGoesOnEmpty) {
         EXPECT_EQ(view.messageBoxes[0], kOrderListLoadFailed);
         EXPECT_TRUE(view.terminated);
         EXPECT_EQ(Display().RecordCount(), 0);
-        EXPECT_TRUE(Display().Active() && desk->m_CDSAddNewOrder.Active());
+        EXPECT_TRUE(Display().Active() && desk->orders.m_CDSAddNewOrder.Active());
         const auto aside = AsideFiles();
         ASSERT_EQ(aside.size(), 1u);
         EXPECT_EQ(ReadWholeFile(aside[0].string()), data); // nothing of it is lost
@@ -391,7 +391,7 @@ TEST_F(OrderListTest, ASaveThatFailsRaisesAndKeepsWhatWasThere) {
     EXPECT_TRUE(std::filesystem::is_directory(dir.File("Orderlist.xml/keep")));
     // A list that failed to load and could not be set aside is never saved.
     std::filesystem::remove_all(dir.File("Orderlist.xml"));
-    desk->m_bOrderListLoaded = false;
+    desk->orders.m_bOrderListLoaded = false;
     desk->SaveData();
     EXPECT_FALSE(FileExists(Paths().orderList));
 }

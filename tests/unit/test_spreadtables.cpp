@@ -132,10 +132,10 @@ TEST_F(SpreadTables, PairRowsOnAFullPass) {
     EXPECT_EQ(Row(P(1), 45, 5), (V{"---", "EA 19", "EA 20", "---", "---"}));
     EXPECT_EQ(Row(P(1), 10, 5), (V{"---", "EA 12", "EA 13", "---", "---"}));
     // Only one direction set: still "---".
-    desk->acMinSpread[12][13] = 7;
+    desk->spreads.acMinSpread[12][13] = 7;
     desk->UpdateTables(-1);
     EXPECT_EQ(Row(P(1), 10, 5), (V{"---", "EA 12", "EA 13", "---", "---"}));
-    desk->acMinSpread[13][12] = -3;
+    desk->spreads.acMinSpread[13][12] = -3;
     desk->UpdateTables(-1);
     EXPECT_EQ(Row(P(1), 10, 5), (V{"0,00007", "EA 12", "EA 13", "-0,00003", "0,00004"}));
     // "Reset ARB Table" brings the dashes back.
@@ -202,7 +202,7 @@ TEST_F(SpreadTables, WatchGridFollowsQuotesLikeAFullPass) {
     // Table 0 loses its cross spread: no Watch refresh, its row keeps the last values.
     Tick(1, false);
     Quote(1, 100000, 100012);
-    EXPECT_FALSE(desk->CSActiv[0]);
+    EXPECT_FALSE(desk->spreads.CSActiv[0]);
     EXPECT_EQ(view.watch.Cell(1, 1), "0,00010");
     // The next quote that leaves a table with a live cross spread redraws it.
     view.ClearWrites();
