@@ -65,8 +65,8 @@ int ProgramMain(int argc, char** argv) {
             std::signal(SIGHUP, OnSignal);
         }
 
-        DeskPaths paths;
-        paths.configIni = QDir(QCoreApplication::applicationDirPath()).filePath("config.ini").toStdString();
+        // config.ini beside the executable; the other state files in the current directory.
+        const DeskPaths paths = DeskPaths::In(QCoreApplication::applicationDirPath().toStdString(), "");
         form3 = new TForm3(paths, LinkSocketPath());
         auto* sigNotifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, form3);
         QObject::connect(sigNotifier, &QSocketNotifier::activated, form3, [form3] {

@@ -93,11 +93,7 @@ enum Screen { kOff = 0, kOn = 1, kWatch = 2 };
 DeskPaths BenchPaths() {
     char tmpl[] = "/tmp/quote_bench-XXXXXX";
     const std::string dir = mkdtemp(tmpl) ? tmpl : "/tmp";
-    DeskPaths p;
-    p.configIni = dir + "/config.ini";
-    p.dataDat = dir + "/Data.dat";
-    p.orderList = dir + "/Orderlist.xml";
-    p.notifications = dir + "/Notifications.txt";
+    DeskPaths p = DeskPaths::In(dir, dir);
     std::ofstream(p.configIni, std::ios::binary) << "[Defaults]\r\nTables=3\r\n";
     return p;
 }

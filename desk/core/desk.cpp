@@ -12,6 +12,14 @@ std::string StopBoxText(const std::string& error) {
     return error;
 }
 
+DeskPaths DeskPaths::In(const std::string& configDir, const std::string& dataDir) {
+    auto in = [](const std::string& dir, const char* name) {
+        return dir.empty() ? std::string(name) : dir + "/" + name;
+    };
+    return {in(configDir, "config.ini"), in(dataDir, "Data.dat"), in(dataDir, "Orderlist.xml"),
+            in(dataDir, "Notifications.txt")};
+}
+
 Desk::Desk(IDeskControls& controls, IDeskView& view, const IClock& clock, DeskPaths paths)
     : orders(view, paths.orderList), spreads(prices, controls, view, clock, *this, *this),
       m_controls(controls), m_view(view), m_clock(clock), m_paths(std::move(paths)) {}

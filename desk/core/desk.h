@@ -18,12 +18,16 @@
 
 namespace quorvel {
 
-// Where the state files live; the program block decides.
+// Where the state files live; the program block decides. There are no defaults: a desk
+// never writes into a folder nobody named.
 struct DeskPaths {
-    std::string configIni = "config.ini";
-    std::string dataDat = "Data.dat";
-    std::string orderList = "Orderlist.xml";
-    std::string notifications = "Notifications.txt";
+    std::string configIni;
+    std::string dataDat;
+    std::string orderList;
+    std::string notifications;
+    // config.ini in `configDir`, the other files in `dataDir` (an empty `dataDir` gives their
+    // bare names, relative to the current directory).
+    static DeskPaths In(const std::string& configDir, const std::string& dataDir);
 };
 
 class Desk : public QuoteLimits, protected ICrossSpreadHost {

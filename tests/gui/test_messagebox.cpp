@@ -9,7 +9,9 @@
 #include "desk/windows/uMessageBox.h"
 #include "platform/files.h"
 #include "platform/numbers.h"
+#include "tests/unit/localescope.h"
 #include "tests/unit/tempdir.h"
+#include "tests/unit/testpaths.h"
 
 using namespace quorvel;
 using namespace quorvel::test;
@@ -30,7 +32,7 @@ struct NotificationsWindow : ::testing::Test {
     TempDir dir;
     std::string path = dir.File("Notifications.txt");
     ManualClock clock{EncodeDateTime(2026, 12, 8, 19, 45, 14, 123)};
-    void SetUp() override { SetLocale({',', ':'}); }
+    test::LocaleScope comma{','};
     void TearDown() override { ASSERT_EQ(MessageBox, nullptr) << "a test left its window"; }
 };
 
@@ -126,10 +128,7 @@ TEST_F(NotificationsWindow, JunkFileLoads) {
 }
 
 TEST_F(NotificationsWindow, TheMainWindowForwardsNotificationsAndSaves) {
-    DeskPaths paths;
-    paths.configIni = dir.File("config.ini");
-    paths.dataDat = dir.File("Data.dat");
-    paths.orderList = dir.File("Orderlist.xml");
+    DeskPaths paths = test::PathsIn(dir);
     paths.notifications = path;
     auto* form3 = new TForm3(paths, "");
     IDeskView& view = form3->DeskCore().View();

@@ -14,13 +14,14 @@
 #include "desk/windows/uFrmTable.h"
 #include "platform/numbers.h"
 #include "platform/widgets/stringgrid.h"
+#include "tests/unit/localescope.h"
 
 using namespace quorvel;
 
 namespace {
 
 TEST(QuotesThroughTheLink, TenEAsFillTheLabelsAndTheWatchRow) {
-    SetLocale({',', ':'});
+    test::LocaleScope comma(',');
     test::TempDir dir;
     DeskPaths p = test::PathsIn(dir);
     std::ofstream(p.configIni, std::ios::binary)

@@ -8,6 +8,7 @@
 
 #include "components/NumEdit.h"
 #include "platform/numbers.h"
+#include "tests/unit/localescope.h"
 
 using namespace quorvel;
 
@@ -15,8 +16,7 @@ namespace {
 
 class RealEdit : public ::testing::Test {
 protected:
-    void SetUp() override { SetLocale({',', ':'}); }
-    void TearDown() override { SetLocale({',', ':'}); }
+    test::LocaleScope comma{','};
 
     // Types each character of `keys` as a key stroke at the caret.
     static void Type(TRealEdit& e, const QString& keys) {
@@ -185,7 +185,7 @@ TEST_F(RealEdit, AHeldKeyRaisesOneKeyUp) {
 }
 
 TEST_F(RealEdit, OnAPointLocaleAPointIsTheSeparator) {
-    SetLocale({'.', ':'});
+    test::LocaleScope point('.');
     std::unique_ptr<TRealEdit> e(Box(2, "1"));
     Type(*e, ".5");
     EXPECT_EQ(e->text(), "1.5");

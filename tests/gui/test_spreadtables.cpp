@@ -18,6 +18,7 @@
 #include "platform/numbers.h"
 #include "platform/widgets/stringgrid.h"
 #include "platform/widgets/updown.h"
+#include "tests/unit/localescope.h"
 
 using namespace quorvel;
 
@@ -30,10 +31,10 @@ QString ScreenshotPath(const char* name) {
 
 struct SpreadWindow : ::testing::Test {
     test::TempDir dir;
+    test::LocaleScope comma{','};
     std::unique_ptr<TForm3> form;
 
     void SetUp() override {
-        SetLocale({',', ':'});
         DeskPaths p = test::PathsIn(dir);
         // Three tables; no alert or auto trade from these quotes.
         std::ofstream(p.configIni, std::ios::binary)

@@ -23,6 +23,7 @@
 #include "platform/numbers.h"
 #include "platform/widgets/stringgrid.h"
 #include "platform/widgets/updown.h"
+#include "tests/unit/localescope.h"
 
 using namespace quorvel;
 
@@ -45,8 +46,7 @@ void ReleaseKey(QWidget* w, Qt::Key key, Qt::KeyboardModifiers mods = Qt::NoModi
 
 class Frame : public ::testing::Test {
 protected:
-    void SetUp() override { SetLocale({',', ':'}); }
-    void TearDown() override { SetLocale({',', ':'}); }
+    test::LocaleScope comma{','};
 };
 
 TEST_F(Frame, UpDownClicksOnlyWhileItsPositionCanMove) {
@@ -353,7 +353,7 @@ TEST_F(Window, TheSettingsBarStandsInItsOrderAndTakesTheDefaults) {
     EXPECT_TRUE(form.Panel1->grab().save(ScreenshotPath("settings_bar.png")));
     form.PageControl1->setCurrentWidget(form.m_tsWatch);
     QTest::qWait(10);
-    EXPECT_TRUE(form.m_tsWatch->grab().save(ScreenshotPath("watch_tab.png")));
+    EXPECT_TRUE(form.m_tsWatch->grab().save(ScreenshotPath("watch_tab_settings.png")));
     form.PageControl1->setCurrentIndex(0);
     QTest::qWait(10);
     EXPECT_TRUE(form.grab().save(ScreenshotPath("table_tab_in_window.png")));

@@ -10,10 +10,7 @@
 #include <vector>
 
 #include "desk/core/desk.h"
-#include "deskmessages.h"
-#include "fakes.h"
-#include "tempdir.h"
-#include "testpaths.h"
+#include "deskharness.h"
 
 namespace quorvel::test {
 
@@ -31,22 +28,16 @@ struct AutoTradeDesk : Desk {
     }
 };
 
-struct SpreadFixture : ::testing::Test {
+struct SpreadFixture : DeskHarness {
     static constexpr int32_t BID = WM_APP + 400, ASK = WM_APP + 401, ACCOUNT = WM_APP + 403,
                              COMPLETE = WM_APP + 404;
-    TempDir dir;
-    FakeControls controls;
-    FakeView view;
-    ManualClock clock{45000.25};
-    std::unique_ptr<AutoTradeDesk> desk;
+    AutoTradeDesk* atDesk = nullptr;
 
     void Create(int tables = 2, int timeoutSeconds = 4) {
-        DeskPaths p = test::PathsIn(dir);
         // "Tables" and "Timeout" come from config.ini.
-        std::ofstream(p.configIni, std::ios::binary)
-            << "[Defaults]\r\nTables=" << tables << "\r\nTimeout=" << timeoutSeconds << "\r\n";
-        desk = std::make_unique<AutoTradeDesk>(controls, view, clock, p);
-        desk->view = &view;
+        WriteConfig(tables, timeoutSeconds);
+        atDesk = &Make<AutoTradeDesk>();
+        atDesk->view = &view;
         desk->FormCreate();
         ASSERT_EQ(desk->m_iAnzahlTabellen, tables);
         for (int t = 0; t < 20; ++t) {
@@ -65,8 +56,6 @@ struct SpreadFixture : ::testing::Test {
         controls.checked[Ctl::cbAlertAktiv] = false;
         controls.checked[Ctl::cbAutoTrade] = false;
     }
-    int32_t Send(int32_t msg, int32_t wp, int32_t lp = 0) { return SendTo(*desk, msg, wp, lp); }
-    void Quote(int id, int32_t bid, int32_t ask) { QuoteTo(*desk, id, bid, ask); }
     void Tick(int id, bool on) { controls.SetBrokerChecked((id - 1) / 10, (id - 1) % 10, on); }
     std::string Label(int t, IDeskView::FrameLabel l) const { return view.Label(t, l); }
 };

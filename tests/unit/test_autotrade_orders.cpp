@@ -11,18 +11,9 @@ using namespace quorvel::test;
 
 namespace {
 
-struct RealAutoTrade : ::testing::Test {
-    TempDir dir;
-    FakeControls controls;
-    FakeView view;
-    ManualClock clock{45000.25};
-    std::unique_ptr<Desk> desk;
-
+struct RealAutoTrade : DeskHarness {
     void SetUp() override {
-        DeskPaths p = test::PathsIn(dir);
-        std::ofstream(p.configIni, std::ios::binary) << "[Defaults]\r\nTables=1\r\nTimeout=4\r\n";
-        desk = std::make_unique<Desk>(controls, view, clock, p);
-        desk->FormCreate();
+        Create(1, 4);
         for (int k = 0; k < 10; ++k) controls.SetBrokerChecked(0, k, true);
         controls.text[Ctl::reAlert] = "0,00010";
         controls.text[Ctl::reAlertIntervall] = "1,0";
@@ -31,7 +22,6 @@ struct RealAutoTrade : ::testing::Test {
         controls.checked[Ctl::cbAlertAktiv] = false;
         controls.checked[Ctl::cbAutoTrade] = true;
     }
-    void Quote(int id, int32_t bid, int32_t ask) { QuoteTo(*desk, id, bid, ask); }
 };
 
 TEST_F(RealAutoTrade, PlacesOneTransactionPerCredit) {

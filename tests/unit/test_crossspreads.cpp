@@ -123,7 +123,7 @@ TEST_F(CrossSpreads, StalePricesOfZeroRaiseNoAlertAndNoTrade) {
     Quote(1, 100000, 100010);
     EXPECT_EQ(desk->spreads.CrossSpread[0], 100010 - 100005);
     EXPECT_TRUE(view.notifications.empty());
-    EXPECT_TRUE(desk->placed.empty());
+    EXPECT_TRUE(atDesk->placed.empty());
 
     // The only EA with a spread has no bid left: no highest bid, so no cross spread.
     Tick(3, false);
@@ -224,14 +224,14 @@ TEST_F(AlertAndAutoTrade, LevelIsStrict) {
         SCOPED_TRACE(c.cs);
         view.notifications.clear();
         view.beeps = 0;
-        desk->placed.clear();
+        atDesk->placed.clear();
         desk->spreads.adtLastAlert.fill(0);
         desk->spreads.adtLastAutoTrade.fill(0);
         CrossAt(0, c.cs);
         ASSERT_EQ(desk->spreads.CrossSpread[0], c.cs);
         EXPECT_EQ(view.notifications.size(), c.fires ? 1u : 0u);
         EXPECT_EQ(view.beeps, c.fires ? 1 : 0);
-        EXPECT_EQ(desk->placed.size(), c.fires ? 1u : 0u);
+        EXPECT_EQ(atDesk->placed.size(), c.fires ? 1u : 0u);
     }
 }
 
@@ -242,8 +242,8 @@ TEST_F(AlertAndAutoTrade, AlertTextThenAutoTradeSpendingACredit) {
     EXPECT_EQ(view.notifications[0],
               "ALERT: Tab 2 -> CS= -0,00012 - EA=21 (Ask 1,00010) - EA=22 (Bid 1,00022)");
     EXPECT_DOUBLE_EQ(desk->spreads.adtLastAlert[2], 45000.5);
-    ASSERT_EQ(desk->placed, std::vector<int>{2});
-    EXPECT_EQ(desk->alertsSeen[0], 1u); // the alert came first
+    ASSERT_EQ(atDesk->placed, std::vector<int>{2});
+    EXPECT_EQ(atDesk->alertsSeen[0], 1u); // the alert came first
     EXPECT_EQ(controls.text[Ctl::seMaxAutoTrades], "4");
     EXPECT_DOUBLE_EQ(desk->spreads.adtLastAutoTrade[2], 45000.5);
 }
@@ -260,7 +260,7 @@ TEST_F(AlertAndAutoTrade, SwitchesAndCredits) {
                          Case{true, true, "x", 1, 0, "x"}, Case{true, true, "-3", 1, 0, "-3"}}) {
         SCOPED_TRACE(c.credits);
         view.notifications.clear();
-        desk->placed.clear();
+        atDesk->placed.clear();
         desk->spreads.adtLastAlert.fill(0);
         desk->spreads.adtLastAutoTrade.fill(0);
         controls.checked[Ctl::cbAlertAktiv] = c.alertOn;
@@ -268,7 +268,7 @@ TEST_F(AlertAndAutoTrade, SwitchesAndCredits) {
         controls.text[Ctl::seMaxAutoTrades] = c.credits;
         CrossAt(0, -20);
         EXPECT_EQ(view.notifications.size(), c.alerts);
-        EXPECT_EQ(desk->placed.size(), c.trades);
+        EXPECT_EQ(atDesk->placed.size(), c.trades);
         EXPECT_EQ(controls.text[Ctl::seMaxAutoTrades], c.creditsAfter);
     }
 }
@@ -290,28 +290,28 @@ TEST_F(AlertAndAutoTrade, IntervalsPerTable) {
     }
     EXPECT_EQ(table1Alerts, 1);
     EXPECT_EQ(view.notifications.size(), 3u + 1u);
-    EXPECT_EQ(desk->placed, (std::vector<int>{0, 1}));
+    EXPECT_EQ(atDesk->placed, (std::vector<int>{0, 1}));
     clock.AdvanceSeconds(10.0 - 3.2);
     CrossAt(0, -20); // 10 s after the first auto trade: not yet
-    EXPECT_EQ(desk->placed.size(), 2u);
+    EXPECT_EQ(atDesk->placed.size(), 2u);
     clock.AdvanceSeconds(0.001);
     CrossAt(0, -20);
-    EXPECT_EQ(desk->placed, (std::vector<int>{0, 1, 0}));
+    EXPECT_EQ(atDesk->placed, (std::vector<int>{0, 1, 0}));
     EXPECT_EQ(controls.text[Ctl::seMaxAutoTrades], "97");
 }
 
 TEST_F(AlertAndAutoTrade, FailedPlacementKeepsCreditAndIntervalSoTheNextQuoteTriesAgain) {
-    desk->fail = true;
+    atDesk->fail = true;
     CrossAt(0, -20);
     ASSERT_EQ(view.stopBoxes.size(), 1u);
     EXPECT_EQ(view.stopBoxes[0], "Order list not open.");
     EXPECT_EQ(controls.text[Ctl::seMaxAutoTrades], "5");
     EXPECT_EQ(desk->spreads.adtLastAutoTrade[0], 0.0);
     EXPECT_EQ(view.notifications.size(), 1u); // the alert before it stands
-    desk->fail = false;
+    atDesk->fail = false;
     clock.AdvanceSeconds(0.1);
     Quote(2, 100030, 100040);
-    EXPECT_EQ(desk->placed, std::vector<int>{0});
+    EXPECT_EQ(atDesk->placed, std::vector<int>{0});
     EXPECT_EQ(controls.text[Ctl::seMaxAutoTrades], "4");
 }
 

@@ -10,6 +10,7 @@
 #include "fakes.h"
 #include "platform/files.h"
 #include "tempdir.h"
+#include "testpaths.h"
 
 using namespace quorvel;
 using namespace quorvel::test;
@@ -187,11 +188,7 @@ TEST(Notifications, SaveDataSavesTheListAfterTheSnapshot) {
     } view;
     view.dataDat = dir.File("Data.dat");
     ManualClock clock;
-    DeskPaths p;
-    p.configIni = dir.File("config.ini");
-    p.dataDat = view.dataDat;
-    p.orderList = dir.File("Orderlist.xml");
-    p.notifications = dir.File("Notifications.txt");
+    DeskPaths p = PathsIn(dir);
     Desk desk(controls, view, clock, p);
     desk.FormCreate();
     desk.SaveData();

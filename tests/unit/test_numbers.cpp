@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
+#include "localescope.h"
 #include "platform/numbers.h"
 #include "platform/timestamp.h"
 
 using namespace quorvel;
+using quorvel::test::LocaleScope;
 
 TEST(Numbers, RoundingGoesHalfToEven) {
     struct Case {
@@ -18,14 +20,15 @@ TEST(Numbers, RoundingGoesHalfToEven) {
 }
 
 TEST(Numbers, PointsShowWithFiveDecimalsAndTheLocaleSeparator) {
-    SetLocale({',', ':'});
-    EXPECT_EQ(FormatPoints(12), "0,00012");
-    EXPECT_EQ(FormatPoints(-18), "-0,00018");
-    EXPECT_EQ(FormatPoints(123456), "1,23456");
-    EXPECT_EQ(FormatPoints(-10000), "-0,10000");
-    SetLocale({'.', ':'});
+    {
+        LocaleScope comma(',');
+        EXPECT_EQ(FormatPoints(12), "0,00012");
+        EXPECT_EQ(FormatPoints(-18), "-0,00018");
+        EXPECT_EQ(FormatPoints(123456), "1,23456");
+        EXPECT_EQ(FormatPoints(-10000), "-0,10000");
+    }
+    LocaleScope point('.');
     EXPECT_EQ(FormatPoints(12), "0.00012");
-    SetLocale({',', ':'});
 }
 
 TEST(Numbers, ParsingIsStrict) {

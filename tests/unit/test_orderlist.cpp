@@ -5,7 +5,7 @@
 
 #include "desk/core/desk.h"
 #include "desk/core/orderlist.h"
-#include "fakes.h"
+#include "deskharness.h"
 #include "platform/files.h"
 #include "tempdir.h"
 #include "testpaths.h"
@@ -14,18 +14,9 @@ using namespace quorvel;
 
 namespace {
 
-struct OrderListTest : ::testing::Test {
-    test::TempDir dir;
-    test::FakeControls controls;
-    test::FakeView view;
-    ManualClock clock{45000.5};
-    std::unique_ptr<Desk> desk;
-
-    DeskPaths Paths() { return test::PathsIn(dir); }
-    void Start() {
-        desk = std::make_unique<Desk>(controls, view, clock, Paths());
-        desk->OpenOrderList();
-    }
+struct OrderListTest : test::DeskHarness {
+    OrderListTest() { clock.Set(45000.5); }
+    void Start() { Make().OpenOrderList(); }
     // The order box of table t: direction, brokers ticked (1-based), values.
     void SetFrame(int t, FrameCtl direction, std::vector<int> brokers, const char* lots = "0,10",
                   const char* spread = "0,00020", const char* close = "0,00000",
@@ -179,6 +170,7 @@ TEST_F(OrderListTest, PlaceOrderOnAPageThatIsNoTableDoesNothing) {
 TEST_F(OrderListTest, LookupsGiveTheirNoResultValues) {
     Start();
     SetFrame(1, FrameCtl::rbBuySell1, {1}, "0,10");
+    controls.frames[1].checked[FrameCtl::cbSlippageAusgleich1] = true;
     desk->TableOpenOrder(1, 1);
     const int first = 1, second = 2;
     EXPECT_EQ(desk->orders.GetCounterOrderID(first), second);
@@ -188,8 +180,11 @@ TEST_F(OrderListTest, LookupsGiveTheirNoResultValues) {
     EXPECT_EQ(desk->orders.LookupOrderInteger(first, "ID1"), 11);
     EXPECT_EQ(desk->orders.LookupOrderString(first, "TableID"), "1");
     EXPECT_EQ(desk->orders.LookupOrderPoints(first, "Lots"), 10000);
-    bool b = true;
-    EXPECT_TRUE(desk->orders.LookupOrderBoolean(first, "AutoClose", b));
+    bool b = false;
+    desk->orders.LookupOrderBoolean(first, "SlippageAusgleich", b);
+    EXPECT_TRUE(b);
+    b = true;
+    desk->orders.LookupOrderBoolean(first, "AutoClose", b);
     EXPECT_FALSE(b);
     // a missing order, a missing counter order (-1) and a null field
     for (int id : {99, -1}) {
@@ -200,7 +195,7 @@ TEST_F(OrderListTest, LookupsGiveTheirNoResultValues) {
         EXPECT_EQ(desk->orders.LookupOrderString(id, "Ticket"), "");
         EXPECT_EQ(desk->orders.LookupOrderPoints(id, "Lots"), -10000);
         b = true;
-        EXPECT_TRUE(desk->orders.LookupOrderBoolean(id, "AutoClose", b));
+        desk->orders.LookupOrderBoolean(id, "SlippageAusgleich", b);
         EXPECT_FALSE(b);
     }
     EXPECT_EQ(desk->orders.LookupOrderInteger(first, "Ticket"), -1);

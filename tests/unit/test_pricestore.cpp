@@ -5,8 +5,7 @@
 #include <unistd.h>
 
 #include "desk/core/desk.h"
-#include "deskmessages.h"
-#include "fakes.h"
+#include "deskharness.h"
 #include "platform/files.h"
 #include "tempdir.h"
 #include "testpaths.h"
@@ -18,23 +17,7 @@ namespace {
 
 constexpr int32_t BID = WM_APP + 400, ASK = WM_APP + 401, ACCOUNT = WM_APP + 403, COMPLETE = WM_APP + 404;
 
-struct DeskFixture : ::testing::Test {
-    TempDir dir;
-    FakeControls controls;
-    FakeView view;
-    ManualClock clock{45000.25};
-    std::unique_ptr<Desk> desk;
-
-    void Create(int tables = 1) {
-        DeskPaths p = test::PathsIn(dir);
-        // "Tables" comes from config.ini.
-        std::ofstream(p.configIni, std::ios::binary) << "[Defaults]\r\nTables=" << tables << "\r\n";
-        desk = std::make_unique<Desk>(controls, view, clock, p);
-        desk->FormCreate();
-    }
-    int32_t Send(int32_t msg, int32_t wp, int32_t lp = 0) { return SendTo(*desk, msg, wp, lp); }
-    void Quote(int id, int32_t bid, int32_t ask) { QuoteTo(*desk, id, bid, ask); }
-};
+using DeskFixture = DeskHarness;
 
 TEST_F(DeskFixture, QuoteMessagesAnswerFixedResultsForAnyEAID) {
     Create(1);
@@ -312,15 +295,10 @@ struct ThrowingDesk : Desk {
     void ComputeCrossSpreads(int) override { throw std::runtime_error("Division by zero"); }
 };
 
-TEST(EventModel, FailingHandlerShowsStopBoxAndAnswersWhatWasSet) {
-    TempDir dir;
-    FakeControls controls;
-    FakeView view;
-    ManualClock clock;
-    DeskPaths p;
-    p.configIni = dir.File("config.ini");
-    p.dataDat = dir.File("Data.dat");
-    ThrowingDesk desk(controls, view, clock, p);
+using EventModel = DeskHarness;
+
+TEST_F(EventModel, FailingHandlerShowsStopBoxAndAnswersWhatWasSet) {
+    ThrowingDesk& desk = Make<ThrowingDesk>();
     desk.FormCreate();
     TMessage bid{WM_APP + 400, 1, 1000, 0}, ask{WM_APP + 401, 1, 1010, 0}, done{WM_APP + 404, 1, 0, 0};
     desk.Dispatch(bid);
@@ -335,7 +313,7 @@ TEST(EventModel, FailingHandlerShowsStopBoxAndAnswersWhatWasSet) {
     EXPECT_EQ(next.Result, 2);
 }
 
-TEST(EventModel, StopBoxTextAppendsPeriodOnlyAfterLaterCharacters) {
+TEST_F(EventModel, StopBoxTextAppendsPeriodOnlyAfterLaterCharacters) {
     struct Case {
         const char* in;
         const char* out;

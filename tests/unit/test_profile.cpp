@@ -4,6 +4,7 @@
 #include <fstream>
 #include <random>
 
+#include "localescope.h"
 #include "platform/files.h"
 #include "platform/numbers.h"
 #include "platform/profile.h"
@@ -23,10 +24,6 @@ std::string ReadRaw(const std::string& path) {
 }
 
 // Runs a test body under a decimal separator and restores the comma afterwards.
-struct LocaleScope {
-    explicit LocaleScope(char sep) { SetLocale({sep, ':'}); }
-    ~LocaleScope() { SetLocale({',', ':'}); }
-};
 
 } // namespace
 

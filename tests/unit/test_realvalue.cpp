@@ -3,9 +3,11 @@
 #include <optional>
 
 #include "components/core/realvalue.h"
+#include "localescope.h"
 #include "platform/numbers.h"
 
 using namespace quorvel;
+using quorvel::test::LocaleScope;
 
 namespace {
 
@@ -68,7 +70,7 @@ TEST(RealEditConversion, FollowsAPointLocale) {
 }
 
 TEST(RealEditConversion, ValueOfTextThatDoesNotConvertIsZero) {
-    SetLocale({',', ':'});
+    LocaleScope comma(',');
     EXPECT_EQ(RealEditTextToValue(""), 0.0);
     EXPECT_EQ(RealEditTextToValue("abc"), 0.0);
     EXPECT_EQ(RealEditTextToValue("-"), 0.0);
@@ -151,8 +153,10 @@ TEST(RealEditFilter, ATypedPointBecomesTheLocaleSeparator) {
     EXPECT_EQ(RealEditFilterChar("1", 1, U',', '.'), 0u);
     EXPECT_EQ(RealEditFilterChar("1.5", 3, U'.', '.'), 0u);
     // The locale in force is used when none is given.
-    SetLocale({'.', ':'});
-    EXPECT_EQ(RealEditFilterChar("1", 1, U'.'), U'.');
-    SetLocale({',', ':'});
+    {
+        LocaleScope point('.');
+        EXPECT_EQ(RealEditFilterChar("1", 1, U'.'), U'.');
+    }
+    LocaleScope comma(',');
     EXPECT_EQ(RealEditFilterChar("1", 1, U'.'), U',');
 }

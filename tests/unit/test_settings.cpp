@@ -7,6 +7,7 @@
 
 #include "desk/core/desk.h"
 #include "fakes.h"
+#include "localescope.h"
 #include "platform/files.h"
 #include "platform/numbers.h"
 #include "platform/profile.h"
@@ -17,11 +18,6 @@ using namespace quorvel;
 using namespace quorvel::test;
 
 namespace {
-
-class FixedClock : public IClock {
-public:
-    TDateTime Now() const override { return 46000.5; }
-};
 
 // The controls as the window lays them out, before config.ini is read.
 void SetDesignValues(FakeControls& c) {
@@ -94,15 +90,14 @@ std::vector<std::pair<std::string, std::string>> Entries(const std::string& path
 
 class Settings : public ::testing::Test {
 protected:
-    void SetUp() override { SetLocale({',', ':'}); }
-    void TearDown() override { SetLocale({',', ':'}); }
+    LocaleScope comma{','};
 
     // A desk with its controls at their design values and the broker lists prepared, as the
     // creation sequence has them when config.ini is read.
     struct Run {
         FakeControls controls;
         FakeView view;
-        FixedClock clock;
+        ManualClock clock{46000.5};
         Desk desk;
         explicit Run(const DeskPaths& paths) : desk(controls, view, clock, paths) {
             SetDesignValues(controls);
@@ -385,7 +380,7 @@ TEST_F(Settings, TheWriterTakesFieldsAndEachGroupsLastFrame) {
 }
 
 TEST_F(Settings, FloatsFollowThePointLocale) {
-    SetLocale({'.', ':'});
+    test::LocaleScope point('.');
     const DeskPaths paths = Paths();
     {
         Run r(paths);
@@ -420,7 +415,7 @@ TEST_F(Settings, AFailedWriteStopsTheCreationAndNothingIsOverwritten) {
     FakeControls controls;
     SetDesignValues(controls);
     FakeView view;
-    FixedClock clock;
+    ManualClock clock{46000.5};
     {
         Desk desk(controls, view, clock, paths);
         desk.Guarded([&] { desk.FormCreate(); }); // as the window runs its creation
@@ -440,7 +435,7 @@ TEST_F(Settings, CreationPreparesTheBrokerListsBeforeReadingTheFile) {
     FakeControls controls;
     SetDesignValues(controls);
     FakeView view;
-    FixedClock clock;
+    ManualClock clock{46000.5};
     Desk desk(controls, view, clock, paths);
     desk.FormCreate();
     EXPECT_TRUE(view.stopBoxes.empty());

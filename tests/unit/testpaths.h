@@ -6,12 +6,7 @@
 namespace quorvel::test {
 
 inline DeskPaths PathsIn(const TempDir& dir) {
-    DeskPaths p;
-    p.configIni = dir.File("config.ini");
-    p.dataDat = dir.File("Data.dat");
-    p.orderList = dir.File("Orderlist.xml");
-    p.notifications = dir.File("Notifications.txt");
-    return p;
+    return DeskPaths::In(dir.Path().string(), dir.Path().string());
 }
 
 } // namespace quorvel::test

@@ -1,0 +1,52 @@
+#pragma once
+// One desk core for the unit tests: fake controls and view, a settable clock, its state files
+// in a temporary directory, and EA messages handed straight to it.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <memory>
+#include <string>
+
+#include "desk/core/desk.h"
+#include "deskmessages.h"
+#include "fakes.h"
+#include "tempdir.h"
+#include "testpaths.h"
+
+namespace quorvel::test {
+
+struct DeskHarness : ::testing::Test {
+    TempDir dir;
+    FakeControls controls;
+    FakeView view;
+    ManualClock clock{45000.25};
+    std::unique_ptr<Desk> desk;
+
+    DeskPaths Paths() const { return PathsIn(dir); }
+
+    // A config.ini whose [Defaults] names the tables and, when given, the timeout in seconds.
+    void WriteConfig(int tables, int timeoutSeconds = -1) const {
+        std::ofstream out(Paths().configIni, std::ios::binary);
+        out << "[Defaults]\r\nTables=" << tables << "\r\n";
+        if (timeoutSeconds >= 0) out << "Timeout=" << timeoutSeconds << "\r\n";
+    }
+    // A desk (or a desk of a derived kind) over the harness's controls, view, clock and files.
+    template <class D = Desk> D& Make() {
+        auto d = std::make_unique<D>(controls, view, clock, Paths());
+        D& ref = *d;
+        desk = std::move(d);
+        return ref;
+    }
+    // The same, through the creation sequence, with `tables` tables in config.ini.
+    template <class D = Desk> D& Create(int tables = 1, int timeoutSeconds = -1) {
+        WriteConfig(tables, timeoutSeconds);
+        D& d = Make<D>();
+        d.FormCreate();
+        return d;
+    }
+
+    int32_t Send(int32_t msg, int32_t wp, int32_t lp = 0) { return SendTo(*desk, msg, wp, lp); }
+    void Quote(int id, int32_t bid, int32_t ask) { QuoteTo(*desk, id, bid, ask); }
+};
+
+} // namespace quorvel::test
