@@ -9,6 +9,7 @@
 
 #include "desk/core/controls.h"
 #include "desk/core/crossspreads.h"
+#include "desk/core/engine.h"
 #include "desk/core/orderlist.h"
 #include "desk/core/pricestore.h"
 #include "desk/core/view.h"
@@ -144,6 +145,13 @@ public:
     // One transaction from the table frame's order box, as its "Place Order" does; nothing
     // when the table has no frame.
     void AutoTradeTable(int t) override;
+
+    // ---- order engine ------------------------------------------------------------------------
+    EngineState engine;
+    // The narrow view of the desk that each part of the engine is handed.
+    EngineContext Engine() {
+        return EngineContext{orders, prices, engine, m_controls, m_view, m_clock, *this, m_iMaxIDs};
+    }
 
     // ---- spread table displays ---------------------------------------------------------------
     void InitTableGrids(int t, int iStartID);
