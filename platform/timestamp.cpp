@@ -42,11 +42,21 @@ TDateTime EncodeDateTime(int year, int month, int day, int hour, int minute, int
 }
 
 DateTimeParts DecodeDateTime(TDateTime value) {
-    // Work in whole milliseconds so that rounding never shows 60 seconds.
+    // Work in whole milliseconds so that rounding never shows 60 seconds. Values outside the
+    // years 1 to 9999 take the nearest end of that range, and a value that is no number the
+    // zero date, so that every part stays a date and a time of day.
+    constexpr int64_t kFirstMs = (-693593LL) * 86400000;  // 0001-01-01 00:00:00.000
+    constexpr int64_t kLastMs = 2958466LL * 86400000 - 1; // 9999-12-31 23:59:59.999
     const double totalMs = std::round(value * 86400000.0);
-    int64_t ms = static_cast<int64_t>(totalMs);
-    int64_t days = ms >= 0 ? ms / 86400000 : -((-ms + 86400000 - 1) / 86400000);
-    int64_t dayMs = ms - days * 86400000;
+    int64_t ms = 0;
+    if (totalMs <= static_cast<double>(kFirstMs))
+        ms = kFirstMs;
+    else if (totalMs >= static_cast<double>(kLastMs))
+        ms = kLastMs;
+    else if (totalMs == totalMs)
+        ms = static_cast<int64_t>(totalMs);
+    const int64_t days = ms >= 0 ? ms / 86400000 : -((-ms + 86400000 - 1) / 86400000);
+    const int64_t dayMs = ms - days * 86400000;
     DateTimeParts p{};
     CivilFromDays(days - kUnixEpochDays, p.year, p.month, p.day);
     p.hour = static_cast<int>(dayMs / 3600000);

@@ -18,6 +18,8 @@ TDateTime EncodeDateTime(int year, int month, int day, int hour, int minute, int
 struct DateTimeParts {
     int year, month, day, hour, minute, second, msec;
 };
+// Values before 0001-01-01 or after 9999-12-31 23:59:59.999 give that end of the range; a value
+// that is no number gives 1899-12-30 00:00:00.000.
 DateTimeParts DecodeDateTime(TDateTime value);
 
 class IClock {

@@ -55,7 +55,7 @@ void CrossSpreads::ComputeCrossSpreads(int id) {
         int64_t* row = acMinSpread[i];
         for (int j = first; j < first + kEAsPerTable; ++j) {
             if (iPriced && eligible[j - first] && p.Ask[j] > 0 && p.Bid[j] > 0) {
-                const int64_t d = p.Ask[j] - p.Bid[i];
+                const int64_t d = PointsDifference(p.Ask[j], p.Bid[i]);
                 if (row[j] >= kNoPairMin || d < row[j]) row[j] = d;
             }
             // Pairs whose ask side is not eligible now still count for the best pair.
@@ -81,8 +81,8 @@ void CrossSpreads::ComputeCrossSpreads(int id) {
     }
 
     CSActiv[t] = true;
-    CrossSpread[t] = minAsk - maxBid;
-    CSGegenwert[t] = p.Ask[maxBidEA] - p.Bid[minAskEA];
+    CrossSpread[t] = PointsDifference(minAsk, maxBid);
+    CSGegenwert[t] = PointsDifference(p.Ask[maxBidEA], p.Bid[minAskEA]);
     if (bestI >= 0 && bestJ >= 0) {
         CSMin[t] = acMinSpread[bestI][bestJ];
         CSGegenwertMin[t] = acMinSpread[bestJ][bestI];
@@ -96,7 +96,13 @@ void CrossSpreads::ComputeCrossSpreads(int id) {
     text.Clear().AddPoints(gs).Add(" EA ID").AddInt(minAskEA).Add(" (Bid ").AddPoints(p.Bid[minAskEA]);
     text.Add(") - EA ID").AddInt(maxBidEA).Add(" (Ask ").AddPoints(p.Ask[maxBidEA]).Add(')');
     m_view.SetFrameLabel(t, IDeskView::FrameLabel::Gegenwert, text.View());
-    text.Clear().AddPoints(cs + gs).Add(" (EA ID").AddInt(minAskEA).Add(" - EA ID").AddInt(maxBidEA).Add(')');
+    text.Clear()
+        .AddPoints(PointsSum(cs, gs))
+        .Add(" (EA ID")
+        .AddInt(minAskEA)
+        .Add(" - EA ID")
+        .AddInt(maxBidEA)
+        .Add(')');
     m_view.SetFrameLabel(t, IDeskView::FrameLabel::Summe, text.View());
 
     const double level = m_controls.RealValue(Ctl::reAlert);

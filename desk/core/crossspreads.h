@@ -88,6 +88,19 @@ private:
     ICrossSpreadHost& m_host;
 };
 
+// Sums and differences of price points that stay at the end of the 64-bit range instead of
+// wrapping: a snapshot may hold any value, and what the tables show of it must still be defined.
+inline int64_t PointsSum(int64_t a, int64_t b) {
+    int64_t r;
+    if (__builtin_add_overflow(a, b, &r)) return b < 0 ? INT64_MIN : INT64_MAX;
+    return r;
+}
+inline int64_t PointsDifference(int64_t a, int64_t b) {
+    int64_t r;
+    if (__builtin_sub_overflow(a, b, &r)) return b > 0 ? INT64_MIN : INT64_MAX;
+    return r;
+}
+
 // Durations compared in whole milliseconds, the resolution of the time stamps, so that an
 // age equal to a limit is equal.
 int64_t DurationMs(TDateTime from, TDateTime to);

@@ -31,6 +31,23 @@ template <class F> void ForEachBrokerItem(const IDeskControls& c, F f) {
     }
 }
 
+// "Tables" beyond the 20 tables the window holds means all of them; 0 or less, none.
+int ClampTables(int32_t tables) {
+    return tables < 0 ? 0 : tables > kMaxTables ? kMaxTables : tables;
+}
+
+// The auto-save timer counts milliseconds in a signed 32-bit number: the longest interval is
+// 35,791 minutes (about 24.8 days); a count below 0 means no automatic save, as 0 does.
+constexpr int32_t kMaxAutoSaveMinutes = INT32_MAX / 60000;
+int ClampAutoSaveMinutes(int32_t minutes) {
+    return minutes < 0 ? 0 : minutes > kMaxAutoSaveMinutes ? kMaxAutoSaveMinutes : minutes;
+}
+
+unsigned AutoSaveIntervalMs(int minutes) {
+    const int64_t ms = static_cast<int64_t>(ClampAutoSaveMinutes(minutes)) * 60000;
+    return static_cast<unsigned>(ms);
+}
+
 std::string BrokerKey(int id) {
     return "BrokerID" + std::to_string(id);
 }
@@ -65,10 +82,10 @@ void Desk::LoadConfig() {
         c.SetSpinValue(Ctl::seLoopTime, ini.ReadInteger(kDefaults, "LoopTime", 200));
         c.SetSpinValue(Ctl::seTimeOut, ini.ReadInteger(kDefaults, "Timeout", 4));
         UpdateConnectionTimeout(); // what the box's change event does
-        m_iAnzahlTabellen = ini.ReadInteger(kDefaults, "Tables", 1);
+        m_iAnzahlTabellen = ClampTables(ini.ReadInteger(kDefaults, "Tables", 1));
         c.SetSpinValue(Ctl::seSlippage, ini.ReadInteger(kDefaults, "Slippage", 16));
         c.SetRealValue(Ctl::reAlert, ini.ReadFloat(kDefaults, "AlertLevel", -0.00018));
-        m_iAutoSaveMinutes = ini.ReadInteger(kDefaults, "AutoSaveMinutes", 3);
+        m_iAutoSaveMinutes = ClampAutoSaveMinutes(ini.ReadInteger(kDefaults, "AutoSaveMinutes", 3));
         m_iMaxAutoTrades = ini.ReadInteger(kDefaults, "MaxAutoTrades", 2);
         m_iAutoTradeIntervall = ini.ReadInteger(kDefaults, "AutoTradeInterval", 1);
         c.SetRealValue(Ctl::reAlertIntervall, ini.ReadFloat(kDefaults, "AlertInterval", 1.0));
@@ -85,7 +102,7 @@ void Desk::LoadConfig() {
 
         c.SetSpinValue(Ctl::seMaxAutoTrades, m_iMaxAutoTrades);
         c.SetSpinValue(Ctl::seTradeIntervall, m_iAutoTradeIntervall); // the control clamps, the field keeps
-        m_view.SetAutoSaveInterval(static_cast<uint32_t>(m_iAutoSaveMinutes) * 60000u); // a 32-bit product
+        m_view.SetAutoSaveInterval(AutoSaveIntervalMs(m_iAutoSaveMinutes));
 
         // The order box of every frame from its group section.
         for (int t = 0; t < kMaxTables; ++t) {

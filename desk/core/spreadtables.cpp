@@ -36,8 +36,8 @@ void ConnStatusText(FixedText& out, TDateTime time, TDateTime now, double timeou
     const int64_t ageMs = DurationMs(time, now);
     if (ageMs < DaysToMs(timeoutDays)) {
         // The age as a time of day: its seconds within the minute.
-        const int64_t a = ageMs < 0 ? -ageMs : ageMs;
-        out.AddInt(a / 1000 % 60).Add(" s");
+        const int64_t s = ageMs / 1000 % 60; // no negation: the age may be the lowest count
+        out.AddInt(s < 0 ? -s : s).Add(" s");
     } else {
         out.Add("Timeout");
     }
@@ -136,7 +136,7 @@ void Desk::UpdateTables(int iEAID) {
             pairCell(0);
             if (both) text.Clear().AddPoints(y);
             pairCell(3);
-            if (both) text.Clear().AddPoints(x + y);
+            if (both) text.Clear().AddPoints(PointsSum(x, y));
             pairCell(4);
         }
     }
@@ -151,7 +151,7 @@ void Desk::DrawWatchRow(int t) {
     m_view.SetGridCell(Grid::Watch, 0, 0, row, text.View());
     const CrossSpreads& s = spreads;
     const int64_t values[5] = {s.CrossSpread[t], s.CSMin[t], s.CSGegenwert[t], s.CSGegenwertMin[t],
-                               s.CSMin[t] + s.CSGegenwertMin[t]};
+                               PointsSum(s.CSMin[t], s.CSGegenwertMin[t])};
     for (int c = 0; c < 5; ++c) {
         text.Clear();
         if (s.CSActiv[t])
@@ -164,9 +164,9 @@ void Desk::DrawWatchRow(int t) {
 }
 
 void Desk::UpdateWatchGrid() {
-    const int rows = m_iAnzahlTabellen + 1;
+    const int64_t rows = static_cast<int64_t>(m_iAnzahlTabellen) + 1;
     if (m_view.GridRowCount(Grid::Watch, 0) > rows)
-        m_view.SetGridRowCount(Grid::Watch, 0, rows < 0 ? 0 : rows);
+        m_view.SetGridRowCount(Grid::Watch, 0, static_cast<int>(rows < 0 ? 0 : rows));
     if (!m_controls.WatchPageActive()) {
         // Whatever changes meanwhile is drawn by the next pass on screen.
         m_bWatchFullPending = true;

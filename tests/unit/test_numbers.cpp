@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <limits>
+#include <vector>
+
 #include "localescope.h"
 #include "platform/numbers.h"
 #include "platform/timestamp.h"
@@ -55,4 +58,41 @@ TEST(TimeStamps, EncodeAndDecodeAgree) {
     EXPECT_EQ(p.minute, 59);
     EXPECT_EQ(p.second, 59);
     EXPECT_EQ(p.msec, 999);
+}
+
+// Every value decodes to a date of the years 1 to 9999 and a time of day; the ends of that range
+// hold whatever lies beyond them, and a value that is no number is the zero date.
+TEST(TimeStamps, DecodingIsDefinedForEveryValue) {
+    struct Case {
+        double value;
+        DateTimeParts parts;
+    };
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double inf = std::numeric_limits<double>::infinity();
+    const DateTimeParts first{1, 1, 1, 0, 0, 0, 0}, last{9999, 12, 31, 23, 59, 59, 999},
+        zero{1899, 12, 30, 0, 0, 0, 0};
+    const Case cases[] = {
+        {nan, zero},
+        {-nan, zero},
+        {inf, last},
+        {-inf, first},
+        {1e300, last},
+        {-1e300, first},
+        {9.3e18, last},
+        {-9.3e18, first},
+        {EncodeDateTime(9999, 12, 31, 23, 59, 59, 999), last},
+        {EncodeDateTime(9999, 12, 31, 23, 59, 59, 999) + 1.0, last},
+        {EncodeDateTime(1, 1, 1, 0, 0, 0, 0), first},
+        {EncodeDateTime(1, 1, 1, 0, 0, 0, 0) - 0.5, first},
+        {EncodeDateTime(1, 1, 1, 0, 0, 0, 1), {1, 1, 1, 0, 0, 0, 1}},
+        {-0.25, {1899, 12, 29, 18, 0, 0, 0}},
+        {0.0, zero},
+    };
+    for (const Case& c : cases) {
+        const DateTimeParts p = DecodeDateTime(c.value);
+        const auto t = [](const DateTimeParts& d) {
+            return std::vector<int>{d.year, d.month, d.day, d.hour, d.minute, d.second, d.msec};
+        };
+        EXPECT_EQ(t(p), t(c.parts)) << c.value;
+    }
 }

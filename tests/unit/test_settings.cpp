@@ -295,6 +295,39 @@ TEST_F(Settings, ValueFormsAndClampsOfTheDefaultsSection) {
     EXPECT_EQ(r.desk.m_iSimultaneousClosing, 5);
 }
 
+// "Tables" and "AutoSaveMinutes" are held within what the window and the timer can take, and
+// the interval is worked out without wrapping.
+TEST_F(Settings, TablesAndTheAutoSaveIntervalAreClampedAtReading) {
+    struct Case {
+        const char* tables;
+        const char* minutes;
+        int tablesHeld, minutesHeld;
+        unsigned intervalMs;
+    };
+    const Case cases[] = {
+        {"20", "1", 20, 1, 60000u},
+        {"21", "0", 20, 0, 0u},
+        {"2147483647", "87903664", 20, 35791, 2147460000u}, // not a save every 512 ms
+        {"-2147483648", "-1", 0, 0, 0u},
+        {"0", "35791", 0, 35791, 2147460000u},
+        {"-3", "71583", 0, 35791, 2147460000u}, // 71,583 x 60,000 leaves 32 bits by 20 s
+        {"1", "2147483647", 1, 35791, 2147460000u},
+    };
+    const DeskPaths paths = Paths();
+    for (const Case& c : cases) {
+        WriteRaw(paths.configIni, std::string("[Defaults]\r\nTables=") + c.tables +
+                                      "\r\nAutoSaveMinutes=" + c.minutes + "\r\n");
+        Run r(paths);
+        r.desk.FormCreate();
+        EXPECT_EQ(r.desk.m_iAnzahlTabellen, c.tablesHeld) << c.tables;
+        EXPECT_EQ(r.desk.m_iMaxIDs, 10 * c.tablesHeld) << c.tables;
+        EXPECT_EQ(r.desk.m_iAutoSaveMinutes, c.minutesHeld) << c.minutes;
+        EXPECT_EQ(r.view.autoSaveMs, c.intervalMs) << c.minutes;
+        r.desk.UpdateWatchGrid(); // the Watch grid's row count from "Tables"
+        EXPECT_EQ(r.view.watch.rows, c.tablesHeld + 1) << c.tables;
+    }
+}
+
 TEST_F(Settings, GroupSectionsAndBrokerTicksReachTheirFrames) {
     const DeskPaths paths = Paths();
     WriteRaw(paths.configIni,

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <limits>
+
 #include "desk/core/crossspreads.h"
 #include "spreadfixture.h"
 
@@ -220,6 +222,119 @@ TEST_F(SpreadTables, WatchGridFollowsQuotesLikeAFullPass) {
     controls.watchActive = true;
     desk->PageControl1Change();
     EXPECT_EQ(view.watch.Cell(1, 3), "0,00004");
+}
+
+// ---- values no quote makes ----------------------------------------------------------------
+
+// A snapshot may hold any 64-bit price and any time stamp. The spreads built from them stay at
+// the ends of the 64-bit range instead of wrapping, and every text shows a defined value.
+TEST_F(SpreadTables, SnapshotExtremesGiveDefinedSpreadsAndTexts) {
+    struct EA {
+        int64_t bid, ask;
+    };
+    struct Case {
+        const char* name;
+        EA ea1, ea2;
+        int64_t cs, gs, sum;   // cross spread, counter spread, their sum
+        int64_t csMin, gsMin;  // the best pair's two directions
+        const char* pairTotal; // "TOTAL ARB" of the pair (1, 2); nullptr: the sum of both
+    };
+    constexpr int64_t kMax = INT64_MAX, kMin = INT64_MIN;
+    const Case cases[] = {
+        {"bids at the top of the range",
+         {kMax, 1},
+         {kMax, 1},
+         kMin + 2,
+         kMin + 2,
+         kMin,
+         kMin + 2,
+         kMin + 2,
+         nullptr},
+        {"ask at the bottom of the range", {kMax, kMin}, {5, 10}, kMin + 11, kMin, kMin, 5, 5, "---"},
+        {"asks at the top of the range",
+         {1, kMax},
+         {2, kMax},
+         kMax - 2,
+         kMax - 1,
+         kMax,
+         kNoTableMin,
+         kNoTableMin,
+         "---"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Create(1);
+        controls.activePage = 0;
+        controls.watchActive = true;
+        desk->PageControl1Change();
+        for (int id : {1, 2}) {
+            const EA& e = id == 1 ? c.ea1 : c.ea2;
+            desk->prices.Bid[id] = e.bid;
+            desk->prices.Ask[id] = e.ask;
+            desk->prices.Spread[id] = 0;
+            desk->prices.Time[id] = clock.Now();
+        }
+        desk->ComputeCrossSpreads(1);
+        desk->UpdateTables(-1);
+        EXPECT_EQ(desk->spreads.CrossSpread[0], c.cs);
+        EXPECT_EQ(desk->spreads.CSGegenwert[0], c.gs);
+        EXPECT_EQ(desk->spreads.CSMin[0], c.csMin);
+        EXPECT_EQ(desk->spreads.CSGegenwertMin[0], c.gsMin);
+        const auto points = [](int64_t v) { return FixedText().AddPoints(v).Str(); };
+        EXPECT_EQ(Label(0, IDeskView::FrameLabel::Summe).substr(0, points(c.sum).size()), points(c.sum));
+        EXPECT_EQ(view.watch.Cell(5, 1), points(PointsSum(c.csMin, c.gsMin)));
+        const int64_t x = desk->spreads.acMinSpread[1][2], y = desk->spreads.acMinSpread[2][1];
+        EXPECT_EQ(P(0).Cell(4, 1), c.pairTotal ? std::string(c.pairTotal) : points(PointsSum(x, y)));
+        if (!c.pairTotal) {
+            EXPECT_EQ(P(0).Cell(4, 1), points(kMin));
+        }
+    }
+}
+
+TEST(PointsArithmetic, StaysAtTheEndsOfTheRange) {
+    struct Case {
+        int64_t a, b, sum, difference;
+    };
+    constexpr int64_t kMax = INT64_MAX, kMin = INT64_MIN;
+    for (const Case c :
+         {Case{1, 2, 3, -1}, Case{kMax, 1, kMax, kMax - 1}, Case{kMin, -1, kMin, kMin + 1},
+          Case{kMax, kMax, kMax, 0}, Case{kMin, kMin, kMin, 0}, Case{kMin, 1, kMin + 1, kMin},
+          Case{kMax, -1, kMax - 1, kMax}, Case{0, kMin, kMin, kMax}, Case{-1, kMin, kMin, kMax}}) {
+        EXPECT_EQ(PointsSum(c.a, c.b), c.sum) << c.a << " + " << c.b;
+        EXPECT_EQ(PointsDifference(c.a, c.b), c.difference) << c.a << " - " << c.b;
+    }
+}
+
+// Time stamps a quote cannot have: far in the future, far in the past, not a number.
+TEST_F(SpreadTables, SnapshotTimesOfAnyValueShowDefinedTexts) {
+    Create(1);
+    controls.activePage = 0;
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    struct Case {
+        int id;
+        double time, timeMin;
+        const char* status;
+        const char* timeText;
+        const char* minText;
+    };
+    const Case cases[] = {
+        {1, 1e300, -1e300, "55 s", "23:59:59", "01.01. 00:00:00"}, // age: the lowest 64-bit count
+        {2, nan, nan, "0 s", "00:00:00", "30.12. 00:00:00"},
+        {3, -1e300, 1e300, "", "00:00:00", "31.12. 23:59:59"}, // before any quote: no status
+    };
+    for (const Case& c : cases) {
+        desk->prices.Time[c.id] = c.time;
+        desk->prices.TimeMin[c.id] = c.timeMin;
+        desk->prices.Spread[c.id] = 5;
+        desk->prices.Min[c.id] = 5;
+    }
+    desk->UpdateTables(-1);
+    for (const Case& c : cases) {
+        const int row = 2 * c.id - 1;
+        EXPECT_EQ(Q(0).Cell(2, row), c.status) << c.id;
+        EXPECT_EQ(Q(0).Cell(4, row), c.timeText) << c.id;
+        EXPECT_EQ(Q(0).Cell(6, row), c.minText) << c.id;
+    }
 }
 
 TEST(Banding, RowsOfEverySecondPair) {
