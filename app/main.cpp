@@ -5,9 +5,11 @@
 #include <QLocale>
 #include <QMessageBox>
 #include <QSocketNotifier>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <exception>
+#include <memory>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -22,8 +24,24 @@ namespace {
 int g_signalPipe[2] = {-1, -1};
 
 void OnSignal(int) {
+    const int saved = errno;
     const char c = 1;
-    [[maybe_unused]] ssize_t n = write(g_signalPipe[1], &c, 1);
+    [[maybe_unused]] ssize_t n = write(g_signalPipe[1], &c, 1); // never blocks: a full pipe is enough
+    errno = saved;
+}
+
+// SIGTERM, SIGINT and SIGHUP reach the loop through a socket pair, from before the main
+// window's creation on: a start-up box's loop serves them as the main loop does. Interrupted
+// system calls resume, so a signal never turns a read of a state file into a failed one.
+std::unique_ptr<QSocketNotifier> WatchSignals() {
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, g_signalPipe) != 0) return nullptr;
+    auto notifier = std::make_unique<QSocketNotifier>(g_signalPipe[0], QSocketNotifier::Read);
+    struct sigaction sa {};
+    sa.sa_handler = OnSignal;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    for (int sig : {SIGTERM, SIGINT, SIGHUP}) sigaction(sig, &sa, nullptr);
+    return notifier;
 }
 
 LocaleFormat SystemLocaleFormat() {
@@ -43,7 +61,7 @@ LocaleFormat SystemLocaleFormat() {
 
 void ShowFatal(const QString& text) {
     std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
-    if (QGuiApplication::platformName() != "offscreen")
+    if (!SignalShutDown() && QGuiApplication::platformName() != "offscreen")
         QMessageBox(QMessageBox::NoIcon, ApplicationTitle(), text).exec();
 }
 
@@ -54,36 +72,52 @@ int ProgramMain(int argc, char** argv) {
     QApplication app(argc, argv);
     TForm3* form3 = nullptr;
     TMessageBox* messageBox = nullptr;
+    TForm3* running = nullptr; // the main window once its creation is complete
+    DeskPaths paths;           // set once the application is named
     int rc = 0;
+    // A signal closes the open boxes and lets no other box wait. Once the main window exists it
+    // is closed in the ordinary way, so the shut-down saves run; during its creation the program
+    // block sees the shut-down when the creation returns.
+    const std::unique_ptr<QSocketNotifier> signalWatch = WatchSignals();
+    if (signalWatch) {
+        QObject::connect(signalWatch.get(), &QSocketNotifier::activated, [&running] {
+            char buf[64];
+            while (read(g_signalPipe[0], buf, sizeof buf) > 0) {
+            }
+            BeginSignalShutDown();
+            if (running)
+                QMetaObject::invokeMethod(
+                    running, [w = running] { w->close(); }, Qt::QueuedConnection);
+        });
+    }
     try {
         QApplication::setApplicationName("Skarlin");
         SetLocale(SystemLocaleFormat());
 
-        if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalPipe) == 0) {
-            std::signal(SIGTERM, OnSignal);
-            std::signal(SIGINT, OnSignal);
-            std::signal(SIGHUP, OnSignal);
-        }
-
         // config.ini beside the executable; the other state files in the current directory.
-        const DeskPaths paths = DeskPaths::In(QCoreApplication::applicationDirPath().toStdString(), "");
+        paths = DeskPaths::In(QCoreApplication::applicationDirPath().toStdString(), "");
         form3 = new TForm3(paths, LinkSocketPath());
-        auto* sigNotifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, form3);
-        QObject::connect(sigNotifier, &QSocketNotifier::activated, form3, [form3] {
-            char buf[16];
-            [[maybe_unused]] ssize_t n = read(g_signalPipe[0], buf, sizeof buf);
-            form3->close(); // the ordinary way out, so the shut-down saves run
-        });
-        form3->showMaximized();
-        messageBox = new TMessageBox(paths.notifications);
-        rc = QApplication::exec(); // a quit asked for during creation ends it at once
+        if (SignalShutDown()) {
+            // Ended during the creation: no showing and no loop, but the notifications window
+            // takes what the closed boxes said, and the saves that are due run as at any end.
+            messageBox = new TMessageBox(paths.notifications);
+            DeliverReportedTexts();
+        } else {
+            running = form3;
+            form3->showMaximized();
+            messageBox = new TMessageBox(paths.notifications);
+            rc = QApplication::exec(); // a quit asked for during creation ends it at once
+        }
     } catch (const std::exception& e) {
         ShowFatal(QString("Exception in Hauptprogramm: ") + QString::fromLocal8Bit(e.what()));
         rc = 1;
     }
+    running = nullptr;
     // The windows go in the reverse order of their creation.
     delete messageBox;
     delete form3;
+    // What a signal shut-down reported after the notifications window was gone.
+    SaveReportedTexts(paths.notifications);
     return rc;
 }
 

@@ -69,8 +69,8 @@ TMessageBox::TMessageBox(std::string notificationsPath, QWidget* parent)
 }
 
 TMessageBox::~TMessageBox() {
+    if (MessageBox == this) MessageBox = nullptr; // nothing is added to a list that is going
     FormDestroy();
-    if (MessageBox == this) MessageBox = nullptr;
 }
 
 void TMessageBox::FormCreate() {
@@ -87,7 +87,7 @@ void TMessageBox::FormDestroy() {
     } catch (const std::exception& e) {
         QMessageBox box(QMessageBox::Critical, ApplicationTitle(),
                         QString::fromStdString(StopBoxText(e.what())), QMessageBox::Ok);
-        box.exec();
+        ExecBox(box);
     }
 }
 
