@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <functional>
 #include <gtest/gtest.h>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,7 @@
 #include "desk/windows/uMessageBox.h"
 #include "platform/numbers.h"
 #include "tests/unit/tempdir.h"
+#include "tests/unit/testpaths.h"
 
 using namespace quorvel;
 using namespace quorvel::test;
@@ -118,4 +120,35 @@ TEST_F(SignalShutDownTest, WithoutASignalABoxWaitsForItsClick) {
     });
     EXPECT_TRUE(wasOpen);
     EXPECT_FALSE(SignalShutDown());
+}
+
+// The main window's stop box and plain box follow the same rule.
+TEST_F(SignalShutDownTest, TheMainWindowsBoxesReportInstead) {
+    TForm3 form(PathsIn(dir), "");
+    TMessageBox notifications(path);
+    form.DeskCore().m_iMaxIDs = 10;
+    BeginSignalShutDown();
+    ::testing::internal::CaptureStderr();
+    // A box that opened would be closed by this timer and recorded.
+    bool opened = false;
+    QTimer watch;
+    watch.setInterval(0);
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (QWidget* w = QApplication::activeModalWidget()) {
+            opened = true;
+            w->close();
+        }
+    });
+    watch.start();
+    form.DeskCore().Guarded([] { throw std::runtime_error("In config.ini kann nicht geschrieben werden"); });
+    TMessage m{WM_COPYDATA, 1, 'Z', 0};
+    form.DeskCore().Dispatch(m);
+    EXPECT_EQ(m.Result, 6);
+    QApplication::processEvents();
+    watch.stop();
+    EXPECT_FALSE(opened);
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find("Skarlin: In config.ini kann nicht geschrieben werden.\n"), std::string::npos) << err;
+    EXPECT_NE(err.find("Skarlin: Z\n"), std::string::npos) << err;
+    EXPECT_EQ(Notified(), (std::vector<std::string>{"Z", "In config.ini kann nicht geschrieben werden."}));
 }
