@@ -8,6 +8,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
@@ -216,11 +217,8 @@ TEST_F(Frame, TheQuoteGridBandsEverySecondEAAndRaisesItsText) {
     f.show();
     for (int r = 1; r <= 8; ++r) f.StringGrid1->SetCells(1, r, "X");
     QTest::qWait(10);
-    const QImage img = f.StringGrid1->viewport()->grab().toImage();
-    auto cell = [&](int col, int row) {
-        return QRect(f.StringGrid1->columnViewportPosition(col), f.StringGrid1->rowViewportPosition(row),
-                     f.StringGrid1->columnWidth(col) - 1, f.StringGrid1->rowHeight(row) - 1);
-    };
+    const QImage img = f.StringGrid1->grab().toImage();
+    auto cell = [&](int col, int row) { return f.StringGrid1->CellRect(col, row); };
     const QColor band(192, 220, 192);
     for (int r = 1; r <= 8; ++r) {
         const bool banded = ((r + 1) / 2) % 2 == 0;
@@ -233,6 +231,155 @@ TEST_F(Frame, TheQuoteGridBandsEverySecondEAAndRaisesItsText) {
     const int raised = TextTop(img, cell(1, 3));
     ASSERT_GE(plain, 0);
     EXPECT_EQ(plain - raised, 2);
+}
+
+// Titles in the fixed cells, a text of its own in every other cell.
+void FillGrid(TStringGrid* g) {
+    for (int r = 0; r < g->RowCount(); ++r)
+        for (int c = 0; c < g->ColCount(); ++c)
+            g->SetCells(c, r, g->IsFixed(c, r) ? QString("Title %1").arg(c) : QString("%1:%2").arg(c).arg(r));
+}
+
+bool HasInk(const QImage& img, const QRect& r) {
+    return TextTop(img, r) >= 0;
+}
+
+TEST_F(Frame, TheFixedCellsStayInPlaceWhileTheOtherCellsScroll) {
+    TFrameTable f;
+    f.resize(1240, 640);
+    f.show();
+    QTest::qWait(10);
+    const QColor button = f.palette().color(QPalette::Button);
+    const QColor band(192, 220, 192);
+    struct Fixed {
+        int col, row;
+        QColor background;
+    };
+    struct Case {
+        const char* name;
+        TStringGrid* grid;
+        Qt::Orientation scrolled;
+        int last; // the last row or column, which scrolling to the end brings into view
+        std::vector<Fixed> fixed;
+    };
+    for (const Case& c : {
+             Case{"pair grid to its last row",
+                  f.m_sgMinSpread,
+                  Qt::Vertical,
+                  45,
+                  {{0, 0, button}, {1, 0, button}, {2, 0, button}, {3, 0, button}}},
+             Case{"quote grid to its last column",
+                  f.StringGrid1,
+                  Qt::Horizontal,
+                  12,
+                  {{0, 0, button}, {0, 1, button}, {0, 3, band}, {0, 17, button}, {0, 19, band}}},
+         }) {
+        SCOPED_TRACE(c.name);
+        TStringGrid* g = c.grid;
+        FillGrid(g);
+        QApplication::processEvents();
+        const QImage before = g->grab().toImage();
+        QScrollBar* bar = c.scrolled == Qt::Vertical ? g->verticalScrollBar() : g->horizontalScrollBar();
+        ASSERT_GT(bar->maximum(), 0);
+        bar->setValue(bar->maximum());
+        QApplication::processEvents();
+        const QImage after = g->grab().toImage();
+
+        // The other cells did scroll: the last one is in view, the first ones are not.
+        const QRect vg = g->viewport()->geometry();
+        const QRect last = c.scrolled == Qt::Vertical ? g->CellRect(1, c.last) : g->CellRect(c.last, 1);
+        ASSERT_FALSE(last.isEmpty());
+        EXPECT_TRUE(vg.contains(last)) << last.x() << "," << last.y();
+        EXPECT_GT(c.scrolled == Qt::Vertical ? g->rowAt(0) : g->columnAt(0), 1);
+
+        // The fixed row is drawn at the top of the grid's inside, the fixed column at its left.
+        const QRect corner = g->CellRect(0, 0);
+        if (c.scrolled == Qt::Vertical) EXPECT_EQ(corner.top(), g->contentsRect().top());
+        if (c.scrolled == Qt::Horizontal) EXPECT_EQ(corner.left(), g->contentsRect().left());
+        for (const Fixed& cell : c.fixed) {
+            const QRect r = g->CellRect(cell.col, cell.row);
+            ASSERT_FALSE(r.isEmpty()) << cell.col << "," << cell.row;
+            EXPECT_TRUE(after.copy(r) == before.copy(r)) << cell.col << "," << cell.row;
+            EXPECT_EQ(QColor(after.pixel(r.right() - 1, r.bottom() - 1)), cell.background)
+                << cell.col << "," << cell.row;
+            EXPECT_TRUE(HasInk(after, r)) << cell.col << "," << cell.row;
+        }
+        if (g == f.m_sgMinSpread)
+            EXPECT_TRUE(g->grab().save(ScreenshotPath("table_frame_pair_grid_scrolled_to_end.png")));
+    }
+}
+
+// A drag with the left button held, as the mouse sends it.
+void Drag(QWidget* w, QPoint from, int dx) {
+    auto send = [w](QEvent::Type type, QPoint p, Qt::MouseButtons held) {
+        QMouseEvent e(type, p, w->mapToGlobal(p), type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton,
+                      held, Qt::NoModifier);
+        QApplication::sendEvent(w, &e);
+    };
+    send(QEvent::MouseButtonPress, from, Qt::LeftButton);
+    send(QEvent::MouseMove, from + QPoint(dx / 2, 0), Qt::LeftButton);
+    send(QEvent::MouseMove, from + QPoint(dx, 0), Qt::LeftButton);
+    send(QEvent::MouseButtonRelease, from + QPoint(dx, 0), Qt::NoButton);
+}
+
+TEST_F(Frame, FixedCellsTakeNoSelectionOrCursorAndSizeColumnsOnTheirLines) {
+    TStringGrid g; // 5 x 5, one fixed row and column
+    FillGrid(&g);
+    g.resize(400, 200);
+    g.show();
+    QTest::qWait(10);
+    auto click = [&](int col, int row, Qt::KeyboardModifiers mods = Qt::NoModifier) {
+        const QPoint p = g.CellRect(col, row).center();
+        QWidget* w = g.childAt(p);
+        ASSERT_NE(w, nullptr);
+        QTest::mouseClick(w, Qt::LeftButton, mods, w->mapFrom(&g, p));
+    };
+    auto current = [&] { return QPoint(g.currentIndex().column(), g.currentIndex().row()); };
+
+    click(2, 2);
+    EXPECT_EQ(current(), QPoint(2, 2));
+    struct Key {
+        Qt::Key key;
+        QPoint after;
+    };
+    for (const Key& k : {Key{Qt::Key_Up, {2, 1}}, Key{Qt::Key_Up, {2, 1}},     // the fixed row is not entered
+                         Key{Qt::Key_Left, {1, 1}}, Key{Qt::Key_Left, {1, 1}}, // nor the fixed column
+                         Key{Qt::Key_Right, {2, 1}}, Key{Qt::Key_Down, {2, 2}}, Key{Qt::Key_End, {4, 2}}}) {
+        QTest::keyClick(&g, k.key);
+        EXPECT_EQ(current(), k.after) << "key " << k.key;
+    }
+
+    // A range selection of scrolling cells; clicks on fixed cells leave it as it is.
+    click(1, 1);
+    click(3, 3, Qt::ShiftModifier);
+    EXPECT_EQ(g.selectionModel()->selectedIndexes().size(), 9);
+    for (QPoint fixed : {QPoint(2, 0), QPoint(0, 2), QPoint(0, 0)}) {
+        click(fixed.x(), fixed.y());
+        EXPECT_EQ(g.selectionModel()->selectedIndexes().size(), 9) << fixed.x() << "," << fixed.y();
+        EXPECT_EQ(current(), QPoint(3, 3));
+    }
+
+    // Column lines of the fixed row size the columns, the fixed column's too; the cells to the
+    // right follow.
+    struct Sizing {
+        int col;
+        int dx;
+        int width;
+    };
+    for (const Sizing& s : {Sizing{2, 30, 94}, Sizing{0, 20, 84}, Sizing{0, -40, 44}, Sizing{4, -60, 4}}) {
+        const QRect title = g.CellRect(s.col, 0);
+        const QPoint line(title.right() + 1, title.center().y());
+        const int nextLeft = s.col + 1 < g.ColCount() ? g.CellRect(s.col + 1, 1).left() : 0;
+        QWidget* w = g.childAt(line);
+        ASSERT_NE(w, nullptr);
+        Drag(w, w->mapFrom(&g, line), s.dx);
+        EXPECT_EQ(g.ColWidth(s.col), s.width) << "column " << s.col;
+        if (s.col + 1 < g.ColCount()) EXPECT_EQ(g.CellRect(s.col + 1, 1).left(), nextLeft + s.dx);
+    }
+    // Inside a cell, away from its lines, a drag sizes nothing.
+    const QRect title = g.CellRect(1, 0);
+    Drag(g.childAt(title.center()), g.childAt(title.center())->mapFrom(&g, title.center()), 25);
+    EXPECT_EQ(g.ColWidth(1), 64);
 }
 
 TEST_F(Frame, ScreenshotOfATableTab) {
