@@ -17,11 +17,11 @@ TRealEdit::TRealEdit(QWidget* parent) : QLineEdit(parent) {
     SetPrecision(3);
 }
 
-double TRealEdit::Value() const {
-    return RealEditTextToValue(text().toStdString());
+long double TRealEdit::Value() const {
+    return RealEditTextToExtended(text().toStdString());
 }
 
-void TRealEdit::SetValue(double v) {
+void TRealEdit::SetValue(long double v) {
     setText(QString::fromStdString(RealEditValueToText(v, m_nPrecision)));
 }
 

@@ -16,10 +16,11 @@ class TRealEdit : public QLineEdit {
 public:
     explicit TRealEdit(QWidget* parent = nullptr);
 
-    // The text converted with the locale's separator; 0 when it does not convert.
-    double Value() const;
+    // The text converted with the locale's separator, in extended precision; 0 when it does
+    // not convert.
+    long double Value() const;
     // Writes the value formatted with the box's precision (not filtered).
-    void SetValue(double v);
+    void SetValue(long double v);
 
     int Precision() const { return m_nPrecision; }
     // Rebuilds the format and, when the text is not empty, reformats it.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <limits>
 #include <vector>
 
 #include "platform/numbers.h"
@@ -34,7 +35,7 @@ void AppendUtf8(std::string& out, char32_t ch) {
 
 } // namespace
 
-std::optional<double> RealEditConvert(std::string_view s, char separator) {
+std::optional<long double> RealEditConvert(std::string_view s, char separator) {
     const size_t n = s.size();
     size_t i = 0;
     while (i < n && s[i] == ' ') ++i;
@@ -81,7 +82,7 @@ std::optional<double> RealEditConvert(std::string_view s, char separator) {
     if (expNegative) plain += '-';
     plain += expDigits.empty() ? std::string_view("0") : expDigits;
 
-    double v = 0.0;
+    long double v = 0.0L;
     const auto res =
         std::from_chars(plain.data(), plain.data() + plain.size(), v, std::chars_format::general);
     if (res.ec == std::errc() && res.ptr == plain.data() + plain.size()) return v;
@@ -101,12 +102,27 @@ std::optional<double> RealEditConvert(std::string_view s, char separator) {
         lead = fz == std::string_view::npos ? 0 : -static_cast<long long>(fz + 1);
     }
     if (lead + exp > 0) return std::nullopt;
-    return negative ? -0.0 : 0.0;
+    return negative ? -0.0L : 0.0L;
+}
+
+long double RealEditTextToExtended(const std::string& text, char separator) {
+    const auto v = RealEditConvert(text, separator);
+    return v ? *v : 0.0L;
+}
+
+long double RealEditTextToExtended(const std::string& text) {
+    return RealEditTextToExtended(text, Locale().decimalSeparator);
+}
+
+double RealEditToDouble(long double value) {
+    constexpr long double kMax = std::numeric_limits<double>::max();
+    if (value > kMax) return std::numeric_limits<double>::max();
+    if (value < -kMax) return -std::numeric_limits<double>::max();
+    return static_cast<double>(value);
 }
 
 double RealEditTextToValue(const std::string& text, char separator) {
-    const auto v = RealEditConvert(text, separator);
-    return v ? *v : 0.0;
+    return RealEditToDouble(RealEditTextToExtended(text, separator));
 }
 
 double RealEditTextToValue(const std::string& text) {
@@ -117,21 +133,28 @@ std::string RealEditFormatStr(int precision) {
     return "%." + std::to_string(precision) + "f";
 }
 
-std::string RealEditValueToText(double value, int precision, char separator) {
+std::string RealEditValueToText(long double value, int precision, char separator) {
     const int decimals = std::clamp(precision, 0, 1000);
-    std::vector<char> buf(static_cast<size_t>(decimals) + 400);
-    const auto res =
-        std::to_chars(buf.data(), buf.data() + buf.size(), value, std::chars_format::fixed, decimals);
-    std::string out = res.ec == std::errc() ? std::string(buf.data(), res.ptr) : std::string("0");
-    if (!out.empty() && out.front() == '-' &&
-        out.find_first_not_of("0.", 1) == std::string::npos) // rounds to zero: no sign
+    // Most values fit a short buffer; the largest extended values have 4933 integer digits.
+    std::string out;
+    for (const size_t room : {static_cast<size_t>(decimals) + 64, static_cast<size_t>(decimals) + 5000}) {
+        std::vector<char> buf(room);
+        const auto res =
+            std::to_chars(buf.data(), buf.data() + buf.size(), value, std::chars_format::fixed, decimals);
+        if (res.ec == std::errc()) {
+            out.assign(buf.data(), res.ptr);
+            break;
+        }
+    }
+    if (out.empty()) out = "0";
+    if (out.front() == '-' && out.find_first_not_of("0.", 1) == std::string::npos) // rounds to zero: no sign
         out.erase(0, 1);
     for (char& c : out)
         if (c == '.') c = separator;
     return out;
 }
 
-std::string RealEditValueToText(double value, int precision) {
+std::string RealEditValueToText(long double value, int precision) {
     return RealEditValueToText(value, precision, Locale().decimalSeparator);
 }
 

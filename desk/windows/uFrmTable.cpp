@@ -20,8 +20,8 @@ namespace quorvel {
 
 namespace {
 
-constexpr double kLotsStep = 0.1;
-constexpr double kSpreadStep = 0.00005;
+constexpr long double kLotsStep = 0.1L;
+constexpr long double kSpreadStep = 0.00005L;
 const QColor kBandColor(192, 220, 192); // 0xC0DCC0
 
 // Items of the broker list are 13 pixels high.
@@ -210,15 +210,15 @@ TFrameTable::TFrameTable(QWidget* parent) : QFrame(parent) {
     connect(UpDown4, &TUpDown::Click, this, &TFrameTable::UpDown4Click);
 
     // A new frame shows open spread -0,00040 and close spread -0,00020.
-    m_reSpread1->SetValue(-0.0004);
-    m_reCloseSpread1->SetValue(-0.0002);
+    m_reSpread1->SetValue(-0.0004L);
+    m_reCloseSpread1->SetValue(-0.0002L);
 }
 
 namespace {
-void StepBy(TRealEdit* e, double delta) {
+void StepBy(TRealEdit* e, long double delta) {
     e->SetValue(e->Value() + delta);
 }
-double Delta(TUDBtnType b, double step) {
+long double Delta(TUDBtnType b, long double step) {
     return b == TUDBtnType::btNext ? step : -step;
 }
 } // namespace

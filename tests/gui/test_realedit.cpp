@@ -100,6 +100,38 @@ TEST_F(RealEdit, ABlankPassesInFrontAndShortcutCharactersAreDropped) {
     EXPECT_EQ(e->cursorPosition(), 0);
 }
 
+TEST_F(RealEdit, LargeExponentsAreTypedAndKeptInExtendedPrecision) {
+    struct Case {
+        const char* start;
+        const char* typed;
+        const char* whileTyping;
+        long double value;
+        long double afterLeaving;
+    };
+    for (const Case& c : {
+             Case{"1e3", "10", "1e310", 1e310L, 1e310L}, // beyond a double
+             Case{"-1e", "400", "-1e400", -1e400L, -1e400L},
+             Case{"1e4", "94", "1e49", 1e49L, 1e49L},     // 1e4940 would be beyond extended
+             Case{"1e49", "39", "1e493", 1e493L, 1e493L}, // 1e49390 would be
+             Case{"-1e", "999", "-1e99", -1e99L, -1e99L}, // -1e9990 would be
+             Case{"1e-", "999", "1e-999", 1e-999L, 0.0L}, // too small for two decimals
+         }) {
+        std::unique_ptr<TRealEdit> e(Box(2, c.start));
+        Type(*e, c.typed);
+        EXPECT_EQ(e->text(), c.whileTyping) << c.start << " + " << c.typed;
+        EXPECT_EQ(e->Value(), c.value) << c.start << " + " << c.typed;
+        // Left, the box shows every digit and still holds the same value.
+        Leave(*e);
+        EXPECT_TRUE(e->text().endsWith(",00")) << e->text().left(20).toStdString();
+        EXPECT_EQ(e->Value(), c.afterLeaving) << c.start << " + " << c.typed;
+    }
+    std::unique_ptr<TRealEdit> e(Box(2, "1e3"));
+    Type(*e, "10");
+    Leave(*e);
+    EXPECT_EQ(e->text().size(), 311 + 3);
+    EXPECT_TRUE(e->text().startsWith("1" + QString(19, '0')));
+}
+
 TEST_F(RealEdit, ASelectionIsTestedInPlaceAndThenReplaced) {
     std::unique_ptr<TRealEdit> e(Box(2, "1,00"));
     e->selectAll();

@@ -201,6 +201,14 @@ TEST_F(Frame, ArrowKeysAndButtonsStepTheOrderBox) {
     for (int i = 0; i < 100; ++i) f.UpDown1->Press(TUDBtnType::btNext);
     EXPECT_EQ(f.UpDown1->Position(), 100);
     EXPECT_EQ(f.m_reMaxVerlust->text(), "0,00495"); // 99 more steps moved; the 100th did not
+
+    // Steps are taken in extended precision: a step a double would lose still counts.
+    f.m_reLots1->setText("100000000000000000,00");
+    ReleaseKey(f.m_reLots1, Qt::Key_Up);
+    EXPECT_EQ(f.m_reLots1->text(), "100000000000000000,10");
+    f.m_reSpread1->setText("1e310");
+    ReleaseKey(f.m_reSpread1, Qt::Key_Up);
+    EXPECT_EQ(f.m_reSpread1->Value(), 1e310L + 0.00005L);
 }
 
 // The topmost row of dark pixels of a cell, relative to the cell's top.

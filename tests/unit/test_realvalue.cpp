@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <optional>
 
 #include "components/core/realvalue.h"
@@ -13,7 +14,7 @@ namespace {
 
 struct ConvertCase {
     const char* text;
-    std::optional<double> value;
+    std::optional<long double> value;
 };
 
 void ExpectConversions(char separator, std::initializer_list<ConvertCase> cases) {
@@ -21,7 +22,7 @@ void ExpectConversions(char separator, std::initializer_list<ConvertCase> cases)
         const auto v = RealEditConvert(c.text, separator);
         EXPECT_EQ(v.has_value(), c.value.has_value()) << '"' << c.text << '"';
         if (v && c.value) {
-            EXPECT_DOUBLE_EQ(*v, *c.value) << '"' << c.text << '"';
+            EXPECT_EQ(*v, *c.value) << '"' << c.text << '"';
         }
     }
 }
@@ -32,21 +33,21 @@ TEST(RealEditConversion, AcceptsExactlyTheNumberSyntaxOfACommaLocale) {
     ExpectConversions(',', {
                                {"", std::nullopt},
                                {"   ", std::nullopt},
-                               {"1", 1.0},
-                               {"  1,5  ", 1.5},
-                               {"+1", 1.0},
-                               {"-0,00040", -0.0004},
+                               {"1", 1.0L},
+                               {"  1,5  ", 1.5L},
+                               {"+1", 1.0L},
+                               {"-0,00040", -0.0004L},
                                {"-", std::nullopt},
                                {"+", std::nullopt},
-                               {",", 0.0},
-                               {"-,", 0.0},
-                               {"1,", 1.0},
-                               {",5", 0.5},
-                               {"1e", 1.0},
-                               {"1e+", 1.0},
-                               {"1E-2", 0.01},
-                               {"1,5e2", 150.0},
-                               {",e5", 0.0},
+                               {",", 0.0L},
+                               {"-,", 0.0L},
+                               {"1,", 1.0L},
+                               {",5", 0.5L},
+                               {"1e", 1.0L},
+                               {"1e+", 1.0L},
+                               {"1E-2", 0.01L},
+                               {"1,5e2", 150.0L},
+                               {",e5", 0.0L},
                                {"e5", std::nullopt},
                                {"1.5", std::nullopt},     // the point is no separator here
                                {"1.000,5", std::nullopt}, // no thousands separators
@@ -59,14 +60,20 @@ TEST(RealEditConversion, AcceptsExactlyTheNumberSyntaxOfACommaLocale) {
                                {"0x10", std::nullopt},
                                {"inf", std::nullopt},
                                {"nan", std::nullopt},
-                               {"1e999", std::nullopt}, // beyond a double
-                               {"1e-999", 0.0},         // too small: zero
-                               {"0,0e99999", 0.0},
+                               {"1e310", 1e310L},   // beyond a double, within the extended range
+                               {"-1e999", -1e999L}, //
+                               {"1,1e4932", 1.1e4932L},
+                               {"1,2e4932", std::nullopt}, // beyond the extended range
+                               {"1e4933", std::nullopt},   //
+                               {"1e-999", 1e-999L},        // too small for a double
+                               {"1e-4999", 0.0L},          // too small even for extended: zero
+                               {"-1e-4999", 0.0L},         //
+                               {"0,0e99999", 0.0L},
                            });
 }
 
 TEST(RealEditConversion, FollowsAPointLocale) {
-    ExpectConversions('.', {{"1.5", 1.5}, {"1,5", std::nullopt}, {".", 0.0}, {"-0.00018", -0.00018}});
+    ExpectConversions('.', {{"1.5", 1.5L}, {"1,5", std::nullopt}, {".", 0.0L}, {"-0.00018", -0.00018L}});
 }
 
 TEST(RealEditConversion, ValueOfTextThatDoesNotConvertIsZero) {
@@ -75,11 +82,30 @@ TEST(RealEditConversion, ValueOfTextThatDoesNotConvertIsZero) {
     EXPECT_EQ(RealEditTextToValue("abc"), 0.0);
     EXPECT_EQ(RealEditTextToValue("-"), 0.0);
     EXPECT_EQ(RealEditTextToValue("2,25"), 2.25);
+    EXPECT_EQ(RealEditTextToExtended("abc"), 0.0L);
+    EXPECT_EQ(RealEditTextToExtended("0,1"), 0.1L);
+}
+
+TEST(RealEditConversion, CallersThatKeepDoublesGetTheNearestDouble) {
+    struct Case {
+        const char* text;
+        double value;
+    };
+    for (const Case& c : {
+             Case{"0,1", 0.1},
+             Case{"-0,00040", -0.0004},
+             Case{"1e308", 1e308},
+             Case{"1e310", std::numeric_limits<double>::max()}, // beyond a double: the largest of its sign
+             Case{"-1e999", -std::numeric_limits<double>::max()},
+             Case{"1e-999", 0.0},
+             Case{"x", 0.0},
+         })
+        EXPECT_EQ(RealEditTextToValue(c.text, ','), c.value) << c.text;
 }
 
 TEST(RealEditFormatting, FixedDecimalsWithTheSeparatorAndNoGrouping) {
     struct Case {
-        double value;
+        long double value;
         int precision;
         char separator;
         const char* text;
@@ -98,9 +124,19 @@ TEST(RealEditFormatting, FixedDecimalsWithTheSeparatorAndNoGrouping) {
              Case{1234567.5, 2, '.', "1234567.50"},
              Case{7.0, 0, ',', "7"},
              Case{7.0, -1, ',', "7"},
+             Case{1e20L, 2, ',', "100000000000000000000,00"},
+             Case{0.1L, 20, ',', "0,10000000000000000000"}, // a double would show 0,10000000000000000555
+             Case{-1.25e-28L, 30, ',', "-0,000000000000000000000000000125"},
          })
         EXPECT_EQ(RealEditValueToText(c.value, c.precision, c.separator), c.text)
             << c.value << " at " << c.precision;
+    // The largest values come out with all their digits and read back as the same value.
+    for (long double v : {1e310L, -1.1e4932L, std::numeric_limits<long double>::max()}) {
+        const std::string text = RealEditValueToText(v, 2, ',');
+        EXPECT_EQ(RealEditConvert(text, ','), v) << text.substr(0, 30);
+        EXPECT_EQ(text.substr(text.size() - 3), ",00");
+    }
+    EXPECT_EQ(RealEditValueToText(1e310L, 2, ',').size(), 311u + 3u);
     EXPECT_EQ(RealEditFormatStr(5), "%.5f");
     EXPECT_EQ(RealEditFormatStr(1), "%.1f");
 }
@@ -129,19 +165,32 @@ TEST(RealEditFilter, PassesACharacterExactlyWhenTheCandidateConverts) {
              Case{"1,5", 3, U',', 0},    // a second comma
              Case{"1,5", 3, U'.', 0},    // a second comma, typed as a point
              Case{"1,5", 3, U'x', 0},    // a letter
-             Case{"1,5", 3, U'E', U'E'},  Case{"1,5", 0, U' ', U' '}, // a blank in front
-             Case{"1,5", 3, U' ', 0},                                 // a blank after it
-             Case{"1,5", 1, U' ', 0},                                 //
-             Case{"1,5", 3, 8, 8},                                    // backspace and Enter pass untested
-             Case{"", 0, 8, 8},           Case{"x", 1, 13, 13},
+             Case{"1,5", 3, U'E', U'E'},
+             Case{"1,5", 0, U' ', U' '}, // a blank in front
+             Case{"1,5", 3, U' ', 0},    // a blank after it
+             Case{"1,5", 1, U' ', 0},    //
+             Case{"1,5", 3, 8, 8},       // backspace and Enter pass untested
+             Case{"", 0, 8, 8},
+             Case{"x", 1, 13, 13},
              Case{"1", 1, 3, 0}, // copy, paste, cut, undo
-             Case{"1", 1, 22, 0},         Case{"1", 1, 24, 0},
-             Case{"1", 1, 26, 0},         Case{"1", 1, 9, 0},
-             Case{"1", 1, 0, 0},          Case{"1", 1, U'ä', 0},
-             Case{"1,00", 0, U'7', U'7'}, // all selected: tested as 71,000
-             Case{"1,00", 0, U',', 0},    // tested as ,1,000
-             Case{"12", 1, U'5', U'5'},   // in the middle
-             Case{"1e30", 4, U'8', 0},    // 1e3080 is beyond a double
+             Case{"1", 1, 22, 0},
+             Case{"1", 1, 24, 0},
+             Case{"1", 1, 26, 0},
+             Case{"1", 1, 9, 0},
+             Case{"1", 1, 0, 0},
+             Case{"1", 1, U'ä', 0},
+             Case{"1,00", 0, U'7', U'7'},  // all selected: tested as 71,000
+             Case{"1,00", 0, U',', 0},     // tested as ,1,000
+             Case{"12", 1, U'5', U'5'},    // in the middle
+             Case{"1e30", 4, U'8', U'8'},  // 1e3080 is beyond a double, not beyond extended
+             Case{"1e3", 3, U'1', U'1'},   // 1e310: "1e3", then "10" gives "1e310"
+             Case{"1e31", 4, U'0', U'0'},  //
+             Case{"-1e3", 4, U'9', U'9'},  //
+             Case{"1e-3", 4, U'9', U'9'},  //
+             Case{"1e49", 4, U'3', U'3'},  // 1e4930: near the top of the extended range
+             Case{"1e49", 4, U'4', 0},     // 1e4940 is beyond it
+             Case{"1e493", 5, U'1', 0},    // 1e49310
+             Case{"1e-49", 5, U'9', U'9'}, // 1e-4990 is too small even for extended: zero, a number
          })
         EXPECT_EQ(RealEditFilterChar(c.text, c.pos, c.typed, ','), c.passed)
             << '"' << c.text << "\" at " << c.pos << " typed " << static_cast<uint32_t>(c.typed);
