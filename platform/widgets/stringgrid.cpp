@@ -167,18 +167,24 @@ TStringGrid::TStringGrid(QWidget* parent) : QTableWidget(parent) {
     setItemDelegate(new CellDelegate(this));
     // A column sized on a line of the fixed rows keeps its new width. Hiding a column passes
     // through width 0 before it counts as hidden; no column is sized to 0 by the mouse.
-    connect(horizontalHeader(), &QHeaderView::sectionResized, this, [this](int col, int, int size) {
-        if (size > 0 && col >= 0 && col < static_cast<int>(m_colWidths.size()) && !isColumnHidden(col))
-            m_colWidths[static_cast<size_t>(col)] = size;
-    });
-    connect(model(), &QAbstractItemModel::dataChanged, this,
-            [this](const QModelIndex& topLeft, const QModelIndex& bottomRight) {
-                RepaintFixed(topLeft.row(), topLeft.column(), bottomRight.row(), bottomRight.column());
-            });
+    m_connections.push_back(
+        connect(horizontalHeader(), &QHeaderView::sectionResized, this, [this](int col, int, int size) {
+            if (size > 0 && col >= 0 && col < static_cast<int>(m_colWidths.size()) && !isColumnHidden(col))
+                m_colWidths[static_cast<size_t>(col)] = size;
+        }));
+    m_connections.push_back(connect(model(), &QAbstractItemModel::dataChanged, this,
+                                    [this](const QModelIndex& topLeft, const QModelIndex& bottomRight) {
+                                        RepaintFixed(topLeft.row(), topLeft.column(), bottomRight.row(),
+                                                     bottomRight.column());
+                                    }));
     SetColCount(5);
     SetRowCount(5);
     SetDefaultColWidth(m_defaultColWidth);
     SetDefaultRowHeight(m_defaultRowHeight);
+}
+
+TStringGrid::~TStringGrid() {
+    for (const QMetaObject::Connection& c : m_connections) disconnect(c);
 }
 
 void TStringGrid::SetRowCount(int n) {

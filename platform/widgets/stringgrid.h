@@ -22,6 +22,7 @@ class TStringGrid : public QTableWidget {
     Q_OBJECT
 public:
     explicit TStringGrid(QWidget* parent = nullptr);
+    ~TStringGrid() override;
 
     int RowCount() const { return rowCount(); }
     void SetRowCount(int n);
@@ -74,6 +75,8 @@ private:
     int FixedHeight() const;
 
     QWidget* m_corner = nullptr;
+    // The grid's own handlers of its model and header, dropped before the base class goes.
+    std::vector<QMetaObject::Connection> m_connections;
     std::vector<int> m_colWidths;
     std::vector<int> m_rowHeights;
     int m_fixedRows = 1;
