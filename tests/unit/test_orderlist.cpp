@@ -352,8 +352,8 @@ TEST_F(OrderListTest, AFileThatDoesNotLoadIsSetAsideAndTheDeskGoesOnEmpty) {
         ASSERT_EQ(aside.size(), 1u);
         // The message's text, and one line more that names where the file went.
         const std::string line = Paths().orderList + " was set aside as " + aside[0].string() + ".";
-        EXPECT_EQ(view.messageBoxes[0], kOrderListLoadFailed + std::u16string(u"\n") +
-                                            std::u16string(line.begin(), line.end()));
+        EXPECT_EQ(view.messageBoxes[0],
+                  kOrderListLoadFailed + std::u16string(u"\n") + std::u16string(line.begin(), line.end()));
         EXPECT_EQ(ReadWholeFile(aside[0].string()), data); // nothing of it is lost
         desk->FormDestroy();                               // writes the empty list
         view = test::FakeView{};
