@@ -188,6 +188,7 @@ void NotificationList::Add(TDateTime when, char timeSeparator, std::string_view 
 
 std::string NotificationList::Load(const std::string& path) {
     m_lines.clear();
+    m_keepFile.clear();
     FileRead r = ReadStateFile(path);
     std::string what;
     switch (r.status) {
@@ -209,11 +210,14 @@ std::string NotificationList::Load(const std::string& path) {
     }
     // Out of the way, so that the next save cannot overwrite the lines it may hold.
     const std::string aside = SetFileAside(path);
+    m_keepFile = aside.empty() ? path : std::string();
     return path + " " + what + " The list starts empty; the file " +
-           (aside.empty() ? "could not be set aside." : "was set aside as " + aside + ".");
+           (aside.empty() ? "could not be set aside and is not overwritten."
+                          : "was set aside as " + aside + ".");
 }
 
 void NotificationList::Save(const std::string& path) const {
+    if (!m_keepFile.empty() && path == m_keepFile) return; // what could not be read stays as it is
     WriteFileAtomic(path, EncodeNotificationLines(m_lines));
 }
 

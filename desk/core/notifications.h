@@ -40,10 +40,12 @@ public:
     // Empty text when there is nothing to tell.
     std::string Load(const std::string& path);
     // Replaces the file with the whole list. Throws FileError; the list is not changed.
+    // Nothing is written over a file that Load could neither read nor set aside.
     void Save(const std::string& path) const;
 
 private:
     std::deque<std::string> m_lines;
+    std::string m_keepFile;
 };
 
 } // namespace quorvel

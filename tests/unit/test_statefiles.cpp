@@ -270,3 +270,28 @@ TEST_F(StateFiles, LeftoverTemporaryFilesOfEveryStateFileGo) {
         EXPECT_FALSE(fs::exists(*p + ".tmp-aB3dE9")) << *p;
     EXPECT_TRUE(fs::exists(dir.File("Other.txt.tmp-aB3dE9")));
 }
+
+TEST_F(StateFiles, AFileThatCannotBeSetAsideIsNeverOverwritten) {
+    // A name so long that no ".damaged-" name fits beside it: the rename fails, even for root.
+    const std::string longName(240, 'n');
+    paths.dataDat = dir.File(longName + ".dat");
+    std::ofstream(paths.dataDat, std::ios::binary) << "short";
+    Create();
+    ASSERT_EQ(desk->FileNotes().size(), 1u);
+    EXPECT_NE(desk->FileNotes()[0].find("could not be set aside"), std::string::npos) << desk->FileNotes()[0];
+    desk->SaveData();
+    EXPECT_TRUE(view.stopBoxes.empty());
+    EXPECT_EQ(ReadWholeFile(paths.dataDat), "short");
+
+    const std::string notes = dir.File(longName + ".txt");
+    fs::create_directory(notes);
+    NotificationList list;
+    const std::string note = list.Load(notes);
+    EXPECT_NE(note.find("could not be set aside and is not overwritten"), std::string::npos) << note;
+    list.Add(0, ':', "new");
+    EXPECT_NO_THROW(list.Save(notes));
+    EXPECT_TRUE(fs::is_directory(notes));
+    // Another list, or another file, saves as usual.
+    EXPECT_NO_THROW(list.Save(dir.File("Notifications.txt")));
+    EXPECT_TRUE(fs::is_regular_file(dir.File("Notifications.txt")));
+}
