@@ -66,7 +66,9 @@ TEST(DeskFiles, SpecialFilesInPlaceOfStateFilesAreSetAsideAndTheDeskStartsWithou
         DeskProcess desk(dir.Path());
         for (const char* name : {"Data.dat", "Notifications.txt"}) {
             const fs::path p = dir.Path() / name;
-            if (kind == Fifo) ASSERT_EQ(mkfifo(p.c_str(), 0600), 0);
+            if (kind == Fifo) {
+                ASSERT_EQ(mkfifo(p.c_str(), 0600), 0);
+            }
             if (kind == Directory) fs::create_directories(p / "inside");
             if (kind == LinkToZero) fs::create_symlink("/dev/zero", p);
         }
@@ -85,9 +87,10 @@ TEST(DeskFiles, SpecialFilesInPlaceOfStateFilesAreSetAsideAndTheDeskStartsWithou
             const auto aside = Named(dir.Path(), std::string(name) + ".damaged-");
             ASSERT_EQ(aside.size(), 1u) << name;
             EXPECT_NE(err.find("set aside as " + aside[0].filename().string()), std::string::npos) << err;
-            if (kind == Fifo) EXPECT_TRUE(fs::is_fifo(aside[0]));
-            if (kind == Directory) EXPECT_TRUE(fs::is_directory(aside[0] / "inside"));
-            if (kind == LinkToZero) EXPECT_TRUE(fs::is_symlink(aside[0]));
+            const bool rightKind = kind == Fifo        ? fs::is_fifo(aside[0])
+                                   : kind == Directory ? fs::is_directory(aside[0] / "inside")
+                                                       : fs::is_symlink(aside[0]);
+            EXPECT_TRUE(rightKind) << aside[0];
             EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(dir.Path() / name))) << name;
         }
         const auto snapshot = ReadWholeFile((dir.Path() / "Data.dat").string());

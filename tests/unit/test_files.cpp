@@ -97,7 +97,9 @@ TEST(StateFileRead, SpecialFilesAreNeitherOpenedForLongNorRead) {
         EXPECT_EQ(r.status, c.status) << c.name;
         EXPECT_EQ(r.bytes, c.bytes) << c.name;
         EXPECT_EQ(r.truncated, c.truncated) << c.name;
-        if (c.status == ReadStatus::Ok) EXPECT_EQ(r.size, std::string_view(c.name) == "empty" ? 0u : 12u);
+        if (c.status == ReadStatus::Ok) {
+            EXPECT_EQ(r.size, std::string_view(c.name) == "empty" ? 0u : 12u);
+        }
     }
     EXPECT_EQ(ReadWholeFile(dir.File("fifo")), std::nullopt);
     EXPECT_EQ(ReadWholeFile(dir.File("zero")), std::nullopt);

@@ -129,10 +129,18 @@ TEST_F(StateFiles, ADataDatOfTheWrongSizeOrKindIsReadAsFarAsItCanAndSetAside) {
             const std::string& note = desk->FileNotes()[0];
             EXPECT_NE(note.find(c.note), std::string::npos) << note;
             EXPECT_NE(note.find("set aside as " + aside[0].string() + "."), std::string::npos) << note;
-            if (c.kind == Regular) EXPECT_EQ(ReadWholeFile(aside[0].string()), c.bytes) << c.name;
-            if (c.kind == Directory) EXPECT_TRUE(fs::is_directory(aside[0]));
-            if (c.kind == Fifo) EXPECT_TRUE(fs::is_fifo(aside[0]));
-            if (c.kind == LinkToZero) EXPECT_TRUE(fs::is_symlink(aside[0]));
+            if (c.kind == Regular) {
+                EXPECT_EQ(ReadWholeFile(aside[0].string()), c.bytes) << c.name;
+            }
+            if (c.kind == Directory) {
+                EXPECT_TRUE(fs::is_directory(aside[0]));
+            }
+            if (c.kind == Fifo) {
+                EXPECT_TRUE(fs::is_fifo(aside[0]));
+            }
+            if (c.kind == LinkToZero) {
+                EXPECT_TRUE(fs::is_symlink(aside[0]));
+            }
         }
         // The next save writes a whole snapshot and leaves what was set aside alone.
         desk->SaveData();
@@ -206,7 +214,9 @@ TEST_F(StateFiles, EachSaveRunsWhateverBecameOfTheOthers) {
         EXPECT_EQ(fs::is_regular_file(paths.notifications), !c.blockNotes) << c.name;
         EXPECT_EQ(view.notificationSaves, 1) << c.name;
         for (const std::string* p : {&paths.dataDat, &paths.orderList, &paths.notifications})
-            if (fs::is_directory(*p)) EXPECT_TRUE(fs::is_directory(*p + "/keep"));
+            if (fs::is_directory(*p)) {
+                EXPECT_TRUE(fs::is_directory(*p + "/keep"));
+            }
     }
 }
 
