@@ -128,7 +128,7 @@ void Desk::SaveData() {
             save();
         } catch (const std::exception& e) {
             if (!errors.empty()) errors += '\n';
-            errors += e.what();
+            errors += StopBoxText(e.what()); // each line a sentence of its own
         }
     };
     if (m_bPricesLoaded) run([this] { SavePriceSnapshot(); });

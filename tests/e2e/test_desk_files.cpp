@@ -99,10 +99,11 @@ TEST(DeskFiles, SpecialFilesInPlaceOfStateFilesAreSetAsideAndTheDeskStartsWithou
         PriceStore p;
         p.Deserialize(*snapshot);
         EXPECT_EQ(p.Spread[1], 12);
-        // The notification that told of the files was kept in the new file.
+        // The notifications that told of both files were kept in the new file.
         const auto notes = ReadWholeFile((dir.Path() / "Notifications.txt").string());
         ASSERT_TRUE(notes);
-        EXPECT_NE(notes->find("is not a regular file"), std::string::npos);
+        for (const char* name : {"Data.dat", "Notifications.txt"})
+            EXPECT_NE(notes->find(std::string(name) + " is not a regular file"), std::string::npos) << *notes;
     }
 }
 

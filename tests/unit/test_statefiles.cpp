@@ -205,6 +205,9 @@ TEST_F(StateFiles, EachSaveRunsWhateverBecameOfTheOthers) {
             ASSERT_EQ(view.stopBoxes.size(), 1u) << c.name;
             const std::string& text = view.stopBoxes[0];
             EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), blocked - 1) << text;
+            for (size_t end = text.find('\n'); end != std::string::npos; end = text.find('\n', end + 1))
+                EXPECT_EQ(text[end - 1], '.') << text;
+            EXPECT_EQ(text.back(), '.') << text;
             EXPECT_EQ(text.find(paths.dataDat + ":") != std::string::npos, c.blockData) << text;
             EXPECT_EQ(text.find(paths.orderList + ":") != std::string::npos, c.blockList) << text;
             EXPECT_EQ(text.find(paths.notifications + ":") != std::string::npos, c.blockNotes) << text;
