@@ -13,6 +13,7 @@
 #include <QPlainTextEdit>
 #include <QSocketNotifier>
 #include <QTableView>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <cstdio>
 #include <exception>
@@ -170,9 +171,17 @@ TForm3::TForm3(DeskPaths paths, const std::string& linkPath, QWidget* parent) : 
         m_link->Listen(linkPath); // LinkError leaves the constructor: the program block reports it
         m_linkNotifier = new QSocketNotifier(m_link->PollFd(), QSocketNotifier::Read, this);
         connect(m_linkNotifier, &QSocketNotifier::activated, this, [this] { ServeLink(); });
+        // The link is ours, so no other desk of this user is saving: what killed saves left
+        // beside the state files can go.
+        m_desk->RemoveLeftoverTempFiles();
     }
 
     m_desk->Guarded([this] { m_desk->FormCreate(); });
+    // What the creation had to say about the state files, once the notifications window exists.
+    if (!m_desk->FileNotes().empty())
+        QTimer::singleShot(0, this, [this] {
+            for (const std::string& note : m_desk->TakeFileNotes()) ShowNotification(note);
+        });
 }
 
 TForm3::~TForm3() {

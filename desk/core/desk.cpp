@@ -1,5 +1,7 @@
 #include "desk/core/desk.h"
 
+#include <cmath>
+#include <cstdio>
 #include <exception>
 
 #include "platform/files.h"
@@ -120,25 +122,101 @@ void Desk::FormDestroy() {
 }
 
 void Desk::SaveData() {
-    if (m_bPricesLoaded) SavePriceSnapshot();
-    orders.SaveOrderList();
-    // The notification list last; an error here goes to the caller's stop box.
-    m_view.SaveNotifications();
+    std::string errors;
+    auto run = [&errors](const auto& save) {
+        try {
+            save();
+        } catch (const std::exception& e) {
+            if (!errors.empty()) errors += '\n';
+            errors += StopBoxText(e.what()); // each line a sentence of its own
+        }
+    };
+    if (m_bPricesLoaded) run([this] { SavePriceSnapshot(); });
+    run([this] { orders.SaveOrderList(); });
+    run([this] { m_view.SaveNotifications(); });
+    // Reported like any error of the handler that saved: the stop box.
+    if (!errors.empty()) throw FileError(errors);
+}
+
+namespace {
+
+// Beyond these no quote goes: a price or spread of 10^12 points, a time after the year 9999
+// or before the year 1. Such a value in Data.dat is damage and counts as missing.
+constexpr int64_t kMaxStoredPoints = 1'000'000'000'000;
+constexpr TDateTime kFirstTime = -693593.0;  // 0001-01-01
+constexpr TDateTime kBeyondTime = 2958466.0; // 10000-01-01
+
+void ClearImpossibleValues(PriceStore& p) {
+    auto points = [](EAArray<int64_t>& a) {
+        for (int64_t& v : a)
+            if (v > kMaxStoredPoints || v < -kMaxStoredPoints) v = kNoPoints;
+    };
+    auto times = [](EAArray<TDateTime>& a) {
+        for (TDateTime& v : a)
+            if (!std::isfinite(v) || v < kFirstTime || v >= kBeyondTime) v = kNoTime;
+    };
+    points(p.Spread);
+    points(p.Bid);
+    points(p.Ask);
+    points(p.Min);
+    points(p.MinBid);
+    points(p.MinAsk);
+    times(p.Time);
+    times(p.TimeMin);
+}
+
+} // namespace
+
+void Desk::NoteFileProblem(const std::string& text) {
+    std::fprintf(stderr, "%s\n", text.c_str());
+    m_fileNotes.push_back(text);
 }
 
 bool Desk::LoadPriceSnapshot() {
-    const auto bytes = ReadWholeFile(m_paths.dataDat);
-    if (!bytes) return false;
-    prices.Deserialize(*bytes);
+    const std::string& path = m_paths.dataDat;
+    // One byte more than the layout tells a longer file from a whole one.
+    FileRead r = ReadStateFile(path, kDataDatSize + 1);
+    auto setAside = [&](const std::string& what) {
+        const std::string aside = SetFileAside(path);
+        if (aside.empty()) {
+            m_bPricesFileKept = true;
+            NoteFileProblem(path + " " + what +
+                            " It could not be set aside, so it is left as it is and not saved.");
+        } else {
+            NoteFileProblem(path + " " + what + " It was set aside as " + aside + ".");
+        }
+    };
+    switch (r.status) {
+    case ReadStatus::Missing:
+        return false;
+    case ReadStatus::NotRegular:
+        setAside("is not a regular file and was not read; the desk starts without it.");
+        return false;
+    case ReadStatus::Unreadable:
+        setAside("cannot be read; the desk starts without it.");
+        return false;
+    case ReadStatus::Ok:
+        break;
+    }
+    prices.Deserialize(r.bytes);
+    ClearImpossibleValues(prices);
+    if (r.size != kDataDatSize)
+        setAside("holds " + std::to_string(r.size) + " bytes instead of " + std::to_string(kDataDatSize) +
+                 "; what it holds was read.");
     return true;
 }
 
 void Desk::SavePriceSnapshot() {
-    try {
-        WriteFileAtomic(m_paths.dataDat, prices.Serialize());
-    } catch (const FileError&) {
-        // Not writable: not saved, and nothing is reported.
-    }
+    if (m_bPricesFileKept) return; // a file that could not be set aside is never overwritten
+    WriteFileAtomic(m_paths.dataDat, prices.Serialize());
+}
+
+std::vector<std::string> Desk::RemoveLeftoverTempFiles() {
+    std::vector<std::string> removed;
+    for (const std::string* p :
+         {&m_paths.configIni, &m_paths.dataDat, &m_paths.orderList, &m_paths.notifications})
+        for (std::string& name : quorvel::RemoveLeftoverTempFiles(*p)) removed.push_back(std::move(name));
+    return removed;
 }
 
 // ---- EA messages -------------------------------------------------------------------------

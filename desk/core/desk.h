@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "desk/core/controls.h"
 #include "desk/core/crossspreads.h"
@@ -46,6 +47,8 @@ public:
     // ---- life cycle ----------------------------------------------------------------------
     void FormCreate();
     void FormDestroy();
+    // Data.dat, Orderlist.xml, the notification list: each save runs whatever became of the
+    // ones before it; the errors of all that failed are thrown together afterwards, one line each.
     void SaveData();
     void UpdateConnectionTimeout();
 
@@ -89,10 +92,24 @@ public:
     IDeskView& View() { return m_view; }
     const IClock& Clock() const { return m_clock; }
 
-    // Data.dat reader: false when the file cannot be opened.
+    // Data.dat reader: false when there is no file to read. A file that is not regular, or
+    // cannot be read, is set aside and not read; one whose size is not 13,600 bytes is read as
+    // far as it holds and then set aside. Values no quote can produce are taken as missing.
+    // When a file that should go aside cannot be moved, m_bPricesFileKept stops every save.
     bool LoadPriceSnapshot();
-    // Data.dat writer: silent on failure.
+    // Data.dat writer. Throws FileError when the file cannot be replaced.
     void SavePriceSnapshot();
+    bool m_bPricesFileKept = false;
+
+    // What the operator must learn about a state file (one set aside, one not read): written
+    // to stderr at once, and kept until the window takes the texts to show them.
+    void NoteFileProblem(const std::string& text);
+    std::vector<std::string> TakeFileNotes() { return std::move(m_fileNotes); }
+    const std::vector<std::string>& FileNotes() const { return m_fileNotes; }
+
+    // Removes what saves killed in the middle left beside the state files. Only while this
+    // desk holds the link, so that no other desk of this user can be saving them.
+    std::vector<std::string> RemoveLeftoverTempFiles();
 
     // ---- order list ------------------------------------------------------------------------
     OrderBook orders;
@@ -182,6 +199,7 @@ protected:
     IDeskView& m_view;
     const IClock& m_clock;
     DeskPaths m_paths;
+    std::vector<std::string> m_fileNotes;
 };
 
 } // namespace quorvel

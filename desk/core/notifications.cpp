@@ -1,7 +1,5 @@
 #include "desk/core/notifications.h"
 
-#include <filesystem>
-
 #include "platform/files.h"
 
 namespace quorvel {
@@ -188,18 +186,38 @@ void NotificationList::Add(TDateTime when, char timeSeparator, std::string_view 
     m_lines.push_front(std::move(line));
 }
 
-void NotificationList::Load(const std::string& path) {
+std::string NotificationList::Load(const std::string& path) {
     m_lines.clear();
-    const std::optional<std::string> bytes = ReadWholeFile(path);
-    if (!bytes) {
-        std::error_code ec;
-        if (std::filesystem::is_regular_file(path, ec)) SetFileAside(path);
-        return;
+    m_keepFile.clear();
+    FileRead r = ReadStateFile(path);
+    std::string what;
+    switch (r.status) {
+    case ReadStatus::Missing:
+        return {};
+    case ReadStatus::Ok:
+        if (!r.truncated) {
+            for (std::string& line : DecodeNotificationLines(r.bytes)) m_lines.push_back(std::move(line));
+            return {};
+        }
+        what = "is larger than " + std::to_string(kStateFileReadCap) + " bytes and was not read.";
+        break;
+    case ReadStatus::NotRegular:
+        what = "is not a regular file and was not read.";
+        break;
+    case ReadStatus::Unreadable:
+        what = "cannot be read.";
+        break;
     }
-    for (std::string& line : DecodeNotificationLines(*bytes)) m_lines.push_back(std::move(line));
+    // Out of the way, so that the next save cannot overwrite the lines it may hold.
+    const std::string aside = SetFileAside(path);
+    m_keepFile = aside.empty() ? path : std::string();
+    return path + " " + what + " The list starts empty; the file " +
+           (aside.empty() ? "could not be set aside and is not overwritten."
+                          : "was set aside as " + aside + ".");
 }
 
 void NotificationList::Save(const std::string& path) const {
+    if (!m_keepFile.empty() && path == m_keepFile) return; // what could not be read stays as it is
     WriteFileAtomic(path, EncodeNotificationLines(m_lines));
 }
 

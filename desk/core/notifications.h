@@ -34,15 +34,18 @@ public:
     void Clear() { m_lines.clear(); }
     const std::deque<std::string>& Lines() const { return m_lines; }
 
-    // Replaces the lines with the file's. Any failure is swallowed and leaves the list empty;
-    // a file that exists but cannot be read is set aside, so that the next save cannot
-    // overwrite the lines it holds.
-    void Load(const std::string& path);
+    // Replaces the lines with the file's. Any failure leaves the list empty; a file that
+    // exists but cannot be read (not a regular file, no access, too large) is set aside, so
+    // that the next save cannot overwrite the lines it holds, and the text returned says so.
+    // Empty text when there is nothing to tell.
+    std::string Load(const std::string& path);
     // Replaces the file with the whole list. Throws FileError; the list is not changed.
+    // Nothing is written over a file that Load could neither read nor set aside.
     void Save(const std::string& path) const;
 
 private:
     std::deque<std::string> m_lines;
+    std::string m_keepFile;
 };
 
 } // namespace quorvel

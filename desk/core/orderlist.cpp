@@ -2,6 +2,8 @@
 // and opening and saving Orderlist.xml.
 #include "desk/core/orderlist.h"
 
+#include <cstdio>
+
 #include "platform/files.h"
 #include "platform/numbers.h"
 
@@ -10,6 +12,43 @@ namespace quorvel {
 const char16_t kOrderListLoadFailed[] =
     u"The data structure has been changed. Please restart the application! Make sure the dataset engine "
     u"has been installed onto your computer.";
+
+namespace {
+
+// UTF-8 to UTF-16 for a box text; a malformed byte stands for itself (Latin-1).
+std::u16string Utf8ToUtf16(std::string_view s) {
+    std::u16string out;
+    for (size_t i = 0; i < s.size();) {
+        const auto b = static_cast<unsigned char>(s[i]);
+        const int len = b < 0x80             ? 1
+                        : (b & 0xE0) == 0xC0 ? 2
+                        : (b & 0xF0) == 0xE0 ? 3
+                        : (b & 0xF8) == 0xF0 ? 4
+                                             : 0;
+        char32_t c = len == 1 ? b : len == 2 ? (b & 0x1F) : len == 3 ? (b & 0x0F) : (b & 0x07);
+        bool ok = len > 0 && i + static_cast<size_t>(len) <= s.size();
+        for (int k = 1; ok && k < len; ++k) {
+            const auto n = static_cast<unsigned char>(s[i + static_cast<size_t>(k)]);
+            ok = (n & 0xC0) == 0x80;
+            c = (c << 6) | (n & 0x3F);
+        }
+        if (!ok) {
+            out += static_cast<char16_t>(b);
+            ++i;
+            continue;
+        }
+        i += static_cast<size_t>(len);
+        if (c >= 0x10000) {
+            out += static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
+            out += static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
+        } else {
+            out += static_cast<char16_t>(c);
+        }
+    }
+    return out;
+}
+
+} // namespace
 
 const std::vector<FieldDef>& OrderListFieldDefs() {
     using T = FieldType;
@@ -333,11 +372,14 @@ void OrderBook::OpenOrderList() {
     }
     if (failed) {
         m_bOrderListLoaded = false;
-        m_view.ShowMessageBox(kOrderListLoadFailed);
         // Keep the file that did not load under a new name beside it: the next start begins
         // empty and nothing of it is lost. Only when it is out of the way may the empty list
-        // be saved under its name.
+        // be saved under its name. The message names where it went.
         const std::string aside = SetFileAside(m_path);
+        const std::string where = aside.empty() ? m_path + " could not be set aside and is left as it is."
+                                                : m_path + " was set aside as " + aside + ".";
+        std::fprintf(stderr, "%s\n", where.c_str());
+        m_view.ShowMessageBox(std::u16string(kOrderListLoadFailed) + u"\n" + Utf8ToUtf16(where));
         m_view.Terminate();
         m_CDSOrderliste.Close();
         m_CDSOrderliste.CreateDataSet(OrderListFieldDefs(), IdxOrderIDDesc());

@@ -8,6 +8,7 @@
 #include <QScreen>
 #include <QStringList>
 #include <QStyledItemDelegate>
+#include <cstdio>
 #include <exception>
 
 #include "desk/core/view.h"
@@ -74,11 +75,17 @@ TMessageBox::~TMessageBox() {
 }
 
 void TMessageBox::FormCreate() {
-    m_list.Load(m_path); // any failure leaves the list empty, without a message
+    // A file that is missing gives an empty list without a word; one that had to be set aside
+    // is told, on stderr and as the first notification.
+    const std::string note = m_list.Load(m_path);
     QStringList items;
     for (const std::string& line : m_list.Lines())
         items << QString::fromUtf8(line.data(), static_cast<qsizetype>(line.size()));
     ListBox1->addItems(items);
+    if (!note.empty()) {
+        std::fprintf(stderr, "%s\n", note.c_str());
+        AddNotification(QString::fromStdString(note));
+    }
 }
 
 void TMessageBox::FormDestroy() {

@@ -34,6 +34,7 @@ public:
         }
     }
 
+    pid_t Pid() const { return m_pid; }
     std::string SocketPath() const { return (m_root / "xdg" / "Quorvel" / "TForm3").string(); }
     fs::path Root() const { return m_root; }
 

@@ -179,3 +179,16 @@ TEST_F(NotificationsWindow, Screenshot) {
     EXPECT_TRUE(FileExists(file.toStdString()));
     delete box;
 }
+
+TEST_F(NotificationsWindow, AFileThatIsNoRegularFileIsSetAsideAndToldInTheWindow) {
+    std::filesystem::create_directories(path + "/inside");
+    auto* box = new TMessageBox(path);
+    ASSERT_EQ(box->ListBox1->count(), 1);
+    const QString line = box->ListBox1->item(0)->text();
+    EXPECT_TRUE(line.contains(QString::fromStdString(path + " is not a regular file"))) << line.toStdString();
+    EXPECT_TRUE(line.contains(".damaged-")) << line.toStdString();
+    EXPECT_TRUE(box->isVisible());
+    EXPECT_FALSE(std::filesystem::exists(path));
+    delete box; // saves the list with that line in a new file
+    EXPECT_TRUE(std::filesystem::is_regular_file(path));
+}

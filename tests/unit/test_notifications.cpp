@@ -162,10 +162,21 @@ TEST(Notifications, LoadFailuresGiveAnEmptyListAndSaveFailuresRaise) {
     const std::string path = dir.File("Notifications.txt");
     EXPECT_TRUE(Loaded(path).empty());
     EXPECT_FALSE(FileExists(path));
-    // A directory in the file's place: empty, and left where it is.
+    // A directory in the file's place: empty, and moved aside whole, with a word about it.
+    std::filesystem::create_directories(path + "/inside");
+    {
+        NotificationList l;
+        const std::string note = l.Load(path);
+        EXPECT_TRUE(l.Lines().empty());
+        EXPECT_NE(note.find("is not a regular file"), std::string::npos) << note;
+        EXPECT_FALSE(std::filesystem::exists(path));
+        const auto at = note.find("set aside as ");
+        ASSERT_NE(at, std::string::npos) << note;
+        const std::string aside = note.substr(at + 13, note.size() - at - 14);
+        EXPECT_TRUE(std::filesystem::is_directory(aside + "/inside")) << aside;
+    }
+    // One standing there at save time is not replaced.
     std::filesystem::create_directory(path);
-    EXPECT_TRUE(Loaded(path).empty());
-    EXPECT_TRUE(std::filesystem::is_directory(path));
 
     // A save that cannot create the file raises and keeps the list.
     NotificationList list;

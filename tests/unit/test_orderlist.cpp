@@ -345,12 +345,15 @@ TEST_F(OrderListTest, AFileThatDoesNotLoadIsSetAsideAndTheDeskGoesOnEmpty) {
         WriteFile(data);
         Start();
         ASSERT_EQ(view.messageBoxes.size(), 1u);
-        EXPECT_EQ(view.messageBoxes[0], kOrderListLoadFailed);
         EXPECT_TRUE(view.terminated);
         EXPECT_EQ(Display().RecordCount(), 0);
         EXPECT_TRUE(Display().Active() && desk->orders.m_CDSAddNewOrder.Active());
         const auto aside = AsideFiles();
         ASSERT_EQ(aside.size(), 1u);
+        // The message's text, and one line more that names where the file went.
+        const std::string line = Paths().orderList + " was set aside as " + aside[0].string() + ".";
+        EXPECT_EQ(view.messageBoxes[0],
+                  kOrderListLoadFailed + std::u16string(u"\n") + std::u16string(line.begin(), line.end()));
         EXPECT_EQ(ReadWholeFile(aside[0].string()), data); // nothing of it is lost
         desk->FormDestroy();                               // writes the empty list
         view = test::FakeView{};

@@ -253,7 +253,7 @@ TEST_F(DeskFixture, EightHundredByteSnapshotRestoresAccountsOnly) {
     EXPECT_EQ(desk->prices.Time[3], 0.0);
 }
 
-TEST_F(DeskFixture, UnwritableSnapshotIsSilentlyNotSaved) {
+TEST_F(DeskFixture, UnwritableSnapshotIsReportedAndNothingIsOverwritten) {
     Create(1);
     Quote(1, 100, 110);
     desk->SaveData();
@@ -265,8 +265,13 @@ TEST_F(DeskFixture, UnwritableSnapshotIsSilentlyNotSaved) {
     p.dataDat = dir.File("missing-dir/Data.dat");
     Desk other(controls, view, clock, p);
     other.FormCreate();
-    other.SaveData();
-    EXPECT_TRUE(view.stopBoxes.empty());
+    const int savesBefore = view.notificationSaves;
+    other.Guarded([&] { other.SaveData(); });
+    // Reported in the stop box as a failed order-list save is, and the other files are saved.
+    ASSERT_EQ(view.stopBoxes.size(), 1u);
+    EXPECT_EQ(view.stopBoxes[0].rfind("Cannot create " + p.dataDat + ": ", 0), 0u) << view.stopBoxes[0];
+    EXPECT_EQ(view.notificationSaves, savesBefore + 1);
+    EXPECT_TRUE(FileExists(p.orderList));
     EXPECT_FALSE(FileExists(p.dataDat));
     EXPECT_EQ(ReadWholeFile(dir.File("Data.dat")), before);
 }
