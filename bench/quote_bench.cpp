@@ -116,8 +116,8 @@ void BM_CompleteQuote(benchmark::State& state) {
     desk.PageControl1Change();
     // Every EA of table 1 quoting.
     for (int id = 11; id <= 20; ++id) {
-        TMessage b{WM_APP + 400, id, 100000 + id, 0}, a{WM_APP + 401, id, 100012 + id, 0},
-            c{WM_APP + 404, id, 0, 0};
+        TMessage b{EAMsg::NewDataBid, id, 100000 + id, 0}, a{EAMsg::NewDataAsk, id, 100012 + id, 0},
+            c{EAMsg::DataComplete, id, 0, 0};
         desk.Dispatch(b);
         desk.Dispatch(a);
         desk.Dispatch(c);
@@ -128,8 +128,8 @@ void BM_CompleteQuote(benchmark::State& state) {
     const long long cellsBefore = view.cells;
     for (auto _ : state) {
         wobble = (wobble + 7) % 23;
-        TMessage b{WM_APP + 400, id, 100000 + wobble, 0}, a{WM_APP + 401, id, 100015 + wobble / 2, 0},
-            c{WM_APP + 404, id, 0, 0};
+        TMessage b{EAMsg::NewDataBid, id, 100000 + wobble, 0},
+            a{EAMsg::NewDataAsk, id, 100015 + wobble / 2, 0}, c{EAMsg::DataComplete, id, 0, 0};
         desk.Dispatch(b);
         desk.Dispatch(a);
         desk.Dispatch(c);
@@ -157,8 +157,8 @@ void BM_FullPass(benchmark::State& state) {
     desk.FormCreate();
     controls.activePage = 1;
     for (int id = 11; id <= 20; ++id) {
-        TMessage b{WM_APP + 400, id, 100000 + id, 0}, a{WM_APP + 401, id, 100012 + id, 0},
-            c{WM_APP + 404, id, 0, 0};
+        TMessage b{EAMsg::NewDataBid, id, 100000 + id, 0}, a{EAMsg::NewDataAsk, id, 100012 + id, 0},
+            c{EAMsg::DataComplete, id, 0, 0};
         desk.Dispatch(b);
         desk.Dispatch(a);
         desk.Dispatch(c);

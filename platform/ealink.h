@@ -9,19 +9,9 @@
 #include <string>
 #include <unordered_map>
 
+#include "platform/messages.h"
+
 namespace quorvel {
-
-// One EA message. Result is 0 when the handler starts; what it holds at the end is the answer.
-struct TMessage {
-    int32_t Msg = 0;
-    int32_t WParam = 0;
-    int32_t LParam = 0;
-    int32_t Result = 0;
-};
-static_assert(sizeof(TMessage) == 16);
-
-constexpr int32_t WM_COPYDATA = 0x004A;
-constexpr int32_t WM_APP = 0x8000;
 
 class LinkError : public std::runtime_error {
 public:

@@ -73,7 +73,7 @@ int Send(int argc, char** argv, const std::string& path) {
 struct BenchOptions {
     int clients = 1;
     double seconds = 3;
-    int32_t msg = WM_APP + 600;
+    int32_t msg = EAMsg::GetEALoopTime;
     int32_t wparam = 1;
     int32_t lparam = 0;
     double quotesPerSecond = 0; // aggregate; 0: back-to-back single messages
@@ -127,9 +127,9 @@ BenchResult RunLoad(const std::string& path, const BenchOptions& o) {
                     int32_t px = 110000 + c;
                     while (next < end) {
                         std::this_thread::sleep_until(next);
-                        timed(WM_APP + 400, id, px);
-                        timed(WM_APP + 401, id, px + 12);
-                        timed(WM_APP + 404, id, 0);
+                        timed(EAMsg::NewDataBid, id, px);
+                        timed(EAMsg::NewDataAsk, id, px + 12);
+                        timed(EAMsg::DataComplete, id, 0);
                         ++quotes[static_cast<size_t>(c)];
                         px += (quotes[static_cast<size_t>(c)] & 1) ? 1 : -1;
                         next += gap;

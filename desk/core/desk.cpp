@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 #include <exception>
+#include <iterator>
 
 #include "platform/files.h"
 
@@ -36,46 +37,64 @@ void Desk::Guarded(const std::function<void()>& handler) {
     }
 }
 
-void Desk::Dispatch(TMessage& m) {
-    using H = void (Desk::*)(TMessage&);
-    H h = nullptr;
-    switch (m.Msg) {
-    case WM_APP + 400:
-        h = &Desk::NewDataBid;
-        break;
-    case WM_APP + 401:
-        h = &Desk::NewDataAsk;
-        break;
-    case WM_APP + 403:
-        h = &Desk::NewDataAccount;
-        break;
-    case WM_APP + 404:
-        h = &Desk::DataComplete;
-        break;
-    case WM_COPYDATA:
-        h = &Desk::NewDataCompanyName;
-        break;
-    case WM_APP + 515:
-        h = &Desk::ParamCounterCheckSeconds;
-        break;
-    case WM_APP + 600:
-        h = &Desk::GetEALoopTime;
-        break;
-    case WM_APP + 601:
-        h = &Desk::GetEARequoteWaitMS;
-        break;
-    case WM_APP + 602:
-        h = &Desk::GetEAMaxRequotes;
-        break;
-    case WM_APP + 603:
-        h = &Desk::GetEASlippage;
-        break;
-    case WM_APP + 604:
-        h = &Desk::GetEAMaxCounterCheckSeconds;
-        break;
-    default:
-        break;
+// ---- message routes ----------------------------------------------------------------------
+
+namespace {
+
+// Every EA message with a handler of its own; the other numbers answer 0.
+#define QUORVEL_ROUTE(name)                                                                                  \
+    Desk::Route {                                                                                            \
+        EAMsg::name, &Desk::name, #name                                                                      \
     }
+constexpr Desk::Route kRoutes[] = {
+    QUORVEL_ROUTE(NewDataBid),
+    QUORVEL_ROUTE(NewDataAsk),
+    QUORVEL_ROUTE(NewDataAccount),
+    QUORVEL_ROUTE(DataComplete),
+    QUORVEL_ROUTE(NewDataCompanyName),
+    QUORVEL_ROUTE(ParamCounterCheckSeconds),
+    QUORVEL_ROUTE(GetEALoopTime),
+    QUORVEL_ROUTE(GetEARequoteWaitMS),
+    QUORVEL_ROUTE(GetEAMaxRequotes),
+    QUORVEL_ROUTE(GetEASlippage),
+    QUORVEL_ROUTE(GetEAMaxCounterCheckSeconds),
+};
+#undef QUORVEL_ROUTE
+
+// The routes by number, looked up in constant time: the WM_APP numbers of the protocol lie
+// between WM_APP+400 and WM_APP+604, and WM_COPYDATA stands alone.
+constexpr int32_t kFirstAppMsg = WM_APP + 400;
+constexpr int32_t kLastAppMsg = WM_APP + 604;
+struct RouteIndex {
+    Desk::Handler app[kLastAppMsg - kFirstAppMsg + 1] = {};
+    Desk::Handler copyData = nullptr;
+};
+constexpr RouteIndex MakeRouteIndex() {
+    RouteIndex index;
+    for (const Desk::Route& r : kRoutes) {
+        if (r.msg == WM_COPYDATA)
+            index.copyData = r.handler;
+        else
+            index.app[r.msg - kFirstAppMsg] = r.handler; // a number outside the range fails to compile
+    }
+    return index;
+}
+constexpr RouteIndex kRouteIndex = MakeRouteIndex();
+
+} // namespace
+
+std::span<const Desk::Route> Desk::Routes() {
+    return kRoutes;
+}
+
+Desk::Handler Desk::RouteOf(int32_t msg) {
+    if (msg == WM_COPYDATA) return kRouteIndex.copyData;
+    const uint32_t i = static_cast<uint32_t>(msg) - static_cast<uint32_t>(kFirstAppMsg);
+    return i < std::size(kRouteIndex.app) ? kRouteIndex.app[i] : nullptr;
+}
+
+void Desk::Dispatch(TMessage& m) {
+    const Handler h = RouteOf(m.Msg);
     m.Result = 0;
     if (!h) return; // default handling: 0
     // Through a reference, so that the std::function holds no copy: no allocation per message.

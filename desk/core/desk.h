@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -15,7 +16,7 @@
 #include "desk/core/pricestore.h"
 #include "desk/core/view.h"
 #include "platform/clientdataset.h"
-#include "platform/ealink.h"
+#include "platform/messages.h"
 #include "platform/timestamp.h"
 
 namespace quorvel {
@@ -38,6 +39,17 @@ public:
     virtual ~Desk() = default;
 
     // ---- event model ---------------------------------------------------------------------
+    using Handler = void (Desk::*)(TMessage&);
+    // One route of an EA message number to its handler.
+    struct Route {
+        int32_t msg;
+        Handler handler;
+        const char* name; // the handler's name
+    };
+    // The route table, and the handler of one number (null for the default handling).
+    static std::span<const Route> Routes();
+    static Handler RouteOf(int32_t msg);
+
     // Hands one EA message to its handler. An error escaping the handler is shown in the stop
     // box; Result keeps what the handler had set before it.
     void Dispatch(TMessage& msg);

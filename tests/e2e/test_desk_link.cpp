@@ -12,8 +12,6 @@ using namespace quorvel::e2e;
 
 namespace {
 
-constexpr int32_t BID = WM_APP + 400, ASK = WM_APP + 401, ACCOUNT = WM_APP + 403, COMPLETE = WM_APP + 404;
-
 PriceStore ReadSnapshot(const fs::path& file) {
     PriceStore p;
     const auto bytes = ReadWholeFile(file.string());
@@ -31,15 +29,15 @@ TEST(DeskLink, AnswersTheProtocolAndKeepsTheSnapshotAcrossARestart) {
     ASSERT_TRUE(desk.Start()) << desk.StdErr();
     LinkClient ea;
     ASSERT_TRUE(ea.Connect(desk.SocketPath()));
-    EXPECT_EQ(ea.Send(ACCOUNT, 1, 5550001), 4);
-    EXPECT_EQ(ea.Send(BID, 1, 123456), 2);
-    EXPECT_EQ(ea.Send(ASK, 1, 123468), 1);
-    EXPECT_EQ(ea.Send(COMPLETE, 1, 0), 5);
-    EXPECT_EQ(ea.Send(WM_APP + 402, 1, 0), 0);
-    EXPECT_EQ(ea.Send(WM_APP + 601, 0, 0), 0);
-    EXPECT_EQ(ea.Send(WM_COPYDATA, 0, 65), 6); // invalid EA ID: no box
-    EXPECT_EQ(ea.Send(BID, 201, 1), 2);
-    EXPECT_EQ(ea.Send(WM_APP + 515, 1, 30), 0);
+    EXPECT_EQ(ea.Send(EAMsg::NewDataAccount, 1, 5550001), 4);
+    EXPECT_EQ(ea.Send(EAMsg::NewDataBid, 1, 123456), 2);
+    EXPECT_EQ(ea.Send(EAMsg::NewDataAsk, 1, 123468), 1);
+    EXPECT_EQ(ea.Send(EAMsg::DataComplete, 1, 0), 5);
+    EXPECT_EQ(ea.Send(EAMsg::Reserved402, 1, 0), 0);
+    EXPECT_EQ(ea.Send(EAMsg::GetEARequoteWaitMS, 0, 0), 0);
+    EXPECT_EQ(ea.Send(EAMsg::NewDataCompanyName, 0, 65), 6); // invalid EA ID: no box
+    EXPECT_EQ(ea.Send(EAMsg::NewDataBid, 201, 1), 2);
+    EXPECT_EQ(ea.Send(EAMsg::ParamCounterCheckSeconds, 1, 30), 0);
     ea.Disconnect();
     EXPECT_EQ(desk.Stop(SIGTERM), 0);
 
@@ -66,10 +64,10 @@ TEST(DeskLink, ParameterQuestionsAnswerTheSettingsBar) {
     LinkClient ea;
     ASSERT_TRUE(ea.Connect(desk.SocketPath()));
     // A first start writes config.ini with the defaults; the answers are the boxes' values.
-    EXPECT_EQ(ea.Send(WM_APP + 600, 0, 0), 200);
-    EXPECT_EQ(ea.Send(WM_APP + 602, 0, 0), 2);
-    EXPECT_EQ(ea.Send(WM_APP + 603, 0, 0), 16);
-    EXPECT_EQ(ea.Send(WM_APP + 604, 0, 0), 60);
+    EXPECT_EQ(ea.Send(EAMsg::GetEALoopTime, 0, 0), 200);
+    EXPECT_EQ(ea.Send(EAMsg::GetEAMaxRequotes, 0, 0), 2);
+    EXPECT_EQ(ea.Send(EAMsg::GetEASlippage, 0, 0), 16);
+    EXPECT_EQ(ea.Send(EAMsg::GetEAMaxCounterCheckSeconds, 0, 0), 60);
     EXPECT_TRUE(fs::exists(dir.Path() / "bin" / "config.ini"));
     EXPECT_EQ(desk.Stop(), 0);
 
@@ -81,15 +79,15 @@ TEST(DeskLink, ParameterQuestionsAnswerTheSettingsBar) {
     }
     ASSERT_TRUE(desk.Start()) << desk.StdErr();
     ASSERT_TRUE(ea.Connect(desk.SocketPath()));
-    EXPECT_EQ(ea.Send(WM_APP + 600, 0, 0), 32);
-    EXPECT_EQ(ea.Send(WM_APP + 603, 0, 0), 100);
-    EXPECT_EQ(ea.Send(WM_APP + 602, 0, 0), 0);
-    EXPECT_EQ(ea.Send(WM_APP + 604, 0, 0), 7);
+    EXPECT_EQ(ea.Send(EAMsg::GetEALoopTime, 0, 0), 32);
+    EXPECT_EQ(ea.Send(EAMsg::GetEASlippage, 0, 0), 100);
+    EXPECT_EQ(ea.Send(EAMsg::GetEAMaxRequotes, 0, 0), 0);
+    EXPECT_EQ(ea.Send(EAMsg::GetEAMaxCounterCheckSeconds, 0, 0), 7);
     // "Tables" 2: EA 20 is valid, 21 is not.
-    EXPECT_EQ(ea.Send(BID, 20, 100000), 2);
-    EXPECT_EQ(ea.Send(ASK, 20, 100010), 1);
-    EXPECT_EQ(ea.Send(BID, 21, 100000), 2);
-    EXPECT_EQ(ea.Send(ASK, 21, 100010), 1);
+    EXPECT_EQ(ea.Send(EAMsg::NewDataBid, 20, 100000), 2);
+    EXPECT_EQ(ea.Send(EAMsg::NewDataAsk, 20, 100010), 1);
+    EXPECT_EQ(ea.Send(EAMsg::NewDataBid, 21, 100000), 2);
+    EXPECT_EQ(ea.Send(EAMsg::NewDataAsk, 21, 100010), 1);
     ea.Disconnect();
     EXPECT_EQ(desk.Stop(), 0);
     const PriceStore p = ReadSnapshot(dir.Path() / "Data.dat");
@@ -106,14 +104,14 @@ TEST(DeskLink, ASecondDeskRefusesAndAStaleSocketIsReplaced) {
     EXPECT_NE(desk.StdErr().find("already running"), std::string::npos) << desk.StdErr();
     LinkClient ea;
     ASSERT_TRUE(ea.Connect(desk.SocketPath())); // the first desk still answers
-    EXPECT_EQ(ea.Send(BID, 1, 100), 2);
+    EXPECT_EQ(ea.Send(EAMsg::NewDataBid, 1, 100), 2);
     ea.Disconnect();
 
     desk.Kill(); // leaves its socket file behind
     ASSERT_TRUE(fs::exists(desk.SocketPath()));
     ASSERT_TRUE(desk.Start()) << desk.StdErr();
     ASSERT_TRUE(ea.Connect(desk.SocketPath()));
-    EXPECT_EQ(ea.Send(ASK, 1, 100), 1);
+    EXPECT_EQ(ea.Send(EAMsg::NewDataAsk, 1, 100), 1);
     EXPECT_EQ(desk.Stop(), 0);
 }
 
@@ -138,8 +136,8 @@ TEST(DeskLink, MisbehavingEAsDoNotStopTheDesk) {
         ASSERT_TRUE(garbage.Connect(desk.SocketPath()));
         garbage.SendRaw(junk.data(), junk.size());
     }
-    EXPECT_EQ(good.Send(BID, 1, 99), 2);
-    EXPECT_EQ(good.Send(WM_APP + 601, 0, 0), 0);
+    EXPECT_EQ(good.Send(EAMsg::NewDataBid, 1, 99), 2);
+    EXPECT_EQ(good.Send(EAMsg::GetEARequoteWaitMS, 0, 0), 0);
     EXPECT_EQ(desk.Stop(), 0);
 }
 

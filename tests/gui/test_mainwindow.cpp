@@ -80,7 +80,7 @@ TEST(MainWindow, CopyDataBoxKeepsServingOtherEAs) {
     std::atomic<bool> othersDone{false};
     std::thread boxEA([&] {
         LinkClient c;
-        if (c.Connect(path)) boxResult = c.Send(WM_COPYDATA, 1, 65);
+        if (c.Connect(path)) boxResult = c.Send(EAMsg::NewDataCompanyName, 1, 65);
     });
     QString boxText;
     bool othersWhileOpen = false;
@@ -97,7 +97,7 @@ TEST(MainWindow, CopyDataBoxKeepsServingOtherEAs) {
                 LinkClient c;
                 if (!c.Connect(path)) return;
                 for (int i = 0; i < 20; ++i)
-                    if (c.Send(WM_APP + 401, 2, 1000 + i) == 1) ++othersAnswered;
+                    if (c.Send(EAMsg::NewDataAsk, 2, 1000 + i) == 1) ++othersAnswered;
                 othersDone = true;
             });
             return;

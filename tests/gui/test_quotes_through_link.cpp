@@ -49,9 +49,9 @@ TEST(QuotesThroughTheLink, TenEAsFillTheLabelsAndTheWatchRow) {
             return;
         }
         for (const Q& q : quotes) {
-            if (c.Send(WM_APP + 400, q.id, q.bid) != 2) ++wrong;
-            if (c.Send(WM_APP + 401, q.id, q.ask) != 1) ++wrong;
-            if (c.Send(WM_APP + 404, q.id, 0) != 5) ++wrong;
+            if (c.Send(EAMsg::NewDataBid, q.id, q.bid) != 2) ++wrong;
+            if (c.Send(EAMsg::NewDataAsk, q.id, q.ask) != 1) ++wrong;
+            if (c.Send(EAMsg::DataComplete, q.id, 0) != 5) ++wrong;
         }
         done = true;
     });

@@ -45,15 +45,15 @@ struct SpreadWindow : ::testing::Test {
     }
     void Quote(int id, int32_t bid, int32_t ask, int32_t account = -1) {
         Desk& d = form->DeskCore();
-        TMessage m{WM_APP + 400, id, bid, 0};
+        TMessage m{EAMsg::NewDataBid, id, bid, 0};
         d.Dispatch(m);
-        m = {WM_APP + 401, id, ask, 0};
+        m = {EAMsg::NewDataAsk, id, ask, 0};
         d.Dispatch(m);
         if (account >= 0) {
-            m = {WM_APP + 403, id, account, 0};
+            m = {EAMsg::NewDataAccount, id, account, 0};
             d.Dispatch(m);
         }
-        m = {WM_APP + 404, id, 0, 0};
+        m = {EAMsg::DataComplete, id, 0, 0};
         d.Dispatch(m);
     }
     // Table 1: a cross spread of -0,00003 between EA 12 (ask) and EA 14 (bid).

@@ -12,9 +12,9 @@ inline int32_t SendTo(Desk& desk, int32_t msg, int32_t wparam, int32_t lparam = 
 
 // One complete quote of EA `id`: bid, ask, data complete.
 inline void QuoteTo(Desk& desk, int id, int32_t bid, int32_t ask) {
-    SendTo(desk, WM_APP + 400, id, bid);
-    SendTo(desk, WM_APP + 401, id, ask);
-    SendTo(desk, WM_APP + 404, id);
+    SendTo(desk, EAMsg::NewDataBid, id, bid);
+    SendTo(desk, EAMsg::NewDataAsk, id, ask);
+    SendTo(desk, EAMsg::DataComplete, id);
 }
 
 } // namespace quorvel::test

@@ -29,8 +29,6 @@ struct AutoTradeDesk : Desk {
 };
 
 struct SpreadFixture : DeskHarness {
-    static constexpr int32_t BID = WM_APP + 400, ASK = WM_APP + 401, ACCOUNT = WM_APP + 403,
-                             COMPLETE = WM_APP + 404;
     AutoTradeDesk* atDesk = nullptr;
 
     void Create(int tables = 2, int timeoutSeconds = 4) {

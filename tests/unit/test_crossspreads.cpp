@@ -94,7 +94,7 @@ TEST_F(CrossSpreads, NonPositiveLowestAskCountsAsNone) {
     Create();
     // EA 1 has a spread but its stored ask became 0 after its last complete quote.
     Quote(1, 100000, 100010);
-    Send(ASK, 1, 0);
+    Send(EAMsg::NewDataAsk, 1, 0);
     Quote(2, 100020, 100030);
     EXPECT_EQ(desk->spreads.CrossSpread[0], 100030 - 100020); // EA 2 replaced the ask of 0
     // EA 1's pairs are not updated (at its own quote EA 2 had no price yet).
@@ -103,10 +103,10 @@ TEST_F(CrossSpreads, NonPositiveLowestAskCountsAsNone) {
     EXPECT_EQ(desk->spreads.acMinSpread[2][2], 10);
 
     // A later EA whose stored ask became 0 never becomes the lowest-ask EA.
-    Send(ASK, 1, 100010);
+    Send(EAMsg::NewDataAsk, 1, 100010);
     Quote(1, 100000, 100010);
     Quote(3, 100000, 100040);
-    Send(ASK, 3, 0);
+    Send(EAMsg::NewDataAsk, 3, 0);
     Quote(1, 100000, 100010);
     EXPECT_EQ(desk->spreads.CrossSpread[0], 100010 - 100020);
     EXPECT_EQ(Label(0, L::MinCrossSpread), "-0,00010 EA ID1 (Ask 1,00010) - EA ID2 (Bid 1,00020)");
@@ -119,7 +119,7 @@ TEST_F(CrossSpreads, StalePricesOfZeroRaiseNoAlertAndNoTrade) {
     controls.checked[Ctl::cbAutoTrade] = true;
     Quote(1, 100000, 100010);
     Quote(3, 100005, 100020);
-    Send(ASK, 3, 0); // EA 3 keeps its spread, but its stored ask is gone
+    Send(EAMsg::NewDataAsk, 3, 0); // EA 3 keeps its spread, but its stored ask is gone
     Quote(1, 100000, 100010);
     EXPECT_EQ(desk->spreads.CrossSpread[0], 100010 - 100005);
     EXPECT_TRUE(view.notifications.empty());
@@ -127,7 +127,7 @@ TEST_F(CrossSpreads, StalePricesOfZeroRaiseNoAlertAndNoTrade) {
 
     // The only EA with a spread has no bid left: no highest bid, so no cross spread.
     Tick(3, false);
-    Send(BID, 1, 0);
+    Send(EAMsg::NewDataBid, 1, 0);
     Tick(2, false);
     Quote(2, 100000, 100010); // EA 2's quote computes the table; EA 2 is not ticked
     EXPECT_FALSE(desk->spreads.CSActiv[0]);

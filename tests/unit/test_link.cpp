@@ -47,7 +47,7 @@ TEST(Link, RoundTripCarriesTheRecordAndTheResult) {
     ServedLink link(path);
     LinkClient c;
     ASSERT_TRUE(c.Connect(path)) << c.Error();
-    EXPECT_EQ(c.Send(WM_APP + 400, 3, 4), 7);
+    EXPECT_EQ(c.Send(EAMsg::NewDataBid, 3, 4), 7);
     EXPECT_EQ(c.Send(WM_APP, -10, 4), -6);
     EXPECT_EQ(c.Send(1, INT32_MAX, 0), INT32_MAX);
 }

@@ -15,8 +15,6 @@ using namespace quorvel::test;
 
 namespace {
 
-constexpr int32_t BID = WM_APP + 400, ASK = WM_APP + 401, ACCOUNT = WM_APP + 403, COMPLETE = WM_APP + 404;
-
 using DeskFixture = DeskHarness;
 
 TEST_F(DeskFixture, QuoteMessagesAnswerFixedResultsForAnyEAID) {
@@ -26,10 +24,13 @@ TEST_F(DeskFixture, QuoteMessagesAnswerFixedResultsForAnyEAID) {
         int32_t id;
         int32_t result;
     };
-    for (const Case c : {Case{BID, 1, 2}, Case{BID, 0, 2}, Case{BID, 11, 2}, Case{ASK, 1, 1},
-                         Case{ASK, 11, 1}, Case{ASK, -5, 1}, Case{ACCOUNT, 10, 4}, Case{ACCOUNT, 201, 4},
-                         Case{COMPLETE, 11, 5}, Case{WM_COPYDATA, 11, 6}, Case{WM_APP + 515, 11, 0},
-                         Case{WM_APP + 402, 1, 0}, Case{WM_APP + 601, 0, 0}, Case{0x1234, 1, 0}})
+    for (const Case c :
+         {Case{EAMsg::NewDataBid, 1, 2}, Case{EAMsg::NewDataBid, 0, 2}, Case{EAMsg::NewDataBid, 11, 2},
+          Case{EAMsg::NewDataAsk, 1, 1}, Case{EAMsg::NewDataAsk, 11, 1}, Case{EAMsg::NewDataAsk, -5, 1},
+          Case{EAMsg::NewDataAccount, 10, 4}, Case{EAMsg::NewDataAccount, 201, 4},
+          Case{EAMsg::DataComplete, 11, 5}, Case{EAMsg::NewDataCompanyName, 11, 6},
+          Case{EAMsg::ParamCounterCheckSeconds, 11, 0}, Case{EAMsg::Reserved402, 1, 0},
+          Case{EAMsg::GetEARequoteWaitMS, 0, 0}, Case{0x1234, 1, 0}})
         EXPECT_EQ(Send(c.msg, c.id, 777), c.result) << std::hex << c.msg << " id " << std::dec << c.id;
     // Nothing was stored for the invalid IDs.
     EXPECT_EQ(desk->prices.Bid[11], kNoPoints);
@@ -79,8 +80,8 @@ TEST_F(DeskFixture, CrossedQuoteIsStoredAndReplacedByTheNext) {
 
 TEST_F(DeskFixture, CompleteWithoutPositiveQuoteOnlyStampsTime) {
     Create(1);
-    Send(BID, 4, 100000);
-    EXPECT_EQ(Send(COMPLETE, 4), 5); // ask still -10000
+    Send(EAMsg::NewDataBid, 4, 100000);
+    EXPECT_EQ(Send(EAMsg::DataComplete, 4), 5); // ask still -10000
     EXPECT_DOUBLE_EQ(desk->prices.Time[4], 45000.25);
     EXPECT_EQ(desk->prices.Spread[4], kNoPoints);
     EXPECT_EQ(desk->prices.Min[4], kNoPoints);
@@ -88,7 +89,7 @@ TEST_F(DeskFixture, CompleteWithoutPositiveQuoteOnlyStampsTime) {
 
 TEST_F(DeskFixture, PricesAreSignExtendedFrom32Bits) {
     Create(1);
-    Send(BID, 1, -2147483647 - 1);
+    Send(EAMsg::NewDataBid, 1, -2147483647 - 1);
     EXPECT_EQ(desk->prices.Bid[1], int64_t{-2147483648LL});
 }
 
@@ -97,12 +98,12 @@ TEST_F(DeskFixture, TablesBeyondTwentyAreClampedToTwoHundredIDs) {
         Create(tables);
         EXPECT_GE(desk->m_iMaxIDs, 0);
         EXPECT_LE(desk->m_iMaxIDs, kMaxEAs);
-        EXPECT_EQ(Send(BID, 201, 5), 2);
-        EXPECT_EQ(Send(COMPLETE, 201), 5);
+        EXPECT_EQ(Send(EAMsg::NewDataBid, 201, 5), 2);
+        EXPECT_EQ(Send(EAMsg::DataComplete, 201), 5);
     }
     Create(20);
     EXPECT_EQ(desk->m_iMaxIDs, 200);
-    Send(BID, 200, 99);
+    Send(EAMsg::NewDataBid, 200, 99);
     EXPECT_EQ(desk->prices.Bid[200], 99);
 }
 
@@ -112,29 +113,29 @@ TEST_F(DeskFixture, ParameterQuestionsReadTheBoxesNow) {
     controls.text[Ctl::seRequoteAnzahl] = "3";
     controls.text[Ctl::seSlippage] = "16";
     controls.text[Ctl::seMaxCounterCheck] = "abc"; // not a number: the lower limit, 0
-    EXPECT_EQ(Send(WM_APP + 600, 0), 200);
-    EXPECT_EQ(Send(WM_APP + 601, 0), 0);
-    EXPECT_EQ(Send(WM_APP + 602, 0), 3);
-    EXPECT_EQ(Send(WM_APP + 603, 0), 16);
-    EXPECT_EQ(Send(WM_APP + 604, 0), 0);
+    EXPECT_EQ(Send(EAMsg::GetEALoopTime, 0), 200);
+    EXPECT_EQ(Send(EAMsg::GetEARequoteWaitMS, 0), 0);
+    EXPECT_EQ(Send(EAMsg::GetEAMaxRequotes, 0), 3);
+    EXPECT_EQ(Send(EAMsg::GetEASlippage, 0), 16);
+    EXPECT_EQ(Send(EAMsg::GetEAMaxCounterCheckSeconds, 0), 0);
     controls.text[Ctl::seLoopTime] = "-40";
-    EXPECT_EQ(Send(WM_APP + 600, 0), -40);
+    EXPECT_EQ(Send(EAMsg::GetEALoopTime, 0), -40);
 }
 
 TEST_F(DeskFixture, CopyDataShowsOneCharacterForValidIDOnly) {
     Create(1);
-    EXPECT_EQ(Send(WM_COPYDATA, 1, 65), 6);
+    EXPECT_EQ(Send(EAMsg::NewDataCompanyName, 1, 65), 6);
     ASSERT_EQ(view.messageBoxes.size(), 1u);
     EXPECT_EQ(view.messageBoxes[0], u"A");
-    EXPECT_EQ(Send(WM_COPYDATA, 1, 0x7FFF00E4), 6); // only the low 16 bits count
+    EXPECT_EQ(Send(EAMsg::NewDataCompanyName, 1, 0x7FFF00E4), 6); // only the low 16 bits count
     EXPECT_EQ(view.messageBoxes.back(), u"\u00E4");
-    EXPECT_EQ(Send(WM_COPYDATA, 0, 65), 6);
+    EXPECT_EQ(Send(EAMsg::NewDataCompanyName, 0, 65), 6);
     EXPECT_EQ(view.messageBoxes.size(), 2u);
 }
 
 TEST_F(DeskFixture, CounterCheckSecondsAreKeptButNotReset) {
     Create(1);
-    Send(WM_APP + 515, 7, 33);
+    Send(EAMsg::ParamCounterCheckSeconds, 7, 33);
     desk->ResetAll(1, 200);
     EXPECT_EQ(desk->prices.aiParamCounterCheckSeconds[7], 33);
 }
@@ -143,7 +144,7 @@ TEST_F(DeskFixture, ResetsTouchOnlyTheirRange) {
     Create(2);
     Quote(5, 100, 110);
     Quote(6, 100, 120);
-    Send(ACCOUNT, 5, 42);
+    Send(EAMsg::NewDataAccount, 5, 42);
     desk->ResetMin(5, 5);
     EXPECT_EQ(desk->prices.Min[5], kNoPoints);
     EXPECT_EQ(desk->prices.TimeMin[5], kNoTime);
@@ -176,7 +177,7 @@ TEST_F(DeskFixture, MissingSnapshotResetsEveryEA) {
 TEST_F(DeskFixture, SnapshotRoundTripsBitForBit) {
     Create(20);
     for (int id = 1; id <= 200; id += 7) {
-        Send(ACCOUNT, id, 1000 + id);
+        Send(EAMsg::NewDataAccount, id, 1000 + id);
         clock.AdvanceSeconds(0.123);
         Quote(id, 100000 + id, 100000 + 3 * id);
     }
@@ -305,7 +306,8 @@ using EventModel = DeskHarness;
 TEST_F(EventModel, FailingHandlerShowsStopBoxAndAnswersWhatWasSet) {
     ThrowingDesk& desk = Make<ThrowingDesk>();
     desk.FormCreate();
-    TMessage bid{WM_APP + 400, 1, 1000, 0}, ask{WM_APP + 401, 1, 1010, 0}, done{WM_APP + 404, 1, 0, 0};
+    TMessage bid{EAMsg::NewDataBid, 1, 1000, 0}, ask{EAMsg::NewDataAsk, 1, 1010, 0},
+        done{EAMsg::DataComplete, 1, 0, 0};
     desk.Dispatch(bid);
     desk.Dispatch(ask);
     desk.Dispatch(done);
@@ -313,7 +315,7 @@ TEST_F(EventModel, FailingHandlerShowsStopBoxAndAnswersWhatWasSet) {
     ASSERT_EQ(view.stopBoxes.size(), 1u);
     EXPECT_EQ(view.stopBoxes[0], "Division by zero.");
     EXPECT_EQ(desk.prices.Spread[1], 10); // steps before the error stand
-    TMessage next{WM_APP + 400, 1, 2000, 0};
+    TMessage next{EAMsg::NewDataBid, 1, 2000, 0};
     desk.Dispatch(next);
     EXPECT_EQ(next.Result, 2);
 }

@@ -45,7 +45,7 @@ TEST_F(SpreadTables, QuoteRowsOfOneEA) {
     Create(2);
     clock.Set(EncodeDateTime(2026, 12, 8, 19, 45, 14, 0));
     controls.activePage = 1;
-    Send(ACCOUNT, 12, 4711);
+    Send(EAMsg::NewDataAccount, 12, 4711);
     Quote(12, 123456, 123468);
     EXPECT_EQ(Row(Q(1), 3, 7),
               (V{"EA ID 12", "4711", "0 s", "0,00012", "19:45:14", "0,00012", "08.12. 19:45:14"}));

@@ -1,0 +1,135 @@
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstring>
+#include <set>
+#include <string>
+
+#include "desk/core/desk.h"
+#include "fakes.h"
+#include "tempdir.h"
+#include "testpaths.h"
+
+using namespace quorvel;
+using namespace quorvel::test;
+
+namespace {
+
+// The EA protocol as the EAs know it: number on the wire, its name in the desk, and the
+// handler that answers it (nullptr: default handling).
+struct ProtocolRow {
+    int32_t wire;
+    int32_t named;
+    const char* handler;
+};
+constexpr ProtocolRow kProtocol[] = {
+    {0x8190, EAMsg::NewDataBid, "NewDataBid"},
+    {0x8191, EAMsg::NewDataAsk, "NewDataAsk"},
+    {0x8192, EAMsg::Reserved402, nullptr},
+    {0x8193, EAMsg::NewDataAccount, "NewDataAccount"},
+    {0x8194, EAMsg::DataComplete, "DataComplete"},
+    {0x004A, EAMsg::NewDataCompanyName, "NewDataCompanyName"},
+    {0x81F4, EAMsg::OrderQuestion, "OrderQuestion"},
+    {0x81F5, EAMsg::GetOrderType, "GetOrderType"},
+    {0x81F6, EAMsg::GetOrderLots, "GetOrderLots"},
+    {0x81F7, EAMsg::OrderOpened, "OrderOpened"},
+    {0x81F8, EAMsg::OrderClosed, "OrderClosed"},
+    {0x81F9, EAMsg::OrderError, "OrderError"},
+    {0x81FA, EAMsg::OrderOpenPrice, "OrderOpenPrice"},
+    {0x81FB, EAMsg::OrderCloseQuestions, "OrderCloseQuestions"},
+    {0x81FC, EAMsg::OrderClosePrice, "OrderClosePrice"},
+    {0x81FD, EAMsg::OrderProfitLoss, "OrderProfitLoss"},
+    {0x81FE, EAMsg::GetOrderID, "GetOrderID"},
+    {0x81FF, EAMsg::RetryOrderExecution, "RetryOrderExecution"},
+    {0x8200, EAMsg::CancelOrder, "CancelOrder"},
+    {0x8201, EAMsg::GetTriggerPrice, "GetTriggerPrice"},
+    {0x8202, EAMsg::ShowEAMessage, "ShowEAMessage"},
+    {0x8203, EAMsg::ParamCounterCheckSeconds, "ParamCounterCheckSeconds"},
+    {0x8204, EAMsg::GetTriggerPriceClose, "GetTriggerPriceClose"},
+    {0x8258, EAMsg::GetEALoopTime, "GetEALoopTime"},
+    {0x8259, EAMsg::GetEARequoteWaitMS, "GetEARequoteWaitMS"},
+    {0x825A, EAMsg::GetEAMaxRequotes, "GetEAMaxRequotes"},
+    {0x825B, EAMsg::GetEASlippage, "GetEASlippage"},
+    {0x825C, EAMsg::GetEAMaxCounterCheckSeconds, "GetEAMaxCounterCheckSeconds"},
+};
+
+const ProtocolRow* RowOf(int32_t wire) {
+    for (const ProtocolRow& r : kProtocol)
+        if (r.wire == wire) return &r;
+    return nullptr;
+}
+
+TEST(MessageNames, EveryNameCarriesItsWireNumber) {
+    std::set<int32_t> seen;
+    for (const ProtocolRow& r : kProtocol) {
+        EXPECT_EQ(r.named, r.wire) << std::hex << r.wire;
+        EXPECT_TRUE(seen.insert(r.wire).second) << "twice: " << std::hex << r.wire;
+    }
+}
+
+TEST(MessageRoutes, EveryRouteIsTheProtocolsHandlerOfItsNumber) {
+    std::set<int32_t> routed;
+    for (const Desk::Route& route : Desk::Routes()) {
+        SCOPED_TRACE(route.name);
+        EXPECT_TRUE(routed.insert(route.msg).second) << "routed twice";
+        const ProtocolRow* row = RowOf(route.msg);
+        ASSERT_NE(row, nullptr) << "not a protocol number: " << std::hex << route.msg;
+        ASSERT_NE(row->handler, nullptr) << "the protocol has no handler for this number";
+        EXPECT_STREQ(route.name, row->handler);
+        EXPECT_NE(route.handler, nullptr);
+        EXPECT_EQ(Desk::RouteOf(route.msg), route.handler);
+    }
+    // The price store's messages and the parameter questions are answered today.
+    for (const char* name :
+         {"NewDataBid", "NewDataAsk", "NewDataAccount", "DataComplete", "NewDataCompanyName",
+          "ParamCounterCheckSeconds", "GetEALoopTime", "GetEARequoteWaitMS", "GetEAMaxRequotes",
+          "GetEASlippage", "GetEAMaxCounterCheckSeconds"}) {
+        bool found = false;
+        for (const Desk::Route& route : Desk::Routes()) found = found || std::strcmp(route.name, name) == 0;
+        EXPECT_TRUE(found) << name;
+    }
+}
+
+struct UnroutedFixture : ::testing::Test {
+    TempDir dir;
+    FakeControls controls;
+    FakeView view;
+    ManualClock clock{45000.25};
+    Desk desk{controls, view, clock, PathsIn(dir)};
+};
+
+// A number without a handler, in the protocol or not, answers 0 whatever the record held.
+TEST_F(UnroutedFixture, NumbersWithoutAHandlerAnswerZero) {
+    std::set<int32_t> numbers = {0,
+                                 1,
+                                 WM_COPYDATA - 1,
+                                 WM_COPYDATA + 1,
+                                 WM_APP,
+                                 WM_APP + 399,
+                                 WM_APP + 405,
+                                 WM_APP + 499,
+                                 WM_APP + 517,
+                                 WM_APP + 599,
+                                 WM_APP + 605,
+                                 0x1234,
+                                 -1,
+                                 INT32_MIN,
+                                 INT32_MAX};
+    for (const ProtocolRow& r : kProtocol) {
+        bool routed = false;
+        for (const Desk::Route& route : Desk::Routes()) routed = routed || route.msg == r.wire;
+        if (!routed) numbers.insert(r.wire);
+    }
+    ASSERT_TRUE(numbers.count(EAMsg::Reserved402));
+    for (int32_t n : numbers) {
+        EXPECT_EQ(Desk::RouteOf(n), nullptr) << std::hex << n;
+        TMessage m{n, 1, 777, 99};
+        desk.Dispatch(m);
+        EXPECT_EQ(m.Result, 0) << std::hex << n;
+        EXPECT_EQ(m.Msg, n);
+    }
+    EXPECT_TRUE(view.messageBoxes.empty());
+    EXPECT_TRUE(view.stopBoxes.empty());
+}
+
+} // namespace
