@@ -14,8 +14,10 @@
 #include <unistd.h>
 
 #include "desk/uSkarlin.h"
+#include "desk/windows/shutdownboxes.h"
 #include "desk/windows/uMessageBox.h"
 #include "platform/numbers.h"
+#include "platform/widgets/apptitle.h"
 
 using namespace quorvel;
 

@@ -1,7 +1,6 @@
 #include "desk/core/controls.h"
 
 #include "components/core/realvalue.h"
-#include "platform/numbers.h"
 
 namespace quorvel {
 
@@ -45,18 +44,6 @@ double IDeskControls::FrameRealValue(int t, FrameCtl c) const {
 }
 void IDeskControls::SetFrameRealValue(int t, FrameCtl c, double v) {
     SetFrameText(t, c, RealEditValueToText(v, PrecisionOf(c)));
-}
-
-int32_t SpinTextToValue(const std::string& text, SpinRange range) {
-    const auto v = ParseInt32(text);
-    return v ? *v : range.min;
-}
-
-int32_t SpinClamp(int32_t value, SpinRange range) {
-    if (range.min == range.max) return value;
-    if (value < range.min) return range.min;
-    if (value > range.max) return range.max;
-    return value;
 }
 
 } // namespace quorvel

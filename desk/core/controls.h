@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/spinvalue.h"
+
 namespace quorvel {
 
 // Controls of the settings bar and the Watch tab.
@@ -54,19 +56,10 @@ enum class FrameCtl {
 };
 int PrecisionOf(FrameCtl c);
 
-// Range of a spin edit: reading text that is not an integer gives `min`; writing clamps into
-// [min, max] when min differs from max.
-struct SpinRange {
-    int32_t min = 0;
-    int32_t max = 0;
-};
+// Range of each spin edit of the settings bar.
 SpinRange SpinRangeOf(Ctl c);
 // Decimals shown by a real edit.
 int PrecisionOf(Ctl c);
-
-// Spin-edit semantics shared by the widgets and the test doubles.
-int32_t SpinTextToValue(const std::string& text, SpinRange range);
-int32_t SpinClamp(int32_t value, SpinRange range);
 
 class IDeskControls {
 public:

@@ -12,8 +12,9 @@
 #include <exception>
 
 #include "desk/core/view.h"
-#include "desk/uSkarlin.h"
+#include "desk/windows/shutdownboxes.h"
 #include "platform/numbers.h"
+#include "platform/widgets/apptitle.h"
 
 namespace quorvel {
 

@@ -6,7 +6,7 @@
 #include <QLineEdit>
 #include <QWidget>
 
-#include "desk/core/controls.h"
+#include "platform/spinvalue.h"
 
 class QToolButton;
 

@@ -13,6 +13,7 @@
 
 #include "desk/core/notifications.h"
 #include "desk/uSkarlin.h"
+#include "desk/windows/shutdownboxes.h"
 #include "desk/windows/uMessageBox.h"
 #include "platform/numbers.h"
 #include "tests/unit/tempdir.h"

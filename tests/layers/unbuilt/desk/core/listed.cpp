@@ -1,0 +1,1 @@
+#include "desk/core/forgotten.h"
