@@ -22,6 +22,7 @@
 #include "components/NumEdit.h"
 #include "desk/core/crossspreads.h"
 #include "desk/core/notifications.h"
+#include "desk/core/spreadtables.h"
 #include "desk/orderlistmodel.h"
 #include "desk/windows/shutdownboxes.h"
 #include "desk/windows/uFrmTable.h"
@@ -96,8 +97,8 @@ TForm3::TForm3(DeskPaths paths, const std::string& linkPath, QWidget* parent) : 
     if (!linkPath.empty()) {
         m_link = std::make_unique<LinkServer>([this](TMessage& m) { m_desk->Dispatch(m); });
         m_link->Listen(linkPath); // LinkError leaves the constructor: the program block reports it
-        m_linkNotifier = new QSocketNotifier(m_link->PollFd(), QSocketNotifier::Read, this);
-        connect(m_linkNotifier, &QSocketNotifier::activated, this, [this] { ServeLink(); });
+        auto* notifier = new QSocketNotifier(m_link->PollFd(), QSocketNotifier::Read, this);
+        connect(notifier, &QSocketNotifier::activated, this, [this] { ServeLink(); });
         // The link is ours, so no other desk of this user is saving: what killed saves left
         // beside the state files can go.
         m_desk->RemoveLeftoverTempFiles();
@@ -566,7 +567,7 @@ void TForm3::SetFrameLabel(int t, FrameLabel l, std::string_view text) {
 
 void TForm3::StringGrid1DrawCell(QPainter& painter, int col, int row, const QRect& rect) {
     if (!IsBandedRow(row)) return;
-    painter.fillRect(rect, QColor(0xC0, 0xDC, 0xC0));
+    painter.fillRect(rect, QColor(QRgb(kBandColour)));
     painter.setFont(StringGrid1->font());
     painter.setPen(StringGrid1->palette().color(QPalette::WindowText));
     painter.drawText(rect, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, StringGrid1->Cells(col, row));

@@ -14,7 +14,6 @@
 #include "platform/widgets/spinedit.h"
 #include "platform/widgets/updown.h"
 
-class QSocketNotifier;
 class QLabel;
 class QLineEdit;
 class QMessageBox;
@@ -139,7 +138,6 @@ private:
     SystemClock m_clock;
     std::unique_ptr<Desk> m_desk;
     std::unique_ptr<LinkServer> m_link;
-    QSocketNotifier* m_linkNotifier = nullptr;
     std::array<TFrameTable*, kMaxTables> m_frames{};
     std::array<QWidget*, kMaxTables> m_tableSheets{};
     bool m_shown = false;

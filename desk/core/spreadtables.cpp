@@ -4,6 +4,7 @@
 
 #include "desk/core/crossspreads.h"
 #include "desk/core/desk.h"
+#include "desk/core/spreadtables.h"
 #include "platform/numbers.h"
 
 namespace quorvel {

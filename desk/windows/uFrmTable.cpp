@@ -13,6 +13,7 @@
 #include <QVBoxLayout>
 
 #include "components/NumEdit.h"
+#include "desk/core/spreadtables.h"
 #include "platform/widgets/formfont.h"
 #include "platform/widgets/stringgrid.h"
 
@@ -22,7 +23,6 @@ namespace {
 
 constexpr long double kLotsStep = 0.1L;
 constexpr long double kSpreadStep = 0.00005L;
-const QColor kBandColor(192, 220, 192); // 0xC0DCC0
 
 // Items of the broker list are 13 pixels high.
 class BrokerItemDelegate : public QStyledItemDelegate {
@@ -247,8 +247,8 @@ void TFrameTable::UpDown4Click(TUDBtnType button) {
 }
 
 void TFrameTable::StringGrid1DrawCell(QPainter& painter, int col, int row, const QRect& rect) {
-    if (row <= 0 || ((row + 1) / 2) % 2 != 0) return;
-    painter.fillRect(rect, kBandColor);
+    if (!IsBandedRow(row)) return;
+    painter.fillRect(rect, QColor(QRgb(kBandColour)));
     painter.setFont(StringGrid1->font());
     painter.setPen(StringGrid1->palette().color(QPalette::WindowText));
     painter.drawText(rect.adjusted(2, 0, 0, 0), Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine,

@@ -124,8 +124,12 @@ TEST_F(Frame, ANewFrameShowsItsLaidOutComponentsAndDefaults) {
          }) {
         EXPECT_EQ(l.w->geometry(), l.bounds)
             << l.w->metaObject()->className() << " " << l.caption.toStdString();
-        if (auto* b = qobject_cast<QAbstractButton*>(l.w)) EXPECT_EQ(b->text(), l.caption);
-        if (auto* g = qobject_cast<QGroupBox*>(l.w)) EXPECT_EQ(g->title(), l.caption);
+        if (auto* b = qobject_cast<QAbstractButton*>(l.w)) {
+            EXPECT_EQ(b->text(), l.caption);
+        }
+        if (auto* g = qobject_cast<QGroupBox*>(l.w)) {
+            EXPECT_EQ(g->title(), l.caption);
+        }
     }
     for (auto [label, caption, pos] :
          {std::tuple{f.Label2, "Broker ID", QPoint(3, 14)}, std::tuple{f.Label3, "Lots", QPoint(124, 12)},
@@ -447,7 +451,9 @@ TEST_F(Window, TheSettingsBarStandsInItsOrderAndTakesTheDefaults) {
     for (size_t i = 0; i < order.size(); ++i) {
         ASSERT_NE(order[i], nullptr) << i;
         EXPECT_TRUE(order[i]->isVisible()) << i;
-        if (i > 0) EXPECT_GT(order[i]->x(), order[i - 1]->x()) << i;
+        if (i > 0) {
+            EXPECT_GT(order[i]->x(), order[i - 1]->x()) << i;
+        }
     }
     EXPECT_EQ(form.Panel1->height(), 25);
     EXPECT_EQ(form.m_chkbStandby->text(), "Standby");

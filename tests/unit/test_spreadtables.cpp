@@ -3,6 +3,7 @@
 #include <limits>
 
 #include "desk/core/crossspreads.h"
+#include "desk/core/spreadtables.h"
 #include "spreadfixture.h"
 
 using namespace quorvel;
@@ -111,8 +112,9 @@ TEST_F(SpreadTables, QuoteRedrawsOnlyItsTwoRowsAndOnlyOnScreen) {
     EXPECT_EQ(Q(0).writes, 10);
     EXPECT_EQ(P(0).writes, 0);
     for (const auto& [key, text] : Q(0).cells)
-        if (!text.empty() && key.first > 0 && key.second > 0)
+        if (!text.empty() && key.first > 0 && key.second > 0) {
             EXPECT_TRUE(key.second == 5 || key.second == 6) << key.second;
+        }
     controls.activePage = 21; // ADMIN PANEL
     view.ClearWrites();
     desk->UpdateTables(-1);
