@@ -1,7 +1,8 @@
 # Checks the layering of the sources under ROOT; run as cmake -DROOT=<dir> -P check_layers.cmake.
 #   - a folder includes only from the folders below it (the table below);
 #   - the Qt-free folders include no Qt header;
-#   - every .cpp file is named in ROOT/CMakeLists.txt, so no source is left out of its target.
+#   - every .cpp file (of the layers, the tests, the benchmarks) is named in the CMakeLists.txt
+#     of its folder or of a folder above it, so no source is left out of its target.
 # Every fault is printed as "<file>: <fault>"; the script fails when there is any.
 cmake_minimum_required(VERSION 3.21)
 if(NOT ROOT)
@@ -33,10 +34,33 @@ function(folder_of path out)
     set(${out} "" PARENT_SCOPE)
 endfunction()
 
-set(lists_text "")
-if(EXISTS "${ROOT}/CMakeLists.txt")
-    file(READ "${ROOT}/CMakeLists.txt" lists_text)
-endif()
+# Whether `rel` is named in a CMakeLists.txt of its folder or a folder above it, relative
+# to that file's folder.
+function(is_listed rel out)
+    set(${out} FALSE PARENT_SCOPE)
+    get_filename_component(dir "${rel}" DIRECTORY)
+    while(TRUE)
+        if(dir STREQUAL "")
+            set(lists "${ROOT}/CMakeLists.txt")
+            set(name "${rel}")
+        else()
+            set(lists "${ROOT}/${dir}/CMakeLists.txt")
+            file(RELATIVE_PATH name "${ROOT}/${dir}" "${ROOT}/${rel}")
+        endif()
+        if(EXISTS "${lists}")
+            file(READ "${lists}" text)
+            string(REPLACE "." "\\." pattern "${name}")
+            if(text MATCHES "(^|[ \t\r\n(])${pattern}([ \t\r\n)]|$)")
+                set(${out} TRUE PARENT_SCOPE)
+                return()
+            endif()
+        endif()
+        if(dir STREQUAL "")
+            return()
+        endif()
+        get_filename_component(dir "${dir}" DIRECTORY)
+    endwhile()
+endfunction()
 
 set(globs)
 foreach(f IN LISTS folders)
@@ -81,12 +105,19 @@ foreach(rel IN LISTS sources)
             math(EXPR faults "${faults} + 1")
         endif()
     endforeach()
-    if(rel MATCHES "\\.cpp$")
-        string(REPLACE "." "\\." pattern "${rel}")
-        if(NOT lists_text MATCHES "(^|[ \t\r\n(])${pattern}([ \t\r\n)]|$)")
-            message("${rel}: not in any source list of CMakeLists.txt")
-            math(EXPR faults "${faults} + 1")
-        endif()
+endforeach()
+
+# Every source is built: the layers' files, and those of the tests and benchmarks (the layer
+# check's own fixtures aside).
+file(GLOB_RECURSE others RELATIVE "${ROOT}" "${ROOT}/tests/*.cpp" "${ROOT}/bench/*.cpp" "${ROOT}/fuzz/*.cpp")
+list(FILTER others EXCLUDE REGEX "^tests/layers/")
+set(built ${sources} ${others})
+list(FILTER built INCLUDE REGEX "\\.cpp$")
+foreach(rel IN LISTS built)
+    is_listed("${rel}" listed)
+    if(NOT listed)
+        message("${rel}: not in any source list of CMakeLists.txt")
+        math(EXPR faults "${faults} + 1")
     endif()
 endforeach()
 
