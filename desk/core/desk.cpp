@@ -41,11 +41,16 @@ void Desk::Guarded(const std::function<void()>& handler) {
 
 namespace {
 
-// Every EA message with a handler of its own; the other numbers answer 0.
-#define QUORVEL_ROUTE(name)                                                                                  \
-    Desk::Route {                                                                                            \
-        EAMsg::name, &Desk::name, #name                                                                      \
-    }
+// A route to a method of the desk.
+template <void (Desk::*method)(TMessage&)> void CallDesk(Desk& desk, TMessage& m) {
+    (desk.*method)(m);
+}
+
+// Every EA message with a handler of its own; the other numbers answer 0. Each handler is
+// named after its message.
+// clang-format off
+#define QUORVEL_ROUTE(name) Desk::Route{EAMsg::name, &CallDesk<&Desk::name>, #name}
+// clang-format on
 constexpr Desk::Route kRoutes[] = {
     QUORVEL_ROUTE(NewDataBid),
     QUORVEL_ROUTE(NewDataAsk),
@@ -98,7 +103,7 @@ void Desk::Dispatch(TMessage& m) {
     m.Result = 0;
     if (!h) return; // default handling: 0
     // Through a reference, so that the std::function holds no copy: no allocation per message.
-    auto call = [&] { (this->*h)(m); };
+    auto call = [&] { h(*this, m); };
     Guarded(std::ref(call));
 }
 

@@ -39,7 +39,8 @@ public:
     virtual ~Desk() = default;
 
     // ---- event model ---------------------------------------------------------------------
-    using Handler = void (Desk::*)(TMessage&);
+    // A message handler: a method of the desk, or of a part the desk owns, called through it.
+    using Handler = void (*)(Desk&, TMessage&);
     // One route of an EA message number to its handler.
     struct Route {
         int32_t msg;
