@@ -6,9 +6,7 @@
 #include <string>
 
 #include "desk/core/desk.h"
-#include "fakes.h"
-#include "tempdir.h"
-#include "testpaths.h"
+#include "deskharness.h"
 
 using namespace quorvel;
 using namespace quorvel::test;
@@ -90,16 +88,11 @@ TEST(MessageRoutes, EveryRouteIsTheProtocolsHandlerOfItsNumber) {
     }
 }
 
-struct UnroutedFixture : ::testing::Test {
-    TempDir dir;
-    FakeControls controls;
-    FakeView view;
-    ManualClock clock{45000.25};
-    Desk desk{controls, view, clock, PathsIn(dir)};
-};
+using UnroutedMessages = DeskHarness;
 
 // A number without a handler, in the protocol or not, answers 0 whatever the record held.
-TEST_F(UnroutedFixture, NumbersWithoutAHandlerAnswerZero) {
+TEST_F(UnroutedMessages, NumbersWithoutAHandlerAnswerZero) {
+    Make();
     // Next to every block of the protocol's numbers, and the extremes.
     std::set<int32_t> numbers = {0,      1,      0x49,   0x4B,   WM_APP, 0x818F,    0x8195,   0x81F3,
                                  0x8205, 0x8257, 0x825D, 0x1234, -1,     INT32_MIN, INT32_MAX};
@@ -112,7 +105,7 @@ TEST_F(UnroutedFixture, NumbersWithoutAHandlerAnswerZero) {
     for (int32_t n : numbers) {
         EXPECT_EQ(Desk::RouteOf(n), nullptr) << std::hex << n;
         TMessage m{n, 1, 777, 99};
-        desk.Dispatch(m);
+        desk->Dispatch(m);
         EXPECT_EQ(m.Result, 0) << std::hex << n;
         EXPECT_EQ(m.Msg, n);
     }
