@@ -18,7 +18,6 @@ using namespace quorvel::e2e;
 
 namespace {
 
-constexpr int32_t ACCOUNT = WM_APP + 403, LOOPTIME = WM_APP + 600;
 constexpr const char* kLoadFailed = "The data structure has been changed. Please restart the application!";
 
 int32_t SnapshotAccount(const fs::path& dir, int id) {
@@ -58,7 +57,7 @@ TEST(DeskSignals, EndTheDeskWhileTheStartUpBoxIsOpen) {
         {
             LinkClient ea;
             ASSERT_TRUE(ea.Connect(desk.SocketPath()));
-            EXPECT_EQ(ea.Send(ACCOUNT, 1, 4242), 4); // answered from within the box's loop
+            EXPECT_EQ(ea.Send(EAMsg::NewDataAccount, 1, 4242), 4); // answered from within the box's loop
         }
         EXPECT_EQ(desk.Stop(sig), 0) << "still running ten seconds after the signal";
 
@@ -78,21 +77,21 @@ TEST(DeskSignals, EndTheDeskWhileAnEABoxIsOpen) {
     ASSERT_TRUE(desk.Start()) << desk.StdErr();
     LinkClient ea;
     ASSERT_TRUE(ea.Connect(desk.SocketPath()));
-    EXPECT_EQ(ea.Send(ACCOUNT, 2, 777), 4);
+    EXPECT_EQ(ea.Send(EAMsg::NewDataAccount, 2, 777), 4);
 
     std::atomic<int32_t> boxAnswer{-1};
     std::thread boxEA([&] {
         LinkClient c;
         if (!c.Connect(desk.SocketPath())) return;
         try {
-            boxAnswer = c.Send(WM_COPYDATA, 2, 'Q');
+            boxAnswer = c.Send(EAMsg::NewDataCompanyName, 2, 'Q');
         } catch (const LinkError&) {
             boxAnswer = -2;
         }
     });
     // Served in arrival order: once this answer is back, the box is open.
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    EXPECT_EQ(ea.Send(LOOPTIME, 0, 0), 200);
+    EXPECT_EQ(ea.Send(EAMsg::GetEALoopTime, 0, 0), 200);
     ea.Disconnect();
 
     EXPECT_EQ(desk.Stop(SIGTERM), 0) << "still running ten seconds after the signal";

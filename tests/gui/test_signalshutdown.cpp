@@ -142,7 +142,7 @@ TEST_F(SignalShutDownTest, TheMainWindowsBoxesReportInstead) {
     });
     watch.start();
     form.DeskCore().Guarded([] { throw std::runtime_error("In config.ini kann nicht geschrieben werden"); });
-    TMessage m{WM_COPYDATA, 1, 'Z', 0};
+    TMessage m{EAMsg::NewDataCompanyName, 1, 'Z', 0};
     form.DeskCore().Dispatch(m);
     EXPECT_EQ(m.Result, 6);
     QApplication::processEvents();
