@@ -22,8 +22,6 @@ using namespace quorvel::e2e;
 
 namespace {
 
-constexpr int32_t BID = WM_APP + 400, ASK = WM_APP + 401, COMPLETE = WM_APP + 404;
-
 // One message and its answer; nullopt when the desk gives none within a generous guard (it
 // hangs) or the link breaks.
 std::optional<int32_t> Ask(LinkClient& ea, int32_t msg, int32_t wp, int32_t lp) {
@@ -75,9 +73,9 @@ TEST(DeskFiles, SpecialFilesInPlaceOfStateFilesAreSetAsideAndTheDeskStartsWithou
         ASSERT_TRUE(desk.Start()) << desk.StdErr();
         LinkClient ea;
         ASSERT_TRUE(ea.Connect(desk.SocketPath()));
-        EXPECT_EQ(Ask(ea, BID, 1, 100000), 2) << "the desk does not answer";
-        EXPECT_EQ(Ask(ea, ASK, 1, 100012), 1);
-        EXPECT_EQ(Ask(ea, COMPLETE, 1, 0), 5);
+        EXPECT_EQ(Ask(ea, EAMsg::NewDataBid, 1, 100000), 2) << "the desk does not answer";
+        EXPECT_EQ(Ask(ea, EAMsg::NewDataAsk, 1, 100012), 1);
+        EXPECT_EQ(Ask(ea, EAMsg::DataComplete, 1, 0), 5);
         ea.Disconnect();
         EXPECT_EQ(desk.Stop(), 0);
 
@@ -115,7 +113,7 @@ TEST(DeskFiles, AnOrderListThatIsAFifoDoesNotHangTheStart) {
     // The load-failure box is open; the desk answers through it.
     LinkClient ea;
     ASSERT_TRUE(ea.Connect(desk.SocketPath()));
-    EXPECT_EQ(Ask(ea, WM_APP + 601, 0, 0), 0) << "the desk does not answer";
+    EXPECT_EQ(Ask(ea, EAMsg::GetEARequoteWaitMS, 0, 0), 0) << "the desk does not answer";
     const auto aside = Named(dir.Path(), "Orderlist.xml.damaged-");
     ASSERT_EQ(aside.size(), 1u);
     EXPECT_TRUE(fs::is_fifo(aside[0]));
@@ -135,9 +133,9 @@ TEST(DeskFiles, LinkedStateFilesAreUpdatedThroughTheirLinks) {
         ASSERT_TRUE(desk.Start()) << desk.StdErr();
         LinkClient ea;
         ASSERT_TRUE(ea.Connect(desk.SocketPath()));
-        EXPECT_EQ(Ask(ea, BID, 1, bid), 2);
-        EXPECT_EQ(Ask(ea, ASK, 1, bid + 12), 1);
-        EXPECT_EQ(Ask(ea, COMPLETE, 1, 0), 5);
+        EXPECT_EQ(Ask(ea, EAMsg::NewDataBid, 1, bid), 2);
+        EXPECT_EQ(Ask(ea, EAMsg::NewDataAsk, 1, bid + 12), 1);
+        EXPECT_EQ(Ask(ea, EAMsg::DataComplete, 1, 0), 5);
         ea.Disconnect();
         EXPECT_EQ(desk.Stop(), 0);
     };
@@ -213,9 +211,9 @@ TEST(DeskFiles, KillsDuringTheShutDownSavesOfALargeListLoseNoFile) {
         ASSERT_TRUE(desk.Start()) << desk.StdErr();
         LinkClient ea;
         ASSERT_TRUE(ea.Connect(desk.SocketPath()));
-        ASSERT_EQ(Ask(ea, BID, 1, bid), 2) << "the desk does not answer";
-        ASSERT_EQ(Ask(ea, ASK, 1, bid + 12), 1);
-        ASSERT_EQ(Ask(ea, COMPLETE, 1, 0), 5);
+        ASSERT_EQ(Ask(ea, EAMsg::NewDataBid, 1, bid), 2) << "the desk does not answer";
+        ASSERT_EQ(Ask(ea, EAMsg::NewDataAsk, 1, bid + 12), 1);
+        ASSERT_EQ(Ask(ea, EAMsg::DataComplete, 1, 0), 5);
         EXPECT_TRUE(TempFiles(dir.Path()).empty());
         EXPECT_TRUE(TempFiles(bin).empty());
     };

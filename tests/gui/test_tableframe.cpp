@@ -306,8 +306,12 @@ TEST_F(Frame, TheFixedCellsStayInPlaceWhileTheOtherCellsScroll) {
 
         // The fixed row is drawn at the top of the grid's inside, the fixed column at its left.
         const QRect corner = g->CellRect(0, 0);
-        if (c.scrolled == Qt::Vertical) EXPECT_EQ(corner.top(), g->contentsRect().top());
-        if (c.scrolled == Qt::Horizontal) EXPECT_EQ(corner.left(), g->contentsRect().left());
+        if (c.scrolled == Qt::Vertical) {
+            EXPECT_EQ(corner.top(), g->contentsRect().top());
+        }
+        if (c.scrolled == Qt::Horizontal) {
+            EXPECT_EQ(corner.left(), g->contentsRect().left());
+        }
         for (const Fixed& cell : c.fixed) {
             const QRect r = g->CellRect(cell.col, cell.row);
             ASSERT_FALSE(r.isEmpty()) << cell.col << "," << cell.row;
@@ -316,8 +320,9 @@ TEST_F(Frame, TheFixedCellsStayInPlaceWhileTheOtherCellsScroll) {
                 << cell.col << "," << cell.row;
             EXPECT_TRUE(HasInk(after, r)) << cell.col << "," << cell.row;
         }
-        if (g == f.m_sgMinSpread)
+        if (g == f.m_sgMinSpread) {
             EXPECT_TRUE(g->grab().save(ScreenshotPath("table_frame_pair_grid_scrolled_to_end.png")));
+        }
     }
 }
 
@@ -386,7 +391,9 @@ TEST_F(Frame, FixedCellsTakeNoSelectionOrCursorAndSizeColumnsOnTheirLines) {
         ASSERT_NE(w, nullptr);
         Drag(w, w->mapFrom(&g, line), s.dx);
         EXPECT_EQ(g.ColWidth(s.col), s.width) << "column " << s.col;
-        if (s.col + 1 < g.ColCount()) EXPECT_EQ(g.CellRect(s.col + 1, 1).left(), nextLeft + s.dx);
+        if (s.col + 1 < g.ColCount()) {
+            EXPECT_EQ(g.CellRect(s.col + 1, 1).left(), nextLeft + s.dx);
+        }
     }
     // Inside a cell, away from its lines, a drag sizes nothing.
     const QRect title = g.CellRect(1, 0);
