@@ -174,6 +174,10 @@ public:
     // delete: the position it had).
     enum class Change { Edited, Appended, Deleted, Reset };
     virtual void DataChanged(Change change, int row) = 0;
+    // Before an edit, append or delete reaches the table, while the order is still the old
+    // one: row is the position the record has (edit, delete) or will take (append). Every
+    // such call is followed by DataChanged for the same change.
+    virtual void DataChanging(Change /*change*/, int /*row*/) {}
     // The cursor's current record moved.
     virtual void Scrolled() = 0;
 };
@@ -314,10 +318,12 @@ private:
     size_t OrderSize() const;
     cds::Record* OrderAt(size_t pos) const;
     size_t PositionOf(const cds::Record* r) const;
+    size_t InsertPosition(const cds::Record* r) const;             // where an appended record goes
     bool Before(const cds::Record* a, const cds::Record* b) const; // a comes first in our order
     std::vector<cds::Record*> Matches(const std::vector<std::string>& fields,
                                       const std::vector<Variant>& values) const;
     // table notifications
+    void RecordChanging(IDataSetObserver::Change change, const cds::Record* r);
     void TableChanged(IDataSetObserver::Change change, const cds::Record* r, int deletedPos);
     void RecordRemoving(const cds::Record* r);
     void NotifyObservers(IDataSetObserver::Change change, int row);
@@ -353,26 +359,5 @@ private:
     size_t m_walkPos = 0;
     bool m_walking = false;
 };
-
-// ---- the XML data packet -------------------------------------------------------------------
-// `<DATAPACKET Version="2.0">` with METADATA/FIELDS/FIELD (attrname, fieldtype i4/r8/boolean/
-// dateTime, SUBTYPE Money/Autoinc), METADATA/PARAMS and ROWDATA/ROW, one attribute per non-null
-// field; booleans TRUE/FALSE, date-times yyyymmddThh:nn:ssmmm. Reading ignores case in type and
-// attribute names, takes date-times with or without milliseconds and applies a change log
-// (row states 4 inserted, 8 modified, 2 deleted, 1 original of a modified row; PARAMS
-// CHANGE_LOG "row original state ...") so that the current data is what loads.
-namespace cds {
-std::string WritePacket(const Table& t);
-// The same text handed to `put` in pieces of about a megabyte, in order.
-void WritePacket(const Table& t, const FilePieceWriter& put);
-std::shared_ptr<Table> ReadPacket(std::string data);
-} // namespace cds
-
-// Text of a real in the packet: the shortest that reads back exactly, as std::to_chars.
-std::string PacketReal(double v);
-// Date-time text of the packet.
-std::string PacketDateTime(TDateTime t);
-// nullopt for text that is no valid date-time.
-bool ParsePacketDateTime(std::string_view s, TDateTime& out);
 
 } // namespace quorvel
