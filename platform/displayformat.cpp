@@ -106,6 +106,25 @@ std::string FormatDateTime(std::string_view pattern, TDateTime t) {
     return FormatDateTime(pattern, t, Locale().timeSeparator);
 }
 
+std::string FormatFixed(double value, int decimals, char separator, int minWidth) {
+    char buf[400];
+    auto res = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed, decimals);
+    std::string out = res.ec == std::errc() ? std::string(buf, res.ptr) : std::string("0");
+    for (char& c : out)
+        if (c == '.') c = separator;
+    if (static_cast<int>(out.size()) < minWidth)
+        out.insert(0, static_cast<size_t>(minWidth) - out.size(), ' ');
+    return out;
+}
+
+std::string FormatFixed(double value, int decimals) {
+    return FormatFixed(value, decimals, Locale().decimalSeparator);
+}
+
+std::string FormatPoints(int64_t points) {
+    return FormatFixed(static_cast<double>(points) / 100000.0, 5, Locale().decimalSeparator, 2);
+}
+
 std::string FormatNumber(std::string_view fmt, double v) {
     const auto dot = fmt.find('.');
     int decimals = 0;

@@ -3,6 +3,7 @@
 // display format of a number, locale-independent with the separators passed in (or those of
 // Locale()).
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -18,6 +19,14 @@ namespace quorvel {
 size_t FormatDateTime(char* out, size_t capacity, std::string_view pattern, TDateTime t, char timeSeparator);
 std::string FormatDateTime(std::string_view pattern, TDateTime t, char timeSeparator);
 std::string FormatDateTime(std::string_view pattern, TDateTime t);
+
+// Fixed-point text with `decimals` digits after the separator ("%.*f" with the locale's
+// separator), minimum width padded with spaces on the left.
+std::string FormatFixed(double value, int decimals, char separator, int minWidth = 0);
+std::string FormatFixed(double value, int decimals); // the locale's separator
+
+// Points shown as points / 100000 with five decimals ("%2.5f").
+std::string FormatPoints(int64_t points);
 
 // A number in a display pattern such as "0.00000": fixed-point with as many decimals as '0' or
 // '#' follow the point, the locale's decimal separator.
