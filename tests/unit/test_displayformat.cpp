@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "localescope.h"
 #include "platform/ascii.h"
 #include "platform/displayformat.h"
 #include "platform/fixedtext.h"
@@ -7,19 +8,7 @@
 
 using namespace quorvel;
 
-namespace {
-
-// Sets the separators for one test and puts the previous ones back.
-class SeparatorsFor {
-public:
-    explicit SeparatorsFor(LocaleFormat f) : m_saved(Locale()) { SetLocale(f); }
-    ~SeparatorsFor() { SetLocale(m_saved); }
-
-private:
-    LocaleFormat m_saved;
-};
-
-} // namespace
+using quorvel::test::LocaleScope;
 
 TEST(DisplayFormat, DateTimePatternsGiveTheirFields) {
     const TDateTime t = EncodeDateTime(2024, 3, 7, 9, 5, 4, 12);
@@ -41,7 +30,7 @@ TEST(DisplayFormat, DateTimePatternsGiveTheirFields) {
     };
     for (const Case& c : cases) {
         EXPECT_EQ(FormatDateTime(c.pattern, t, c.sep), c.text) << c.pattern;
-        SeparatorsFor locale({',', c.sep});
+        LocaleScope locale(',', c.sep);
         EXPECT_EQ(FormatDateTime(c.pattern, t), c.text) << c.pattern;
     }
 }
@@ -52,7 +41,7 @@ TEST(DisplayFormat, DateTimeWritesOnlyWhatFitsTheBuffer) {
     EXPECT_EQ(FormatDateTime(buf, 5, "hh:nn:ss", t, ':'), 5u);
     EXPECT_EQ(std::string(buf, 6), "23:59x");
 
-    SeparatorsFor locale({',', '-'});
+    LocaleScope locale(',', '-');
     FixedText text;
     text.Add("at ").AddDateTime("hh:nn:ss,zzz", t);
     EXPECT_EQ(text.View(), "at 23-59-58,999");
@@ -61,14 +50,14 @@ TEST(DisplayFormat, DateTimeWritesOnlyWhatFitsTheBuffer) {
 }
 
 TEST(DisplayFormat, NumbersFollowThePatternsDecimalsAndTheLocale) {
-    SeparatorsFor locale({',', ':'});
+    LocaleScope locale(',');
     EXPECT_EQ(FormatNumber("0.00000", 0.0002), "0,00020");
     EXPECT_EQ(FormatNumber("0.00", -12.5), "-12,50");
     EXPECT_EQ(FormatNumber("#.##", 2.375), "2,38");
     EXPECT_EQ(FormatNumber("0", 2.5), "2"); // half to even
     EXPECT_EQ(FormatGeneral(0.1 + 0.2), "0,3");
     EXPECT_EQ(FormatGeneral(-1.5e20), "-1,5e+20");
-    SeparatorsFor dot({'.', ':'});
+    LocaleScope dot('.');
     EXPECT_EQ(FormatNumber("0.0", 1.25), "1.2");
 }
 
