@@ -1,5 +1,7 @@
 #include "desk/orderlistmodel.h"
 
+#include <algorithm>
+
 namespace quorvel {
 
 OrderListModel::OrderListModel(ClientDataSet& cursor, QObject* parent)
@@ -13,14 +15,14 @@ OrderListModel::~OrderListModel() {
 }
 
 void OrderListModel::Rebuild() {
+    m_rows = m_cursor.Active() ? m_cursor.RecordCount() : 0;
     m_columns.clear();
     for (const auto& f : m_cursor.Fields())
         if (f->Visible) m_columns.push_back(f.get());
 }
 
 int OrderListModel::rowCount(const QModelIndex& parent) const {
-    if (parent.isValid() || !m_cursor.Active()) return 0;
-    return m_cursor.RecordCount();
+    return parent.isValid() ? 0 : m_rows;
 }
 
 int OrderListModel::columnCount(const QModelIndex& parent) const {
@@ -60,17 +62,57 @@ int OrderListModel::CurrentRow() const {
     return r > 0 ? r - 1 : -1;
 }
 
+void OrderListModel::DataChanging(Change change, int row) {
+    switch (change) {
+    case Change::Appended:
+        beginInsertRows({}, row - 1, row - 1);
+        m_inserting = true;
+        break;
+    case Change::Deleted:
+        beginRemoveRows({}, row - 1, row - 1);
+        m_removing = true;
+        break;
+    case Change::Edited:
+        m_editedFrom = row - 1;
+        break;
+    case Change::Reset:
+        break;
+    }
+}
+
 void OrderListModel::DataChanged(Change change, int row) {
     switch (change) {
     case Change::Appended:
-        // The record is in the table already; tell the view about the row it took.
-        beginInsertRows({}, row - 1, row - 1);
-        endInsertRows();
-        break;
-    case Change::Edited:
-        emit dataChanged(index(row - 1, 0), index(row - 1, columnCount() - 1));
+        if (m_inserting) {
+            m_inserting = false;
+            ++m_rows;
+            endInsertRows();
+        } else {
+            beginResetModel();
+            Rebuild();
+            endResetModel();
+        }
         break;
     case Change::Deleted:
+        if (m_removing) {
+            m_removing = false;
+            --m_rows;
+            endRemoveRows();
+        } else {
+            beginResetModel();
+            Rebuild();
+            endResetModel();
+        }
+        break;
+    case Change::Edited: {
+        // A record that moved in the index shifts every row between its old and new place.
+        const int to = row - 1;
+        const int from = m_editedFrom < 0 ? to : m_editedFrom;
+        m_editedFrom = -1;
+        if (columnCount() > 0 && to >= 0 && to < m_rows)
+            emit dataChanged(index(std::min(from, to), 0), index(std::max(from, to), columnCount() - 1));
+        break;
+    }
     case Change::Reset:
         beginResetModel();
         Rebuild();

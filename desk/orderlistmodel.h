@@ -1,6 +1,10 @@
 #pragma once
 // A plain read-only table model over a cursor of the order list: one row per record in the
 // cursor's order, one column per visible field with its title, display text and alignment.
+// Appends and deletes are signalled as the one row inserted or removed, edits as the rows whose
+// contents changed (one row, or the rows between the old and new place when an edit moves the
+// record in the cursor's index); only a reopen, a new index or the end of disabled controls
+// resets the model.
 #include <QAbstractTableModel>
 
 #include "platform/clientdataset.h"
@@ -27,12 +31,17 @@ signals:
     void CurrentRowChanged(int row);
 
 private:
+    void DataChanging(Change change, int row) override;
     void DataChanged(Change change, int row) override;
     void Scrolled() override;
     void Rebuild();
 
     ClientDataSet& m_cursor;
     std::vector<Field*> m_columns;
+    int m_rows = 0;        // the row count the views were told of
+    int m_editedFrom = -1; // the row an edit's record had before the edit
+    bool m_inserting = false;
+    bool m_removing = false;
 };
 
 } // namespace quorvel

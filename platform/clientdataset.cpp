@@ -1,526 +1,19 @@
+// The cursor of a client dataset: open and close, its order over the table, navigation,
+// lookups, changes and the notifications of its observers.
 #include "platform/clientdataset.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 
+#include "platform/ascii.h"
 #include "platform/clientdataset_table.h"
+#include "platform/datapacket.h"
 #include "platform/files.h"
-#include "platform/numbers.h"
 
 namespace quorvel {
 
 using cds::Record;
 using cds::Table;
-
-// ---- helpers -------------------------------------------------------------------------------
-
-namespace cds {
-
-bool IsIntegerType(FieldType t) {
-    return t == FieldType::Integer || t == FieldType::AutoInc;
-}
-
-std::string Lower(std::string_view s) {
-    std::string out(s);
-    for (char& c : out)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return out;
-}
-
-const char* TypeName(FieldType t) {
-    switch (t) {
-    case FieldType::Integer:
-        return "Integer";
-    case FieldType::Float:
-        return "Float";
-    case FieldType::Currency:
-        return "Currency";
-    case FieldType::DateTime:
-        return "DateTime";
-    case FieldType::Boolean:
-        return "Boolean";
-    case FieldType::AutoInc:
-        return "AutoInc";
-    }
-    return "?";
-}
-
-namespace {
-constexpr double kSumScale = 1e8;
-bool Scalable(double v, __int128& out) {
-    if (!std::isfinite(v) || std::fabs(v) > 1e20) return false;
-    out = static_cast<__int128>(std::nearbyint(v * kSumScale));
-    return true;
-}
-void SumAdd(SumAccum& s, double v, int sign) {
-    __int128 x;
-    s.count += sign;
-    if (Scalable(v, x))
-        s.scaled += sign > 0 ? x : -x;
-    else
-        s.unscalable += sign;
-}
-int64_t KeyOf(double v) {
-    return static_cast<int64_t>(v);
-}
-void EraseFrom(std::vector<Record*>& bucket, Record* r) {
-    auto it = std::find(bucket.begin(), bucket.end(), r);
-    if (it != bucket.end()) {
-        *it = bucket.back();
-        bucket.pop_back();
-    }
-}
-} // namespace
-
-Table::Table(std::vector<FieldDef> d) : defs(std::move(d)) {
-    if (defs.size() > static_cast<size_t>(kMaxColumns)) throw DataSetError("Too many fields");
-    for (size_t i = 0; i < defs.size(); ++i) {
-        if (defs[i].name.empty()) throw DataSetError("Field name missing");
-        if (!byLowerName.emplace(Lower(defs[i].name), static_cast<int>(i)).second)
-            throw DataSetError("Duplicate field name '" + defs[i].name + "'");
-        if (defs[i].type == FieldType::AutoInc && autoIncColumn < 0) autoIncColumn = static_cast<int>(i);
-    }
-}
-
-int Table::Column(std::string_view name) const {
-    auto it = byLowerName.find(Lower(name));
-    return it == byLowerName.end() ? -1 : it->second;
-}
-
-size_t Table::NaturalPos(const Record* r) const {
-    auto it = std::lower_bound(records.begin(), records.end(), r->seq,
-                               [](const std::unique_ptr<Record>& a, uint64_t s) { return a->seq < s; });
-    return static_cast<size_t>(it - records.begin());
-}
-
-Record* Table::BySeq(uint64_t seq) const {
-    auto it = std::lower_bound(records.begin(), records.end(), seq,
-                               [](const std::unique_ptr<Record>& a, uint64_t s) { return a->seq < s; });
-    return it != records.end() && (*it)->seq == seq ? it->get() : nullptr;
-}
-
-bool Table::Less(int c, const Record* a, const Record* b) {
-    const bool an = a->IsNull(c), bn = b->IsNull(c);
-    if (an != bn) return an;
-    if (!an && a->v[c] != b->v[c]) return a->v[c] < b->v[c];
-    return a->seq < b->seq;
-}
-
-OrderedIndex& Table::Ordered(int column) {
-    auto [it, fresh] = ordered.try_emplace(column);
-    OrderedIndex& ix = it->second;
-    if (fresh) {
-        ix.column = column;
-        ix.recs.reserve(records.size());
-        for (auto& r : records) ix.recs.push_back(r.get());
-        std::stable_sort(ix.recs.begin(), ix.recs.end(),
-                         [column](const Record* a, const Record* b) { return Less(column, a, b); });
-    }
-    ++ix.users;
-    return ix;
-}
-
-void Table::ReleaseOrdered(int column) {
-    auto it = ordered.find(column);
-    if (it != ordered.end() && --it->second.users <= 0) ordered.erase(it);
-}
-
-std::unordered_map<int64_t, std::vector<Record*>>& Table::Keys(int column) {
-    auto [it, fresh] = keys.try_emplace(column);
-    if (fresh)
-        for (auto& r : records)
-            if (!r->IsNull(column)) it->second[KeyOf(r->v[column])].push_back(r.get());
-    return it->second;
-}
-
-SumAccum& Table::Sum(int column) {
-    auto [it, fresh] = sums.try_emplace(column);
-    if (fresh)
-        for (auto& r : records)
-            if (!r->IsNull(column)) SumAdd(it->second, r->v[column], +1);
-    return it->second;
-}
-
-double Table::PlainSum(int column) const {
-    double s = 0;
-    for (auto& r : records)
-        if (!r->IsNull(column)) s += r->v[column];
-    return s;
-}
-
-void Table::IndexAdd(Record* r) {
-    for (auto& [c, map] : keys)
-        if (!r->IsNull(c)) map[KeyOf(r->v[c])].push_back(r);
-    for (auto& [c, ix] : ordered) {
-        auto pos = std::upper_bound(ix.recs.begin(), ix.recs.end(), r,
-                                    [c = c](const Record* a, const Record* b) { return Less(c, a, b); });
-        ix.recs.insert(pos, r);
-    }
-    for (auto& [c, s] : sums)
-        if (!r->IsNull(c)) SumAdd(s, r->v[c], +1);
-}
-
-void Table::IndexRemove(Record* r) {
-    for (auto& [c, map] : keys) {
-        if (r->IsNull(c)) continue;
-        auto it = map.find(KeyOf(r->v[c]));
-        if (it == map.end()) continue;
-        EraseFrom(it->second, r);
-        if (it->second.empty()) map.erase(it);
-    }
-    for (auto& [c, ix] : ordered) {
-        auto pos = std::lower_bound(ix.recs.begin(), ix.recs.end(), r,
-                                    [c = c](const Record* a, const Record* b) { return Less(c, a, b); });
-        if (pos != ix.recs.end() && *pos == r) ix.recs.erase(pos);
-    }
-    for (auto& [c, s] : sums)
-        if (!r->IsNull(c)) SumAdd(s, r->v[c], -1);
-}
-
-void Table::LoadRecord(std::unique_ptr<Record> r) {
-    r->seq = nextSeq++;
-    records.push_back(std::move(r));
-}
-
-Record* Table::Insert(std::unique_ptr<Record> r, ClientDataSet* by) {
-    r->seq = nextSeq++;
-    Record* p = r.get();
-    records.push_back(std::move(r));
-    IndexAdd(p);
-    for (ClientDataSet* c : cursors) c->TableChanged(IDataSetObserver::Change::Appended, p, 0);
-    return p;
-}
-
-void Table::Update(Record* r, const std::vector<double>& v, uint64_t nulls, ClientDataSet* by) {
-    // Only the indexes of changed columns move.
-    uint64_t changed = r->nulls ^ nulls;
-    for (size_t c = 0; c < defs.size(); ++c)
-        if (!((nulls >> c) & 1u) && !r->IsNull(static_cast<int>(c)) && r->v[c] != v[c]) changed |= 1ull << c;
-    if (changed) {
-        Record old = *r; // the values the indexes were built with
-        for (auto& [c, map] : keys) {
-            if (!((changed >> c) & 1u)) continue;
-            if (!old.IsNull(c)) {
-                auto it = map.find(KeyOf(old.v[c]));
-                if (it != map.end()) {
-                    EraseFrom(it->second, r);
-                    if (it->second.empty()) map.erase(it);
-                }
-            }
-            if (!((nulls >> c) & 1u)) map[KeyOf(v[c])].push_back(r);
-        }
-        for (auto& [c, ix] : ordered) {
-            if (!((changed >> c) & 1u)) continue;
-            auto pos = std::lower_bound(ix.recs.begin(), ix.recs.end(), &old,
-                                        [c = c](const Record* a, const Record* b) { return Less(c, a, b); });
-            if (pos != ix.recs.end() && *pos == r) ix.recs.erase(pos);
-        }
-        for (auto& [c, s] : sums) {
-            if (!((changed >> c) & 1u)) continue;
-            if (!old.IsNull(c)) SumAdd(s, old.v[c], -1);
-            if (!((nulls >> c) & 1u)) SumAdd(s, v[c], +1);
-        }
-        r->v = v;
-        r->nulls = nulls;
-        for (auto& [c, ix] : ordered) {
-            if (!((changed >> c) & 1u)) continue;
-            auto pos = std::upper_bound(ix.recs.begin(), ix.recs.end(), r,
-                                        [c = c](const Record* a, const Record* b) { return Less(c, a, b); });
-            ix.recs.insert(pos, r);
-        }
-    }
-    for (ClientDataSet* c : cursors) c->TableChanged(IDataSetObserver::Change::Edited, r, 0);
-}
-
-void Table::Remove(Record* r, ClientDataSet* by) {
-    std::vector<int> positions;
-    positions.reserve(cursors.size());
-    for (ClientDataSet* c : cursors) {
-        positions.push_back(static_cast<int>(c->PositionOf(r)));
-        c->RecordRemoving(r);
-    }
-    IndexRemove(r);
-    const size_t pos = NaturalPos(r);
-    std::unique_ptr<Record> keep = std::move(records[pos]);
-    records.erase(records.begin() + static_cast<long>(pos));
-    for (size_t i = 0; i < cursors.size(); ++i)
-        cursors[i]->TableChanged(IDataSetObserver::Change::Deleted, nullptr, positions[i]);
-}
-
-} // namespace cds
-
-// ---- Variant ---------------------------------------------------------------------------------
-
-Variant Variant::Of(FieldType type, double raw) {
-    Variant v;
-    v.m_v = raw;
-    switch (type) {
-    case FieldType::Integer:
-    case FieldType::AutoInc:
-        v.m_kind = Kind::Integer;
-        break;
-    case FieldType::Boolean:
-        v.m_kind = Kind::Boolean;
-        break;
-    default:
-        v.m_kind = Kind::Float;
-        break;
-    }
-    return v;
-}
-
-int32_t Variant::AsInteger() const {
-    if (IsNull()) return 0;
-    const double r = RoundHalfEven(m_v);
-    if (!(r >= -2147483648.0 && r <= 2147483647.0))
-        throw DataSetError("'" + AsString() + "' is not a valid integer value");
-    return static_cast<int32_t>(r);
-}
-
-namespace {
-std::string GeneralFloat(double v) {
-    char buf[64];
-    auto res = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::general, 15);
-    std::string s(buf, res.ptr);
-    for (char& c : s)
-        if (c == '.') c = Locale().decimalSeparator;
-    return s;
-}
-} // namespace
-
-std::string Variant::AsString() const {
-    switch (m_kind) {
-    case Kind::Null:
-        return {};
-    case Kind::Integer:
-        return std::to_string(static_cast<int64_t>(m_v));
-    case Kind::Boolean:
-        return m_v != 0.0 ? "True" : "False";
-    case Kind::Float:
-        return GeneralFloat(m_v);
-    }
-    return {};
-}
-
-// ---- Field -----------------------------------------------------------------------------------
-
-Field::Field(ClientDataSet* ds, std::string name, FieldType type, bool calculated)
-    : m_ds(ds), m_name(std::move(name)), m_type(type), m_calculated(calculated) {
-    switch (type) {
-    case FieldType::Boolean:
-        DisplayWidth = 5;
-        alignment = Alignment::Center;
-        break;
-    case FieldType::DateTime:
-        DisplayWidth = 18;
-        alignment = Alignment::Left;
-        break;
-    default:
-        DisplayWidth = 10;
-        alignment = Alignment::Right;
-        break;
-    }
-    if (type == FieldType::AutoInc) ReadOnly = true;
-}
-
-bool Field::IsNull() const {
-    return Value().IsNull();
-}
-
-Variant Field::Value() const {
-    m_ds->CheckActive();
-    if (m_calculated) {
-        if (!m_ds->m_calculating && !m_ds->m_calcValid) m_ds->RunCalcFields();
-        return m_ds->m_calc[static_cast<size_t>(m_calcSlot)];
-    }
-    const double* row = m_ds->ReadRow();
-    if (!row || m_ds->ReadNull(m_column)) return Variant();
-    return Variant::Of(m_type, row[m_column]);
-}
-
-std::string Field::AsString() const {
-    return FormatValue(Value(), false);
-}
-
-std::string Field::DisplayText() const {
-    if (OnGetText) {
-        std::string text;
-        OnGetText(const_cast<Field&>(*this), text, true);
-        return text;
-    }
-    return FormatValue(Value(), true);
-}
-
-namespace {
-std::string Pad(int v, int width) {
-    std::string s = std::to_string(v);
-    if (static_cast<int>(s.size()) < width) s.insert(0, static_cast<size_t>(width) - s.size(), '0');
-    return s;
-}
-
-std::string FormatDateTimeText(const std::string& fmt, TDateTime t) {
-    const DateTimeParts p = DecodeDateTime(t);
-    std::string out;
-    const auto n = fmt.size();
-    for (size_t i = 0; i < n;) {
-        auto run = [&](char ch) {
-            size_t k = i;
-            while (k < n && (fmt[k] == ch || fmt[k] == ch - 'a' + 'A')) ++k;
-            return k - i;
-        };
-        const char c = fmt[i];
-        const char lc = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-        size_t len = 1;
-        switch (lc) {
-        case 'h':
-            len = run('h');
-            out += Pad(p.hour, len >= 2 ? 2 : 1);
-            break;
-        case 'n':
-            len = run('n');
-            out += Pad(p.minute, len >= 2 ? 2 : 1);
-            break;
-        case 's':
-            len = run('s');
-            out += Pad(p.second, len >= 2 ? 2 : 1);
-            break;
-        case 'z':
-            len = run('z');
-            out += Pad(p.msec, len >= 3 ? 3 : 1);
-            break;
-        case 'd':
-            len = run('d');
-            out += Pad(p.day, len >= 2 ? 2 : 1);
-            break;
-        case 'm':
-            len = run('m');
-            out += Pad(p.month, len >= 2 ? 2 : 1);
-            break;
-        case 'y':
-            len = run('y');
-            out += len <= 2 ? Pad(p.year % 100, 2) : Pad(p.year, 4);
-            break;
-        case ':':
-            out += Locale().timeSeparator;
-            break;
-        case '/':
-            out += '.';
-            break;
-        case '\'':
-        case '"': {
-            size_t k = i + 1;
-            while (k < n && fmt[k] != c) out += fmt[k++];
-            len = k - i + (k < n ? 1 : 0);
-            break;
-        }
-        default:
-            out += c;
-            break;
-        }
-        i += len;
-    }
-    return out;
-}
-
-std::string FormatNumberText(const std::string& fmt, double v) {
-    const auto dot = fmt.find('.');
-    int decimals = 0;
-    if (dot != std::string::npos)
-        for (size_t k = dot + 1; k < fmt.size() && (fmt[k] == '0' || fmt[k] == '#'); ++k) ++decimals;
-    return FormatFixed(v, decimals, Locale().decimalSeparator);
-}
-} // namespace
-
-std::string Field::FormatValue(const Variant& v, bool display) const {
-    if (v.IsNull()) return {};
-    switch (m_type) {
-    case FieldType::Boolean: {
-        if (display && !DisplayValues.empty()) {
-            const auto semi = DisplayValues.find(';');
-            const std::string t = DisplayValues.substr(0, semi);
-            const std::string f = semi == std::string::npos ? std::string() : DisplayValues.substr(semi + 1);
-            return v.AsBoolean() ? t : f;
-        }
-        return v.AsBoolean() ? "True" : "False";
-    }
-    case FieldType::DateTime:
-        return FormatDateTimeText(display && !DisplayFormat.empty() ? DisplayFormat : "dd/mm/yyyy hh:nn:ss",
-                                  v.Raw());
-    case FieldType::Integer:
-    case FieldType::AutoInc:
-        if (display && !DisplayFormat.empty()) return FormatNumberText(DisplayFormat, v.Raw());
-        return std::to_string(static_cast<int64_t>(v.Raw()));
-    default:
-        if (display && !DisplayFormat.empty()) return FormatNumberText(DisplayFormat, v.Raw());
-        return GeneralFloat(v.Raw());
-    }
-}
-
-void Field::SetValue(const Variant& in) {
-    ClientDataSet& ds = *m_ds;
-    ds.CheckActive();
-    if (m_calculated) {
-        if (!ds.m_calculating) throw DataSetError("Field '" + m_name + "' cannot be modified");
-        ds.m_calc[static_cast<size_t>(m_calcSlot)] = in;
-        return;
-    }
-    if (ds.m_state != DataSetState::Edit && ds.m_state != DataSetState::Insert)
-        throw DataSetError("Dataset not in edit or insert mode");
-    if (ReadOnly) throw DataSetError("Field '" + m_name + "' cannot be modified");
-    const uint64_t bit = 1ull << m_column;
-    if (in.IsNull()) {
-        ds.m_bufNulls |= bit;
-        return;
-    }
-    double v = in.Raw();
-    switch (m_type) {
-    case FieldType::Integer:
-    case FieldType::AutoInc:
-        v = static_cast<double>(in.AsInteger());
-        break;
-    case FieldType::Boolean:
-        v = in.AsBoolean() ? 1.0 : 0.0;
-        break;
-    case FieldType::DateTime:
-        // 0001-01-01 .. 9999-12-31: what the data packet can hold.
-        if (!(v >= -693593.0 && v < 2958466.0))
-            throw DataSetError("Invalid date-time value for '" + m_name + "'");
-        break;
-    default:
-        if (!std::isfinite(v)) throw DataSetError("Invalid floating point value for '" + m_name + "'");
-        break;
-    }
-    ds.m_buf[static_cast<size_t>(m_column)] = v;
-    ds.m_bufNulls &= ~bit;
-}
-
-// ---- Aggregate -------------------------------------------------------------------------------
-
-Aggregate::Aggregate(ClientDataSet* ds, std::string name, std::string expr)
-    : m_ds(ds), m_name(std::move(name)), m_expr(std::move(expr)) {
-    std::string e;
-    for (char c : m_expr)
-        if (c != ' ') e += c;
-    const std::string le = cds::Lower(e);
-    if (le.size() < 6 || le.compare(0, 4, "sum(") != 0 || le.back() != ')')
-        throw DataSetError("Unsupported aggregate expression '" + m_expr + "'");
-    m_field = e.substr(4, e.size() - 5);
-}
-
-Variant Aggregate::Value() const {
-    if (!Active || !m_ds->Active() || !m_ds->AggregatesActive) return Variant();
-    Table& t = *m_ds->m_table;
-    const int c = t.Column(m_field);
-    if (c < 0) throw DataSetError("Field '" + m_field + "' not found");
-    if (t.defs[static_cast<size_t>(c)].type == FieldType::Boolean ||
-        t.defs[static_cast<size_t>(c)].type == FieldType::DateTime)
-        throw DataSetError("Field '" + m_field + "' cannot be summed");
-    const cds::SumAccum& s = t.Sum(c);
-    if (s.count == 0) return Variant();
-    if (s.unscalable) return Variant(t.PlainSum(c));
-    return Variant(static_cast<double>(s.scaled) / 1e8);
-}
 
 // ---- ClientDataSet ---------------------------------------------------------------------------
 
@@ -549,15 +42,7 @@ Field& ClientDataSet::AddCalculatedField(const std::string& name, FieldType type
 
 Field* ClientDataSet::FindField(std::string_view name) const {
     for (auto& f : m_fields) {
-        if (f->m_name.size() != name.size()) continue;
-        bool same = true;
-        for (size_t i = 0; i < name.size() && same; ++i) {
-            char a = f->m_name[i], b = name[i];
-            if (a >= 'A' && a <= 'Z') a = static_cast<char>(a - 'A' + 'a');
-            if (b >= 'A' && b <= 'Z') b = static_cast<char>(b - 'A' + 'a');
-            same = a == b;
-        }
-        if (same) return f.get();
+        if (AsciiSameText(f->m_name, name)) return f.get();
     }
     return nullptr;
 }
@@ -751,6 +236,16 @@ size_t ClientDataSet::PositionOf(const Record* r) const {
     }
     m_posHint = pos;
     return pos;
+}
+
+size_t ClientDataSet::InsertPosition(const Record* r) const {
+    if (m_indexColumn < 0) return OrderSize();
+    const auto& recs = m_table->ordered.at(m_indexColumn).recs;
+    const int c = m_indexColumn;
+    auto it = std::upper_bound(recs.begin(), recs.end(), r,
+                               [c](const Record* a, const Record* b) { return Table::Less(c, a, b); });
+    const size_t pos = static_cast<size_t>(it - recs.begin());
+    return m_index.descending ? recs.size() - pos : pos;
 }
 
 bool ClientDataSet::Before(const Record* a, const Record* b) const {
@@ -1053,12 +548,12 @@ void ClientDataSet::Post() {
             rec->nulls &= ~(1ull << ac);
         }
         m_state = DataSetState::Browse;
-        Record* p = t.Insert(std::move(rec), this);
+        Record* p = t.Insert(std::move(rec));
         m_eof = m_bof = false;
         SetCurrent(p);
     } else {
         m_state = DataSetState::Browse;
-        t.Update(m_cur, m_buf, m_bufNulls, this);
+        t.Update(m_cur, m_buf, m_bufNulls);
     }
     m_calcValid = false;
     if (AfterPost) AfterPost(*this);
@@ -1073,7 +568,7 @@ void ClientDataSet::Delete() {
     if (ReadOnly) throw DataSetError(m_name + ": Cannot modify a read-only dataset");
     if (!m_cur) throw DataSetError(m_name + ": Cannot perform this operation on an empty dataset");
     m_state = DataSetState::Browse;
-    m_table->Remove(m_cur, this);
+    m_table->Remove(m_cur);
     if (AfterDelete) AfterDelete(*this);
 }
 
@@ -1095,6 +590,17 @@ void ClientDataSet::RecordRemoving(const Record* r) {
         m_eof = m_bof = true;
     }
     m_calcValid = false;
+}
+
+void ClientDataSet::RecordChanging(IDataSetObserver::Change change, const Record* r) {
+    if (m_observers.empty()) return;
+    if (m_disableCount > 0) {
+        m_pendingReset = true;
+        return;
+    }
+    const size_t pos = change == IDataSetObserver::Change::Appended ? InsertPosition(r) : PositionOf(r);
+    auto observers = m_observers;
+    for (IDataSetObserver* o : observers) o->DataChanging(change, static_cast<int>(pos) + 1);
 }
 
 void ClientDataSet::TableChanged(IDataSetObserver::Change change, const Record* r, int deletedPos) {

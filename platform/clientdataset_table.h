@@ -58,19 +58,19 @@ struct Table {
     double PlainSum(int column) const;
 
     // Record changes; they keep every index and sum and tell every cursor.
-    Record* Insert(std::unique_ptr<Record> r, ClientDataSet* by);
-    void Update(Record* r, const std::vector<double>& v, uint64_t nulls, ClientDataSet* by);
-    void Remove(Record* r, ClientDataSet* by);
+    Record* Insert(std::unique_ptr<Record> r);
+    void Update(Record* r, const std::vector<double>& v, uint64_t nulls);
+    void Remove(Record* r);
     // Appends during a load (no cursor yet, no indexes).
     void LoadRecord(std::unique_ptr<Record> r);
 
 private:
-    void IndexAdd(Record* r);
-    void IndexRemove(Record* r);
+    // The record enters or leaves the indexes and sums of the columns in `columns`.
+    void IndexAdd(Record* r, uint64_t columns = ~0ull);
+    void IndexRemove(Record* r, uint64_t columns = ~0ull);
 };
 
 bool IsIntegerType(FieldType t);
-std::string Lower(std::string_view s);
 const char* TypeName(FieldType t);
 
 } // namespace quorvel::cds

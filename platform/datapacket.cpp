@@ -5,8 +5,10 @@
 #include <cstring>
 #include <pugixml.hpp>
 
+#include "platform/ascii.h"
 #include "platform/clientdataset.h"
 #include "platform/clientdataset_table.h"
+#include "platform/datapacket.h"
 #include "platform/files.h"
 
 namespace quorvel {
@@ -21,17 +23,6 @@ bool Digits(std::string_view s, size_t at, size_t n, int& out) {
         v = v * 10 + (s[i] - '0');
     }
     out = v;
-    return true;
-}
-
-bool IEquals(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        char x = a[i], y = b[i];
-        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-        if (x != y) return false;
-    }
     return true;
 }
 
@@ -58,13 +49,13 @@ void PutEscaped(std::string& out, std::string_view s) {
 
 pugi::xml_node ChildI(pugi::xml_node parent, std::string_view name) {
     for (pugi::xml_node n = parent.first_child(); n; n = n.next_sibling())
-        if (n.type() == pugi::node_element && IEquals(n.name(), name)) return n;
+        if (n.type() == pugi::node_element && AsciiSameText(n.name(), name)) return n;
     return {};
 }
 
 pugi::xml_attribute AttrI(pugi::xml_node node, std::string_view name) {
     for (pugi::xml_attribute a = node.first_attribute(); a; a = a.next_attribute())
-        if (IEquals(a.name(), name)) return a;
+        if (AsciiSameText(a.name(), name)) return a;
     return {};
 }
 
@@ -397,25 +388,25 @@ std::shared_ptr<Table> ReadPacket(std::string data) {
         throw DataSetError(std::string("The file is no readable XML data packet (") + res.description() +
                            ")");
     const pugi::xml_node root = doc.document_element();
-    if (!root || !IEquals(root.name(), "DATAPACKET")) throw DataSetError("The file is no data packet");
+    if (!root || !AsciiSameText(root.name(), "DATAPACKET")) throw DataSetError("The file is no data packet");
     const pugi::xml_node meta = ChildI(root, "METADATA");
     const pugi::xml_node fields = ChildI(meta, "FIELDS");
     if (!meta || !fields) throw DataSetError("The data packet has no field definitions");
 
     std::vector<FieldDef> defs;
     for (pugi::xml_node f = fields.first_child(); f; f = f.next_sibling()) {
-        if (f.type() != pugi::node_element || !IEquals(f.name(), "FIELD")) continue;
+        if (f.type() != pugi::node_element || !AsciiSameText(f.name(), "FIELD")) continue;
         const std::string name = AttrI(f, "attrname").value();
         const std::string type = AttrI(f, "fieldtype").value();
         const std::string sub = AttrI(f, "SUBTYPE").value();
         FieldType ft;
-        if (IEquals(type, "i4"))
-            ft = IEquals(sub, "Autoinc") ? FieldType::AutoInc : FieldType::Integer;
-        else if (IEquals(type, "r8"))
-            ft = IEquals(sub, "Money") ? FieldType::Currency : FieldType::Float;
-        else if (IEquals(type, "boolean"))
+        if (AsciiSameText(type, "i4"))
+            ft = AsciiSameText(sub, "Autoinc") ? FieldType::AutoInc : FieldType::Integer;
+        else if (AsciiSameText(type, "r8"))
+            ft = AsciiSameText(sub, "Money") ? FieldType::Currency : FieldType::Float;
+        else if (AsciiSameText(type, "boolean"))
             ft = FieldType::Boolean;
-        else if (IEquals(type, "dateTime"))
+        else if (AsciiSameText(type, "dateTime"))
             ft = FieldType::DateTime;
         else
             throw DataSetError("Unsupported type '" + type + "' of field '" + name + "'");
@@ -456,7 +447,7 @@ std::shared_ptr<Table> ReadPacket(std::string data) {
     std::vector<ParsedRow> rows;
     const pugi::xml_node rowdata = ChildI(root, "ROWDATA");
     for (pugi::xml_node row = rowdata.first_child(); row; row = row.next_sibling()) {
-        if (row.type() != pugi::node_element || !IEquals(row.name(), "ROW")) continue;
+        if (row.type() != pugi::node_element || !AsciiSameText(row.name(), "ROW")) continue;
         ParsedRow pr;
         pr.v.assign(nf, 0.0);
         pr.nulls = allNull;
@@ -471,7 +462,7 @@ std::shared_ptr<Table> ReadPacket(std::string data) {
                 }
             if (c < 0) c = table->Column(an);
             if (c < 0) {
-                if (IEquals(an, "RowState")) {
+                if (AsciiSameText(an, "RowState")) {
                     int64_t st;
                     if (!ParseI64(a.value(), st) || st < 0 || st > 255)
                         throw DataSetError(std::string("Invalid row state '") + a.value() + "'");
@@ -496,8 +487,8 @@ std::shared_ptr<Table> ReadPacket(std::string data) {
                 ok = ParsePacketDateTime(val, v);
                 break;
             case FieldType::Boolean:
-                ok = IEquals(val, "TRUE") || IEquals(val, "FALSE");
-                v = IEquals(val, "TRUE") ? 1.0 : 0.0;
+                ok = AsciiSameText(val, "TRUE") || AsciiSameText(val, "FALSE");
+                v = AsciiSameText(val, "TRUE") ? 1.0 : 0.0;
                 break;
             }
             if (!ok)

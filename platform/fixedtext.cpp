@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cstring>
 
+#include "platform/displayformat.h"
 #include "platform/numbers.h"
 
 namespace quorvel {
@@ -35,6 +36,11 @@ FixedText& FixedText::AddInt(int64_t v, int width) {
 FixedText& FixedText::AddTwoDigits(int v) {
     if (v >= 0 && v < 10) Add('0');
     return AddInt(v);
+}
+
+FixedText& FixedText::AddDateTime(std::string_view pattern, TDateTime t) {
+    m_len += FormatDateTime(m_buf + m_len, kCapacity - m_len, pattern, t, Locale().timeSeparator);
+    return *this;
 }
 
 FixedText& FixedText::AddPoints(int64_t points) {

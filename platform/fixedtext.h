@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/timestamp.h"
+
 namespace quorvel {
 
 class FixedText {
@@ -25,6 +27,8 @@ public:
     FixedText& AddInt(int64_t v, int width);
     // Two digits with a leading zero (times and dates).
     FixedText& AddTwoDigits(int v);
+    // A date-time in a display pattern (see FormatDateTime) with the locale's time separator.
+    FixedText& AddDateTime(std::string_view pattern, TDateTime t);
     // Points shown as points / 100000 with "%2.5f" and the locale's decimal separator; the same
     // text as FormatPoints.
     FixedText& AddPoints(int64_t points);

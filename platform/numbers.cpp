@@ -41,21 +41,6 @@ int32_t RoundToLink(double value) {
     return static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(static_cast<int64_t>(r))));
 }
 
-std::string FormatFixed(double value, int decimals, char separator, int minWidth) {
-    char buf[400];
-    auto res = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed, decimals);
-    std::string out = res.ec == std::errc() ? std::string(buf, res.ptr) : std::string("0");
-    for (char& c : out)
-        if (c == '.') c = separator;
-    if (static_cast<int>(out.size()) < minWidth)
-        out.insert(0, static_cast<size_t>(minWidth) - out.size(), ' ');
-    return out;
-}
-
-std::string FormatPoints(int64_t points) {
-    return FormatFixed(static_cast<double>(points) / 100000.0, 5, Locale().decimalSeparator, 2);
-}
-
 std::optional<int32_t> ParseInt32(std::string_view text) {
     text = Trim(text);
     if (!text.empty() && text.front() == '+') text.remove_prefix(1);

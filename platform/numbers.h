@@ -1,7 +1,7 @@
 #pragma once
-// Locale-independent number formatting and parsing. The separators come from the system
-// locale at start-up (see Locale) and are applied after the conversion, so nothing here
-// follows LC_NUMERIC.
+// Locale-independent rounding and parsing of numbers; their text is written by displayformat.h.
+// The separators come from the system locale at start-up (see Locale) and are applied after the
+// conversion, so nothing here follows LC_NUMERIC.
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -24,16 +24,6 @@ double RoundHalfEven(double value);
 int32_t RoundToLink(double value);
 // RoundHalfEven into a 64-bit count (points).
 int64_t RoundToInt64(double value);
-
-// Fixed-point text with `decimals` digits after the separator ("%.*f" with the locale's
-// separator), minimum width padded with spaces on the left.
-std::string FormatFixed(double value, int decimals, char separator, int minWidth = 0);
-inline std::string FormatFixed(double value, int decimals) {
-    return FormatFixed(value, decimals, Locale().decimalSeparator);
-}
-
-// Points shown as points / 100000 with five decimals ("%2.5f").
-std::string FormatPoints(int64_t points);
 
 // Parses a whole decimal number (optional sign, optional surrounding blanks). nullopt for
 // anything else, including overflow of 32 bits.

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "platform/ascii.h"
 #include "platform/files.h"
 #include "platform/numbers.h"
 
@@ -21,17 +22,6 @@ std::string_view Trim(std::string_view s) {
     while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
     while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
     return s;
-}
-
-char Lower(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool SameText(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (Lower(a[i]) != Lower(b[i])) return false;
-    return true;
 }
 
 // A value that cannot break the file's structure: the text up to its first line end.
@@ -155,7 +145,7 @@ TIniFile::~TIniFile() {
 
 int TIniFile::FindSection(std::string_view section) const {
     for (size_t i = 0; i < m_lines.size(); ++i)
-        if (m_lines[i].kind == Line::Section && SameText(m_lines[i].name, section))
+        if (m_lines[i].kind == Line::Section && AsciiSameText(m_lines[i].name, section))
             return static_cast<int>(i);
     return -1;
 }
@@ -163,7 +153,7 @@ int TIniFile::FindSection(std::string_view section) const {
 int TIniFile::FindKey(int s, std::string_view key) const {
     for (size_t i = static_cast<size_t>(s) + 1; i < m_lines.size(); ++i) {
         if (m_lines[i].kind == Line::Section) break;
-        if (m_lines[i].kind == Line::Key && SameText(m_lines[i].name, key)) return static_cast<int>(i);
+        if (m_lines[i].kind == Line::Key && AsciiSameText(m_lines[i].name, key)) return static_cast<int>(i);
     }
     return -1;
 }

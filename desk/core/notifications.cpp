@@ -1,5 +1,6 @@
 #include "desk/core/notifications.h"
 
+#include "platform/displayformat.h"
 #include "platform/files.h"
 
 namespace quorvel {
@@ -105,18 +106,7 @@ std::string Utf16ToUtf8(std::string_view bytes, bool bigEndian) {
 } // namespace
 
 std::string NotificationTimeStamp(TDateTime when, char timeSeparator) {
-    const DateTimeParts p = DecodeDateTime(when);
-    auto two = [](int v) {
-        return std::string{static_cast<char>('0' + v / 10 % 10), static_cast<char>('0' + v % 10)};
-    };
-    std::string out;
-    out += two(p.day) + "." + two(p.month) + ". ";
-    out += two(p.hour) + timeSeparator + two(p.minute) + timeSeparator + two(p.second) + ",";
-    out += static_cast<char>('0' + p.msec / 100 % 10);
-    out += two(p.msec % 100);
-    out += timeSeparator;
-    out += ' ';
-    return out;
+    return FormatDateTime("dd.mm. hh:nn:ss,zzz: ", when, timeSeparator);
 }
 
 std::string Cp1252ToUtf8(std::string_view bytes) {

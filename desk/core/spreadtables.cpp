@@ -45,16 +45,11 @@ void ConnStatusText(FixedText& out, TDateTime time, TDateTime now, double timeou
 }
 
 void TimeText(FixedText& out, TDateTime t) {
-    const DateTimeParts d = DecodeDateTime(t);
-    const char sep = Locale().timeSeparator;
-    out.Clear().AddTwoDigits(d.hour).Add(sep).AddTwoDigits(d.minute).Add(sep).AddTwoDigits(d.second);
+    out.Clear().AddDateTime("hh:nn:ss", t);
 }
 
 void DayTimeText(FixedText& out, TDateTime t) {
-    const DateTimeParts d = DecodeDateTime(t);
-    const char sep = Locale().timeSeparator;
-    out.Clear().AddTwoDigits(d.day).Add('.').AddTwoDigits(d.month).Add(". ");
-    out.AddTwoDigits(d.hour).Add(sep).AddTwoDigits(d.minute).Add(sep).AddTwoDigits(d.second);
+    out.Clear().AddDateTime("dd.mm. hh:nn:ss", t);
 }
 
 // ---- table grids ---------------------------------------------------------------------------

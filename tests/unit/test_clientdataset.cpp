@@ -1,4 +1,6 @@
+#include <functional>
 #include <gtest/gtest.h>
+#include <tuple>
 
 #include "platform/clientdataset.h"
 
@@ -302,4 +304,109 @@ TEST(ClientDataSet, APersistentFieldMissingOrOfAnotherTypeDoesNotOpen) {
     b.AddField("Lots", FieldType::Currency);
     EXPECT_THROW(b.CloneCursor(engine, true), DataSetError);
     EXPECT_FALSE(b.Active());
+}
+
+TEST(ClientDataSet, ObserversHearEachChangeBeforeAndAfterItReachesTheTable) {
+    using C = IDataSetObserver::Change;
+    struct Heard : IDataSetObserver {
+        ClientDataSet* ds = nullptr;
+        std::vector<std::tuple<char, C, int, int>> calls; // before/after, change, row, records then
+        void DataChanging(Change c, int row) override { calls.emplace_back('b', c, row, ds->RecordCount()); }
+        void DataChanged(Change c, int row) override { calls.emplace_back('a', c, row, ds->RecordCount()); }
+        void Scrolled() override {}
+    };
+    struct Case {
+        const char* name;
+        IndexDef index;
+        std::function<void(ClientDataSet&)> act;
+        std::vector<std::tuple<char, C, int, int>> calls;
+    };
+    const IndexDef byLots{"IdxLots", "Lots", false};
+    auto setLots = [](int id, double lots) {
+        return [id, lots](ClientDataSet& ds) {
+            ASSERT_TRUE(ds.Locate("ID", Variant(id)));
+            ds.Edit();
+            ds.FieldByName("Lots").SetAsFloat(lots);
+            ds.Post();
+        };
+    };
+    auto remove = [](int id) {
+        return [id](ClientDataSet& ds) {
+            ASSERT_TRUE(ds.Locate("ID", Variant(id)));
+            ds.Delete();
+        };
+    };
+    // Three records with lots 0.1, 0.2, 0.3 (IDs 1, 2, 3) before each case.
+    const Case cases[] = {
+        {"append, natural order",
+         {},
+         [](ClientDataSet& ds) { AppendRow(ds, 0, 0.5); },
+         {{'b', C::Appended, 4, 3}, {'a', C::Appended, 4, 4}}},
+        {"append, descending index",
+         kDesc,
+         [](ClientDataSet& ds) { AppendRow(ds, 0, 0.5); },
+         {{'b', C::Appended, 1, 3}, {'a', C::Appended, 1, 4}}},
+        {"append between on an index",
+         byLots,
+         [](ClientDataSet& ds) { AppendRow(ds, 0, 0.15); },
+         {{'b', C::Appended, 2, 3}, {'a', C::Appended, 2, 4}}},
+        {"edit in place", {}, setLots(2, 0.9), {{'b', C::Edited, 2, 3}, {'a', C::Edited, 2, 3}}},
+        {"edit that moves on the index",
+         byLots,
+         setLots(1, 0.9),
+         {{'b', C::Edited, 1, 3}, {'a', C::Edited, 3, 3}}},
+        {"delete, natural order", {}, remove(2), {{'b', C::Deleted, 2, 3}, {'a', C::Deleted, 2, 2}}},
+        {"delete, descending index", kDesc, remove(3), {{'b', C::Deleted, 1, 3}, {'a', C::Deleted, 1, 2}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ClientDataSet engine, watched;
+        engine.CreateDataSet(kDefs);
+        for (int i = 1; i <= 3; ++i) AppendRow(engine, 0, 0.1 * i);
+        watched.CloneCursor(engine, true);
+        watched.SetIndex(c.index);
+        Heard heard;
+        heard.ds = &watched;
+        watched.AddObserver(&heard);
+        c.act(engine);
+        EXPECT_EQ(heard.calls, c.calls);
+        watched.RemoveObserver(&heard);
+    }
+}
+
+TEST(ClientDataSet, AnEditMovesTheRecordInEveryIndexAndSumOfItsChangedColumns) {
+    ClientDataSet engine, byTicket;
+    engine.CreateDataSet(kDefs);
+    for (int i = 1; i <= 4; ++i) AppendRow(engine, i % 2, 0.25 * i, 100 * i);
+    byTicket.CloneCursor(engine, true);
+    byTicket.SetIndex({"IdxTicket", "Ticket", true});
+    Aggregate& sum = engine.AddAggregate("SumLots", "Sum(Lots)");
+    sum.Active = true;
+    engine.AggregatesActive = true;
+    ASSERT_EQ(engine.Lookup("Ticket", Variant(200), "ID").AsInteger(), 2); // builds the key index
+    ASSERT_EQ(sum.Value().AsFloat(), 2.5);
+    auto edit = [&](int id, const Variant& ticket, const Variant& lots) {
+        ASSERT_TRUE(engine.Locate("ID", Variant(id)));
+        engine.Edit();
+        engine.FieldByName("Ticket").SetValue(ticket);
+        engine.FieldByName("Lots").SetValue(lots);
+        engine.Post();
+    };
+    edit(2, Variant(500), Variant(1.0));
+    EXPECT_TRUE(engine.Lookup("Ticket", Variant(200), "ID").IsNull());
+    EXPECT_EQ(engine.Lookup("Ticket", Variant(500), "ID").AsInteger(), 2);
+    EXPECT_EQ(Walk(byTicket), (std::vector<int>{2, 4, 3, 1}));
+    EXPECT_EQ(sum.Value().AsFloat(), 3.0);
+    edit(4, Variant(), Variant()); // to null: lowest on the index, out of the key index and sum
+    EXPECT_TRUE(engine.Lookup("Ticket", Variant(400), "ID").IsNull());
+    EXPECT_EQ(Walk(byTicket), (std::vector<int>{2, 3, 1, 4}));
+    EXPECT_EQ(sum.Value().AsFloat(), 2.0);
+    edit(4, Variant(200), Variant(0.5)); // and back
+    EXPECT_EQ(engine.Lookup("Ticket", Variant(200), "ID").AsInteger(), 4);
+    EXPECT_EQ(Walk(byTicket), (std::vector<int>{2, 3, 4, 1}));
+    EXPECT_EQ(sum.Value().AsFloat(), 2.5);
+    edit(3, Variant(300), Variant(0.75)); // nothing changes
+    EXPECT_EQ(engine.Lookup("Ticket", Variant(300), "ID").AsInteger(), 3);
+    EXPECT_EQ(Walk(byTicket), (std::vector<int>{2, 3, 4, 1}));
+    EXPECT_EQ(sum.Value().AsFloat(), 2.5);
 }

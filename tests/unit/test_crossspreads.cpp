@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "platform/displayformat.h"
 #include "platform/fixedtext.h"
 #include "platform/numbers.h"
 #include "spreadfixture.h"

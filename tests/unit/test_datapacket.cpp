@@ -5,6 +5,7 @@
 #include <random>
 
 #include "platform/clientdataset.h"
+#include "platform/datapacket.h"
 #include "platform/files.h"
 #include "tempdir.h"
 

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "localescope.h"
+#include "platform/displayformat.h"
 #include "platform/numbers.h"
 #include "platform/timestamp.h"
 

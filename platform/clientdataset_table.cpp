@@ -1,0 +1,221 @@
+// The table shared by the cursors of a client dataset: records in natural order, the hash and
+// ordered indexes built on first use, and the sums, all kept up to date as records change.
+#include <algorithm>
+#include <cmath>
+
+#include "platform/ascii.h"
+#include "platform/clientdataset_table.h"
+
+namespace quorvel {
+
+namespace cds {
+
+bool IsIntegerType(FieldType t) {
+    return t == FieldType::Integer || t == FieldType::AutoInc;
+}
+
+const char* TypeName(FieldType t) {
+    switch (t) {
+    case FieldType::Integer:
+        return "Integer";
+    case FieldType::Float:
+        return "Float";
+    case FieldType::Currency:
+        return "Currency";
+    case FieldType::DateTime:
+        return "DateTime";
+    case FieldType::Boolean:
+        return "Boolean";
+    case FieldType::AutoInc:
+        return "AutoInc";
+    }
+    return "?";
+}
+
+namespace {
+constexpr double kSumScale = 1e8;
+bool Scalable(double v, __int128& out) {
+    if (!std::isfinite(v) || std::fabs(v) > 1e20) return false;
+    out = static_cast<__int128>(std::nearbyint(v * kSumScale));
+    return true;
+}
+void SumAdd(SumAccum& s, double v, int sign) {
+    __int128 x;
+    s.count += sign;
+    if (Scalable(v, x))
+        s.scaled += sign > 0 ? x : -x;
+    else
+        s.unscalable += sign;
+}
+int64_t KeyOf(double v) {
+    return static_cast<int64_t>(v);
+}
+void EraseFrom(std::vector<Record*>& bucket, Record* r) {
+    auto it = std::find(bucket.begin(), bucket.end(), r);
+    if (it != bucket.end()) {
+        *it = bucket.back();
+        bucket.pop_back();
+    }
+}
+} // namespace
+
+Table::Table(std::vector<FieldDef> d) : defs(std::move(d)) {
+    if (defs.size() > static_cast<size_t>(kMaxColumns)) throw DataSetError("Too many fields");
+    for (size_t i = 0; i < defs.size(); ++i) {
+        if (defs[i].name.empty()) throw DataSetError("Field name missing");
+        if (!byLowerName.emplace(AsciiLower(defs[i].name), static_cast<int>(i)).second)
+            throw DataSetError("Duplicate field name '" + defs[i].name + "'");
+        if (defs[i].type == FieldType::AutoInc && autoIncColumn < 0) autoIncColumn = static_cast<int>(i);
+    }
+}
+
+int Table::Column(std::string_view name) const {
+    auto it = byLowerName.find(AsciiLower(name));
+    return it == byLowerName.end() ? -1 : it->second;
+}
+
+size_t Table::NaturalPos(const Record* r) const {
+    auto it = std::lower_bound(records.begin(), records.end(), r->seq,
+                               [](const std::unique_ptr<Record>& a, uint64_t s) { return a->seq < s; });
+    return static_cast<size_t>(it - records.begin());
+}
+
+Record* Table::BySeq(uint64_t seq) const {
+    auto it = std::lower_bound(records.begin(), records.end(), seq,
+                               [](const std::unique_ptr<Record>& a, uint64_t s) { return a->seq < s; });
+    return it != records.end() && (*it)->seq == seq ? it->get() : nullptr;
+}
+
+bool Table::Less(int c, const Record* a, const Record* b) {
+    const bool an = a->IsNull(c), bn = b->IsNull(c);
+    if (an != bn) return an;
+    if (!an && a->v[c] != b->v[c]) return a->v[c] < b->v[c];
+    return a->seq < b->seq;
+}
+
+OrderedIndex& Table::Ordered(int column) {
+    auto [it, fresh] = ordered.try_emplace(column);
+    OrderedIndex& ix = it->second;
+    if (fresh) {
+        ix.column = column;
+        ix.recs.reserve(records.size());
+        for (auto& r : records) ix.recs.push_back(r.get());
+        std::stable_sort(ix.recs.begin(), ix.recs.end(),
+                         [column](const Record* a, const Record* b) { return Less(column, a, b); });
+    }
+    ++ix.users;
+    return ix;
+}
+
+void Table::ReleaseOrdered(int column) {
+    auto it = ordered.find(column);
+    if (it != ordered.end() && --it->second.users <= 0) ordered.erase(it);
+}
+
+std::unordered_map<int64_t, std::vector<Record*>>& Table::Keys(int column) {
+    auto [it, fresh] = keys.try_emplace(column);
+    if (fresh)
+        for (auto& r : records)
+            if (!r->IsNull(column)) it->second[KeyOf(r->v[column])].push_back(r.get());
+    return it->second;
+}
+
+SumAccum& Table::Sum(int column) {
+    auto [it, fresh] = sums.try_emplace(column);
+    if (fresh)
+        for (auto& r : records)
+            if (!r->IsNull(column)) SumAdd(it->second, r->v[column], +1);
+    return it->second;
+}
+
+double Table::PlainSum(int column) const {
+    double s = 0;
+    for (auto& r : records)
+        if (!r->IsNull(column)) s += r->v[column];
+    return s;
+}
+
+namespace {
+bool Has(uint64_t columns, int c) {
+    return (columns >> c) & 1u;
+}
+} // namespace
+
+void Table::IndexAdd(Record* r, uint64_t columns) {
+    for (auto& [c, map] : keys)
+        if (Has(columns, c) && !r->IsNull(c)) map[KeyOf(r->v[c])].push_back(r);
+    for (auto& [c, ix] : ordered) {
+        if (!Has(columns, c)) continue;
+        auto pos = std::upper_bound(ix.recs.begin(), ix.recs.end(), r,
+                                    [c = c](const Record* a, const Record* b) { return Less(c, a, b); });
+        ix.recs.insert(pos, r);
+    }
+    for (auto& [c, s] : sums)
+        if (Has(columns, c) && !r->IsNull(c)) SumAdd(s, r->v[c], +1);
+}
+
+void Table::IndexRemove(Record* r, uint64_t columns) {
+    for (auto& [c, map] : keys) {
+        if (!Has(columns, c) || r->IsNull(c)) continue;
+        auto it = map.find(KeyOf(r->v[c]));
+        if (it == map.end()) continue;
+        EraseFrom(it->second, r);
+        if (it->second.empty()) map.erase(it);
+    }
+    for (auto& [c, ix] : ordered) {
+        if (!Has(columns, c)) continue;
+        auto pos = std::lower_bound(ix.recs.begin(), ix.recs.end(), r,
+                                    [c = c](const Record* a, const Record* b) { return Less(c, a, b); });
+        if (pos != ix.recs.end() && *pos == r) ix.recs.erase(pos);
+    }
+    for (auto& [c, s] : sums)
+        if (Has(columns, c) && !r->IsNull(c)) SumAdd(s, r->v[c], -1);
+}
+
+void Table::LoadRecord(std::unique_ptr<Record> r) {
+    r->seq = nextSeq++;
+    records.push_back(std::move(r));
+}
+
+Record* Table::Insert(std::unique_ptr<Record> r) {
+    r->seq = nextSeq++;
+    for (ClientDataSet* c : cursors) c->RecordChanging(IDataSetObserver::Change::Appended, r.get());
+    Record* p = r.get();
+    records.push_back(std::move(r));
+    IndexAdd(p);
+    for (ClientDataSet* c : cursors) c->TableChanged(IDataSetObserver::Change::Appended, p, 0);
+    return p;
+}
+
+void Table::Update(Record* r, const std::vector<double>& v, uint64_t nulls) {
+    for (ClientDataSet* c : cursors) c->RecordChanging(IDataSetObserver::Change::Edited, r);
+    // Only the indexes of changed columns move.
+    uint64_t changed = r->nulls ^ nulls;
+    for (size_t c = 0; c < defs.size(); ++c)
+        if (!((nulls >> c) & 1u) && !r->IsNull(static_cast<int>(c)) && r->v[c] != v[c]) changed |= 1ull << c;
+    if (changed) IndexRemove(r, changed);
+    r->v = v;
+    r->nulls = nulls;
+    if (changed) IndexAdd(r, changed);
+    for (ClientDataSet* c : cursors) c->TableChanged(IDataSetObserver::Change::Edited, r, 0);
+}
+
+void Table::Remove(Record* r) {
+    std::vector<int> positions;
+    positions.reserve(cursors.size());
+    for (ClientDataSet* c : cursors) {
+        positions.push_back(static_cast<int>(c->PositionOf(r)));
+        c->RecordChanging(IDataSetObserver::Change::Deleted, r);
+        c->RecordRemoving(r);
+    }
+    IndexRemove(r);
+    const size_t pos = NaturalPos(r);
+    std::unique_ptr<Record> keep = std::move(records[pos]);
+    records.erase(records.begin() + static_cast<long>(pos));
+    for (size_t i = 0; i < cursors.size(); ++i)
+        cursors[i]->TableChanged(IDataSetObserver::Change::Deleted, nullptr, positions[i]);
+}
+
+} // namespace cds
+
+} // namespace quorvel
