@@ -3,7 +3,7 @@
 //
 //   quorvel-ea send MSG WPARAM LPARAM
 //   quorvel-ea bench [--clients N] [--seconds S] [--msg MSG] [--wparam W] [--lparam L]
-//                    [--quotes-per-second Q] [--no-echo] [--socket PATH]
+//                    [--quotes-per-second Q] [--every S] [--no-echo] [--socket PATH]
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -29,7 +29,8 @@ int Usage() {
                  "usage:\n"
                  "  quorvel-ea send MSG WPARAM LPARAM      send one message, print its Result\n"
                  "  quorvel-ea bench [--clients N] [--seconds S] [--msg MSG] [--wparam W] [--lparam L]\n"
-                 "                   [--quotes-per-second Q] [--no-echo] [--socket PATH]\n"
+                 "                   [--quotes-per-second Q] [--every S] [--no-echo] [--socket PATH]\n"
+                 "--every S prints the messages and the longest round trip of every S seconds.\n"
                  "MSG is a number, 0x hex, or a name such as WM_APP+404 or WM_COPYDATA.\n");
     return 2;
 }
@@ -78,6 +79,7 @@ struct BenchOptions {
     int32_t lparam = 0;
     double quotesPerSecond = 0; // aggregate; 0: back-to-back single messages
     bool echo = true;
+    double every = 0; // seconds per line of the timeline; 0: no timeline
 };
 
 struct BenchResult {
@@ -86,10 +88,15 @@ struct BenchResult {
     double seconds = 0;
     double p50 = 0, p99 = 0, max = 0; // microseconds
     int failedClients = 0;
+    // The timeline: per interval of `every` seconds, the messages sent and their longest
+    // round trip (microseconds).
+    std::vector<uint64_t> slotMessages;
+    std::vector<double> slotMax;
 };
 
 BenchResult RunLoad(const std::string& path, const BenchOptions& o) {
     std::vector<std::vector<float>> lat(static_cast<size_t>(o.clients));
+    std::vector<std::vector<float>> sentAt(static_cast<size_t>(o.clients)); // seconds from start
     std::vector<uint64_t> quotes(static_cast<size_t>(o.clients), 0);
     std::atomic<int> failed{0};
     std::atomic<int> ready{0};
@@ -101,7 +108,9 @@ BenchResult RunLoad(const std::string& path, const BenchOptions& o) {
         threads.emplace_back([&, c] {
             LinkClient client;
             auto& my = lat[static_cast<size_t>(c)];
+            auto& myAt = sentAt[static_cast<size_t>(c)];
             my.reserve(o.quotesPerSecond > 0 ? 1 << 12 : 1 << 20);
+            if (o.every > 0) myAt.reserve(my.capacity());
             const bool ok = client.Connect(path);
             ready.fetch_add(1);
             while (!go.load()) std::this_thread::yield();
@@ -114,6 +123,7 @@ BenchResult RunLoad(const std::string& path, const BenchOptions& o) {
                 const auto t0 = Clock::now();
                 client.Send(msg, wp, lp);
                 my.push_back(std::chrono::duration<float, std::micro>(Clock::now() - t0).count());
+                if (o.every > 0) myAt.push_back(std::chrono::duration<float>(t0 - start).count());
             };
             try {
                 if (o.quotesPerSecond > 0) {
@@ -148,6 +158,17 @@ BenchResult RunLoad(const std::string& path, const BenchOptions& o) {
     for (auto& t : threads) t.join();
     BenchResult r;
     r.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    if (o.every > 0) {
+        const size_t slots = static_cast<size_t>(r.seconds / o.every) + 1;
+        r.slotMessages.assign(slots, 0);
+        r.slotMax.assign(slots, 0.0);
+        for (size_t c = 0; c < lat.size(); ++c)
+            for (size_t k = 0; k < sentAt[c].size(); ++k) {
+                const size_t s = std::min(slots - 1, static_cast<size_t>(sentAt[c][k] / o.every));
+                ++r.slotMessages[s];
+                r.slotMax[s] = std::max(r.slotMax[s], static_cast<double>(lat[c][k]));
+            }
+    }
     std::vector<float> all;
     for (auto& v : lat) all.insert(all.end(), v.begin(), v.end());
     for (auto q : quotes) r.quotes += q;
@@ -222,13 +243,16 @@ private:
     std::thread m_accept;
 };
 
-void Print(const char* who, const BenchResult& r) {
+void Print(const char* who, const BenchResult& r, double every) {
     std::printf("%-6s messages %llu in %.2f s: %.0f msg/s", who, static_cast<unsigned long long>(r.messages),
                 r.seconds, r.messages / r.seconds);
     if (r.quotes) std::printf(", %.0f complete quotes/s", r.quotes / r.seconds);
     std::printf("; round trip p50 %.1f us, p99 %.1f us, max %.1f us", r.p50, r.p99, r.max);
     if (r.failedClients) std::printf("; %d clients failed", r.failedClients);
     std::printf("\n");
+    for (size_t k = 0; k < r.slotMessages.size(); ++k)
+        std::printf("  %7.1f s +%.1f: %8llu messages, max %.1f us\n", static_cast<double>(k) * every, every,
+                    static_cast<unsigned long long>(r.slotMessages[k]), r.slotMax[k]);
 }
 
 int Bench(int argc, char** argv, const std::string& path) {
@@ -252,6 +276,8 @@ int Bench(int argc, char** argv, const std::string& path) {
         } else if (a == "--lparam" && ParseInt(v, o.lparam)) {
         } else if (a == "--quotes-per-second")
             o.quotesPerSecond = std::atof(v);
+        else if (a == "--every")
+            o.every = std::atof(v);
         else
             return Usage();
     }
@@ -266,7 +292,7 @@ int Bench(int argc, char** argv, const std::string& path) {
     std::printf("%d clients, %.1f s, %s\n", o.clients, o.seconds,
                 o.quotesPerSecond > 0 ? "paced complete quotes (400, 401, 404)" : "back-to-back messages");
     const BenchResult desk = RunLoad(path, o);
-    Print("desk", desk);
+    Print("desk", desk, o.every);
     if (o.echo) {
         const std::string echoPath = LinkDirectory() + "/echo-" + std::to_string(getpid());
         EchoServer echo(echoPath);
@@ -275,7 +301,7 @@ int Bench(int argc, char** argv, const std::string& path) {
             return 1;
         }
         const BenchResult base = RunLoad(echoPath, o);
-        Print("echo", base);
+        Print("echo", base, o.every);
         if (base.p50 > 0 && base.messages > 0)
             std::printf("ratio desk/echo: p50 %.2f, p99 %.2f, throughput %.2f\n", desk.p50 / base.p50,
                         desk.p99 / base.p99, (desk.messages / desk.seconds) / (base.messages / base.seconds));
