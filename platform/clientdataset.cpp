@@ -98,6 +98,41 @@ void ClientDataSet::SaveToFile(const std::string& path) const {
     WriteFileAtomic(path, [this](const FilePieceWriter& put) { cds::WritePacket(*m_table, put); });
 }
 
+std::unique_ptr<TableSnapshot> ClientDataSet::Snapshot() const {
+    CheckActive();
+    auto s = std::make_unique<cds::Snapshot>();
+    s->table = m_table;
+    s->defs = m_table->defs;
+    s->autoIncColumn = m_table->autoIncColumn;
+    s->nextAutoInc = m_table->nextAutoInc;
+    s->rows.reserve(m_table->records.size());
+    for (const auto& r : m_table->records) s->rows.push_back(r.get());
+    s->lastSeq = m_table->nextSeq - 1;
+    m_table->snapshots.push_back(s.get());
+    return std::unique_ptr<TableSnapshot>(new TableSnapshot(std::move(s)));
+}
+
+TableSnapshot::TableSnapshot(std::unique_ptr<cds::Snapshot> s) : m_s(std::move(s)) {}
+
+TableSnapshot::~TableSnapshot() {
+    auto& held = m_s->table->snapshots;
+    held.erase(std::remove(held.begin(), held.end(), m_s.get()), held.end());
+}
+
+size_t TableSnapshot::RecordCount() const {
+    return m_s->rows.size();
+}
+
+void TableSnapshot::SaveToFile(const std::string& path) const {
+    WriteFileAtomic(path, [this](const FilePieceWriter& put) { cds::WritePacket(*m_s, put); });
+}
+
+std::string TableSnapshot::SaveToString() const {
+    std::string text;
+    cds::WritePacket(*m_s, [&text](std::string_view piece) { text.append(piece); });
+    return text;
+}
+
 void ClientDataSet::CloneCursor(ClientDataSet& source, bool reset, bool keepSettings) {
     source.CheckActive();
     if (&source == this) throw DataSetError("Cannot clone a dataset onto itself");

@@ -40,7 +40,31 @@ constexpr Bookmark kNoBookmark = 0;
 namespace cds {
 struct Table;
 struct Record;
+struct Snapshot;
 } // namespace cds
+
+// The whole table as it stood at one moment, to be written while the table goes on changing:
+// a save that runs on another thread writes neither a row that is half changed nor a list
+// that is. Taking one copies the row pointers only; a row changed or deleted afterwards keeps
+// a copy of its former values for the snapshot (copy on write). Take and drop it on the thread
+// that changes the table; meanwhile SaveToFile and SaveToString may run on one other thread.
+class TableSnapshot {
+public:
+    ~TableSnapshot();
+    TableSnapshot(const TableSnapshot&) = delete;
+    TableSnapshot& operator=(const TableSnapshot&) = delete;
+
+    size_t RecordCount() const;
+    // The data packet of the rows, byte for byte what ClientDataSet::SaveToFile would have
+    // written at the moment of taking; replaced atomically, FileError on failure.
+    void SaveToFile(const std::string& path) const;
+    std::string SaveToString() const;
+
+private:
+    friend class ClientDataSet;
+    explicit TableSnapshot(std::unique_ptr<cds::Snapshot> s);
+    std::unique_ptr<cds::Snapshot> m_s;
+};
 
 // Told of changes a cursor sees, unless its controls are disabled.
 class IDataSetObserver {
@@ -91,6 +115,8 @@ public:
     // Writes the whole table (all records, all columns in definition order) atomically.
     void SaveToFile(const std::string& path) const;
     std::string SaveToString() const;
+    // The table as it is now, for writing it elsewhere (see TableSnapshot).
+    std::unique_ptr<TableSnapshot> Snapshot() const;
     // A further cursor on the source's table. reset: no index (natural order), not read-only.
     // The clone keeps its own persistent fields and events. Opens the clone.
     void CloneCursor(ClientDataSet& source, bool reset, bool keepSettings = false);

@@ -187,12 +187,21 @@ Record* Table::Insert(std::unique_ptr<Record> r) {
     return p;
 }
 
+void Table::KeepForSnapshots(const Record* r) {
+    for (Snapshot* s : snapshots) {
+        if (r->seq > s->lastSeq) continue; // added after the snapshot: not one of its rows
+        std::lock_guard<std::mutex> hold(s->lock);
+        s->before.try_emplace(r, *r); // the first change since the snapshot keeps the values
+    }
+}
+
 void Table::Update(Record* r, const std::vector<double>& v, uint64_t nulls) {
     for (ClientDataSet* c : cursors) c->RecordChanging(IDataSetObserver::Change::Edited, r);
     // Only the indexes of changed columns move.
     uint64_t changed = r->nulls ^ nulls;
     for (size_t c = 0; c < defs.size(); ++c)
         if (!((nulls >> c) & 1u) && !r->IsNull(static_cast<int>(c)) && r->v[c] != v[c]) changed |= 1ull << c;
+    if (changed && !snapshots.empty()) KeepForSnapshots(r);
     if (changed) IndexRemove(r, changed);
     r->v = v;
     r->nulls = nulls;
@@ -209,6 +218,7 @@ void Table::Remove(Record* r) {
         c->RecordRemoving(r);
     }
     IndexRemove(r);
+    if (!snapshots.empty()) KeepForSnapshots(r);
     const size_t pos = NaturalPos(r);
     std::unique_ptr<Record> keep = std::move(records[pos]);
     records.erase(records.begin() + static_cast<long>(pos));

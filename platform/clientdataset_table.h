@@ -1,7 +1,9 @@
 #pragma once
 // Inside of the client dataset engine: the shared table and its indexes. Used by the cursor
 // and the data-packet code only.
+#include <algorithm>
 #include <map>
+#include <mutex>
 #include <unordered_map>
 
 #include "platform/clientdataset.h"
@@ -31,6 +33,8 @@ struct OrderedIndex {
     std::vector<Record*> recs; // ascending by (not null, value, seq)
 };
 
+struct Snapshot;
+
 struct Table {
     std::vector<FieldDef> defs;
     std::unordered_map<std::string, int> byLowerName;
@@ -42,6 +46,7 @@ struct Table {
     std::map<int, OrderedIndex> ordered;
     std::map<int, SumAccum> sums;
     std::vector<ClientDataSet*> cursors;
+    std::vector<Snapshot*> snapshots; // held snapshots; each sees the rows as they were
 
     explicit Table(std::vector<FieldDef> d);
     int Column(std::string_view name) const; // -1 when none
@@ -65,10 +70,55 @@ struct Table {
     void LoadRecord(std::unique_ptr<Record> r);
 
 private:
+    // Before a row changes or goes: every held snapshot that holds it keeps its present values.
+    void KeepForSnapshots(const Record* r);
     // The record enters or leaves the indexes and sums of the columns in `columns`.
     void IndexAdd(Record* r, uint64_t columns = ~0ull);
     void IndexRemove(Record* r, uint64_t columns = ~0ull);
 };
+
+// The rows of a table frozen at one moment, for a writer on another thread (TableSnapshot).
+// The thread that owns the table never writes a row a snapshot may still read: it puts a copy
+// of the row into `before` first, under `lock`. The writer reads a row under `lock` too, from
+// `before` when a copy is there, else from the row itself. A row that was deleted since the
+// snapshot was taken always has its copy, so its address is never read after it was freed,
+// and a row added later (even at a freed address) is no row of `rows`: its seq is beyond
+// `lastSeq`, so no copy is made for it and none is looked up.
+struct Snapshot {
+    std::shared_ptr<Table> table; // kept alive while the snapshot is held
+    std::vector<FieldDef> defs;
+    int autoIncColumn = -1;
+    int64_t nextAutoInc = 1;
+    std::vector<const Record*> rows; // natural order at the moment of taking
+    uint64_t lastSeq = 0;
+    std::mutex lock;
+    std::unordered_map<const Record*, Record> before; // guarded by lock
+
+    // Calls fn(const Record&) for every row in order, copying them out a block at a time.
+    template <class F> void ForEachRow(F&& fn);
+};
+
+template <class F> void Snapshot::ForEachRow(F&& fn) {
+    constexpr size_t kBlock = 256;
+    std::vector<Record> block(std::min(kBlock, rows.size()));
+    for (Record& r : block) r.v.resize(defs.size());
+    for (size_t at = 0; at < rows.size(); at += kBlock) {
+        const size_t n = std::min(kBlock, rows.size() - at);
+        {
+            std::lock_guard<std::mutex> hold(lock);
+            for (size_t k = 0; k < n; ++k) {
+                const Record* src = rows[at + k];
+                if (!before.empty()) {
+                    const auto it = before.find(src);
+                    if (it != before.end()) src = &it->second;
+                }
+                block[k].nulls = src->nulls;
+                std::copy(src->v.begin(), src->v.end(), block[k].v.begin());
+            }
+        }
+        for (size_t k = 0; k < n; ++k) fn(static_cast<const Record&>(block[k]));
+    }
+}
 
 bool IsIntegerType(FieldType t);
 const char* TypeName(FieldType t);

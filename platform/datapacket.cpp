@@ -242,9 +242,9 @@ size_t RowBound(const std::vector<std::string>& prefix) {
     return bound;
 }
 
-std::vector<std::string> AttributePrefixes(const cds::Table& t) {
+std::vector<std::string> AttributePrefixes(const std::vector<FieldDef>& defs) {
     std::vector<std::string> prefix; // ` name="`
-    for (const FieldDef& d : t.defs) {
+    for (const FieldDef& d : defs) {
         std::string p = " ";
         PutEscaped(p, d.name);
         p += "=\"";
@@ -286,10 +286,16 @@ bool ParsePacketDateTime(std::string_view s, TDateTime& out) {
 
 namespace cds {
 
-void WritePacket(const Table& t, const FilePieceWriter& put) {
+namespace {
+
+// The packet of a table's columns and rows; forEachRow(fn) calls fn(const Record&) for every
+// row in natural order.
+template <class Rows>
+void WriteRows(const std::vector<FieldDef>& defs, int autoIncColumn, int64_t nextAutoInc, Rows&& forEachRow,
+               const FilePieceWriter& put) {
     std::string head;
     head += "<?xml version=\"1.0\" standalone=\"yes\"?>\n<DATAPACKET Version=\"2.0\"><METADATA><FIELDS>";
-    for (const FieldDef& d : t.defs) {
+    for (const FieldDef& d : defs) {
         head += "<FIELD attrname=\"";
         PutEscaped(head, d.name);
         head += "\" fieldtype=\"";
@@ -316,22 +322,21 @@ void WritePacket(const Table& t, const FilePieceWriter& put) {
         head += "/>";
     }
     head += "</FIELDS><PARAMS";
-    if (t.autoIncColumn >= 0) {
+    if (autoIncColumn >= 0) {
         head += " AUTOINCVALUE=\"";
-        head += std::to_string(t.nextAutoInc);
+        head += std::to_string(nextAutoInc);
         head += '"';
     }
     head += "/></METADATA><ROWDATA>";
 
-    const std::vector<std::string> prefix = AttributePrefixes(t);
+    const std::vector<std::string> prefix = AttributePrefixes(defs);
     const size_t rowBound = RowBound(prefix);
-    const size_t nf = t.defs.size();
+    const size_t nf = defs.size();
     std::vector<DateText> dates(nf);
     PieceBuffer out(rowBound, put);
     out.Text(head);
-    for (const auto& rp : t.records) {
+    forEachRow([&](const Record& r) {
         char* w = out.Room(rowBound);
-        const Record& r = *rp;
         std::memcpy(w, "<ROW", 4);
         w += 4;
         for (size_t c = 0; c < nf; ++c) {
@@ -339,7 +344,7 @@ void WritePacket(const Table& t, const FilePieceWriter& put) {
             std::memcpy(w, prefix[c].data(), prefix[c].size());
             w += prefix[c].size();
             const double v = r.v[c];
-            switch (t.defs[c].type) {
+            switch (defs[c].type) {
             case FieldType::Integer:
             case FieldType::AutoInc:
                 w = std::to_chars(w, w + 24, static_cast<int64_t>(v)).ptr;
@@ -366,16 +371,32 @@ void WritePacket(const Table& t, const FilePieceWriter& put) {
         *w++ = '/';
         *w++ = '>';
         out.Used(w);
-    }
+    });
     out.Text("</ROWDATA></DATAPACKET>\n");
     out.Flush();
+}
+
+} // namespace
+
+void WritePacket(const Table& t, const FilePieceWriter& put) {
+    WriteRows(
+        t.defs, t.autoIncColumn, t.nextAutoInc,
+        [&t](const auto& fn) {
+            for (const auto& r : t.records) fn(*r);
+        },
+        put);
+}
+
+void WritePacket(Snapshot& s, const FilePieceWriter& put) {
+    WriteRows(
+        s.defs, s.autoIncColumn, s.nextAutoInc, [&s](const auto& fn) { s.ForEachRow(fn); }, put);
 }
 
 std::string WritePacket(const Table& t) {
     std::string text;
     // Room for the longest rows up front: the text is copied once, and pages it does not use
     // are never touched.
-    text.reserve(4096 + t.defs.size() * 64 + t.records.size() * RowBound(AttributePrefixes(t)));
+    text.reserve(4096 + t.defs.size() * 64 + t.records.size() * RowBound(AttributePrefixes(t.defs)));
     WritePacket(t, [&text](std::string_view piece) { text.append(piece); });
     return text;
 }

@@ -22,6 +22,9 @@ struct Table;
 std::string WritePacket(const Table& t);
 // The same text handed to `put` in pieces of about a megabyte, in order.
 void WritePacket(const Table& t, const FilePieceWriter& put);
+// The same of a snapshot's rows (TableSnapshot).
+struct Snapshot;
+void WritePacket(Snapshot& s, const FilePieceWriter& put);
 std::shared_ptr<Table> ReadPacket(std::string data);
 } // namespace cds
 
