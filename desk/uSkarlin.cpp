@@ -27,6 +27,7 @@
 #include "desk/windows/shutdownboxes.h"
 #include "desk/windows/uFrmTable.h"
 #include "desk/windows/uMessageBox.h"
+#include "platform/files.h"
 #include "platform/numbers.h"
 #include "platform/widgets/apptitle.h"
 #include "platform/widgets/formfont.h"
@@ -87,8 +88,14 @@ TForm3::TForm3(DeskPaths paths, const std::string& linkPath, QWidget* parent) : 
     m_TimerAutoSave.setInterval(300000);
     connect(&Timer1, &QTimer::timeout, this,
             [this] { m_desk->Guarded([this] { m_desk->UpdateTables(-1); }); });
+    // The auto-save writes on a thread of its own; its end comes back through the loop, where
+    // an error is shown like that of any handler.
     connect(&m_TimerAutoSave, &QTimer::timeout, this,
-            [this] { m_desk->Guarded([this] { m_desk->SaveData(); }); });
+            [this] { m_desk->Guarded([this] { m_desk->AutoSave(); }); });
+    m_desk->OnAutoSaveEnded = [this] {
+        QMetaObject::invokeMethod(
+            this, [this] { m_desk->Guarded([this] { m_desk->FinishAutoSave(); }); }, Qt::QueuedConnection);
+    };
     Timer1.start();
     TimerResetPending.start();
     m_TimerAutoSave.start();
@@ -483,6 +490,13 @@ void TForm3::ShowNotification(const std::string& text) {
 
 void TForm3::SaveNotifications() {
     if (MessageBox) MessageBox->Save(); // gone at shut-down: it saved itself when it went
+}
+
+std::function<void()> TForm3::NotificationsWriter() {
+    if (!MessageBox) return [] {};
+    return [path = MessageBox->FileName(), bytes = EncodeNotificationLines(MessageBox->List().Lines())] {
+        WriteFileAtomic(path, bytes);
+    };
 }
 
 // ---- spread tables -----------------------------------------------------------------------

@@ -128,6 +128,7 @@ private:
     // ---- notifications (the window is the global MessageBox) ----------------------------
     void ShowNotification(const std::string& text) override;
     void SaveNotifications() override;
+    std::function<void()> NotificationsWriter() override;
 
     void BuildSettingsBar();
     void BuildPages();

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <exception>
 #include <iterator>
+#include <system_error>
 
 #include "platform/files.h"
 
@@ -141,6 +142,9 @@ void Desk::FormCreate() {
 }
 
 void Desk::FormDestroy() {
+    // A save still being written ends first, so that no two writers share a file; its error
+    // is shown, and the shut-down save runs all the same.
+    Guarded([this] { FinishAutoSave(true); });
     SaveData();
     orders.CloseOrderList();
 }
@@ -194,6 +198,65 @@ void ClearImpossibleValues(PriceStore& p) {
 void Desk::NoteFileProblem(const std::string& text) {
     std::fprintf(stderr, "%s\n", text.c_str());
     m_fileNotes.push_back(text);
+}
+
+void Desk::AutoSave() {
+    if (m_saveWriter.Started()) {
+        m_autoSaveQueued = true;
+        return;
+    }
+    std::vector<SaveWriter::Step> steps;
+    if (m_bPricesLoaded) {
+        steps.push_back([path = m_paths.dataDat, bytes = prices.Serialize()] {
+            try {
+                WriteFileAtomic(path, bytes);
+            } catch (const FileError&) {
+                // As SavePriceSnapshot: not writable, not saved, nothing reported.
+            }
+        });
+    }
+    m_savingList = orders.SnapshotForSave();
+    if (m_savingList)
+        steps.push_back([list = m_savingList.get(), path = orders.Path()] { list->SaveToFile(path); });
+    std::function<void()> notifications = m_view.NotificationsWriter();
+    m_saveNotificationsHere = !notifications;
+    if (notifications) steps.push_back(std::move(notifications));
+    try {
+        m_saveWriter.Start(std::move(steps), OnAutoSaveEnded);
+    } catch (const std::system_error&) {
+        // No thread to be had: this thread writes, as the shut-down save does.
+        m_savingList.reset();
+        m_saveNotificationsHere = false;
+        SaveData();
+    }
+}
+
+void Desk::FinishAutoSave(bool wait) {
+    if (!m_saveWriter.Started() || (!wait && !m_saveWriter.Ended())) return;
+    std::string errors = m_saveWriter.Collect();
+    m_savingList.reset();
+    auto note = [&errors](const std::exception& e) {
+        errors += errors.empty() ? "" : "\n";
+        errors += e.what();
+    };
+    if (m_saveNotificationsHere) {
+        m_saveNotificationsHere = false;
+        try {
+            m_view.SaveNotifications();
+        } catch (const std::exception& e) {
+            note(e);
+        }
+    }
+    const bool again = m_autoSaveQueued && !wait;
+    m_autoSaveQueued = false;
+    if (again) {
+        try {
+            AutoSave();
+        } catch (const std::exception& e) {
+            note(e);
+        }
+    }
+    if (!errors.empty()) throw FileError(errors);
 }
 
 bool Desk::LoadPriceSnapshot() {

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <span>
 #include <string>
 #include <vector>
@@ -14,6 +15,7 @@
 #include "desk/core/engine.h"
 #include "desk/core/orderlist.h"
 #include "desk/core/pricestore.h"
+#include "desk/core/savewriter.h"
 #include "desk/core/view.h"
 #include "platform/clientdataset.h"
 #include "platform/messages.h"
@@ -64,6 +66,21 @@ public:
     // ones before it; the errors of all that failed are thrown together afterwards, one line each.
     void SaveData();
     void UpdateConnectionTimeout();
+
+    // ---- auto-save ---------------------------------------------------------------------------
+    // The auto-save tick: the files SaveData writes, in its order, written on a thread of their
+    // own. Here only what they hold is taken: the price store's bytes, a snapshot of the order
+    // list, a copy of the notification list. While a save is still being written, the tick is
+    // queued (once): the next save starts when that one has ended, from what is there then.
+    void AutoSave();
+    // Once the background save has ended (wait: waits for it): its errors are thrown together,
+    // one line each, as FileError, after a queued save was started. wait also drops a queued
+    // save: the shut-down save follows.
+    void FinishAutoSave(bool wait = false);
+    bool AutoSaveRunning() const { return m_saveWriter.Started(); }
+    // Called on the writer's thread when a background save has ended; the main window posts
+    // FinishAutoSave to its loop from here.
+    std::function<void()> OnAutoSaveEnded;
 
     // ---- EA messages of the price store ----------------------------------------------------
     void NewDataBid(TMessage& m);
@@ -206,6 +223,15 @@ private:
     std::array<bool, kMaxTables> m_bWatchRowDirty{};
     bool m_bWatchFullPending = true;
     void DrawWatchRow(int t);
+
+private:
+    // The background save: the list snapshot it writes (dropped on this thread only), a tick
+    // that came while it ran, the notification list to be saved here when the view has no
+    // writer for another thread. The writer goes first when the desk does: it waits.
+    std::unique_ptr<TableSnapshot> m_savingList;
+    bool m_autoSaveQueued = false;
+    bool m_saveNotificationsHere = false;
+    SaveWriter m_saveWriter;
 
 protected:
     IDeskControls& m_controls;

@@ -394,6 +394,11 @@ void OrderBook::SaveOrderList() {
     m_CDSOrderliste.SaveToFile(m_path);
 }
 
+std::unique_ptr<TableSnapshot> OrderBook::SnapshotForSave() const {
+    if (!m_bOrderListLoaded || !m_CDSOrderliste.Active()) return nullptr;
+    return m_CDSOrderliste.Snapshot();
+}
+
 void OrderBook::CloseOrderList() {
     m_CDSOrderlisteAnzeige.Close();
     m_CDSAddNewOrder.Close();

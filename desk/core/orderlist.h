@@ -3,6 +3,7 @@
 // index and the texts the grid shows for them.
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -80,6 +81,9 @@ public:
     void OpenOrderList();
     // Writes Orderlist.xml; never a list that was not loaded. Throws FileError on failure.
     void SaveOrderList();
+    // What SaveOrderList would write, taken now to be written elsewhere; none when it would
+    // write nothing.
+    std::unique_ptr<TableSnapshot> SnapshotForSave() const;
     // Closes the display, append and engine cursors, in that order.
     void CloseOrderList();
 

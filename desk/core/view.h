@@ -1,6 +1,7 @@
 #pragma once
 // What the desk core asks of its windows. The core computes every text; the window only
 // shows it. Modal boxes block the caller while the window's own loop keeps serving.
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -26,6 +27,12 @@ public:
     // Saves the notification list to Notifications.txt when the window exists. Throws when
     // the file cannot be written.
     virtual void SaveNotifications() = 0;
+    // For a save on another thread: a writer that replaces Notifications.txt with the list as
+    // it is now (copied here: the writer touches nothing of the window), or does nothing when
+    // the window does not exist. Throws FileError when the file cannot be written. Empty: the
+    // view has no such writer, and SaveNotifications runs on this thread once the other files
+    // of that save are written.
+    virtual std::function<void()> NotificationsWriter() { return {}; }
 
     // ---- spread tables -------------------------------------------------------------------
     // The string grids the desk fills: each table frame's quote grid and pair grid (t is the

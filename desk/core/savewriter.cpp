@@ -1,0 +1,43 @@
+#include "desk/core/savewriter.h"
+
+#include <exception>
+#include <stdexcept>
+
+namespace quorvel {
+
+SaveWriter::~SaveWriter() {
+    if (m_thread.joinable()) m_thread.join();
+}
+
+void SaveWriter::Start(std::vector<Step> steps, std::function<void()> ended) {
+    if (Started()) throw std::logic_error("A save is still being written");
+    m_steps = std::move(steps);
+    m_errors.clear();
+    m_ended.store(false, std::memory_order_relaxed);
+    m_thread = std::thread([this, ended = std::move(ended)] {
+        std::string errors;
+        for (const Step& step : m_steps) {
+            try {
+                step();
+            } catch (const std::exception& e) {
+                errors += errors.empty() ? "" : "\n";
+                errors += e.what();
+            } catch (...) {
+                errors += errors.empty() ? "" : "\n";
+                errors += "Unknown error";
+            }
+        }
+        m_errors = std::move(errors);
+        m_ended.store(true, std::memory_order_release);
+        if (ended) ended();
+    });
+}
+
+std::string SaveWriter::Collect() {
+    if (!m_thread.joinable()) return {};
+    m_thread.join();
+    m_steps.clear();
+    return std::move(m_errors);
+}
+
+} // namespace quorvel
