@@ -35,6 +35,38 @@ void BM_SavePacketText(benchmark::State& state) {
     for (auto _ : state) benchmark::DoNotOptimize(list.engine.SaveToString());
 }
 
+// What the auto-save costs the thread that answers the EAs: taking the list's snapshot and
+// dropping it after the write.
+void BM_TakeSnapshot(benchmark::State& state) {
+    List list(static_cast<int>(state.range(0)));
+    for (auto _ : state) {
+        auto snap = list.engine.Snapshot();
+        benchmark::DoNotOptimize(snap->RecordCount());
+    }
+}
+
+// The auto-save's write on its own thread: the packet from a snapshot, to the file.
+void BM_SaveFromSnapshot(benchmark::State& state) {
+    List list(static_cast<int>(state.range(0)));
+    const std::string path = BenchFile();
+    auto snap = list.engine.Snapshot();
+    for (auto _ : state) snap->SaveToFile(path);
+}
+
+// An edit while a snapshot is held: the row's former values are kept for the snapshot first.
+void BM_EditWhileSnapshotHeld(benchmark::State& state) {
+    const int n = static_cast<int>(state.range(0));
+    List list(n);
+    auto snap = list.engine.Snapshot();
+    int i = 0;
+    for (auto _ : state) {
+        list.append.SetRecNo(1 + i++ % n);
+        list.append.Edit();
+        list.append.FieldByName("Status").SetAsInteger(i % 2 ? stOpened : stClosed);
+        list.append.Post();
+    }
+}
+
 void BM_LoadOrderList(benchmark::State& state) {
     const std::string path = BenchFile();
     {
@@ -86,6 +118,9 @@ void BM_AppendWithSum(benchmark::State& state) {
 
 BENCHMARK(BM_SaveOrderList)->Arg(100)->Arg(100000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SavePacketText)->Arg(100000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_TakeSnapshot)->Arg(100)->Arg(100000)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_SaveFromSnapshot)->Arg(100000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_EditWhileSnapshotHeld)->Arg(100000);
 BENCHMARK(BM_LoadOrderList)->Arg(100)->Arg(100000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LookupByOrderID)->Arg(100)->Arg(100000);
 BENCHMARK(BM_LocateByTicket)->Arg(100)->Arg(100000);
