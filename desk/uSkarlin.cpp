@@ -96,6 +96,10 @@ TForm3::TForm3(DeskPaths paths, const std::string& linkPath, QWidget* parent) : 
         QMetaObject::invokeMethod(
             this, [this] { m_desk->Guarded([this] { m_desk->FinishAutoSave(); }); }, Qt::QueuedConnection);
     };
+    // When the loop ends, a save still being written ends before the windows go: the
+    // notifications window saves its list as it goes, and no two writers share a file.
+    connect(qApp, &QCoreApplication::aboutToQuit, this,
+            [this] { m_desk->Guarded([this] { m_desk->FinishAutoSave(true); }); });
     Timer1.start();
     TimerResetPending.start();
     m_TimerAutoSave.start();
