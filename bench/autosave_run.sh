@@ -6,6 +6,8 @@
 #   bench/autosave_run.sh [BUILD_DIR] [LEGS] [SECONDS] [-- more quorvel-ea bench options]
 #
 # Defaults: build-test, 100000 legs, 75 seconds, 8 EAs quoting 2000 complete quotes per second.
+# QUORVEL_DESK names another desk executable to run (to compare builds); the tools stay those
+# of BUILD_DIR.
 set -euo pipefail
 here="$(cd "$(dirname "$0")/.." && pwd)"
 build="$(cd "${1:-$here/build-test}" && pwd)"
@@ -29,7 +31,7 @@ trap cleanup EXIT
 
 mkdir -p "$run/bin" "$run/xdg"
 chmod 700 "$run/xdg"
-cp "$build/quorvel" "$run/bin/quorvel" # config.ini lives beside the executable
+cp "${QUORVEL_DESK:-$build/quorvel}" "$run/bin/quorvel" # config.ini lives beside the executable
 printf '[Defaults]\r\nAutoSaveMinutes=1\r\n' >"$run/bin/config.ini"
 "$build/bench/make_orderlist" "$legs" "$run/Orderlist.xml"
 echo "Orderlist.xml: $legs legs, $(stat -c %s "$run/Orderlist.xml") bytes"
