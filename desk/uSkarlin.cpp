@@ -498,9 +498,7 @@ void TForm3::SaveNotifications() {
 
 std::function<void()> TForm3::NotificationsWriter() {
     if (!MessageBox) return [] {};
-    return [path = MessageBox->FileName(), bytes = EncodeNotificationLines(MessageBox->List().Lines())] {
-        WriteFileAtomic(path, bytes);
-    };
+    return MessageBox->List().SaveLater(MessageBox->FileName());
 }
 
 // ---- spread tables -----------------------------------------------------------------------

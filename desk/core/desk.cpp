@@ -206,15 +206,10 @@ void Desk::AutoSave() {
         return;
     }
     std::vector<SaveWriter::Step> steps;
-    if (m_bPricesLoaded) {
-        steps.push_back([path = m_paths.dataDat, bytes = prices.Serialize()] {
-            try {
-                WriteFileAtomic(path, bytes);
-            } catch (const FileError&) {
-                // As SavePriceSnapshot: not writable, not saved, nothing reported.
-            }
-        });
-    }
+    // As SavePriceSnapshot: a file that could not be set aside is never overwritten.
+    if (m_bPricesLoaded && !m_bPricesFileKept)
+        steps.push_back(
+            [path = m_paths.dataDat, bytes = prices.Serialize()] { WriteFileAtomic(path, bytes); });
     m_savingList = orders.SnapshotForSave();
     if (m_savingList)
         steps.push_back([list = m_savingList.get(), path = orders.Path()] { list->SaveToFile(path); });
@@ -233,18 +228,19 @@ void Desk::AutoSave() {
 
 void Desk::FinishAutoSave(bool wait) {
     if (!m_saveWriter.Started() || (!wait && !m_saveWriter.Ended())) return;
-    std::string errors = m_saveWriter.Collect();
-    m_savingList.reset();
-    auto note = [&errors](const std::exception& e) {
-        errors += errors.empty() ? "" : "\n";
-        errors += e.what();
+    std::string errors;
+    auto note = [&errors](const std::string& error) {
+        if (!errors.empty()) errors += '\n';
+        errors += StopBoxText(error); // each line a sentence of its own, as SaveData's
     };
+    for (const std::string& e : m_saveWriter.Collect()) note(e);
+    m_savingList.reset();
     if (m_saveNotificationsHere) {
         m_saveNotificationsHere = false;
         try {
             m_view.SaveNotifications();
         } catch (const std::exception& e) {
-            note(e);
+            note(e.what());
         }
     }
     const bool again = m_autoSaveQueued && !wait;
@@ -253,7 +249,7 @@ void Desk::FinishAutoSave(bool wait) {
         try {
             AutoSave();
         } catch (const std::exception& e) {
-            note(e);
+            note(e.what());
         }
     }
     if (!errors.empty()) throw FileError(errors);

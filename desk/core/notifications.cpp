@@ -211,4 +211,9 @@ void NotificationList::Save(const std::string& path) const {
     WriteFileAtomic(path, EncodeNotificationLines(m_lines));
 }
 
+std::function<void()> NotificationList::SaveLater(const std::string& path) const {
+    if (!m_keepFile.empty() && path == m_keepFile) return [] {};
+    return [path, bytes = EncodeNotificationLines(m_lines)] { WriteFileAtomic(path, bytes); };
+}
+
 } // namespace quorvel

@@ -4,6 +4,7 @@
 // after every line; UTF-8 and UTF-16 files with a byte-order mark are read as well).
 // Lines are held as UTF-8.
 #include <deque>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -42,6 +43,9 @@ public:
     // Replaces the file with the whole list. Throws FileError; the list is not changed.
     // Nothing is written over a file that Load could neither read nor set aside.
     void Save(const std::string& path) const;
+    // What Save would write, taken now: a writer that replaces the file with the list as it is
+    // now and may run on another thread (it holds a copy). Throws FileError as Save does.
+    std::function<void()> SaveLater(const std::string& path) const;
 
 private:
     std::deque<std::string> m_lines;

@@ -25,16 +25,14 @@ void SaveWriter::Start(std::vector<Step> steps, std::function<void()> ended) {
         // machine they would otherwise share it evenly while a long list is formatted. On
         // Linux the nice value is the thread's own.
         setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), kWriterNice);
-        std::string errors;
+        std::vector<std::string> errors;
         for (const Step& step : m_steps) {
             try {
                 step();
             } catch (const std::exception& e) {
-                errors += errors.empty() ? "" : "\n";
-                errors += e.what();
+                errors.emplace_back(e.what());
             } catch (...) {
-                errors += errors.empty() ? "" : "\n";
-                errors += "Unknown error";
+                errors.emplace_back("Unknown error");
             }
         }
         m_errors = std::move(errors);
@@ -43,7 +41,7 @@ void SaveWriter::Start(std::vector<Step> steps, std::function<void()> ended) {
     });
 }
 
-std::string SaveWriter::Collect() {
+std::vector<std::string> SaveWriter::Collect() {
     if (!m_thread.joinable()) return {};
     m_thread.join();
     m_steps.clear();

@@ -29,15 +29,16 @@ public:
     bool Started() const { return m_thread.joinable(); }
     // Its steps have all run.
     bool Ended() const { return m_ended.load(std::memory_order_acquire); }
-    // Waits for the save to end and returns the texts of the steps that failed, one line each
-    // (empty when every file was written). The steps are destroyed here, on the caller's thread.
-    std::string Collect();
+    // Waits for the save to end and returns the errors of the steps that failed, in their
+    // order (none when every file was written). The steps are destroyed here, on the caller's
+    // thread.
+    std::vector<std::string> Collect();
 
 private:
     std::thread m_thread;
     std::atomic<bool> m_ended{false};
     std::vector<Step> m_steps;
-    std::string m_errors; // written by the thread before m_ended
+    std::vector<std::string> m_errors; // written by the thread before m_ended
 };
 
 } // namespace quorvel

@@ -139,13 +139,23 @@ TEST_F(AutoSaveTest, FailuresAreReportedOnTheDesksThreadAndTheOtherFilesAreWritt
     EXPECT_NE(text.find("\nCannot write Notifications.txt"), std::string::npos) << text;
     EXPECT_TRUE(std::filesystem::is_directory(view.paths.orderList + "/keep"));
     EXPECT_EQ(File(view.paths.dataDat), desk->prices.Serialize());
-    // Reported once: the next save starts clean.
+    // Reported once; Data.dat's failure is reported as well, and the list is written.
     std::filesystem::remove_all(view.paths.orderList);
+    std::filesystem::remove(view.paths.dataDat);
+    std::filesystem::create_directories(view.paths.dataDat + "/keep");
     view.writer = [] {};
     desk->AutoSave();
     desk->Guarded([&] { desk->FinishAutoSave(true); });
-    EXPECT_EQ(view.stopBoxes.size(), 1u);
+    ASSERT_EQ(view.stopBoxes.size(), 2u);
+    EXPECT_NE(view.stopBoxes[1].find(view.paths.dataDat), std::string::npos) << view.stopBoxes[1];
+    EXPECT_EQ(view.stopBoxes[1].find('\n'), std::string::npos) << view.stopBoxes[1];
     EXPECT_EQ(File(view.paths.orderList), Engine().SaveToString());
+    // Everything writable again: nothing to report.
+    std::filesystem::remove_all(view.paths.dataDat);
+    desk->AutoSave();
+    desk->Guarded([&] { desk->FinishAutoSave(true); });
+    EXPECT_EQ(view.stopBoxes.size(), 2u);
+    EXPECT_EQ(File(view.paths.dataDat), desk->prices.Serialize());
 }
 
 TEST_F(AutoSaveTest, ATickDuringASaveIsQueuedNeverASecondWriter) {
