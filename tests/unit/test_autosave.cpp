@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "desk/core/desk.h"
+#include "desk/core/notifications.h"
 #include "fakes.h"
 #include "platform/files.h"
 #include "tempdir.h"
@@ -224,4 +225,17 @@ TEST_F(AutoSaveTest, TheShutDownSaveWaitsForARunningSaveAndDropsAQueuedOne) {
     EXPECT_EQ(view.notificationSaves, savesBefore + 1); // the shut-down save's own
     EXPECT_TRUE(view.stopBoxes.empty());
     EXPECT_EQ(File(view.paths.orderList), last);
+}
+
+TEST(NotificationSaveLater, WritesTheListAsItWasWhenTaken) {
+    test::TempDir dir;
+    const std::string path = dir.File("Notifications.txt");
+    NotificationList list;
+    list.Add(45000.5, ':', "first");
+    const auto write = list.SaveLater(path);
+    list.Add(45000.6, ':', "after the copy");
+    const std::string expected = EncodeNotificationLines({list.Lines()[1]});
+    std::thread([&] { write(); }).join();
+    EXPECT_EQ(ReadWholeFile(path), expected);
+    EXPECT_THROW(list.SaveLater(dir.File("missing/Notifications.txt"))(), FileError);
 }
