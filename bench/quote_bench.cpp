@@ -10,6 +10,7 @@
 #include <new>
 #include <string>
 
+#include "bench/orderlist_fixture.h"
 #include "desk/core/desk.h"
 
 namespace {
@@ -167,6 +168,41 @@ void BM_FullPass(benchmark::State& state) {
     RemoveBenchPaths(paths);
 }
 BENCHMARK(BM_FullPass);
+
+// What a save of a long list costs the thread that answers the EAs: the auto-save's tick
+// (the files' contents taken, the writer started; its writing is not timed), against the
+// shut-down save that writes on that thread itself.
+void SaveBench(benchmark::State& state, bool tick) {
+    NullControls controls;
+    NullView view;
+    ManualClock clock(NowLocal());
+    const DeskPaths paths = BenchPaths();
+    {
+        bench::List list(static_cast<int>(state.range(0)));
+        list.engine.SaveToFile(paths.orderList);
+    }
+    Desk desk(controls, view, clock, paths);
+    desk.FormCreate();
+    for (auto _ : state) {
+        if (!tick) {
+            desk.SaveData();
+            continue;
+        }
+        desk.AutoSave();
+        state.PauseTiming();
+        desk.FinishAutoSave(true);
+        state.ResumeTiming();
+    }
+    RemoveBenchPaths(paths);
+}
+void BM_AutoSaveTick(benchmark::State& state) {
+    SaveBench(state, true);
+}
+void BM_SaveDataOnDeskThread(benchmark::State& state) {
+    SaveBench(state, false);
+}
+BENCHMARK(BM_AutoSaveTick)->Arg(100000)->Iterations(10)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_SaveDataOnDeskThread)->Arg(100000)->Iterations(10)->Unit(benchmark::kMillisecond);
 
 } // namespace
 
