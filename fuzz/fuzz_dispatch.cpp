@@ -1,0 +1,172 @@
+// The EA messages: any run of messages, clock steps and operator actions, handed to Dispatch
+// of a created desk. Every message is answered, no error escapes a handler, the price store's
+// answers are the protocol's, and the order list the run leaves saves and loads back equal.
+#include <iterator>
+#include <string>
+
+#include "fuzz/support.h"
+#include "fuzz/targets.h"
+
+namespace quorvel::fuzz {
+
+namespace {
+
+// The message numbers of the link: the price store's, the order engine's and the settings
+// bar's, with their neighbours.
+constexpr int32_t kMessages[] = {
+    WM_APP + 400, WM_APP + 401, WM_APP + 402, WM_APP + 403, WM_APP + 404, WM_APP + 405, WM_COPYDATA,
+    WM_APP + 500, WM_APP + 501, WM_APP + 502, WM_APP + 503, WM_APP + 504, WM_APP + 505, WM_APP + 506,
+    WM_APP + 507, WM_APP + 508, WM_APP + 509, WM_APP + 510, WM_APP + 511, WM_APP + 512, WM_APP + 513,
+    WM_APP + 514, WM_APP + 515, WM_APP + 516, WM_APP + 599, WM_APP + 600, WM_APP + 601, WM_APP + 602,
+    WM_APP + 603, WM_APP + 604, WM_APP + 605, WM_APP + 400, WM_APP + 401, WM_APP + 404,
+};
+
+const char* const kAlertLevels[] = {"0,00000", "-0,00010", "0,00050", "-0,00002", "x", ""};
+
+struct DispatchRig {
+    Scratch scratch{"dispatch"};
+    DeskRig rig{scratch, 20};
+};
+
+int32_t WParam(ByteReader& in) {
+    const uint8_t w = in.U8();
+    switch (w) {
+    case 0xFC:
+        return -1;
+    case 0xFD:
+        return INT32_MIN;
+    case 0xFE:
+        return INT32_MAX;
+    case 0xFF:
+        return in.I32();
+    default:
+        return w % (kMaxEAs + 3); // 0 and 201, 202 are no EA
+    }
+}
+
+int32_t LParam(ByteReader& in) {
+    const uint8_t mode = in.U8();
+    if (mode < 0xC0) return 110000 + static_cast<int8_t>(in.U8()); // a price near the others
+    if (mode < 0xF0) return mode - 0xC0;
+    if (mode == 0xFF) return in.I32();
+    return 0;
+}
+
+// The answer the protocol fixes for a price-store message; -1 where it is not fixed.
+int32_t FixedResult(int32_t msg) {
+    switch (msg) {
+    case WM_APP + 400:
+        return 2;
+    case WM_APP + 401:
+        return 1;
+    case WM_APP + 403:
+        return 4;
+    case WM_APP + 404:
+        return 5;
+    case WM_COPYDATA:
+        return 6;
+    case WM_APP + 515:
+        return 0;
+    default:
+        return -1;
+    }
+}
+
+} // namespace
+
+int FuzzDispatch(const uint8_t* data, size_t size) {
+    static DispatchRig* r = new DispatchRig; // lives to the end of the process
+    DeskRig& rig = r->rig;
+    Desk& desk = *rig.desk;
+    test::FakeControls& c = rig.controls;
+    ByteReader in(data, size);
+
+    // The settings of this run.
+    ResetDeskState(rig, 1 + in.U8() % kMaxTables);
+    const uint8_t flags = in.U8();
+    c.checked[Ctl::cbAlertAktiv] = flags & 1;
+    c.checked[Ctl::cbAutoTrade] = flags & 2;
+    c.checked[Ctl::chkbStandby] = flags & 4;
+    c.watchActive = flags & 8;
+    c.activePage = (flags >> 4) % 22;
+    c.text[Ctl::reAlert] = kAlertLevels[in.U8() % std::size(kAlertLevels)];
+    c.text[Ctl::reAlertIntervall] = std::to_string(in.U8() % 4);
+    c.text[Ctl::seTimeOut] = std::to_string(in.U8() % 8);
+    desk.UpdateConnectionTimeout();
+    c.text[Ctl::seMaxAutoTrades] = std::to_string(in.U8() % 6);
+    c.text[Ctl::seTradeIntervall] = std::to_string(in.U8() % 4);
+    for (int t = 0; t < kMaxTables; ++t)
+        for (int k = 0; k < c.BrokerCount(t); ++k) c.SetBrokerChecked(t, k, true);
+
+    for (int step = 0; step < 4000 && !in.Empty(); ++step) {
+        const uint8_t op = in.U8();
+        int32_t msg;
+        if (op < 0xF0) {
+            msg = kMessages[op % std::size(kMessages)];
+        } else if (op == 0xF0) {
+            rig.clock.AdvanceSeconds(in.U16() / 1000.0);
+            continue;
+        } else if (op == 0xF1) {
+            const int id = 1 + in.U8() % kMaxEAs;
+            const int t = (id - 1) / kEAsPerTable, k = (id - 1) % kEAsPerTable;
+            c.SetBrokerChecked(t, k, !c.BrokerChecked(t, k));
+            continue;
+        } else if (op == 0xF2) {
+            msg = in.I32();
+        } else if (op == 0xF3) {
+            const uint8_t which = in.U8();
+            const int a = WParam(in), b = WParam(in);
+            desk.Guarded([&] {
+                switch (which % 6) {
+                case 0:
+                    desk.ResetAll(a, b);
+                    break;
+                case 1:
+                    desk.ResetMin(a, b);
+                    break;
+                case 2:
+                    desk.ResetMinCrossSpread(a, b);
+                    break;
+                case 3:
+                    desk.ResetMinSpreadCurrent();
+                    break;
+                case 4:
+                    desk.ResetMinCurrent();
+                    break;
+                default:
+                    desk.PageControl1Change();
+                    break;
+                }
+            });
+            Check(rig.view.stopBoxes.empty(), "an error escaped an operator handler");
+            continue;
+        } else if (op == 0xF4) {
+            c.activePage = in.U8() % 23 - 1;
+            c.watchActive = c.activePage == 20;
+            continue;
+        } else {
+            continue;
+        }
+        TMessage m{msg, WParam(in), LParam(in), static_cast<int32_t>(0xBADBAD)};
+        const size_t boxes = rig.view.messageBoxes.size();
+        desk.Dispatch(m);
+        Check(rig.view.stopBoxes.empty(), "an error escaped a message handler");
+        const int32_t fixed = FixedResult(m.Msg);
+        Check(fixed < 0 || m.Result == fixed, "a price-store message got another answer");
+        if (m.Msg == WM_COPYDATA)
+            Check(rig.view.messageBoxes.size() == boxes + (desk.IsValidEAID(m.WParam) ? 1 : 0),
+                  "a company name shows no box, or one too many");
+    }
+
+    // The order list the run left saves and loads back equal.
+    if (desk.m_CDSOrderliste.IsEmpty()) return 0;
+    const std::string saved = desk.m_CDSOrderliste.SaveToString();
+    ClientDataSet back;
+    back.LoadFromString(saved);
+    Check(back.RecordCount() == desk.m_CDSOrderliste.RecordCount(),
+          "the order list reloads with other records");
+    Check(back.SaveToString() == saved, "the order list reloads otherwise");
+    return 0;
+}
+
+} // namespace quorvel::fuzz

@@ -1,0 +1,55 @@
+#!/usr/bin/env bash
+# Builds the fuzz targets with clang (libFuzzer, ASan+UBSan) into BUILD_DIR (default build-fuzz)
+# and runs each for FUZZ_SECONDS seconds (default 20), JOBS at a time (default: all at once), from
+# the seed corpus in fuzz/corpus/<target>. New inputs go to a scratch corpus, crashes to
+# BUILD_DIR/crashes. Arguments name the targets to run (default: all). Extra libFuzzer flags
+# may come in FUZZ_FLAGS. Exits non-zero when a target fails.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+BUILD_DIR=${BUILD_DIR:-build-fuzz}
+SECONDS_PER_TARGET=${FUZZ_SECONDS:-20}
+TARGETS=("$@")
+[ ${#TARGETS[@]} -gt 0 ] || TARGETS=(orderlist profile datadat notifications dispatch)
+JOBS=${JOBS:-${#TARGETS[@]}}
+
+CC=clang CXX=clang++ cmake -S . -B "$BUILD_DIR" -G Ninja -DQUORVEL_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    ${CMAKE_ARGS:-} >/dev/null
+cmake --build "$BUILD_DIR" --parallel "$(nproc)"
+
+out="$BUILD_DIR/runs"
+mkdir -p "$out" "$BUILD_DIR/crashes"
+# The targets' scratch files go to memory where there is a memory file system.
+scratch_root=/dev/shm
+[ -d "$scratch_root" ] && [ -w "$scratch_root" ] || scratch_root=${TMPDIR:-/tmp}
+
+run_one() {
+    local t=$1
+    local corpus="$out/corpus-$t"
+    mkdir -p "$corpus" "$BUILD_DIR/crashes/$t"
+    TMPDIR="$scratch_root" "$BUILD_DIR/fuzz/fuzz_$t" "$corpus" "fuzz/corpus/$t" \
+        -max_total_time="$SECONDS_PER_TARGET" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
+        -artifact_prefix="$BUILD_DIR/crashes/$t/" ${FUZZ_FLAGS:-} >"$out/$t.log" 2>&1
+}
+
+pids=()
+names=()
+status=0
+for t in "${TARGETS[@]}"; do
+    run_one "$t" &
+    pids+=($!)
+    names+=("$t")
+    if [ ${#pids[@]} -ge "$JOBS" ]; then
+        wait "${pids[0]}" || { status=1; echo "fuzz_${names[0]} FAILED: see $out/${names[0]}.log"; }
+        pids=("${pids[@]:1}")
+        names=("${names[@]:1}")
+    fi
+done
+for i in "${!pids[@]}"; do
+    wait "${pids[$i]}" || { status=1; echo "fuzz_${names[$i]} FAILED: see $out/${names[$i]}.log"; }
+done
+for t in "${TARGETS[@]}"; do
+    runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$out/$t.log" | tail -1)
+    echo "fuzz_$t: ${runs:-?} inputs in ${SECONDS_PER_TARGET}s"
+done
+[ "$status" -eq 0 ] || { for t in "${TARGETS[@]}"; do grep -E "ERROR|fuzz check failed|runtime error" "$out/$t.log" | head -5; done; }
+exit "$status"
