@@ -2,6 +2,7 @@
 // accessor. A value written must read back, from memory and from the file, and the file must
 // read the same through a fresh accessor as through the one that wrote it.
 #include <cmath>
+#include <cstdio>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -126,8 +127,11 @@ int FuzzProfile(const uint8_t* data, size_t size) {
     const TIniFile fresh(path);
     for (const std::string& s : sections)
         for (const std::string& k : keys) {
-            Check(fresh.ReadString(s, k, kMissing) == ini.ReadString(s, k, kMissing),
-                  "the file reads otherwise than its writer");
+            const std::string a = fresh.ReadString(s, k, kMissing), b = ini.ReadString(s, k, kMissing);
+            if (a != b)
+                std::fprintf(stderr, "[%s] %s: file \"%s\", writer \"%s\"\n", s.c_str(), k.c_str(), a.c_str(),
+                             b.c_str());
+            Check(a == b, "the file reads otherwise than its writer");
             Check(fresh.ValueExists(s, k) == ini.ValueExists(s, k),
                   "the file holds other keys than its writer");
         }

@@ -214,6 +214,10 @@ void TIniFile::ThrowWriteError() const {
 
 void TIniFile::WriteString(std::string_view section, std::string_view key, std::string_view value) {
     if (m_unreadable) ThrowWriteError(); // a file we could not read is never replaced
+    // Names are cut at their first line end as values are: a line end would split the line in
+    // the file, and the file would then read otherwise than the accessor that wrote it.
+    section = OneLine(section);
+    key = OneLine(key);
     const std::string_view text = OneLine(value);
     // Work on a copy, so that memory and file stay alike when the write fails.
     std::vector<Line> before = m_lines;

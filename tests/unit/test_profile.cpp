@@ -310,3 +310,29 @@ TEST(Profile, AValueCannotBreakTheFileApart) {
     ini.WriteString("S", "Direction", "b\r\n[Evil]\r\nx=1");
     EXPECT_EQ(ReadRaw(path), "[S]\r\nDirection=b\r\n");
 }
+
+TEST(Profile, ANameCannotBreakTheFileApart) {
+    struct Case {
+        const char* section;
+        const char* key;
+        const char* file;
+    };
+    const Case cases[] = {
+        {"S\n[T]", "k", "[S]\r\nk=v\r\n"},
+        {"S\r\nx=1", "k", "[S]\r\nk=v\r\n"},
+        {"S", "k\nother=2", "[S]\r\nk=v\r\n"},
+        {"S", "k\r", "[S]\r\nk=v\r\n"},
+    };
+    for (const Case& c : cases) {
+        TempDir dir;
+        const std::string path = dir.File("config.ini");
+        TIniFile ini(path);
+        ini.WriteString(c.section, c.key, "v");
+        EXPECT_EQ(ReadRaw(path), c.file) << c.section << " / " << c.key;
+        // What the writer holds is what the file holds.
+        const TIniFile fresh(path);
+        for (const char* s : {"S", "T", c.section})
+            for (const char* k : {"k", "x", "other", c.key})
+                EXPECT_EQ(fresh.ReadString(s, k, "-"), ini.ReadString(s, k, "-")) << s << " / " << k;
+    }
+}
