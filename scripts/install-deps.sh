@@ -2,7 +2,7 @@
 # Installs the Debian packages that building, running and testing the desk need.
 set -euo pipefail
 PKGS=(g++ cmake ninja-build qt6-base-dev xvfb xauth libpugixml-dev libgtest-dev libgmock-dev
-      libbenchmark-dev fontconfig fonts-dejavu-core)
+      libbenchmark-dev fontconfig fonts-dejavu-core clang libclang-rt-14-dev)
 missing=()
 for p in "${PKGS[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
