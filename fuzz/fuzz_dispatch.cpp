@@ -159,11 +159,11 @@ int FuzzDispatch(const uint8_t* data, size_t size) {
     }
 
     // The order list the run left saves and loads back equal.
-    if (desk.m_CDSOrderliste.IsEmpty()) return 0;
-    const std::string saved = desk.m_CDSOrderliste.SaveToString();
+    if (desk.orders.m_CDSOrderliste.IsEmpty()) return 0;
+    const std::string saved = desk.orders.m_CDSOrderliste.SaveToString();
     ClientDataSet back;
     back.LoadFromString(saved);
-    Check(back.RecordCount() == desk.m_CDSOrderliste.RecordCount(),
+    Check(back.RecordCount() == desk.orders.m_CDSOrderliste.RecordCount(),
           "the order list reloads with other records");
     Check(back.SaveToString() == saved, "the order list reloads otherwise");
     return 0;

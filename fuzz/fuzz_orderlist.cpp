@@ -73,15 +73,17 @@ int FuzzOrderList(const uint8_t* data, size_t size) {
         // Set aside: the name is free for the empty list, and the bytes are kept.
         Check(!FileExists(r->scratch.File("Orderlist.xml")),
               "the file that failed to load is still in place");
-        Check(desk.m_CDSOrderliste.Active() && desk.m_CDSOrderliste.IsEmpty(), "the desk has no empty list");
+        Check(desk.orders.m_CDSOrderliste.Active() && desk.orders.m_CDSOrderliste.IsEmpty(),
+              "the desk has no empty list");
     } else {
         Check(!saved.empty(), "the desk took a packet its reader refuses");
-        Check(desk.m_CDSOrderliste.RecordCount() == records, "the desk's list has another record count");
-        ReadAll(desk.m_CDSOrderlisteAnzeige);
+        Check(desk.orders.m_CDSOrderliste.RecordCount() == records,
+              "the desk's list has another record count");
+        ReadAll(desk.orders.m_CDSOrderlisteAnzeige);
         for (int id : {0, 1, 2, records, records + 1}) {
-            (void)desk.GetCounterOrderID(id);
-            (void)desk.GetOrderStatusByID(id);
-            (void)desk.LookupOrderPoints(id, "Kurs");
+            (void)desk.orders.GetCounterOrderID(id);
+            (void)desk.orders.GetOrderStatusByID(id);
+            (void)desk.orders.LookupOrderPoints(id, "Kurs");
         }
         desk.SaveOrderList();
         const auto written = ReadWholeFile(r->scratch.File("Orderlist.xml"));

@@ -149,18 +149,21 @@ void ResetDeskState(DeskRig& rig, int tables) {
     rig.controls.activePage = 21;
     for (int t = 0; t < kMaxTables; ++t) d.InitTableGrids(t, kEAsPerTable * t + 1);
     d.prices = startPrices;
-    for (int i = 1; i <= kMaxEAs; ++i) std::memcpy(&d.acMinSpread[i][1], noMinima.data(), sizeof noMinima);
-    d.CSActiv.fill(false);
-    d.CrossSpread.fill(0);
-    d.CSMin.fill(kNoTableMin);
-    d.CSGegenwert.fill(0);
-    d.CSGegenwertMin.fill(kNoTableMin);
-    d.adtLastAlert = {};
-    d.adtLastAutoTrade = {};
+    for (int i = 1; i <= kMaxEAs; ++i)
+        std::memcpy(&d.spreads.acMinSpread[i][1], noMinima.data(), sizeof noMinima);
+    d.spreads.CSActiv.fill(false);
+    d.spreads.CrossSpread.fill(0);
+    d.spreads.CSMin.fill(kNoTableMin);
+    d.spreads.CSGegenwert.fill(0);
+    d.spreads.CSGegenwertMin.fill(kNoTableMin);
+    d.spreads.adtLastAlert = {};
+    d.spreads.adtLastAutoTrade = {};
+    // The engine's pair stamps: one block of 201 x 201 times, all 0 as at creation.
+    std::memset(d.engine.adtLastTrade[0], 0, sizeof(TDateTime) * (kMaxEAs + 1) * (kMaxEAs + 1));
     d.PageControl1Change(); // every grid drawn afresh, the Watch grid at its next showing
     d.CloseOrderList();
     d.OpenOrderList();
-    Check(d.m_bOrderListLoaded, "the empty order list did not open");
+    Check(d.orders.m_bOrderListLoaded, "the empty order list did not open");
 }
 
 } // namespace quorvel::fuzz

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <ostream>
 #include <random>
 #include <string>
 #include <vector>
@@ -16,6 +17,12 @@
 #include "fuzz/targets.h"
 
 namespace quorvel::fuzz {
+
+// The target's name in test output.
+void PrintTo(const NamedTarget& t, std::ostream* os) {
+    *os << t.name;
+}
+
 namespace {
 
 namespace fs = std::filesystem;
