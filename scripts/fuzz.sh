@@ -58,7 +58,15 @@ for i in "${!pids[@]}"; do
 done
 for t in "${TARGETS[@]}"; do
     runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$out/$t.log" | tail -1)
-    echo "fuzz_$t: ${runs:-?} inputs in ${SECONDS_PER_TARGET}s"
+    if grep -q "Test unit written" "$out/$t.log"; then
+        echo "fuzz_$t: stopped on a fault"
+    else
+        echo "fuzz_$t: ${runs:-?} inputs in ${SECONDS_PER_TARGET}s"
+    fi
 done
-[ "$status" -eq 0 ] || { for t in "${TARGETS[@]}"; do grep -E "ERROR|fuzz check failed|runtime error" "$out/$t.log" | head -5; done; }
+if [ "$status" -ne 0 ]; then
+    for t in "${TARGETS[@]}"; do
+        grep -E "ERROR|fuzz check failed|runtime error|Test unit written" "$out/$t.log" | sed "s/^/fuzz_$t: /" | head -5 || true
+    done
+fi
 exit "$status"
