@@ -130,7 +130,7 @@ void ResetDeskState(DeskRig& rig, int tables) {
     Desk& d = *rig.desk;
     // What a start leaves, copied rather than recomputed: the pair minima alone are 40,000
     // entries, and the targets are to run millions of inputs.
-    static const PriceStore startPrices = [&] {
+    static const PriceStore startPrices = [] {
         PriceStore p;
         p.ResetQuotes(1, kMaxEAs);
         p.ResetMin(1, kMaxEAs);
