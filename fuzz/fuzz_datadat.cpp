@@ -6,6 +6,7 @@
 
 #include "fuzz/support.h"
 #include "fuzz/targets.h"
+#include "platform/files.h"
 #include "tests/unit/deskmessages.h"
 
 namespace quorvel::fuzz {

@@ -6,6 +6,7 @@
 #include "desk/core/notifications.h"
 #include "fuzz/support.h"
 #include "fuzz/targets.h"
+#include "platform/files.h"
 
 namespace quorvel::fuzz {
 

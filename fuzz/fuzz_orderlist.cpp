@@ -6,6 +6,7 @@
 #include "desk/core/orderlist.h"
 #include "fuzz/support.h"
 #include "fuzz/targets.h"
+#include "platform/files.h"
 
 namespace quorvel::fuzz {
 

@@ -9,6 +9,7 @@
 
 #include "fuzz/support.h"
 #include "fuzz/targets.h"
+#include "platform/files.h"
 #include "platform/profile.h"
 
 namespace quorvel::fuzz {
