@@ -417,6 +417,12 @@ void LinkServer::Listen(const std::string& path) {
         ev.data.u64 = id;
         if (epoll_ctl(m_epoll, EPOLL_CTL_ADD, fd, &ev) != 0) fail("Cannot watch the link socket");
     }
+    try {
+        m_writers = std::make_unique<Writers>(kIoLanes, m_wake);
+    } catch (...) {
+        Close();
+        throw;
+    }
     m_accepting = true;
     // Keep half of the descriptors for the desk's own files and for refusing the surplus.
     rlimit rl{};
@@ -637,7 +643,6 @@ void LinkServer::Answer(Conn& c, const unsigned char out[16], bool offload) {
         }
     }
     if (sent < 16) {
-        if (!m_writers) m_writers = std::make_unique<Writers>(kIoLanes, m_wake);
         m_writers->Push(c.sock, out, sent);
         if (s.queued.load() >= kMaxQueuedAnswers) {
             s.wantWake.store(true);
