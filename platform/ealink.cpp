@@ -519,6 +519,7 @@ void LinkServer::Drop(uint64_t id, bool broken) {
     auto it = m_conns.find(id);
     if (it == m_conns.end()) return;
     Conn& c = *it->second;
+    // Only a descriptor that is not in the set can fail to leave it: nothing to mend.
     if (c.watch != Watch::None) epoll_ctl(m_epoll, EPOLL_CTL_DEL, c.fd, nullptr);
     // A broken connection is shut down: answers still queued for it are given up. After a
     // plain end of stream the lane still writes what it holds.

@@ -2,6 +2,7 @@
 // The EA message link: a Unix domain stream socket carrying 16-byte records of four
 // little-endian 32-bit integers (Msg, WParam, LParam, Result). The desk answers each record
 // with the same record, Result set by its handler. One record is in flight per connection.
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -62,6 +63,7 @@ public:
     // connection not read, until one of them returns. Other records go on being served.
     void SetNestingLimit(int limit, Predicate nests);
     // Connections beyond the cap are closed as soon as they are accepted.
+    // Listen sets it to half of the open-files limit in force.
     void SetMaxConnections(size_t cap) { m_maxConns = cap; }
     size_t MaxConnections() const { return m_maxConns; }
 
@@ -76,9 +78,9 @@ public:
     // costs more than handling its message, so the writes of a busy round go to I/O threads;
     // handlers still run only on the thread that calls ProcessReady.
     static constexpr int kOffloadBatch = 16;
-    // Three lanes: the handlers run on one thread, and a write costs about as much as a
-    // handler, so three writers keep up with it; more would only take cores from the EAs
-    // on the same machine.
+    // Three lanes: handlers run on one thread, so the lanes only take over the writes, whose
+    // cost is waking the EAs; a few threads absorb that, and more would take cores from the
+    // EAs, which usually run on the same machine.
     static constexpr int kIoLanes = 3;
     // A connection with this many answers still unwritten is not read until its lane has
     // written some: an EA that sends without reading its answers cannot grow the queue.
@@ -125,7 +127,7 @@ private:
     int m_timer = -1;   // timerfd: accepting resumes
     int m_reserve = -1; // a spare descriptor, given up to refuse a connection when none is left
     bool m_accepting = false;
-    size_t m_maxConns = 1024;
+    std::atomic<size_t> m_maxConns{1024}; // may be lowered from another thread
     uint64_t m_nextId = 16;
     std::string m_path;
     std::unordered_map<uint64_t, std::unique_ptr<Conn>> m_conns;
