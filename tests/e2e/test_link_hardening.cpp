@@ -19,7 +19,7 @@ using namespace quorvel::e2e;
 
 namespace {
 
-constexpr int32_t BID = WM_APP + 400, ASK = WM_APP + 401, ACCOUNT = WM_APP + 403;
+constexpr int32_t BID = EAMsg::NewDataBid, ASK = EAMsg::NewDataAsk, ACCOUNT = EAMsg::NewDataAccount;
 
 // Waits (at most a generous while, so that a fault fails instead of hanging) until done().
 template <typename F> bool Eventually(F done) {
@@ -89,7 +89,7 @@ TEST(LinkHardening, AFloodOfCopyDataBoxesNeitherCrashesTheDeskNorStopsTheOthers)
     for (int i = 0; i < kFlood; ++i) {
         flood.push_back(std::make_unique<LinkClient>());
         ASSERT_TRUE(flood.back()->Connect(desk.SocketPath())) << i << ": " << flood.back()->Error();
-        SendRecord(*flood.back(), WM_COPYDATA, 1 + i % 10, 'A' + i % 26);
+        SendRecord(*flood.back(), EAMsg::NewDataCompanyName, 1 + i % 10, 'A' + i % 26);
     }
     // Every record has been taken in by the desk.
     EXPECT_TRUE(Eventually([&] {
@@ -102,7 +102,7 @@ TEST(LinkHardening, AFloodOfCopyDataBoxesNeitherCrashesTheDeskNorStopsTheOthers)
     LinkClient late;
     ASSERT_TRUE(late.Connect(desk.SocketPath()));
     EXPECT_EQ(late.Send(ACCOUNT, 2, 77), 4);
-    EXPECT_EQ(late.Send(WM_APP + 600, 0, 0), 200);
+    EXPECT_EQ(late.Send(EAMsg::GetEALoopTime, 0, 0), 200);
 
     // No box has been closed, so no WM_COPYDATA is answered, and none was closed on its EA.
     std::vector<pollfd> fds;
@@ -133,8 +133,14 @@ TEST(LinkHardening, PipelinedRecordsAreAllAnsweredInOrder) {
         int32_t msg, result;
     };
     // Defaults of a first start: LoopTime 200, OrderAttempts 2, Slippage 16, CloseTime 60.
-    const Kind kinds[] = {{BID, 2},          {ASK, 1},           {ACCOUNT, 4},       {WM_APP + 600, 200},
-                          {WM_APP + 602, 2}, {WM_APP + 603, 16}, {WM_APP + 604, 60}, {WM_APP + 601, 0}};
+    const Kind kinds[] = {{BID, 2},
+                          {ASK, 1},
+                          {ACCOUNT, 4},
+                          {EAMsg::GetEALoopTime, 200},
+                          {EAMsg::GetEAMaxRequotes, 2},
+                          {EAMsg::GetEASlippage, 16},
+                          {EAMsg::GetEAMaxCounterCheckSeconds, 60},
+                          {EAMsg::GetEARequoteWaitMS, 0}};
     std::atomic<int> lost{0}, misplaced{0};
     std::vector<std::thread> eas;
     for (int c = 0; c < kClients; ++c) {

@@ -49,7 +49,7 @@ TEST(CopyDataBoxes, AtMostSixteenAreOpenAndTheRestWaitTheirTurn) {
         eas.push_back(std::make_unique<LinkClient>());
         ASSERT_TRUE(eas.back()->Connect(path));
         unsigned char rec[16];
-        EncodeMessage(TMessage{WM_COPYDATA, 1 + i % 10, 'a' + i, 0}, rec);
+        EncodeMessage(TMessage{EAMsg::NewDataCompanyName, 1 + i % 10, 'a' + i, 0}, rec);
         eas.back()->SendRaw(rec, sizeof rec);
         waiting.emplace_back([&results, fd = eas.back()->Fd(), i] {
             unsigned char back[16];
@@ -94,7 +94,7 @@ TEST(CopyDataBoxes, AtMostSixteenAreOpenAndTheRestWaitTheirTurn) {
                 LinkClient c;
                 if (c.Connect(path))
                     for (int i = 0; i < 20; ++i)
-                        if (c.Send(WM_APP + 401, 2, 1000 + i) == 1) ++othersAnswered;
+                        if (c.Send(EAMsg::NewDataAsk, 2, 1000 + i) == 1) ++othersAnswered;
                 othersDone = true;
             });
             return;
