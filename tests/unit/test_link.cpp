@@ -583,7 +583,9 @@ TEST(Link, ALinkDirectoryThatIsNotOursIsRefusedWithTheReason) {
         {"another owner",
          [](const std::string& d, const std::string&) {
              ASSERT_EQ(mkdir(d.c_str(), 0700), 0);
-             if (geteuid() == 0) ASSERT_EQ(chown(d.c_str(), 65534, 65534), 0);
+             if (geteuid() == 0) {
+                 ASSERT_EQ(chown(d.c_str(), 65534, 65534), 0);
+             }
          },
          "it belongs to user 65534"},
     };
