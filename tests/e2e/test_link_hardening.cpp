@@ -21,7 +21,7 @@ namespace {
 
 constexpr int32_t BID = EAMsg::NewDataBid, ASK = EAMsg::NewDataAsk, ACCOUNT = EAMsg::NewDataAccount;
 
-// Waits (at most a generous while, so that a fault fails instead of hanging) until done().
+// Waits (at most a generous while, so that a bug fails the test instead of hanging it) until done().
 template <typename F> bool Eventually(F done) {
     for (int i = 0; i < 1000; ++i) {
         if (done()) return true;

@@ -271,7 +271,7 @@ TEST(Link, ManyConcurrentEAsEachGetTheirOwnAnswers) {
 
 namespace {
 
-// Waits (at most a generous while, so that a fault fails instead of hanging) until done().
+// Waits (at most a generous while, so that a bug fails the test instead of hanging it) until done().
 template <typename F> bool Eventually(F done) {
     for (int i = 0; i < 2000; ++i) {
         if (done()) return true;
