@@ -16,6 +16,7 @@
 #include "desk/uSkarlin.h"
 #include "desk/windows/shutdownboxes.h"
 #include "desk/windows/uMessageBox.h"
+#include "platform/ealink.h"
 #include "platform/numbers.h"
 #include "platform/widgets/apptitle.h"
 
@@ -71,6 +72,7 @@ void ShowFatal(const QString& text) {
 
 int ProgramMain(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
+    RaiseOpenFilesLimit(); // room for every EA; the link caps its connections well below it
     QApplication app(argc, argv);
     TForm3* form3 = nullptr;
     TMessageBox* messageBox = nullptr;

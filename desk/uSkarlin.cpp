@@ -107,6 +107,9 @@ TForm3::TForm3(DeskPaths paths, const std::string& linkPath, QWidget* parent) : 
     // The link listens before the creation sequence: a start-up box serves the EAs too.
     if (!linkPath.empty()) {
         m_link = std::make_unique<LinkServer>([this](TMessage& m) { m_desk->Dispatch(m); });
+        // Each WM_COPYDATA box runs a loop inside the one before it: a bounded number at once.
+        m_link->SetNestingLimit(kMaxCopyDataBoxes,
+                                [](const TMessage& m) { return m.Msg == EAMsg::NewDataCompanyName; });
         m_link->Listen(linkPath); // LinkError leaves the constructor: the program block reports it
         auto* notifier = new QSocketNotifier(m_link->PollFd(), QSocketNotifier::Read, this);
         connect(notifier, &QSocketNotifier::activated, this, [this] { ServeLink(); });

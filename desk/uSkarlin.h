@@ -48,6 +48,10 @@ public:
     // Serves the link until nothing is ready (used by the event loop and by tests).
     void ServeLink();
 
+    // WM_COPYDATA boxes open at once, each inside the one before; a further WM_COPYDATA
+    // waits unanswered until one of them is closed, while the other EAs go on being served.
+    static constexpr int kMaxCopyDataBoxes = 16;
+
     // Components named as the desk's code refers to them.
     QWidget* Panel1 = nullptr;
     QTabWidget* PageControl1 = nullptr;

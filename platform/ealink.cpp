@@ -1,16 +1,22 @@
 #include "platform/ealink.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cerrno>
-#include <condition_variable>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <fcntl.h>
 #include <mutex>
 #include <poll.h>
 #include <sys/epoll.h>
+#include <sys/eventfd.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/timerfd.h>
 #include <sys/un.h>
 #include <thread>
 #include <unistd.h>
@@ -20,7 +26,7 @@ namespace quorvel {
 
 namespace {
 
-constexpr uint64_t kListenId = 0;
+constexpr uint64_t kListenId = 0, kWakeId = 1, kTimerId = 2; // connections count from 16
 
 std::string Errno(const std::string& what) {
     return what + ": " + std::strerror(errno);
@@ -47,13 +53,27 @@ int32_t GetLE(const unsigned char* p) {
                                 static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24);
 }
 
-bool MakeDirectory(const std::string& dir) {
-    if (mkdir(dir.c_str(), 0700) == 0) return true;
-    if (errno != EEXIST) return false;
+// The directory of the socket: created 0700, or, when it exists, a directory of ours that
+// no one else can enter. Anything else is refused with the reason.
+void PrepareLinkDirectory(const std::string& dir) {
+    if (mkdir(dir.c_str(), 0700) == 0) {
+        chmod(dir.c_str(), 0700);
+        return;
+    }
+    if (errno != EEXIST) throw LinkError(Errno("Cannot create the link directory " + dir));
     struct stat st {};
-    if (lstat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != getuid()) return false;
-    chmod(dir.c_str(), 0700);
-    return true;
+    if (lstat(dir.c_str(), &st) != 0) throw LinkError(Errno("Cannot examine the link directory " + dir));
+    const std::string lead = "The link directory " + dir + " exists but is not ours: ";
+    if (S_ISLNK(st.st_mode)) throw LinkError(lead + "it is a symbolic link.");
+    if (!S_ISDIR(st.st_mode)) throw LinkError(lead + "it is not a directory.");
+    if (st.st_uid != geteuid())
+        throw LinkError(lead + "it belongs to user " + std::to_string(st.st_uid) + ", not to user " +
+                        std::to_string(geteuid()) + ".");
+    if ((st.st_mode & 07777) != 0700) {
+        char mode[8];
+        std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
+        throw LinkError(lead + "its permissions are " + mode + ", not 0700.");
+    }
 }
 
 } // namespace
@@ -121,29 +141,53 @@ bool ParseMessageNumber(const std::string& text, int32_t& out) {
 
 // ---- server ---------------------------------------------------------------------------------
 
-LinkServer::Socket::~Socket() {
-    if (fd >= 0) close(fd);
+uint64_t RaiseOpenFilesLimit() {
+    rlimit rl{};
+    if (getrlimit(RLIMIT_NOFILE, &rl) != 0) return 0;
+    if (rl.rlim_cur != rl.rlim_max) {
+        rlimit raised = rl;
+        raised.rlim_cur = rl.rlim_max;
+        if (setrlimit(RLIMIT_NOFILE, &raised) == 0) rl = raised;
+    }
+    return rl.rlim_cur == RLIM_INFINITY ? UINT64_MAX : static_cast<uint64_t>(rl.rlim_cur);
 }
 
-// I/O threads that write answers. Each connection always goes to the same thread, so its
-// answers keep their order. A failed write shuts the socket down; the serving thread then
-// sees the hang-up and drops the connection.
+// What the server and the I/O lanes share of a connection. The descriptor is closed when the
+// last user (the connection or a queued answer) lets go.
+struct LinkServer::Socket {
+    int fd = -1;
+    uint64_t id = 0;
+    std::atomic<unsigned> queued{0};   // answers handed to the lane and not yet written
+    std::atomic<bool> wantWake{false}; // the server waits for the lane to catch up
+    Socket(int f, uint64_t i) : fd(f), id(i) {}
+    ~Socket() {
+        if (fd >= 0) close(fd);
+    }
+};
+
+// I/O threads that write answers. A connection always goes to the same lane, and the server
+// writes an answer itself only when the lane holds none of that connection, so its answers
+// keep their order. A socket that takes no more for now keeps its answers, in order, until it
+// does; the other sockets of the lane go on meanwhile. A failed write shuts the socket down;
+// the serving thread then sees the hang-up and drops the connection.
 class LinkServer::Writers {
 public:
-    explicit Writers(int n) : m_lanes(static_cast<size_t>(n)) {
-        for (auto& lane : m_lanes) lane.thread = std::thread([&lane] { Run(lane); });
-    }
-    ~Writers() {
+    Writers(int lanes, int notifyFd) : m_notifyFd(notifyFd), m_lanes(static_cast<size_t>(lanes)) {
         for (auto& lane : m_lanes) {
-            std::lock_guard<std::mutex> g(lane.mutex);
-            lane.stop = true;
-            lane.cv.notify_one();
+            lane.wake = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+            if (lane.wake < 0) {
+                Stop();
+                throw LinkError(Errno("Cannot start the link's writers"));
+            }
         }
-        for (auto& lane : m_lanes) lane.thread.join();
+        for (auto& lane : m_lanes) lane.thread = std::thread([this, &lane] { Run(lane); });
     }
-    void Push(uint64_t id, const std::shared_ptr<Socket>& sock, const unsigned char rec[16]) {
-        Lane& lane = m_lanes[id % m_lanes.size()];
-        Item item{sock, {}};
+    ~Writers() { Stop(); }
+
+    void Push(const std::shared_ptr<Socket>& sock, const unsigned char rec[16], unsigned sent) {
+        Lane& lane = m_lanes[sock->id % m_lanes.size()];
+        sock->queued.fetch_add(1);
+        Item item{sock, {}, sent};
         std::memcpy(item.rec, rec, 16);
         bool wake;
         {
@@ -152,45 +196,164 @@ public:
             wake = lane.sleeping;
             lane.sleeping = false;
         }
-        if (wake) lane.cv.notify_one();
+        if (wake) Signal(lane.wake);
+    }
+
+    // The connections whose queue has fallen below the limit since the last call.
+    std::vector<uint64_t> TakeDrained() {
+        std::vector<uint64_t> out;
+        std::lock_guard<std::mutex> g(m_drainedMutex);
+        out.swap(m_drained);
+        return out;
     }
 
 private:
     struct Item {
         std::shared_ptr<Socket> sock;
         unsigned char rec[16];
+        unsigned sent = 0; // bytes of rec already written
+    };
+    struct Blocked {
+        std::shared_ptr<Socket> sock;
+        std::deque<Item> items;
     };
     struct Lane {
         std::mutex mutex;
-        std::condition_variable cv;
         std::vector<Item> queue;
         bool sleeping = false;
         bool stop = false;
+        int wake = -1;
         std::thread thread;
     };
-    static void Run(Lane& lane) {
-        std::vector<Item> work;
-        for (;;) {
+
+    static void Signal(int fd) {
+        const uint64_t one = 1;
+        [[maybe_unused]] ssize_t n = write(fd, &one, sizeof one);
+    }
+
+    void Stop() {
+        for (auto& lane : m_lanes) {
             {
-                std::unique_lock<std::mutex> lk(lane.mutex);
-                while (lane.queue.empty() && !lane.stop) {
-                    lane.sleeping = true;
-                    lane.cv.wait(lk);
-                }
-                if (lane.queue.empty() && lane.stop) return;
-                work.swap(lane.queue);
+                std::lock_guard<std::mutex> g(lane.mutex);
+                lane.stop = true;
             }
-            for (Item& it : work) {
-                ssize_t w;
-                do {
-                    w = send(it.sock->fd, it.rec, 16, MSG_NOSIGNAL | MSG_DONTWAIT);
-                } while (w < 0 && errno == EINTR);
-                if (w != 16) shutdown(it.sock->fd, SHUT_RDWR);
-            }
-            work.clear();
+            if (lane.wake >= 0) Signal(lane.wake);
+        }
+        for (auto& lane : m_lanes) {
+            if (lane.thread.joinable()) lane.thread.join();
+            if (lane.wake >= 0) close(lane.wake);
+            lane.wake = -1;
         }
     }
+
+    // One answer is written or given up.
+    void Done(Socket& sock) {
+        const unsigned left = sock.queued.fetch_sub(1) - 1;
+        if (left < kMaxQueuedAnswers && sock.wantWake.load() && sock.wantWake.exchange(false)) {
+            {
+                std::lock_guard<std::mutex> g(m_drainedMutex);
+                m_drained.push_back(sock.id);
+            }
+            Signal(m_notifyFd);
+        }
+    }
+
+    // Writes what the socket takes; false when the socket failed and its answers were given up.
+    bool WriteOut(Item& it) {
+        while (it.sent < 16) {
+            const ssize_t w = send(it.sock->fd, it.rec + it.sent, 16 - it.sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+            if (w > 0) {
+                it.sent += static_cast<unsigned>(w);
+                continue;
+            }
+            if (w < 0 && errno == EINTR) continue;
+            if (w < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return true;
+            shutdown(it.sock->fd, SHUT_RDWR);
+            return false;
+        }
+        return true;
+    }
+
+    // Writes the blocked socket's answers in order while it takes them; true when none is left.
+    bool Flush(Blocked& b) {
+        while (!b.items.empty()) {
+            Item& it = b.items.front();
+            if (!WriteOut(it)) {
+                for (Item& gone : b.items) Done(*gone.sock);
+                b.items.clear();
+                return true;
+            }
+            if (it.sent < 16) return false;
+            Done(*it.sock);
+            b.items.pop_front();
+        }
+        return true;
+    }
+
+    void Write(std::vector<Blocked>& blocked, Item&& it) {
+        for (Blocked& b : blocked) {
+            if (b.sock == it.sock) {
+                b.items.push_back(std::move(it));
+                return;
+            }
+        }
+        if (!WriteOut(it) || it.sent == 16) {
+            Done(*it.sock);
+            return;
+        }
+        Blocked b{it.sock, {}};
+        b.items.push_back(std::move(it));
+        blocked.push_back(std::move(b));
+    }
+
+    void Run(Lane& lane) {
+        std::vector<Item> work;
+        std::vector<Blocked> blocked;
+        std::vector<pollfd> fds;
+        for (;;) {
+            bool stop, idle;
+            {
+                std::lock_guard<std::mutex> g(lane.mutex);
+                work.swap(lane.queue);
+                stop = lane.stop;
+                idle = work.empty();
+                if (idle && !stop) lane.sleeping = true;
+            }
+            for (Item& it : work) Write(blocked, std::move(it));
+            work.clear();
+            if (stop && idle) {
+                // One last try; what a socket does not take now is given up.
+                for (Blocked& b : blocked)
+                    if (!Flush(b))
+                        for (Item& gone : b.items) Done(*gone.sock);
+                return;
+            }
+            if (!idle && blocked.empty()) continue;
+            // Wait for more work or for a blocked socket to take data again (only look, when
+            // more work may be queued already).
+            fds.clear();
+            fds.push_back(pollfd{lane.wake, POLLIN, 0});
+            for (const Blocked& b : blocked) fds.push_back(pollfd{b.sock->fd, POLLOUT, 0});
+            if (poll(fds.data(), fds.size(), idle && !stop ? -1 : 0) < 0) continue;
+            if (fds[0].revents) {
+                uint64_t v;
+                [[maybe_unused]] ssize_t n = read(lane.wake, &v, sizeof v);
+            }
+            size_t keep = 0;
+            for (size_t i = 0; i < blocked.size(); ++i) {
+                const bool ready = fds[i + 1].revents != 0;
+                if (ready && Flush(blocked[i])) continue;
+                if (keep != i) blocked[keep] = std::move(blocked[i]);
+                ++keep;
+            }
+            blocked.resize(keep);
+        }
+    }
+
+    int m_notifyFd;
     std::vector<Lane> m_lanes;
+    std::mutex m_drainedMutex;
+    std::vector<uint64_t> m_drained;
 };
 
 LinkServer::LinkServer(Handler handler) : m_handler(std::move(handler)) {}
@@ -199,11 +362,15 @@ LinkServer::~LinkServer() {
     Close();
 }
 
+void LinkServer::SetNestingLimit(int limit, Predicate nests) {
+    m_nestLimit = limit < 1 ? 1 : limit;
+    m_nests = std::move(nests);
+}
+
 void LinkServer::Listen(const std::string& path) {
     Close();
     const auto slash = path.rfind('/');
-    if (slash != std::string::npos && slash > 0 && !MakeDirectory(path.substr(0, slash)))
-        throw LinkError(Errno("Cannot create the link directory " + path.substr(0, slash)));
+    if (slash != std::string::npos && slash > 0) PrepareLinkDirectory(path.substr(0, slash));
     sockaddr_un addr = MakeAddress(path);
 
     struct stat st {};
@@ -229,87 +396,171 @@ void LinkServer::Listen(const std::string& path) {
         m_listen = -1;
         throw LinkError(msg);
     }
-    chmod(path.c_str(), 0600);
-    if (listen(m_listen, 4096) != 0) {
-        const std::string msg = Errno("Cannot listen on " + path);
-        Close();
-        throw LinkError(msg);
-    }
     m_path = path;
-    m_epoll = epoll_create1(EPOLL_CLOEXEC);
-    if (m_epoll < 0) {
-        const std::string msg = Errno("epoll_create1");
+    chmod(path.c_str(), 0600);
+    auto fail = [this](const std::string& what) {
+        const std::string msg = Errno(what);
         Close();
         throw LinkError(msg);
+    };
+    if (listen(m_listen, 4096) != 0) fail("Cannot listen on " + path);
+    m_epoll = epoll_create1(EPOLL_CLOEXEC);
+    if (m_epoll < 0) fail("Cannot create the link's epoll set");
+    m_wake = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (m_wake < 0) fail("Cannot create the link's wake-up event");
+    m_timer = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+    if (m_timer < 0) fail("Cannot create the link's timer");
+    m_reserve = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    for (const auto& [fd, id] : {std::pair{m_listen, kListenId}, {m_wake, kWakeId}, {m_timer, kTimerId}}) {
+        epoll_event ev{};
+        ev.events = EPOLLIN;
+        ev.data.u64 = id;
+        if (epoll_ctl(m_epoll, EPOLL_CTL_ADD, fd, &ev) != 0) fail("Cannot watch the link socket");
     }
-    epoll_event ev{};
-    ev.events = EPOLLIN;
-    ev.data.u64 = kListenId;
-    epoll_ctl(m_epoll, EPOLL_CTL_ADD, m_listen, &ev);
+    try {
+        m_writers = std::make_unique<Writers>(kIoLanes, m_wake);
+    } catch (...) {
+        Close();
+        throw;
+    }
+    m_accepting = true;
+    // Keep half of the descriptors for the desk's own files and for refusing the surplus.
+    rlimit rl{};
+    uint64_t limit = 1024;
+    if (getrlimit(RLIMIT_NOFILE, &rl) == 0)
+        limit = rl.rlim_cur == RLIM_INFINITY ? (uint64_t{1} << 21) : static_cast<uint64_t>(rl.rlim_cur);
+    m_maxConns = static_cast<size_t>(std::max<uint64_t>(limit / 2, 1));
 }
 
 void LinkServer::Close() {
     m_writers.reset(); // writes what is queued, then stops
     m_conns.clear();
+    m_heldNesting.clear();
+    m_heldOther.clear();
     if (m_listen >= 0) {
         close(m_listen);
         m_listen = -1;
         if (!m_path.empty()) unlink(m_path.c_str());
     }
-    if (m_epoll >= 0) {
-        close(m_epoll);
-        m_epoll = -1;
+    for (int* fd : {&m_epoll, &m_wake, &m_timer, &m_reserve}) {
+        if (*fd >= 0) close(*fd);
+        *fd = -1;
     }
+    m_accepting = false;
     m_path.clear();
+}
+
+void LinkServer::PauseAccepting() {
+    // Nothing can be accepted now (no descriptor, no memory): stop looking at the listening
+    // socket for a moment instead of finding it readable again at once.
+    if (!m_accepting) return;
+    if (epoll_ctl(m_epoll, EPOLL_CTL_DEL, m_listen, nullptr) != 0 && errno != ENOENT) return;
+    m_accepting = false;
+    itimerspec t{};
+    t.it_value.tv_nsec = 100 * 1000 * 1000;
+    timerfd_settime(m_timer, 0, &t, nullptr);
+}
+
+void LinkServer::ResumeAccepting() {
+    uint64_t v;
+    [[maybe_unused]] ssize_t n = read(m_timer, &v, sizeof v);
+    if (m_accepting) return;
+    epoll_event ev{};
+    ev.events = EPOLLIN;
+    ev.data.u64 = kListenId;
+    if (epoll_ctl(m_epoll, EPOLL_CTL_ADD, m_listen, &ev) == 0 || errno == EEXIST) {
+        m_accepting = true;
+        return;
+    }
+    itimerspec t{};
+    t.it_value.tv_nsec = 100 * 1000 * 1000;
+    timerfd_settime(m_timer, 0, &t, nullptr);
 }
 
 void LinkServer::AcceptAll() {
     for (int i = 0; i < 256; ++i) {
         int fd = accept4(m_listen, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-        if (fd < 0) return; // EAGAIN, or a connection that went away before we took it
+        if (fd < 0) {
+            const int err = errno;
+            if (err == EAGAIN || err == EWOULDBLOCK) return;
+            if (err == EINTR || err == ECONNABORTED || err == EPROTO) continue;
+            if ((err == EMFILE || err == ENFILE) && m_reserve >= 0) {
+                // No descriptor left: give up the spare one to take the waiting EA and close it
+                // at once, so that it learns and the listening socket does not stay readable.
+                close(m_reserve);
+                const int refused = accept4(m_listen, nullptr, nullptr, SOCK_CLOEXEC);
+                const int refusedErr = errno;
+                if (refused >= 0) close(refused);
+                m_reserve = open("/dev/null", O_RDONLY | O_CLOEXEC);
+                if (refused < 0 && (refusedErr == EAGAIN || refusedErr == EWOULDBLOCK)) return;
+                if (refused >= 0 && m_reserve >= 0) continue;
+            }
+            PauseAccepting();
+            return;
+        }
+        if (m_conns.size() >= m_maxConns) {
+            close(fd); // over the cap: the EA sees the link closed at once
+            continue;
+        }
         auto c = std::make_unique<Conn>();
-        c->sock = std::make_shared<Socket>(fd);
-        c->fd = fd;
         c->id = m_nextId++;
+        c->sock = std::make_shared<Socket>(fd, c->id);
+        c->fd = fd;
         epoll_event ev{};
         ev.events = EPOLLIN | EPOLLRDHUP;
         ev.data.u64 = c->id;
         if (epoll_ctl(m_epoll, EPOLL_CTL_ADD, fd, &ev) != 0) continue; // c closes it
+        c->watch = Watch::Read;
         m_conns.emplace(c->id, std::move(c));
     }
 }
 
-void LinkServer::Drop(uint64_t id) {
+void LinkServer::Drop(uint64_t id, bool broken) {
     auto it = m_conns.find(id);
     if (it == m_conns.end()) return;
-    if (!it->second->parked) epoll_ctl(m_epoll, EPOLL_CTL_DEL, it->second->fd, nullptr);
-    shutdown(it->second->fd, SHUT_RDWR); // answers still queued for it are dropped
+    Conn& c = *it->second;
+    // Only a descriptor that is not in the set can fail to leave it: nothing to mend.
+    if (c.watch != Watch::None) epoll_ctl(m_epoll, EPOLL_CTL_DEL, c.fd, nullptr);
+    // A broken connection is shut down: answers still queued for it are given up. After a
+    // plain end of stream the lane still writes what it holds.
+    if (broken) shutdown(c.fd, SHUT_RDWR);
     m_conns.erase(it);
 }
 
-void LinkServer::Park(Conn& c) {
-    if (c.parked) return;
-    epoll_ctl(m_epoll, EPOLL_CTL_DEL, c.fd, nullptr);
-    c.parked = true;
+bool LinkServer::SetWatch(Conn& c, Watch w) {
+    if (c.watch == w) return true;
+    int rc;
+    if (w == Watch::None) {
+        rc = epoll_ctl(m_epoll, EPOLL_CTL_DEL, c.fd, nullptr);
+        if (rc != 0 && errno == ENOENT) rc = 0;
+    } else {
+        epoll_event ev{};
+        ev.events = w == Watch::Read ? EPOLLIN | EPOLLRDHUP : EPOLLRDHUP;
+        ev.data.u64 = c.id;
+        rc = epoll_ctl(m_epoll, c.watch == Watch::None ? EPOLL_CTL_ADD : EPOLL_CTL_MOD, c.fd, &ev);
+    }
+    if (rc != 0) return false;
+    c.watch = w;
+    return true;
 }
 
-void LinkServer::Unpark(Conn& c) {
-    if (!c.parked) return;
-    epoll_event ev{};
-    ev.events = EPOLLIN | EPOLLRDHUP;
-    ev.data.u64 = c.id;
-    epoll_ctl(m_epoll, EPOLL_CTL_ADD, c.fd, &ev);
-    c.parked = false;
+LinkServer::Watch LinkServer::WantedWatch(const Conn& c) const {
+    if (c.busy || c.waitDrain) return Watch::None;
+    return c.held ? Watch::HangUp : Watch::Read;
 }
 
-void LinkServer::Serve(uint64_t id, bool offload) {
+bool LinkServer::MayRun(bool nests) const {
+    return m_depth < kMaxDepth && (!nests || m_nestOpen < m_nestLimit);
+}
+
+bool LinkServer::Serve(uint64_t id, bool offload) {
     auto it = m_conns.find(id);
-    if (it == m_conns.end()) return; // closed meanwhile
+    if (it == m_conns.end()) return false; // closed meanwhile
     Conn* c = it->second.get();
-    if (c->busy) {
-        // Its record is being answered further up the stack; look at it again afterwards.
-        Park(*c);
-        return;
+    if (c->busy || c->held || c->waitDrain) {
+        // Its record is being answered further up the stack, or waits: look at it afterwards.
+        if (!SetWatch(*c, WantedWatch(*c))) Drop(id, true);
+        return false;
     }
     // Read only up to the end of one record: the next one is taken after this answer.
     for (;;) {
@@ -320,37 +571,118 @@ void LinkServer::Serve(uint64_t id, bool offload) {
             continue;
         }
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return; // partial record: wait for more
-        Drop(id); // end of stream (a partial record is discarded) or a broken connection
-        return;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return false; // partial: wait
+        Drop(id, n < 0); // end of stream (a partial record is discarded) or a broken connection
+        return false;
     }
+    const bool nests = m_nests && m_nests(DecodeMessage(c->buf));
+    if (!MayRun(nests)) {
+        // Held until a nested handler returns; only a hang-up is watched meanwhile.
+        c->held = true;
+        (nests ? m_heldNesting : m_heldOther).push_back(id);
+        if (!SetWatch(*c, Watch::HangUp)) Drop(id, true);
+        return false;
+    }
+    return Handle(id, nests, offload);
+}
+
+bool LinkServer::Handle(uint64_t id, bool nests, bool offload) {
+    Conn* c = m_conns.at(id).get();
     TMessage m = DecodeMessage(c->buf);
     c->have = 0;
     m.Result = 0;
     c->busy = true;
-    m_handler(m); // the handler catches its own errors; a nested loop may serve other EAs here
-    it = m_conns.find(id);
-    if (it == m_conns.end()) return;
+    {
+        // Whatever way the handler leaves, the nesting counts go back; when it throws, its
+        // EA gets no answer, so its connection is closed rather than left waiting.
+        struct Running {
+            LinkServer& s;
+            uint64_t id;
+            bool nests;
+            bool returned = false;
+            ~Running() {
+                --s.m_depth;
+                if (nests) --s.m_nestOpen;
+                if (returned) return;
+                auto it = s.m_conns.find(id);
+                if (it == s.m_conns.end()) return;
+                it->second->busy = false;
+                s.Drop(id, true);
+            }
+        } running{*this, id, nests};
+        ++m_depth;
+        if (nests) ++m_nestOpen;
+        m_handler(m); // a nested loop may serve other EAs here
+        running.returned = true;
+    }
+    auto it = m_conns.find(id);
+    if (it == m_conns.end()) return true;
     c = it->second.get();
     c->busy = false;
     unsigned char out[16];
     EncodeMessage(m, out);
-    if (offload) {
-        if (!m_writers) m_writers = std::make_unique<Writers>(3);
-        m_writers->Push(id, c->sock, out);
-        Unpark(*c);
-        return;
+    Answer(*c, out, offload);
+    return true;
+}
+
+void LinkServer::Answer(Conn& c, const unsigned char out[16], bool offload) {
+    Socket& s = *c.sock;
+    const uint64_t id = c.id;
+    unsigned sent = 0;
+    if (!offload && s.queued.load() == 0) {
+        for (;;) {
+            const ssize_t w = send(c.fd, out + sent, 16 - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+            if (w > 0) {
+                sent += static_cast<unsigned>(w);
+                if (sent == 16) break;
+                continue;
+            }
+            if (w < 0 && errno == EINTR) continue;
+            if (w < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break; // the lane finishes it
+            Drop(id, true);                                                // the EA went away
+            return;
+        }
     }
-    ssize_t w;
-    do {
-        w = send(c->fd, out, sizeof out, MSG_NOSIGNAL | MSG_DONTWAIT);
-    } while (w < 0 && errno == EINTR);
-    if (w != static_cast<ssize_t>(sizeof out)) {
-        // The EA went away, or it floods us without reading its answers.
-        Drop(id);
-        return;
+    if (sent < 16) {
+        m_writers->Push(c.sock, out, sent);
+        if (s.queued.load() >= kMaxQueuedAnswers) {
+            s.wantWake.store(true);
+            if (s.queued.load() >= kMaxQueuedAnswers || !s.wantWake.exchange(false)) c.waitDrain = true;
+        }
     }
-    Unpark(*c);
+    if (!SetWatch(c, WantedWatch(c))) Drop(id, true);
+}
+
+void LinkServer::OnWake() {
+    uint64_t v;
+    [[maybe_unused]] ssize_t n = read(m_wake, &v, sizeof v);
+    if (!m_writers) return;
+    for (uint64_t id : m_writers->TakeDrained()) {
+        auto it = m_conns.find(id);
+        if (it == m_conns.end()) continue;
+        Conn& c = *it->second;
+        c.waitDrain = false;
+        if (!c.busy && !SetWatch(c, WantedWatch(c))) Drop(id, true);
+    }
+}
+
+int LinkServer::ServeHeld() {
+    int served = 0;
+    for (;;) {
+        std::deque<uint64_t>* from = nullptr;
+        if (m_depth < kMaxDepth && !m_heldOther.empty())
+            from = &m_heldOther;
+        else if (MayRun(true) && !m_heldNesting.empty())
+            from = &m_heldNesting;
+        if (!from) break;
+        const uint64_t id = from->front();
+        from->pop_front();
+        auto it = m_conns.find(id);
+        if (it == m_conns.end() || !it->second->held) continue; // gone meanwhile
+        it->second->held = false;
+        if (Handle(id, from == &m_heldNesting, false)) ++served;
+    }
+    return served;
 }
 
 int LinkServer::ProcessReady() {
@@ -367,22 +699,32 @@ int LinkServer::ProcessReady() {
                 AcceptAll();
                 continue;
             }
-            auto it = m_conns.find(id);
-            if (it == m_conns.end()) continue;
-            if ((events[i].events & (EPOLLIN)) == 0 &&
-                (events[i].events & (EPOLLHUP | EPOLLERR | EPOLLRDHUP))) {
-                if (!it->second->busy)
-                    Drop(id);
-                else
-                    Park(*it->second);
+            if (id == kWakeId) {
+                OnWake();
                 continue;
             }
-            const bool hadRecord = !it->second->busy;
-            Serve(id, n >= kOffloadBatch);
-            if (hadRecord) ++served;
+            if (id == kTimerId) {
+                ResumeAccepting();
+                continue;
+            }
+            auto it = m_conns.find(id);
+            if (it == m_conns.end()) continue;
+            Conn& c = *it->second;
+            const uint32_t ev = events[i].events;
+            const bool hangUp = (ev & (EPOLLHUP | EPOLLERR | EPOLLRDHUP)) != 0;
+            if (c.held) {
+                if (hangUp) Drop(id, (ev & EPOLLERR) != 0); // its EA no longer waits
+                continue;
+            }
+            if (!c.busy && !c.waitDrain && (ev & EPOLLIN) == 0 && hangUp) {
+                Drop(id, (ev & EPOLLERR) != 0);
+                continue;
+            }
+            if (Serve(id, n >= kOffloadBatch)) ++served;
         }
         if (n < 128) break;
     }
+    if (!m_heldNesting.empty() || !m_heldOther.empty()) served += ServeHeld();
     return served;
 }
 

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -34,7 +35,22 @@ public:
         }
     }
 
+    // The open-files limits the next start begins with (0: inherited).
+    void SetOpenFilesLimit(rlim_t soft, rlim_t hard) {
+        m_filesSoft = soft;
+        m_filesHard = hard;
+    }
     pid_t Pid() const { return m_pid; }
+    // True while the started desk has not ended.
+    bool Running() {
+        if (m_pid <= 0) return false;
+        int status = 0;
+        if (waitpid(m_pid, &status, WNOHANG) != m_pid) return true;
+        m_pid = -1;
+        m_exitStatus = status;
+        return false;
+    }
+
     std::string SocketPath() const { return (m_root / "xdg" / "Quorvel" / "TForm3").string(); }
     fs::path Root() const { return m_root; }
 
@@ -105,6 +121,10 @@ private:
             if (chdir(m_root.c_str()) != 0) _exit(126);
             setenv("XDG_RUNTIME_DIR", (m_root / "xdg").c_str(), 1);
             setenv("QT_QPA_PLATFORM", "offscreen", 1);
+            if (m_filesHard > 0) {
+                const rlimit rl{m_filesSoft, m_filesHard};
+                if (setrlimit(RLIMIT_NOFILE, &rl) != 0) _exit(125);
+            }
             FILE* err = std::fopen((m_root / "stderr.log").c_str(), "a");
             if (err) dup2(fileno(err), 2);
             const std::string exe = (m_root / "bin" / "quorvel").string();
@@ -117,6 +137,7 @@ private:
     fs::path m_root;
     pid_t m_pid = -1;
     int m_exitStatus = 0;
+    rlim_t m_filesSoft = 0, m_filesHard = 0;
 };
 
 } // namespace quorvel::e2e

@@ -1,8 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <functional>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -261,4 +267,359 @@ TEST(Link, ManyConcurrentEAsEachGetTheirOwnAnswers) {
     EXPECT_EQ(failed.load(), 0);
     EXPECT_EQ(wrong.load(), 0);
 }
+} // namespace
+
+namespace {
+
+// Waits (at most a generous while, so that a bug fails the test instead of hanging it) until done().
+template <typename F> bool Eventually(F done) {
+    for (int i = 0; i < 2000; ++i) {
+        if (done()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return done();
+}
+
+// Reads `count` answers from fd; fewer when the link closes.
+std::vector<TMessage> ReadAnswers(int fd, size_t count) {
+    std::vector<TMessage> out;
+    unsigned char buf[16];
+    size_t have = 0;
+    while (out.size() < count) {
+        const ssize_t n = read(fd, buf + have, sizeof buf - have);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        have += static_cast<size_t>(n);
+        if (have == sizeof buf) {
+            out.push_back(DecodeMessage(buf));
+            have = 0;
+        }
+    }
+    return out;
+}
+
+// Handlers of message 99 run a nested loop, as a modal box does, until the test closes the
+// innermost one. Only three may be open at once; the others wait unanswered and are taken
+// one by one as boxes close, while other EAs are served all along.
+TEST(Link, NestedHandlersAreBoundedAndTheRestWaitTheirTurn) {
+    TempDir dir;
+    const std::string path = dir.File("TForm3");
+    constexpr int kLimit = 3, kBoxes = 20;
+    LinkServer* self = nullptr;
+    std::atomic<int> open{0}, mostOpen{0}, entered{0}, toClose{0};
+    LinkServer server([&](TMessage& m) {
+        if (m.Msg == 99) {
+            mostOpen = std::max(mostOpen.load(), ++open);
+            ++entered;
+            for (;;) {
+                int want = toClose.load();
+                if (want > 0 && toClose.compare_exchange_weak(want, want - 1)) break;
+                pollfd p{self->PollFd(), POLLIN, 0};
+                if (poll(&p, 1, 2) > 0) self->ProcessReady();
+            }
+            --open;
+        }
+        m.Result = m.Msg + m.LParam;
+    });
+    self = &server;
+    server.SetNestingLimit(kLimit, [](const TMessage& m) { return m.Msg == 99; });
+    server.Listen(path);
+    std::atomic<bool> stop{false};
+    std::thread loop([&] {
+        while (!stop.load()) {
+            pollfd p{server.PollFd(), POLLIN, 0};
+            if (poll(&p, 1, 2) > 0) server.ProcessReady();
+        }
+    });
+
+    std::vector<std::unique_ptr<LinkClient>> boxes;
+    for (int i = 0; i < kBoxes; ++i) {
+        boxes.push_back(std::make_unique<LinkClient>());
+        ASSERT_TRUE(boxes.back()->Connect(path));
+        unsigned char rec[16];
+        EncodeMessage(TMessage{99, 1, i, 0}, rec);
+        boxes.back()->SendRaw(rec, sizeof rec);
+    }
+    ASSERT_TRUE(Eventually([&] { return entered.load() == kLimit; }));
+    LinkClient other;
+    ASSERT_TRUE(other.Connect(path));
+    for (int i = 0; i < 100; ++i) ASSERT_EQ(other.Send(7, 0, i), 7 + i);
+    EXPECT_EQ(entered.load(), kLimit);
+    for (const auto& b : boxes) {
+        pollfd p{b->Fd(), POLLIN, 0};
+        EXPECT_EQ(poll(&p, 1, 0), 0) << "answered before its box closed";
+    }
+
+    toClose = kBoxes;
+    std::vector<int32_t> results;
+    for (const auto& b : boxes) {
+        const auto answers = ReadAnswers(b->Fd(), 1);
+        results.push_back(answers.empty() ? -1 : answers[0].Result);
+    }
+    for (int i = 0; i < kBoxes; ++i) EXPECT_EQ(results[static_cast<size_t>(i)], 99 + i);
+    EXPECT_EQ(entered.load(), kBoxes);
+    EXPECT_EQ(mostOpen.load(), kLimit);
+    EXPECT_EQ(other.Send(7, 0, 1), 8);
+    stop = true;
+    loop.join();
+}
+
+// A handler that throws leaves no connection waiting and no nesting counted: its EA sees
+// the link close, and the next EA is served as if nothing had happened.
+TEST(Link, AHandlerThatThrowsClosesItsConnectionAndLeavesTheLinkWhole) {
+    TempDir dir;
+    const std::string path = dir.File("TForm3");
+    LinkServer server([](TMessage& m) {
+        if (m.Msg == 13) throw std::runtime_error("bad record");
+        m.Result = m.LParam;
+    });
+    server.SetNestingLimit(1, [](const TMessage& m) { return m.Msg == 13; });
+    server.Listen(path);
+    std::atomic<bool> stop{false};
+    std::atomic<int> errors{0};
+    std::thread loop([&] {
+        while (!stop.load()) {
+            pollfd p{server.PollFd(), POLLIN, 0};
+            if (poll(&p, 1, 2) <= 0) continue;
+            try {
+                server.ProcessReady();
+            } catch (const std::runtime_error&) {
+                ++errors;
+            }
+        }
+    });
+    for (int round = 0; round < 3; ++round) {
+        LinkClient thrower;
+        ASSERT_TRUE(thrower.Connect(path));
+        EXPECT_THROW(thrower.Send(13, 0, 0), LinkError) << round;
+        LinkClient good;
+        ASSERT_TRUE(good.Connect(path));
+        EXPECT_EQ(good.Send(1, 0, 40 + round), 40 + round);
+    }
+    stop = true;
+    loop.join();
+    EXPECT_EQ(errors.load(), 3);
+    EXPECT_EQ(server.Depth(), 0);
+    EXPECT_EQ(server.HeldCount(), 0u);
+}
+
+// EAs that send many records without waiting for the answers still get every answer, in
+// order, however the answers are split between this thread and the I/O lanes.
+TEST(Link, PipeliningEAsGetEveryAnswerInOrder) {
+    TempDir dir;
+    const std::string path = dir.File("TForm3");
+    ServedLink link(path);
+    struct Case {
+        int clients, records;
+    };
+    for (const Case k : {Case{48, 300}, Case{4, 5000}, Case{1, 20000}}) {
+        std::atomic<int> lost{0}, misplaced{0};
+        std::vector<std::thread> threads;
+        for (int c = 0; c < k.clients; ++c) {
+            threads.emplace_back([&, c] {
+                LinkClient client;
+                if (!client.Connect(path)) {
+                    lost += k.records;
+                    return;
+                }
+                std::vector<unsigned char> all(static_cast<size_t>(k.records) * 16);
+                for (int i = 0; i < k.records; ++i)
+                    EncodeMessage(TMessage{0, c * 100000, i, 0}, all.data() + static_cast<size_t>(i) * 16);
+                std::thread writer([&] {
+                    try {
+                        client.SendRaw(all.data(), all.size());
+                    } catch (const LinkError&) {
+                    }
+                });
+                const auto answers = ReadAnswers(client.Fd(), static_cast<size_t>(k.records));
+                writer.join();
+                lost += k.records - static_cast<int>(answers.size());
+                for (size_t i = 0; i < answers.size(); ++i)
+                    if (answers[i].Result != c * 100000 + static_cast<int>(i)) ++misplaced;
+            });
+        }
+        for (auto& t : threads) t.join();
+        EXPECT_EQ(lost.load(), 0) << k.clients << " x " << k.records;
+        EXPECT_EQ(misplaced.load(), 0) << k.clients << " x " << k.records;
+    }
+}
+
+// Connections beyond the cap are closed at once; those within it are served, and a place
+// that becomes free is taken again.
+TEST(Link, ConnectionsBeyondTheCapAreClosedAtOnce) {
+    TempDir dir;
+    const std::string path = dir.File("TForm3");
+    ServedLink link(path);
+    EXPECT_GE(link.server.MaxConnections(), 16u);
+    link.server.SetMaxConnections(4);
+    std::vector<std::unique_ptr<LinkClient>> in;
+    for (int i = 0; i < 4; ++i) {
+        in.push_back(std::make_unique<LinkClient>());
+        ASSERT_TRUE(in.back()->Connect(path));
+        EXPECT_EQ(in.back()->Send(0, 1, i), 1 + i);
+    }
+    for (int i = 0; i < 3; ++i) {
+        LinkClient surplus;
+        ASSERT_TRUE(surplus.Connect(path));
+        EXPECT_THROW(surplus.Send(0, 1, 1), LinkError);
+    }
+    in.front()->Disconnect();
+    ASSERT_TRUE(Eventually([&] { return link.server.ConnectionCount() == 3; }));
+    LinkClient later;
+    ASSERT_TRUE(later.Connect(path));
+    EXPECT_EQ(later.Send(0, 2, 2), 4);
+    for (size_t i = 1; i < in.size(); ++i) EXPECT_EQ(in[i]->Send(0, 0, 5), 5);
+}
+
+// Sets the soft limit of open files for the scope of a test.
+struct OpenFilesLimit {
+    explicit OpenFilesLimit(rlim_t soft) {
+        getrlimit(RLIMIT_NOFILE, &saved);
+        rlimit low = saved;
+        low.rlim_cur = soft;
+        ok = setrlimit(RLIMIT_NOFILE, &low) == 0;
+    }
+    ~OpenFilesLimit() { setrlimit(RLIMIT_NOFILE, &saved); }
+    rlimit saved{};
+    bool ok = false;
+};
+
+// The open-files limit under which exactly `free` more descriptors can be opened.
+rlim_t LimitLeavingFree(int free) {
+    std::vector<int> open;
+    for (const auto& e : std::filesystem::directory_iterator("/proc/self/fd"))
+        open.push_back(std::atoi(e.path().filename().c_str()));
+    std::sort(open.begin(), open.end());
+    int n = 0;
+    for (;; ++n) {
+        if (std::binary_search(open.begin(), open.end(), n)) continue;
+        if (--free == 0) break;
+    }
+    return static_cast<rlim_t>(n + 1);
+}
+
+// With no descriptor left, waiting EAs are refused one by one instead of the listening
+// socket staying readable: serving comes to rest, and the accepted EAs are answered.
+TEST(Link, NoDescriptorLeftRefusesTheWaitingEAsWithoutSpinning) {
+    TempDir dir;
+    const std::string path = dir.File("TForm3");
+    LinkServer server([](TMessage& m) { m.Result = m.LParam; });
+    server.Listen(path);
+    constexpr int kClients = 40;
+    std::vector<int> fds;
+    for (int i = 0; i < kClients; ++i) fds.push_back(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    std::vector<int> fillers;
+    {
+        // Room for exactly three more descriptors.
+        OpenFilesLimit limit(LimitLeavingFree(8));
+        ASSERT_TRUE(limit.ok);
+        for (int fd; (fd = open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;) fillers.push_back(fd);
+        ASSERT_GE(fillers.size(), 3u);
+        for (int i = 0; i < 3; ++i) {
+            close(fillers.back());
+            fillers.pop_back();
+        }
+        sockaddr_un a{};
+        a.sun_family = AF_UNIX;
+        std::strncpy(a.sun_path, path.c_str(), sizeof a.sun_path - 1);
+        for (int fd : fds) {
+            ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+            unsigned char rec[16];
+            EncodeMessage(TMessage{0, 0, fd, 0}, rec);
+            ASSERT_EQ(send(fd, rec, sizeof rec, MSG_NOSIGNAL), 16);
+        }
+        int passes = 0;
+        for (; passes < 100; ++passes) {
+            pollfd p{server.PollFd(), POLLIN, 0};
+            if (poll(&p, 1, 0) == 0) break;
+            server.ProcessReady();
+        }
+        EXPECT_LT(passes, 100) << "the link stays ready with nothing to do";
+    }
+    int answered = 0, refused = 0;
+    for (int fd : fds) {
+        pollfd p{fd, POLLIN, 0};
+        ASSERT_EQ(poll(&p, 1, 5000), 1);
+        const auto answers = ReadAnswers(fd, 1);
+        if (answers.empty()) {
+            ++refused;
+        } else {
+            ++answered;
+            EXPECT_EQ(answers[0].Result, fd);
+        }
+        close(fd);
+    }
+    for (int fd : fillers) close(fd);
+    EXPECT_EQ(answered, 3);
+    EXPECT_EQ(answered + refused, kClients);
+}
+
+// A directory at the link's place that is not ours is refused with the reason, and left as
+// it is.
+TEST(Link, ALinkDirectoryThatIsNotOursIsRefusedWithTheReason) {
+    struct Case {
+        const char* name;
+        std::function<void(const std::string& dir, const std::string& elsewhere)> make;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {"symbolic link",
+         [](const std::string& d, const std::string& e) { ASSERT_EQ(symlink(e.c_str(), d.c_str()), 0); },
+         "it is a symbolic link"},
+        {"open to the group",
+         [](const std::string& d, const std::string&) {
+             ASSERT_EQ(mkdir(d.c_str(), 0750), 0);
+             chmod(d.c_str(), 0750);
+         },
+         "its permissions are 0750, not 0700"},
+        {"open to all",
+         [](const std::string& d, const std::string&) {
+             ASSERT_EQ(mkdir(d.c_str(), 0777), 0);
+             chmod(d.c_str(), 0777);
+         },
+         "its permissions are 0777, not 0700"},
+        {"a plain file", [](const std::string& d, const std::string&) { std::ofstream(d) << "x"; },
+         "it is not a directory"},
+        {"another owner",
+         [](const std::string& d, const std::string&) {
+             ASSERT_EQ(mkdir(d.c_str(), 0700), 0);
+             if (geteuid() == 0) {
+                 ASSERT_EQ(chown(d.c_str(), 65534, 65534), 0);
+             }
+         },
+         "it belongs to user 65534"},
+    };
+    for (const Case& c : cases) {
+        if (std::string(c.name) == "another owner" && geteuid() != 0) continue; // needs root to give away
+        TempDir dir;
+        const std::string linkDir = dir.File("q");
+        std::filesystem::create_directory(dir.File("elsewhere"));
+        std::filesystem::permissions(dir.File("elsewhere"), std::filesystem::perms::owner_all,
+                                     std::filesystem::perm_options::replace);
+        c.make(linkDir, dir.File("elsewhere"));
+        LinkServer server([](TMessage&) {});
+        try {
+            server.Listen(linkDir + "/TForm3");
+            ADD_FAILURE() << c.name << ": accepted";
+        } catch (const LinkError& e) {
+            const std::string text = e.what();
+            EXPECT_NE(text.find("exists but is not ours"), std::string::npos) << c.name << ": " << text;
+            EXPECT_NE(text.find(c.reason), std::string::npos) << c.name << ": " << text;
+            EXPECT_NE(text.find(linkDir), std::string::npos) << c.name << ": " << text;
+        }
+        EXPECT_FALSE(std::filesystem::exists(dir.File("elsewhere/TForm3"))) << c.name;
+        EXPECT_FALSE(std::filesystem::exists(linkDir + "/TForm3")) << c.name;
+    }
+}
+
+TEST(Link, RaisingTheOpenFilesLimitReachesTheHardLimit) {
+    OpenFilesLimit low(64);
+    ASSERT_TRUE(low.ok);
+    const uint64_t now = RaiseOpenFilesLimit();
+    rlimit rl{};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &rl), 0);
+    EXPECT_EQ(rl.rlim_cur, rl.rlim_max);
+    EXPECT_EQ(now, rl.rlim_max == RLIM_INFINITY ? UINT64_MAX : static_cast<uint64_t>(rl.rlim_max));
+}
+
 } // namespace
