@@ -4,6 +4,9 @@
 //   quorvel-ea send MSG WPARAM LPARAM
 //   quorvel-ea bench [--clients N] [--seconds S] [--msg MSG] [--wparam W] [--lparam L]
 //                    [--quotes-per-second Q] [--every S] [--no-echo] [--socket PATH]
+//   quorvel-ea fleet --eas N --seconds S [...]     many EAs trading (see tools/fleet.cpp)
+//   quorvel-ea prepare DIR --eas N [...]           a desk folder for the fleet
+//   quorvel-ea check DIR                           how the transactions of a run ended
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -18,6 +21,7 @@
 #include <vector>
 
 #include "platform/ealink.h"
+#include "tools/fleet.h"
 
 using namespace quorvel;
 using Clock = std::chrono::steady_clock;
@@ -31,6 +35,11 @@ int Usage() {
                  "  quorvel-ea bench [--clients N] [--seconds S] [--msg MSG] [--wparam W] [--lparam L]\n"
                  "                   [--quotes-per-second Q] [--every S] [--no-echo] [--socket PATH]\n"
                  "--every S prints the messages and the longest round trip of every S seconds.\n"
+                 "  quorvel-ea fleet --eas N [--tables T] --seconds S [--fail-rate P] [--seed K]\n"
+                 "                   [--loop-ms L] [--drain S] [--dir DIR [--stop-desk PID]] [--brief]\n"
+                 "  quorvel-ea prepare DIR --eas N [--tables T] [--transactions K] [--history H]\n"
+                 "                   [--seed K] [--config PATH]\n"
+                 "  quorvel-ea check DIR                 how the transactions in DIR/Orderlist.xml ended\n"
                  "MSG is a number, 0x hex, or a name such as WM_APP+404 or WM_COPYDATA.\n");
     return 2;
 }
@@ -324,5 +333,8 @@ int main(int argc, char** argv) {
     const std::string cmd = argv[1];
     if (cmd == "send") return Send(static_cast<int>(rest.size()), rest.data(), path);
     if (cmd == "bench") return Bench(static_cast<int>(rest.size()), rest.data(), path);
+    if (cmd == "fleet") return fleet::FleetCommand(static_cast<int>(rest.size()), rest.data(), path);
+    if (cmd == "prepare") return fleet::PrepareCommand(static_cast<int>(rest.size()), rest.data());
+    if (cmd == "check") return fleet::CheckCommand(static_cast<int>(rest.size()), rest.data());
     return Usage();
 }
