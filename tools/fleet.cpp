@@ -14,6 +14,7 @@
 #include <cstring>
 #include <fstream>
 #include <memory>
+#include <mutex>
 #include <random>
 #include <sys/socket.h>
 #include <thread>
@@ -200,6 +201,15 @@ struct Shared {
     std::atomic<int> noticesDue{0};
     std::atomic<int> failedEAs{0};
     std::atomic<int> finished{0};
+    std::atomic<uint64_t> unexpected{0};
+    std::mutex firstUnexpectedLock;
+    std::string firstUnexpected;
+    void Unexpected(int32_t msg, int32_t wp, int32_t lp, int32_t r) {
+        if (unexpected.fetch_add(1) > 0) return;
+        std::lock_guard<std::mutex> lock(firstUnexpectedLock);
+        firstUnexpected = "WM_APP+" + std::to_string(msg - WM_APP) + " " + std::to_string(wp) + " " +
+                          std::to_string(lp) + " answered " + std::to_string(r);
+    }
     std::vector<std::atomic<int>> fds;
     explicit Shared(int eas) : fds(static_cast<size_t>(eas)) {
         for (auto& f : fds) f.store(-1);
@@ -240,7 +250,39 @@ private:
         const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - t0).count();
         if (msg >= kFirstMessage && msg <= kLastMessage)
             m_s.histograms[static_cast<size_t>(msg - kFirstMessage)].Add(static_cast<uint64_t>(ns));
+        if (!AnswerFits(msg, r)) m_s.Unexpected(msg, wp, lp, r);
         return r;
+    }
+    // The answers the protocol fixes; a handler that failed on the way answers otherwise.
+    static bool AnswerFits(int32_t msg, int32_t r) {
+        switch (msg - WM_APP) {
+        case 400:
+            return r == 2;
+        case 401:
+            return r == 1;
+        case 403:
+            return r == 4;
+        case 404:
+            return r == 5;
+        case 501:
+            return r == 1 || r == 2;
+        case 503:
+        case 504:
+        case 505:
+        case 506:
+        case 508:
+        case 509:
+        case 512:
+        case 514:
+        case 515:
+            return r == 0;
+        case 507:
+            return r >= 0 && r <= 2;
+        case 511:
+            return r == 0 || r == 1;
+        default:
+            return true;
+        }
     }
     bool Chance(double p) { return p > 0 && std::uniform_real_distribution<double>(0, 1)(m_rng) < p; }
 
@@ -643,6 +685,11 @@ int FleetCommand(int argc, char** argv, const std::string& socketPath) {
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     reporter.Final(seconds);
     if (s.failedEAs.load()) std::printf("%d EAs lost their link\n", s.failedEAs.load());
+    if (s.unexpected.load()) {
+        std::lock_guard<std::mutex> lock(s.firstUnexpectedLock);
+        std::printf("%llu answers the protocol does not give, the first: %s\n",
+                    static_cast<unsigned long long>(s.unexpected.load()), s.firstUnexpected.c_str());
+    }
 
     int halfOpen = 0;
     if (!o.dir.empty()) {
@@ -651,7 +698,7 @@ int FleetCommand(int argc, char** argv, const std::string& socketPath) {
         halfOpen = Report(o.dir);
         if (halfOpen < 0) return 1;
     }
-    return s.failedEAs.load() ? 1 : halfOpen > 0 ? 3 : 0;
+    return s.failedEAs.load() || s.unexpected.load() ? 1 : halfOpen > 0 ? 3 : 0;
 }
 
 } // namespace quorvel::fleet
