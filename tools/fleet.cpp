@@ -447,9 +447,17 @@ public:
         }
         const double span = t - m_lastT;
         m_lastT = t;
-        std::printf("%5.1f s  opened %llu closed %llu (legs %llu/%llu, failed %llu)  %.0f msg/s", t,
-                    Ull(m_s.txOpened), Ull(m_s.txClosed), Ull(m_s.legsOpened), Ull(m_s.legsClosed),
-                    Ull(m_s.legsFailed), span > 0 ? messages / span : 0.0);
+        // This second's transactions, then the run's so far; the legs so far.
+        const uint64_t opened = Ull(m_s.txOpened), closed = Ull(m_s.txClosed);
+        std::printf(
+            "%5.1f s  opened %llu (%llu) closed %llu (%llu)  legs opened %llu closed %llu failed %llu  "
+            "%.0f msg/s",
+            t, static_cast<unsigned long long>(opened - m_lastOpened),
+            static_cast<unsigned long long>(opened), static_cast<unsigned long long>(closed - m_lastClosed),
+            static_cast<unsigned long long>(closed), Ull(m_s.legsOpened), Ull(m_s.legsClosed),
+            Ull(m_s.legsFailed), span > 0 ? messages / span : 0.0);
+        m_lastOpened = opened;
+        m_lastClosed = closed;
         if (m_s.o.perMessageEachSecond && !detail.empty()) std::printf("  p50/p99/max us%s", detail.c_str());
         std::printf("\n");
         std::fflush(stdout);
@@ -483,6 +491,7 @@ private:
     Shared& m_s;
     std::vector<uint32_t> m_last;
     double m_lastT = 0;
+    uint64_t m_lastOpened = 0, m_lastClosed = 0;
 };
 
 // Waits for a desk we were asked to stop: SIGTERM, then until the process is gone (or a
