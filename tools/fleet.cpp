@@ -25,6 +25,7 @@
 #include "desk/core/orderlist.h"
 #include "platform/clientdataset.h"
 #include "platform/ealink.h"
+#include "platform/messages.h"
 #include "tools/fleetfiles.h"
 
 namespace quorvel::fleet {
@@ -92,8 +93,8 @@ private:
     std::atomic<uint64_t> m_secondMax{0};
 };
 
-constexpr int32_t kFirstMessage = WM_APP + 400;
-constexpr int32_t kLastMessage = WM_APP + 604;
+constexpr int32_t kFirstMessage = EAMsg::NewDataBid;
+constexpr int32_t kLastMessage = EAMsg::GetEAMaxCounterCheckSeconds;
 constexpr int kSlots = kLastMessage - kFirstMessage + 1;
 
 struct Figures {
@@ -255,30 +256,30 @@ private:
     }
     // The answers the protocol fixes; a handler that failed on the way answers otherwise.
     static bool AnswerFits(int32_t msg, int32_t r) {
-        switch (msg - WM_APP) {
-        case 400:
+        switch (msg) {
+        case EAMsg::NewDataBid:
             return r == 2;
-        case 401:
+        case EAMsg::NewDataAsk:
             return r == 1;
-        case 403:
+        case EAMsg::NewDataAccount:
             return r == 4;
-        case 404:
+        case EAMsg::DataComplete:
             return r == 5;
-        case 501:
+        case EAMsg::GetOrderType:
             return r == 1 || r == 2;
-        case 503:
-        case 504:
-        case 505:
-        case 506:
-        case 508:
-        case 509:
-        case 512:
-        case 514:
-        case 515:
+        case EAMsg::OrderOpened:
+        case EAMsg::OrderClosed:
+        case EAMsg::OrderError:
+        case EAMsg::OrderOpenPrice:
+        case EAMsg::OrderClosePrice:
+        case EAMsg::OrderProfitLoss:
+        case EAMsg::CancelOrder:
+        case EAMsg::ShowEAMessage:
+        case EAMsg::ParamCounterCheckSeconds:
             return r == 0;
-        case 507:
+        case EAMsg::OrderCloseQuestions:
             return r >= 0 && r <= 2;
-        case 511:
+        case EAMsg::RetryOrderExecution:
             return r == 0 || r == 1;
         default:
             return true;
@@ -289,24 +290,24 @@ private:
     void Play() {
         // What an EA does once when it comes up: its account, its counter-check seconds and
         // the desk's parameters.
-        Call(WM_APP + 403, m_id, 1000000 + m_id);
+        Call(EAMsg::NewDataAccount, m_id, 1000000 + m_id);
         m_checkSeconds = 1 + m_id % 2;
-        Call(WM_APP + 515, m_id, m_checkSeconds);
-        const int32_t loop = Call(WM_APP + 600, 0, 0);
-        Call(WM_APP + 601, 0, 0);
-        m_attempts = std::clamp(Call(WM_APP + 602, 0, 0), 1, 10);
-        Call(WM_APP + 603, 0, 0);
-        Call(WM_APP + 604, 0, 0);
+        Call(EAMsg::ParamCounterCheckSeconds, m_id, m_checkSeconds);
+        const int32_t loop = Call(EAMsg::GetEALoopTime, 0, 0);
+        Call(EAMsg::GetEARequoteWaitMS, 0, 0);
+        m_attempts = std::clamp(Call(EAMsg::GetEAMaxRequotes, 0, 0), 1, 10);
+        Call(EAMsg::GetEASlippage, 0, 0);
+        Call(EAMsg::GetEAMaxCounterCheckSeconds, 0, 0);
         const auto gap =
             std::chrono::milliseconds(m_s.o.loopMs >= 0 ? m_s.o.loopMs : std::clamp(loop, 0, 10000));
         m_offset = std::uniform_int_distribution<int>(-kOffsetRange, kOffsetRange)(m_rng);
         auto next = Clock::now();
         while (m_s.phase.load(std::memory_order_relaxed) != kStop) {
             Quote();
-            const int32_t orderID = Call(WM_APP + 500, m_id, 0);
+            const int32_t orderID = Call(EAMsg::OrderQuestion, m_id, 0);
             if (orderID > 0) Execute(orderID);
             for (size_t i = 0; i < m_open.size();) {
-                const int32_t answer = Call(WM_APP + 507, m_open[i].orderID, 0);
+                const int32_t answer = Call(EAMsg::OrderCloseQuestions, m_open[i].orderID, 0);
                 if (answer == 1 || answer == 2) {
                     Close(m_open[i]);
                     m_open.erase(m_open.begin() + static_cast<long>(i));
@@ -335,37 +336,37 @@ private:
         const int32_t mid = m_s.price.load(std::memory_order_relaxed) + m_offset;
         m_bid = mid - kQuoteSpreadPoints / 2;
         m_ask = m_bid + kQuoteSpreadPoints;
-        Call(WM_APP + 400, m_id, m_bid);
-        Call(WM_APP + 401, m_id, m_ask);
-        Call(WM_APP + 404, m_id, 0);
+        Call(EAMsg::NewDataBid, m_id, m_bid);
+        Call(EAMsg::NewDataAsk, m_id, m_ask);
+        Call(EAMsg::DataComplete, m_id, 0);
     }
 
     void Execute(int32_t orderID) {
-        const int32_t type = Call(WM_APP + 501, orderID, 0);
+        const int32_t type = Call(EAMsg::GetOrderType, orderID, 0);
         if (type != otBuy && type != otSell) return;
-        const int32_t lots100 = Call(WM_APP + 502, orderID, 0);
-        int32_t trigger = Call(WM_APP + 513, orderID, 0);
+        const int32_t lots100 = Call(EAMsg::GetOrderLots, orderID, 0);
+        int32_t trigger = Call(EAMsg::GetTriggerPrice, orderID, 0);
         if (trigger <= 0) trigger = type == otBuy ? m_ask : m_bid;
         m_s.activity.fetch_add(1, std::memory_order_relaxed);
         for (int attempt = 1;; ++attempt) {
             if (Chance(m_s.o.failRate)) {
-                Call(WM_APP + 505, orderID, 136); // off quotes
-                const int32_t retry = Call(WM_APP + 511, orderID, 0);
+                Call(EAMsg::OrderError, orderID, 136); // off quotes
+                const int32_t retry = Call(EAMsg::RetryOrderExecution, orderID, 0);
                 if (retry == 1 && attempt < m_attempts) {
                     m_s.retries.fetch_add(1, std::memory_order_relaxed);
                     continue;
                 }
-                Call(WM_APP + 512, orderID, 0);
+                Call(EAMsg::CancelOrder, orderID, 0);
                 m_s.legsFailed.fetch_add(1, std::memory_order_relaxed);
                 // Tell the desk about the counter order once the counter-check time is up.
                 m_notices.push_back({Clock::now() + std::chrono::seconds(m_checkSeconds), orderID});
                 m_s.noticesDue.fetch_add(1);
                 return;
             }
-            Call(WM_APP + 503, orderID, m_id * 10000000 + (++m_tickets % 10000000));
+            Call(EAMsg::OrderOpened, orderID, m_id * 10000000 + (++m_tickets % 10000000));
             const int32_t slip = static_cast<int32_t>(m_rng() % 3);
             const int32_t fill = type == otBuy ? trigger + slip : trigger - slip;
-            Call(WM_APP + 506, orderID, fill);
+            Call(EAMsg::OrderOpenPrice, orderID, fill);
             m_open.push_back({orderID, type, fill, lots100});
             m_s.legsOpened.fetch_add(1, std::memory_order_relaxed);
             if (m_s.haveTransactions && m_s.transactions.Count(orderID, true)) m_s.txOpened.fetch_add(1);
@@ -375,13 +376,13 @@ private:
 
     void Close(const OpenLeg& leg) {
         m_s.activity.fetch_add(1, std::memory_order_relaxed);
-        Call(WM_APP + 504, leg.orderID, 0);
+        Call(EAMsg::OrderClosed, leg.orderID, 0);
         const int32_t price = leg.type == otBuy ? m_bid : m_ask;
-        Call(WM_APP + 508, leg.orderID, price);
+        Call(EAMsg::OrderClosePrice, leg.orderID, price);
         // Account money: one unit per point and lot, sent times 100000.
         const int64_t points = leg.type == otBuy ? price - leg.openPts : leg.openPts - price;
         const int64_t money = std::clamp<int64_t>(points * leg.lots100 * 1000, INT32_MIN, INT32_MAX);
-        Call(WM_APP + 509, leg.orderID, static_cast<int32_t>(money));
+        Call(EAMsg::OrderProfitLoss, leg.orderID, static_cast<int32_t>(money));
         m_s.legsClosed.fetch_add(1, std::memory_order_relaxed);
         if (m_s.haveTransactions && m_s.transactions.Count(leg.orderID, false)) m_s.txClosed.fetch_add(1);
     }
@@ -393,8 +394,8 @@ private:
                 ++i;
                 continue;
             }
-            Call(WM_APP + 514, m_notices[i].orderID, 1);
-            Call(WM_APP + 514, m_notices[i].orderID, 2);
+            Call(EAMsg::ShowEAMessage, m_notices[i].orderID, 1);
+            Call(EAMsg::ShowEAMessage, m_notices[i].orderID, 2);
             m_s.notices.fetch_add(1, std::memory_order_relaxed);
             m_s.activity.fetch_add(1, std::memory_order_relaxed);
             m_s.noticesDue.fetch_sub(1);
@@ -416,8 +417,25 @@ private:
     std::vector<Notice> m_notices;
 };
 
+// "WM_APP+507 OrderCloseQuestions": the number and the desk's handler of it.
 std::string MessageName(int slot) {
-    return "WM_APP+" + std::to_string(kFirstMessage - WM_APP + slot);
+    static const std::unordered_map<int, const char*> handlers = {
+        {400, "NewDataBid"},           {401, "NewDataAsk"},
+        {403, "NewDataAccount"},       {404, "DataComplete"},
+        {500, "OrderQuestion"},        {501, "GetOrderType"},
+        {502, "GetOrderLots"},         {503, "OrderOpened"},
+        {504, "OrderClosed"},          {505, "OrderError"},
+        {506, "OrderOpenPrice"},       {507, "OrderCloseQuestions"},
+        {508, "OrderClosePrice"},      {509, "OrderProfitLoss"},
+        {510, "GetOrderID"},           {511, "RetryOrderExecution"},
+        {512, "CancelOrder"},          {513, "GetTriggerPrice"},
+        {514, "ShowEAMessage"},        {515, "ParamCounterCheckSeconds"},
+        {516, "GetTriggerPriceClose"}, {600, "GetEALoopTime"},
+        {601, "GetEARequoteWaitMS"},   {602, "GetEAMaxRequotes"},
+        {603, "GetEASlippage"},        {604, "GetEAMaxCounterCheckSeconds"}};
+    const int n = kFirstMessage - WM_APP + slot;
+    const auto it = handlers.find(n);
+    return "WM_APP+" + std::to_string(n) + (it == handlers.end() ? "" : std::string(" ") + it->second);
 }
 
 class Reporter {
@@ -466,7 +484,7 @@ public:
     void Final(double seconds) {
         uint64_t messages = 0;
         std::printf("\nround trips per message (microseconds):\n");
-        std::printf("  %-11s %10s %9s %9s %9s\n", "message", "count", "p50", "p99", "max");
+        std::printf("  %-39s %10s %9s %9s %9s\n", "message", "count", "p50", "p99", "max");
         std::vector<uint32_t> counts(Histogram::kBuckets);
         for (int slot = 0; slot < kSlots; ++slot) {
             Histogram& h = m_s.histograms[static_cast<size_t>(slot)];
@@ -474,7 +492,7 @@ public:
             const Figures f = FromCounts(counts, h.Max());
             if (f.count == 0) continue;
             messages += f.count;
-            std::printf("  %-11s %10llu %9.1f %9.1f %9.1f\n", MessageName(slot).c_str(),
+            std::printf("  %-39s %10llu %9.1f %9.1f %9.1f\n", MessageName(slot).c_str(),
                         static_cast<unsigned long long>(f.count), f.p50, f.p99, f.max);
         }
         std::printf(

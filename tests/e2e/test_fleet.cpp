@@ -83,7 +83,9 @@ TEST(Fleet, TradesAgainstTheDeskAndLeavesNoTransactionHalfOpen) {
     // Legs that were opened must end: closed through the close question, or cancelled with their
     // counter order closed, or named to the operator. A desk that closes nothing yet cannot
     // pass this, so it is asked once legs are closed at all.
-    if (closed > 0 || opened == 0) EXPECT_EQ(check.exitCode, 0) << check.out << fleet.out;
+    if (closed > 0 || opened == 0) {
+        EXPECT_EQ(check.exitCode, 0) << check.out << fleet.out;
+    }
 }
 
 TEST(Fleet, RefusesWhatItCannotPlayAndSaysWhenNoDeskIsRunning) {

@@ -21,7 +21,7 @@ set(allowed_desk ${allowed_desk/windows} desk)
 set(allowed_app ${allowed_desk} app)
 # The tools talk to the desk through the link; the fleet also writes and reads the desk's files
 # with the desk core's own definitions of them.
-set(allowed_tools platform components/core desk/core)
+set(allowed_tools platform components/core desk/core tools)
 set(qt_free platform components/core desk/core tools)
 
 function(folder_of path out)
