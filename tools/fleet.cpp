@@ -555,7 +555,7 @@ int FleetUsage() {
                  "usage: quorvel-ea fleet --eas N [--tables T] --seconds S [--fail-rate P] [--seed K]\n"
                  "                        [--loop-ms L] [--drain S] [--dir DIR [--stop-desk PID]] [--brief]\n"
                  "       quorvel-ea prepare DIR --eas N [--tables T] [--transactions K] [--history H]\n"
-                 "                          [--seed K] [--config PATH]\n"
+                 "                          [--seed K] [--config PATH] [--seqmode] [--delmode]\n"
                  "       quorvel-ea check DIR\n");
     return 2;
 }
@@ -570,6 +570,10 @@ int PrepareCommand(int argc, char** argv) {
     std::string config = dir + "/config.ini";
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
+        if (a == "--seqmode" || a == "--delmode") {
+            (a == "--seqmode" ? o.seqMode : o.delMode) = true;
+            continue;
+        }
         const char* v = i + 1 < argc ? argv[++i] : nullptr;
         int n = 0;
         if (!v) return FleetUsage();

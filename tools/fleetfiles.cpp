@@ -117,8 +117,8 @@ void WriteFleetConfig(const std::string& path, const PrepareOptions& o) {
     TIniFile ini(path);
     ini.WriteBool(kDefaults, "Standby", false);
     ini.WriteInteger(kDefaults, "Tables", o.tables > 0 ? o.tables : TablesForEAs(o.eas));
-    ini.WriteBool(kDefaults, "SeqMode", false);
-    ini.WriteBool(kDefaults, "DelMode", false);
+    ini.WriteBool(kDefaults, "SeqMode", o.seqMode);
+    ini.WriteBool(kDefaults, "DelMode", o.delMode);
     ini.WriteInteger(kDefaults, "MaxAutoTrades", 0);
     ini.WriteInteger(kDefaults, "CombinationPause", 200);
     ini.WriteInteger(kDefaults, "SimultaneousClosing", 20);

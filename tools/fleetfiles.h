@@ -22,6 +22,8 @@ struct PrepareOptions {
     int transactions = 20; // waiting transactions
     int history = 0;       // closed legs written before them
     uint64_t seed = 1;
+    bool seqMode = false; // "SeqMode": the trend orders the legs, the later one waits for the other
+    bool delMode = false; // "DelMode": the later leg waits "Del" milliseconds
 };
 
 // The number of tables the EAs need: ceil(eas / 10).
@@ -33,8 +35,8 @@ int TablesForEAs(int eas);
 // a table, more than 20 tables).
 std::vector<std::vector<int32_t>> EAsByTable(int eas, int tables);
 
-// config.ini with "Standby" unticked, "Tables", no automatic trades, no trend-ordered opening
-// and a roomy closing window. Throws on a write failure.
+// config.ini with "Standby" unticked, "Tables", no automatic trades, "SeqMode" and "DelMode"
+// as asked (both off by default) and a roomy closing window. Throws on a write failure.
 void WriteFleetConfig(const std::string& path, const PrepareOptions& o);
 
 // Orderlist.xml: `history` closed legs (pairs of a transaction), then `transactions` waiting

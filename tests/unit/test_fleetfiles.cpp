@@ -98,6 +98,23 @@ TEST_F(FleetFolder, TheDeskLoadsItReadyToTrade) {
     EXPECT_EQ(waiting, 18);
 }
 
+TEST_F(FleetFolder, TheTrendModesAreTickedAsAsked) {
+    struct Case {
+        bool seq, del;
+    };
+    for (const Case c : {Case{true, false}, Case{false, true}, Case{true, true}}) {
+        fleet::PrepareOptions o;
+        o.seqMode = c.seq;
+        o.delMode = c.del;
+        std::filesystem::remove(Paths().configIni);
+        fleet::WriteFleetConfig(Paths().configIni, o);
+        Make().FormCreate();
+        EXPECT_EQ(controls.Checked(Ctl::chkbSeqMode), c.seq);
+        EXPECT_EQ(controls.Checked(Ctl::chkbDelayMode), c.del);
+        EXPECT_FALSE(controls.Checked(Ctl::chkbStandby));
+    }
+}
+
 TEST(FleetFolderErrors, EAsThatDoNotFitAreRefused) {
     TempDir dir;
     fleet::PrepareOptions o;
