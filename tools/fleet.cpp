@@ -301,7 +301,14 @@ private:
         const auto gap =
             std::chrono::milliseconds(m_s.o.loopMs >= 0 ? m_s.o.loopMs : std::clamp(loop, 0, 10000));
         m_offset = std::uniform_int_distribution<int>(-kOffsetRange, kOffsetRange)(m_rng);
+        // EAs run side by side, not in step: each starts its rounds at a phase of its own, so
+        // that the fleet's load is spread over the loop time instead of arriving in bursts.
         auto next = Clock::now();
+        if (gap.count() > 0) {
+            next += std::chrono::microseconds(
+                std::uniform_int_distribution<int64_t>(0, gap.count() * 1000 - 1)(m_rng));
+            std::this_thread::sleep_until(next);
+        }
         while (m_s.phase.load(std::memory_order_relaxed) != kStop) {
             Quote();
             const int32_t orderID = Call(EAMsg::OrderQuestion, m_id, 0);
