@@ -7,11 +7,13 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <clocale>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <mutex>
@@ -26,6 +28,7 @@
 #include "platform/clientdataset.h"
 #include "platform/ealink.h"
 #include "platform/messages.h"
+#include "platform/numbers.h"
 #include "tools/fleetfiles.h"
 #include "tools/roundtrips.h"
 
@@ -493,12 +496,13 @@ int Report(const std::string& dir) {
 }
 
 int FleetUsage() {
-    std::fprintf(stderr,
-                 "usage: quorvel-ea fleet --eas N [--tables T] --seconds S [--fail-rate P] [--seed K]\n"
-                 "                        [--loop-ms L] [--drain S] [--dir DIR [--stop-desk PID]] [--brief]\n"
-                 "       quorvel-ea prepare DIR --eas N [--tables T] [--transactions K] [--history H]\n"
-                 "                          [--seed K] [--config PATH] [--seqmode] [--delmode]\n"
-                 "       quorvel-ea check DIR\n");
+    std::fprintf(
+        stderr,
+        "usage: quorvel-ea fleet --eas N [--tables T] --seconds S [--fail-rate P] [--seed K]\n"
+        "                        [--loop-ms L] [--drain S] [--dir DIR [--stop-desk PID]] [--brief]\n"
+        "       quorvel-ea prepare DIR --eas N [--tables T] [--transactions K] [--history H]\n"
+        "                          [--seed K] [--config PATH] [--seqmode] [--delmode] [--auto-trades N]\n"
+        "       quorvel-ea check DIR\n");
     return 2;
 }
 
@@ -529,12 +533,27 @@ int PrepareCommand(int argc, char** argv) {
             o.history = n;
         else if (a == "--seed" && ParseInt(v, 0, INT32_MAX, n))
             o.seed = static_cast<uint64_t>(n);
+        else if (a == "--auto-trades" && ParseInt(v, 0, 1000000, n))
+            o.autoTrades = n;
         else if (a == "--config")
             config = v;
         else
             return FleetUsage();
     }
+    // config.ini's reals are read by the desk with the decimal separator of the user's locale.
+    {
+        const char* old = std::setlocale(LC_NUMERIC, nullptr);
+        const std::string saved = old ? old : "C";
+        LocaleFormat f = Locale();
+        if (std::setlocale(LC_NUMERIC, "")) {
+            const char* dp = std::localeconv()->decimal_point;
+            if (dp && dp[0] && !dp[1]) f.decimalSeparator = dp[0];
+        }
+        std::setlocale(LC_NUMERIC, saved.c_str());
+        SetLocale(f);
+    }
     try {
+        std::filesystem::create_directories(dir);
         WriteFleetConfig(config, o);
         WriteFleetOrderList(dir + "/Orderlist.xml", o);
     } catch (const std::exception& e) {

@@ -119,12 +119,24 @@ void WriteFleetConfig(const std::string& path, const PrepareOptions& o) {
     ini.WriteInteger(kDefaults, "Tables", o.tables > 0 ? o.tables : TablesForEAs(o.eas));
     ini.WriteBool(kDefaults, "SeqMode", o.seqMode);
     ini.WriteBool(kDefaults, "DelMode", o.delMode);
-    ini.WriteInteger(kDefaults, "MaxAutoTrades", 0);
+    ini.WriteInteger(kDefaults, "MaxAutoTrades", o.autoTrades);
     ini.WriteInteger(kDefaults, "CombinationPause", 200);
     ini.WriteInteger(kDefaults, "SimultaneousClosing", 20);
     ini.WriteInteger(kDefaults, "OrderAttempts", 3);
     ini.WriteInteger(kDefaults, "LoopTime", 200);
     ini.WriteInteger(kDefaults, "AutoSaveMinutes", 1);
+    for (const char* group : {"===== Group_1 =====", "===== Group_2 ====="}) {
+        ini.WriteFloat(group, "Lots", 0.1);
+        ini.WriteFloat(group, "OpenSpread", kOpenSpreadPoints * kPoint);
+        ini.WriteFloat(group, "CloseSpread", kCloseSpreadPoints * kPoint);
+        ini.WriteString(group, "Direction", "a");
+        ini.WriteFloat(group, "MaxLoss", 0.001);
+        ini.WriteBool(group, "SlippageCorrection", false);
+        ini.WriteBool(group, "ForcedAutoClose", true);
+    }
+    for (const auto& table : EAsByTable(o.eas, o.tables))
+        for (int32_t id : table)
+            ini.WriteBool("===== BrokerIDs =====", "BrokerID" + std::to_string(id), true);
     ini.UpdateFile();
 }
 

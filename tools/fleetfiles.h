@@ -24,6 +24,9 @@ struct PrepareOptions {
     uint64_t seed = 1;
     bool seqMode = false; // "SeqMode": the trend orders the legs, the later one waits for the other
     bool delMode = false; // "DelMode": the later leg waits "Del" milliseconds
+    // "MaxAutoTrades": the credits "Reset AT" gives the desk's own automatic transactions,
+    // which the table frames place with the fleet's spreads (0: none).
+    int autoTrades = 0;
 };
 
 // The number of tables the EAs need: ceil(eas / 10).
@@ -35,8 +38,11 @@ int TablesForEAs(int eas);
 // a table, more than 20 tables).
 std::vector<std::vector<int32_t>> EAsByTable(int eas, int tables);
 
-// config.ini with "Standby" unticked, "Tables", no automatic trades, "SeqMode" and "DelMode"
-// as asked (both off by default) and a roomy closing window. Throws on a write failure.
+// config.ini with "Standby" unticked, "Tables", "SeqMode" and "DelMode" as asked (both off by
+// default), a roomy closing window, the order boxes of both groups set to the fleet's spreads
+// and the fleet's EAs ticked on their frames, so that the desk's automatic transactions (after
+// "Reset AT", when asked for) trade with the fleet too. Reals are written with the process's
+// decimal separator (Locale()), which must be the one the desk reads. Throws on a write failure.
 void WriteFleetConfig(const std::string& path, const PrepareOptions& o);
 
 // Orderlist.xml: `history` closed legs (pairs of a transaction), then `transactions` waiting

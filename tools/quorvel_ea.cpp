@@ -38,7 +38,7 @@ int Usage() {
                  "  quorvel-ea fleet --eas N [--tables T] --seconds S [--fail-rate P] [--seed K]\n"
                  "                   [--loop-ms L] [--drain S] [--dir DIR [--stop-desk PID]] [--brief]\n"
                  "  quorvel-ea prepare DIR --eas N [--tables T] [--transactions K] [--history H]\n"
-                 "                   [--seed K] [--config PATH] [--seqmode] [--delmode]\n"
+                 "                   [--seed K] [--config PATH] [--seqmode] [--delmode] [--auto-trades N]\n"
                  "  quorvel-ea check DIR                 how the transactions in DIR/Orderlist.xml ended\n"
                  "MSG is a number, 0x hex, or a name such as WM_APP+404 or WM_COPYDATA.\n");
     return 2;

@@ -53,6 +53,18 @@ TEST_F(FleetFolder, TheDeskLoadsItReadyToTrade) {
     EXPECT_FALSE(controls.Checked(Ctl::chkbSeqMode));
     EXPECT_FALSE(controls.Checked(Ctl::chkbDelayMode));
     EXPECT_EQ(d.m_iMaxIDs, 30);
+    // The desk's own automatic transactions would trade with the fleet: none without credits,
+    // the fleet's spreads in every order box, the fleet's EAs ticked.
+    EXPECT_EQ(controls.SpinValue(Ctl::seMaxAutoTrades), 0);
+    for (int t = 0; t < 3; ++t) {
+        EXPECT_NEAR(controls.FrameRealValue(t, FrameCtl::reSpread1), fleet::kOpenSpreadPoints * 0.00001,
+                    1e-12);
+        EXPECT_NEAR(controls.FrameRealValue(t, FrameCtl::reCloseSpread1), fleet::kCloseSpreadPoints * 0.00001,
+                    1e-12);
+        EXPECT_TRUE(controls.FrameChecked(t, FrameCtl::rbBuySell1));
+    }
+    EXPECT_TRUE(controls.BrokerChecked(0, 2)); // EA 3
+    EXPECT_TRUE(controls.BrokerChecked(2, 1)); // EA 22
 
     ClientDataSet& ds = d.orders.m_CDSOrderlisteAnzeige;
     ASSERT_TRUE(ds.Active());
@@ -98,7 +110,7 @@ TEST_F(FleetFolder, TheDeskLoadsItReadyToTrade) {
     EXPECT_EQ(waiting, 18);
 }
 
-TEST_F(FleetFolder, TheTrendModesAreTickedAsAsked) {
+TEST_F(FleetFolder, TheTrendModesAndAutoTradeCreditsAreSetAsAsked) {
     struct Case {
         bool seq, del;
     };
@@ -106,12 +118,14 @@ TEST_F(FleetFolder, TheTrendModesAreTickedAsAsked) {
         fleet::PrepareOptions o;
         o.seqMode = c.seq;
         o.delMode = c.del;
+        o.autoTrades = 5;
         std::filesystem::remove(Paths().configIni);
         fleet::WriteFleetConfig(Paths().configIni, o);
         Make().FormCreate();
         EXPECT_EQ(controls.Checked(Ctl::chkbSeqMode), c.seq);
         EXPECT_EQ(controls.Checked(Ctl::chkbDelayMode), c.del);
         EXPECT_FALSE(controls.Checked(Ctl::chkbStandby));
+        EXPECT_EQ(controls.SpinValue(Ctl::seMaxAutoTrades), 5);
     }
 }
 
