@@ -273,11 +273,19 @@ private:
     // A random walk around the common price: each EA its own offset, so that now and then
     // two brokers of a table lie far enough apart to open and later close a transaction.
     // While the fleet winds down every offset goes to 0: nothing opens, everything closes.
+    // One point up or down, drawn back towards the common price the further the EA has strayed,
+    // so that the spreads that opened a transaction come back and close it.
+    int Step() {
+        const int away = m_offset > 0 ? 1 : m_offset < 0 ? -1 : (m_rng() & 1 ? 1 : -1);
+        const double back = 0.5 + 0.25 * std::abs(m_offset) / kOffsetRange;
+        return std::uniform_real_distribution<double>(0, 1)(m_rng) < back ? -away : away;
+    }
+
     void Quote() {
         if (m_s.phase.load(std::memory_order_relaxed) == kDrain)
             m_offset = 0;
         else
-            m_offset = std::clamp(m_offset + (m_rng() & 1 ? 1 : -1), -kOffsetRange, kOffsetRange);
+            m_offset = std::clamp(m_offset + Step(), -kOffsetRange, kOffsetRange);
         const int32_t mid = m_s.price.load(std::memory_order_relaxed) + m_offset;
         m_bid = mid - kQuoteSpreadPoints / 2;
         m_ask = m_bid + kQuoteSpreadPoints;
