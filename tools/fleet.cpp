@@ -229,7 +229,9 @@ private:
         // What an EA does once when it comes up: its account, its counter-check seconds and
         // the desk's parameters.
         Call(EAMsg::NewDataAccount, m_id, 1000000 + m_id);
-        m_checkSeconds = 1 + m_id % 2;
+        // Two to four seconds: a counter order handed out with the EA's leg has long been
+        // executed by then, unless its own EA failed.
+        m_checkSeconds = 2 + m_id % 3;
         Call(EAMsg::ParamCounterCheckSeconds, m_id, m_checkSeconds);
         const int32_t loop = Call(EAMsg::GetEALoopTime, 0, 0);
         Call(EAMsg::GetEARequoteWaitMS, 0, 0);
