@@ -26,6 +26,9 @@ DeskPaths DeskPaths::In(const std::string& configDir, const std::string& dataDir
 
 Desk::Desk(IDeskControls& controls, IDeskView& view, const IClock& clock, DeskPaths paths)
     : orders(view, paths.orderList), spreads(prices, controls, view, clock, *this, *this),
+      closing(EngineContext{orders, prices, engine, controls, view, clock, *this, m_iMaxIDs},
+              m_iSimultaneousClosing, m_dClosingPauseSeconds),
+      closeReports(EngineContext{orders, prices, engine, controls, view, clock, *this, m_iMaxIDs}),
       m_controls(controls), m_view(view), m_clock(clock), m_paths(std::move(paths)) {}
 
 void Desk::Guarded(const std::function<void()>& handler) {
@@ -46,11 +49,16 @@ namespace {
 template <void (Desk::*method)(TMessage&)> void CallDesk(Desk& desk, TMessage& m) {
     (desk.*method)(m);
 }
+// A route to a handler of a part the desk owns.
+template <auto part, auto method> void CallPart(Desk& desk, TMessage& m) {
+    ((desk.*part).*method)(m);
+}
 
 // Every EA message with a handler of its own; the other numbers answer 0. Each handler is
 // named after its message.
 // clang-format off
 #define QUORVEL_ROUTE(name) Desk::Route{EAMsg::name, &CallDesk<&Desk::name>, #name}
+#define QUORVEL_PART_ROUTE(part, Part, name) Desk::Route{EAMsg::name, &CallPart<&Desk::part, &Part::name>, #name}
 // clang-format on
 constexpr Desk::Route kRoutes[] = {
     QUORVEL_ROUTE(NewDataBid),
@@ -64,7 +72,13 @@ constexpr Desk::Route kRoutes[] = {
     QUORVEL_ROUTE(GetEAMaxRequotes),
     QUORVEL_ROUTE(GetEASlippage),
     QUORVEL_ROUTE(GetEAMaxCounterCheckSeconds),
+    QUORVEL_PART_ROUTE(closing, ClosingEngine, OrderCloseQuestions),
+    QUORVEL_PART_ROUTE(closing, ClosingEngine, GetTriggerPriceClose),
+    QUORVEL_PART_ROUTE(closeReports, CloseReports, OrderClosed),
+    QUORVEL_PART_ROUTE(closeReports, CloseReports, OrderClosePrice),
+    QUORVEL_PART_ROUTE(closeReports, CloseReports, OrderProfitLoss),
 };
+#undef QUORVEL_PART_ROUTE
 #undef QUORVEL_ROUTE
 
 // The routes by number, looked up in constant time: the WM_APP numbers of the protocol lie
@@ -138,6 +152,7 @@ void Desk::FormCreate() {
     }
     m_bPricesLoaded = true;
     spreads.ResetCrossSpreads();
+    closing.ClearCloseLimits();
     orders.OpenOrderList();
 }
 

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "desk/core/closereports.h"
+#include "desk/core/closing.h"
 #include "desk/core/controls.h"
 #include "desk/core/crossspreads.h"
 #include "desk/core/engine.h"
@@ -195,6 +197,8 @@ public:
 
     // ---- order engine ------------------------------------------------------------------------
     EngineState engine;
+    ClosingEngine closing;
+    CloseReports closeReports;
     // The narrow view of the desk that each part of the engine is handed.
     EngineContext Engine() {
         return EngineContext{orders, prices, engine, m_controls, m_view, m_clock, *this, m_iMaxIDs};

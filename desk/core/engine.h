@@ -1,6 +1,7 @@
 #pragma once
-// The order engine's shared ground: its own state (per-pair stamps), the narrow references
-// every part of the engine works through, and the helpers the opening and the closing share.
+// The order engine's shared ground: its own state (per-pair stamps and closing windows), the
+// narrow references every part of the engine works through, and the helpers the opening and
+// the closing share.
 #include <cstdint>
 #include <memory>
 
@@ -13,25 +14,31 @@
 
 namespace quorvel {
 
-// A time stamp for every ordered EA pair, indexed [i][j] by EA ID 1..200.
-class PairTimes {
+// A value for every ordered EA pair, indexed [i][j] by EA ID 1..200; zero at creation.
+template <class T> class PairArray {
 public:
-    PairTimes() : m_cells(std::make_unique<TDateTime[]>(kN * kN)) {}
-    TDateTime* operator[](int i) { return m_cells.get() + static_cast<size_t>(i) * kN; }
-    const TDateTime* operator[](int i) const { return m_cells.get() + static_cast<size_t>(i) * kN; }
-    void Fill(TDateTime v) {
+    PairArray() : m_cells(std::make_unique<T[]>(kN * kN)) {}
+    T* operator[](int i) { return m_cells.get() + static_cast<size_t>(i) * kN; }
+    const T* operator[](int i) const { return m_cells.get() + static_cast<size_t>(i) * kN; }
+    void Fill(T v) {
         for (size_t k = 0; k < kN * kN; ++k) m_cells[k] = v;
     }
 
 private:
     static constexpr size_t kN = kMaxEAs + 1;
-    std::unique_ptr<TDateTime[]> m_cells; // zero at creation
+    std::unique_ptr<T[]> m_cells;
 };
+// A time stamp for every ordered EA pair.
+using PairTimes = PairArray<TDateTime>;
 
 // State that belongs to the engine alone; kept in memory only, never saved.
 struct EngineState {
     // Last trigger of the pair [sell EA][buy EA]; 0.0 for a pair that never triggered.
     PairTimes adtLastTrade;
+    // The closing window of the pair [buy-leg EA][sell-leg EA]: its end, and the close
+    // triggers counted within it.
+    PairTimes adtTradeCloseLimitUntil;
+    PairArray<int32_t> aiTradesClosedWithinLimit;
 };
 
 // What a part of the engine may touch: the order book, the quotes, its own state, the

@@ -1,0 +1,194 @@
+// The closing engine: the close question of the EAs, the close trigger price and the closing
+// windows of the EA pairs.
+#include "desk/core/closing.h"
+
+#include <optional>
+
+#include "platform/numbers.h"
+
+namespace quorvel {
+
+namespace {
+
+// What a leg in "To Close" is told.
+constexpr int32_t kWait = 0;
+constexpr int32_t kCloseNow = 1;
+constexpr int32_t kCloseLeading = 2;
+
+double PriceOf(int64_t points) {
+    return static_cast<double>(points) / 100000.0;
+}
+
+} // namespace
+
+void ClosingEngine::OrderCloseQuestions(TMessage& m) {
+    m.Result = kWait;
+    if (!m_ctx.orders.m_CDSOrderliste.Active() || m_ctx.controls.Checked(Ctl::chkbStandby)) return;
+    CloseCondition(m.WParam);
+    m.Result = CloseAnswer(m.WParam);
+}
+
+void ClosingEngine::CloseCondition(int32_t orderID) {
+    OrderBook& ob = m_ctx.orders;
+    ClientDataSet& ds = ob.m_CDSOrderliste;
+    if (!ds.Locate("OrderID", Variant(orderID))) return;
+    if (ds.FieldByName("Status").AsInteger() != stCloseCond) return;
+
+    const int32_t ownEA = ds.FieldByName("EAID").AsInteger();
+    const int32_t type = ds.FieldByName("OrderType").AsInteger();
+    const int32_t bedingung = ds.FieldByName("CloseBedingung").AsInteger();
+    const int64_t closePts = RoundToInt64(ds.FieldByName("CloseSpread").AsCurrency() * 100000.0);
+    if (type != otBuy && type != otSell) return;
+    const bool buyAsks = type == otBuy;
+
+    // The counter order: found, and of the other side or the empty leg of a one-sided
+    // transaction. A null field of it reads as the typed accessor gives it (0).
+    const int32_t counter = ob.GetCounterOrderID(orderID);
+    if (counter == -1) return;
+    Variant counterType, counterEA;
+    {
+        BusyGuard busy(ob.m_iDisableDataChange);
+        if (ds.Lookup("OrderID", Variant(counter), "OrderID").IsNull()) return; // deleted
+        counterType = ds.Lookup("OrderID", Variant(counter), "OrderType");
+        counterEA = ds.Lookup("OrderID", Variant(counter), "EAID");
+    }
+    const int32_t cType = counterType.AsInteger();
+    const bool oneSided = cType == otNone;
+    if (!oneSided && cType != (buyAsks ? otSell : otBuy)) return;
+    const int32_t cEA = counterEA.AsInteger();
+    const int32_t buyEA = buyAsks ? ownEA : cEA;
+    const int32_t sellEA = buyAsks ? cEA : ownEA;
+
+    // Both EAs must be valid before their quotes are read: the IDs come from the list.
+    if (!m_ctx.IsValidEAID(buyEA) || !m_ctx.IsValidEAID(sellEA)) return;
+    const PriceStore& p = m_ctx.prices;
+    if (p.Ask[buyEA] <= 0 || p.Bid[buyEA] <= 0 || p.Ask[sellEA] <= 0 || p.Bid[sellEA] <= 0) return;
+    if (bedingung != 1) return;
+    const int64_t bid = p.Bid[buyEA];
+    const int64_t ask = p.Ask[sellEA];
+    if (ask - bid > closePts) return;
+    const TDateTime now = m_ctx.clock.Now();
+    if (!IsTradeCloseAllowed(buyEA, sellEA, now)) return;
+
+    // Which leg closes first. A one-sided transaction closes at once.
+    bool buyWaits = false, sellWaits = false;
+    std::optional<TDateTime> buyDelay, sellDelay;
+    if (!oneSided) {
+        if (m_ctx.controls.Checked(Ctl::chkbSeqMode)) {
+            const int t = m_ctx.GetTrend(ownEA, cEA);
+            if (t == 0) return;
+            // Rising: the buy leg follows its counter; falling: the sell leg does. Only the
+            // leading leg's question sets the close going.
+            if (t > 0)
+                buyWaits = true;
+            else
+                sellWaits = true;
+            if ((t > 0) == buyAsks) return;
+        } else if (m_ctx.controls.Checked(Ctl::chkbDelayMode)) {
+            const int t = m_ctx.GetTrend(ownEA, cEA);
+            if (t == 0) return;
+            if (t > 0)
+                buyDelay = m_ctx.GetDelayPos2Time();
+            else
+                sellDelay = m_ctx.GetDelayPos2Time();
+        }
+    }
+
+    // The asking leg, then its counter order, each only while it is still in "Close Cond.".
+    auto toClose = [&](bool buyLeg) {
+        ds.Edit();
+        ds.FieldByName("Status").SetAsInteger(stToClose);
+        ds.FieldByName("TrigCloseKurs").SetAsCurrency(PriceOf(buyLeg ? bid : ask));
+        ds.FieldByName("CloseAfterCounterOrder").SetAsBoolean(buyLeg ? buyWaits : sellWaits);
+        const std::optional<TDateTime>& delay = buyLeg ? buyDelay : sellDelay;
+        if (delay) ds.FieldByName("CloseDelayUntil").SetAsDateTime(*delay);
+        ds.Post();
+    };
+    toClose(buyAsks);
+    if (ds.Locate("OrderID", Variant(counter)) && ds.FieldByName("Status").AsInteger() == stCloseCond)
+        toClose(!buyAsks);
+    RegisterTradeClose(buyEA, sellEA, now);
+}
+
+int32_t ClosingEngine::CloseAnswer(int32_t orderID) {
+    OrderBook& ob = m_ctx.orders;
+    ClientDataSet& ds = ob.m_CDSOrderliste;
+    if (!ds.Locate("OrderID", Variant(orderID))) return kWait;
+    if (ds.FieldByName("Status").AsInteger() != stToClose) return kWait;
+    const int32_t counter = ob.GetCounterOrderID(orderID);
+    const int cs = ob.GetOrderStatusByID(counter);
+
+    if (ds.FieldByName("ForceClose").AsBoolean()) return kCloseNow;
+
+    if (ds.FieldByName("CloseAfterCounterOrder").AsBoolean()) {
+        // The waiting leg goes once its counter order has closed or was cancelled.
+        if (cs < stClosed) return kWait;
+        ds.Edit();
+        ds.FieldByName("CloseDelayUntil").SetAsDateTime(m_ctx.clock.Now());
+        ds.Post();
+        return kCloseNow;
+    }
+
+    if (cs == stToClose && m_ctx.controls.Checked(Ctl::chkbSeqMode)) {
+        // The leading leg of a sequential close: has the price moved against the close by more
+        // than the slippage since the trigger? A leg without a valid EA, or of neither side,
+        // has no price to compare and is answered as any other leg below.
+        const int32_t ea = ds.FieldByName("EAID").AsInteger();
+        const int32_t type = ds.FieldByName("OrderType").AsInteger();
+        if (m_ctx.IsValidEAID(ea) && (type == otBuy || type == otSell)) {
+            const double trig = ds.FieldByName("TrigCloseKurs").AsCurrency();
+            const double move =
+                type == otBuy ? trig - PriceOf(m_ctx.prices.Bid[ea]) : PriceOf(m_ctx.prices.Ask[ea]) - trig;
+            const double tolerance = m_ctx.controls.SpinValue(Ctl::seSlippage) * 0.0001 + 0.00000001;
+            if (move <= tolerance) return kCloseLeading;
+            // Withdrawn: both legs wait for their close condition again.
+            ds.Edit();
+            ds.FieldByName("Status").SetAsInteger(stCloseCond);
+            ds.Post();
+            if (counter > 0 && ds.Locate("OrderID", Variant(counter)) &&
+                ds.FieldByName("Status").AsInteger() == stToClose) {
+                ds.Edit();
+                ds.FieldByName("Status").SetAsInteger(stCloseCond);
+                ds.Post();
+            }
+            return kWait;
+        }
+    }
+
+    // An undelayed leg (a null delay reads as the zero date) goes at once.
+    return m_ctx.clock.Now() >= ds.FieldByName("CloseDelayUntil").AsDateTime() ? kCloseNow : kWait;
+}
+
+void ClosingEngine::GetTriggerPriceClose(TMessage& m) {
+    ClientDataSet& ds = m_ctx.orders.m_CDSOrderliste;
+    m.Result = -1;
+    if (!ds.Active()) return;
+    m.Result = 0;
+    if (ds.Locate("OrderID", Variant(m.WParam)))
+        m.Result = RoundToLink(ds.FieldByName("TrigCloseKurs").AsCurrency() * 100000.0);
+}
+
+bool ClosingEngine::IsTradeCloseAllowed(int buyEA, int sellEA, TDateTime now) const {
+    if (!m_ctx.IsValidEAID(buyEA) || !m_ctx.IsValidEAID(sellEA)) return true;
+    const EngineState& s = m_ctx.state;
+    if (now >= s.adtTradeCloseLimitUntil[buyEA][sellEA]) return true;
+    return s.aiTradesClosedWithinLimit[buyEA][sellEA] < m_simultaneousClosing;
+}
+
+void ClosingEngine::RegisterTradeClose(int buyEA, int sellEA, TDateTime now) {
+    if (!m_ctx.IsValidEAID(buyEA) || !m_ctx.IsValidEAID(sellEA)) return;
+    EngineState& s = m_ctx.state;
+    if (now >= s.adtTradeCloseLimitUntil[buyEA][sellEA]) {
+        s.adtTradeCloseLimitUntil[buyEA][sellEA] = now + m_closingPauseSeconds / kSecondsPerDay;
+        s.aiTradesClosedWithinLimit[buyEA][sellEA] = 1;
+    } else {
+        ++s.aiTradesClosedWithinLimit[buyEA][sellEA];
+    }
+}
+
+void ClosingEngine::ClearCloseLimits() {
+    m_ctx.state.adtTradeCloseLimitUntil.Fill(0.0);
+    m_ctx.state.aiTradesClosedWithinLimit.Fill(0);
+}
+
+} // namespace quorvel
