@@ -1,0 +1,95 @@
+#pragma once
+// A desk whose order list is filled leg by leg, as an opened transaction leaves it, with quotes
+// set straight into the price store, for the closing engine and the close reports.
+#include <string>
+
+#include "deskharness.h"
+
+namespace quorvel::test {
+
+constexpr int32_t kCloseQuestion = WM_APP + 507;
+constexpr int32_t kClosed = WM_APP + 504;
+constexpr int32_t kClosePrice = WM_APP + 508;
+constexpr int32_t kProfitLoss = WM_APP + 509;
+constexpr int32_t kTriggerPriceClose = WM_APP + 516;
+
+struct ClosingDesk : DeskHarness {
+    void SetUp() override {
+        Create(1); // EA IDs 1..10; SimultaneousClosing 2, ClosingPause 1.0
+        controls.checked[Ctl::chkbStandby] = false;
+        controls.checked[Ctl::chkbSeqMode] = false;
+        controls.checked[Ctl::chkbDelayMode] = false;
+        controls.text[Ctl::seSlippage] = "2";
+        controls.text[Ctl::seDelayPos2] = "100";
+        controls.text[Ctl::rePRIDynamic] = "0,0010";
+    }
+
+    ClientDataSet& List() { return desk->orders.m_CDSOrderliste; }
+
+    struct LegSpec {
+        int32_t type = otBuy;
+        int32_t status = stCloseCond;
+        int32_t ea = 1;
+        int32_t firstOrderID = 0; // 0: none (the first leg of its transaction)
+        double closeSpread = -0.00009;
+        int32_t closeBedingung = 1;
+        double kurs = 1.2;
+    };
+    // Appends one leg; returns its OrderID.
+    int32_t AddLeg(const LegSpec& s) {
+        ClientDataSet& d = List();
+        d.Append();
+        d.FieldByName("TableID").SetAsInteger(0);
+        d.FieldByName("Lots").SetAsFloat(0.1);
+        d.FieldByName("OrderType").SetAsInteger(s.type);
+        d.FieldByName("Status").SetAsInteger(s.status);
+        d.FieldByName("EAID").SetAsInteger(s.ea);
+        d.FieldByName("Account").SetAsInteger(5550000 + s.ea);
+        d.FieldByName("Ticket").SetAsInteger(9000 + s.ea);
+        d.FieldByName("Kurs").SetAsCurrency(s.kurs);
+        d.FieldByName("CloseBedingung").SetAsInteger(s.closeBedingung);
+        d.FieldByName("CloseSpread").SetAsCurrency(s.closeSpread);
+        if (s.firstOrderID > 0) d.FieldByName("FirstOrderID").SetAsInteger(s.firstOrderID);
+        d.Post();
+        return d.FieldByName("OrderID").AsInteger();
+    }
+    struct Tx {
+        int32_t buy, sell;
+    };
+    // A two-sided transaction, both legs waiting for their close condition.
+    Tx AddTransaction(int buyEA, int sellEA, double closeSpread = -0.00009, int32_t status = stCloseCond) {
+        LegSpec b;
+        b.ea = buyEA;
+        b.closeSpread = closeSpread;
+        b.status = status;
+        const int32_t buy = AddLeg(b);
+        LegSpec s = b;
+        s.type = otSell;
+        s.ea = sellEA;
+        s.firstOrderID = buy;
+        return {buy, AddLeg(s)};
+    }
+
+    // Changes one field of a leg, as an edit of the list would.
+    void SetField(int32_t id, const std::string& field, const Variant& v) {
+        ClientDataSet& d = List();
+        ASSERT_TRUE(d.Locate("OrderID", Variant(id)));
+        d.Edit();
+        d.FieldByName(field).SetValue(v);
+        d.Post();
+    }
+    Variant Get(int32_t id, const std::string& field) { return List().Lookup("OrderID", Variant(id), field); }
+    int32_t Status(int32_t id) { return Get(id, "Status").AsInteger(); }
+
+    void SetQuote(int id, int64_t bid, int64_t ask, TDateTime time = -2.0) {
+        desk->prices.Bid[id] = bid;
+        desk->prices.Ask[id] = ask;
+        desk->prices.Time[id] = time == -2.0 ? clock.Now() : time;
+    }
+    int32_t AskClose(int32_t id) { return Send(kCloseQuestion, id); }
+    int32_t WindowCount(int buyEA, int sellEA) const {
+        return desk->engine.aiTradesClosedWithinLimit[buyEA][sellEA];
+    }
+};
+
+} // namespace quorvel::test
