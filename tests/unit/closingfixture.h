@@ -7,11 +7,11 @@
 
 namespace quorvel::test {
 
-constexpr int32_t kCloseQuestion = WM_APP + 507;
-constexpr int32_t kClosed = WM_APP + 504;
-constexpr int32_t kClosePrice = WM_APP + 508;
-constexpr int32_t kProfitLoss = WM_APP + 509;
-constexpr int32_t kTriggerPriceClose = WM_APP + 516;
+constexpr int32_t kCloseQuestion = EAMsg::OrderCloseQuestions;
+constexpr int32_t kClosed = EAMsg::OrderClosed;
+constexpr int32_t kClosePrice = EAMsg::OrderClosePrice;
+constexpr int32_t kProfitLoss = EAMsg::OrderProfitLoss;
+constexpr int32_t kTriggerPriceClose = EAMsg::GetTriggerPriceClose;
 
 struct ClosingDesk : DeskHarness {
     void SetUp() override {
