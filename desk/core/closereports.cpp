@@ -11,7 +11,7 @@ namespace quorvel {
 void CloseReports::OrderClosed(TMessage& m) {
     m.Result = 0;
     ClientDataSet& ds = m_ctx.orders.m_CDSOrderliste;
-    if (!ds.Locate("OrderID", Variant(m.WParam))) return;
+    if (!ds.Active() || !ds.Locate("OrderID", Variant(m.WParam))) return;
     ds.Edit();
     ds.FieldByName("Status").SetAsInteger(stClosed);
     ds.FieldByName("OrderCloseTime").SetAsDateTime(m_ctx.clock.Now());
@@ -29,6 +29,7 @@ void CloseReports::OrderClosePrice(TMessage& m) {
     m.Result = 0;
     OrderBook& ob = m_ctx.orders;
     ClientDataSet& ds = ob.m_CDSOrderliste;
+    if (!ds.Active()) return;
     // The counter order's close price, before the leg is located; null while it has none (and
     // always for the empty leg of a one-sided transaction).
     const int32_t counter = ob.GetCounterOrderID(m.WParam);
@@ -65,7 +66,7 @@ void CloseReports::OrderClosePrice(TMessage& m) {
 void CloseReports::OrderProfitLoss(TMessage& m) {
     m.Result = 0;
     ClientDataSet& ds = m_ctx.orders.m_CDSOrderliste;
-    if (!ds.Locate("OrderID", Variant(m.WParam))) return;
+    if (!ds.Active() || !ds.Locate("OrderID", Variant(m.WParam))) return;
     ds.Edit();
     ds.FieldByName("Gewinn").SetAsCurrency(static_cast<double>(m.LParam) / 100000.0);
     ds.Post();

@@ -1,7 +1,8 @@
 #pragma once
 // The close reports of the EAs: the leg is closed, its close price (with the leg's price gain
 // and the transaction's achieved close spread) and its profit or loss. They are recorded
-// whatever the leg's status, also in Standby, in whatever order they arrive.
+// whatever the leg's status, also in Standby, in whatever order they arrive. An unknown leg,
+// or a list that is not open (as at the end of the shut-down), changes nothing.
 #include "desk/core/engine.h"
 #include "platform/ealink.h"
 

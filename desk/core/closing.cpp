@@ -21,6 +21,22 @@ double PriceOf(int64_t points) {
 
 } // namespace
 
+const ClosingEngine::LegFields& ClosingEngine::Leg() {
+    if (!m_leg.status) {
+        ClientDataSet& ds = m_ctx.orders.m_CDSOrderliste;
+        m_leg.eaid = &ds.FieldByName("EAID");
+        m_leg.orderType = &ds.FieldByName("OrderType");
+        m_leg.closeBedingung = &ds.FieldByName("CloseBedingung");
+        m_leg.closeSpread = &ds.FieldByName("CloseSpread");
+        m_leg.trigCloseKurs = &ds.FieldByName("TrigCloseKurs");
+        m_leg.closeDelayUntil = &ds.FieldByName("CloseDelayUntil");
+        m_leg.closeAfterCounterOrder = &ds.FieldByName("CloseAfterCounterOrder");
+        m_leg.forceClose = &ds.FieldByName("ForceClose");
+        m_leg.status = &ds.FieldByName("Status");
+    }
+    return m_leg;
+}
+
 void ClosingEngine::OrderCloseQuestions(TMessage& m) {
     m.Result = kWait;
     if (!m_ctx.orders.m_CDSOrderliste.Active() || m_ctx.controls.Checked(Ctl::chkbStandby)) return;
@@ -31,13 +47,14 @@ void ClosingEngine::OrderCloseQuestions(TMessage& m) {
 void ClosingEngine::CloseCondition(int32_t orderID) {
     OrderBook& ob = m_ctx.orders;
     ClientDataSet& ds = ob.m_CDSOrderliste;
+    const LegFields& f = Leg();
     if (!ds.Locate("OrderID", Variant(orderID))) return;
-    if (ds.FieldByName("Status").AsInteger() != stCloseCond) return;
+    if (f.status->AsInteger() != stCloseCond) return;
 
-    const int32_t ownEA = ds.FieldByName("EAID").AsInteger();
-    const int32_t type = ds.FieldByName("OrderType").AsInteger();
-    const int32_t bedingung = ds.FieldByName("CloseBedingung").AsInteger();
-    const int64_t closePts = RoundToInt64(ds.FieldByName("CloseSpread").AsCurrency() * 100000.0);
+    const int32_t ownEA = f.eaid->AsInteger();
+    const int32_t type = f.orderType->AsInteger();
+    const int32_t bedingung = f.closeBedingung->AsInteger();
+    const int64_t closePts = RoundToInt64(f.closeSpread->AsCurrency() * 100000.0);
     if (type != otBuy && type != otSell) return;
     const bool buyAsks = type == otBuy;
 
@@ -97,34 +114,34 @@ void ClosingEngine::CloseCondition(int32_t orderID) {
     // The asking leg, then its counter order, each only while it is still in "Close Cond.".
     auto toClose = [&](bool buyLeg) {
         ds.Edit();
-        ds.FieldByName("Status").SetAsInteger(stToClose);
-        ds.FieldByName("TrigCloseKurs").SetAsCurrency(PriceOf(buyLeg ? bid : ask));
-        ds.FieldByName("CloseAfterCounterOrder").SetAsBoolean(buyLeg ? buyWaits : sellWaits);
+        f.status->SetAsInteger(stToClose);
+        f.trigCloseKurs->SetAsCurrency(PriceOf(buyLeg ? bid : ask));
+        f.closeAfterCounterOrder->SetAsBoolean(buyLeg ? buyWaits : sellWaits);
         const std::optional<TDateTime>& delay = buyLeg ? buyDelay : sellDelay;
-        if (delay) ds.FieldByName("CloseDelayUntil").SetAsDateTime(*delay);
+        if (delay) f.closeDelayUntil->SetAsDateTime(*delay);
         ds.Post();
     };
     toClose(buyAsks);
-    if (ds.Locate("OrderID", Variant(counter)) && ds.FieldByName("Status").AsInteger() == stCloseCond)
-        toClose(!buyAsks);
+    if (ds.Locate("OrderID", Variant(counter)) && f.status->AsInteger() == stCloseCond) toClose(!buyAsks);
     RegisterTradeClose(buyEA, sellEA, now);
 }
 
 int32_t ClosingEngine::CloseAnswer(int32_t orderID) {
     OrderBook& ob = m_ctx.orders;
     ClientDataSet& ds = ob.m_CDSOrderliste;
+    const LegFields& f = Leg();
     if (!ds.Locate("OrderID", Variant(orderID))) return kWait;
-    if (ds.FieldByName("Status").AsInteger() != stToClose) return kWait;
+    if (f.status->AsInteger() != stToClose) return kWait;
     const int32_t counter = ob.GetCounterOrderID(orderID);
     const int cs = ob.GetOrderStatusByID(counter);
 
-    if (ds.FieldByName("ForceClose").AsBoolean()) return kCloseNow;
+    if (f.forceClose->AsBoolean()) return kCloseNow;
 
-    if (ds.FieldByName("CloseAfterCounterOrder").AsBoolean()) {
+    if (f.closeAfterCounterOrder->AsBoolean()) {
         // The waiting leg goes once its counter order has closed or was cancelled.
         if (cs < stClosed) return kWait;
         ds.Edit();
-        ds.FieldByName("CloseDelayUntil").SetAsDateTime(m_ctx.clock.Now());
+        f.closeDelayUntil->SetAsDateTime(m_ctx.clock.Now());
         ds.Post();
         return kCloseNow;
     }
@@ -133,22 +150,21 @@ int32_t ClosingEngine::CloseAnswer(int32_t orderID) {
         // The leading leg of a sequential close: has the price moved against the close by more
         // than the slippage since the trigger? A leg without a valid EA, or of neither side,
         // has no price to compare and is answered as any other leg below.
-        const int32_t ea = ds.FieldByName("EAID").AsInteger();
-        const int32_t type = ds.FieldByName("OrderType").AsInteger();
+        const int32_t ea = f.eaid->AsInteger();
+        const int32_t type = f.orderType->AsInteger();
         if (m_ctx.IsValidEAID(ea) && (type == otBuy || type == otSell)) {
-            const double trig = ds.FieldByName("TrigCloseKurs").AsCurrency();
+            const double trig = f.trigCloseKurs->AsCurrency();
             const double move =
                 type == otBuy ? trig - PriceOf(m_ctx.prices.Bid[ea]) : PriceOf(m_ctx.prices.Ask[ea]) - trig;
             const double tolerance = m_ctx.controls.SpinValue(Ctl::seSlippage) * 0.0001 + 0.00000001;
             if (move <= tolerance) return kCloseLeading;
             // Withdrawn: both legs wait for their close condition again.
             ds.Edit();
-            ds.FieldByName("Status").SetAsInteger(stCloseCond);
+            f.status->SetAsInteger(stCloseCond);
             ds.Post();
-            if (counter > 0 && ds.Locate("OrderID", Variant(counter)) &&
-                ds.FieldByName("Status").AsInteger() == stToClose) {
+            if (counter > 0 && ds.Locate("OrderID", Variant(counter)) && f.status->AsInteger() == stToClose) {
                 ds.Edit();
-                ds.FieldByName("Status").SetAsInteger(stCloseCond);
+                f.status->SetAsInteger(stCloseCond);
                 ds.Post();
             }
             return kWait;
@@ -156,7 +172,7 @@ int32_t ClosingEngine::CloseAnswer(int32_t orderID) {
     }
 
     // An undelayed leg (a null delay reads as the zero date) goes at once.
-    return m_ctx.clock.Now() >= ds.FieldByName("CloseDelayUntil").AsDateTime() ? kCloseNow : kWait;
+    return m_ctx.clock.Now() >= f.closeDelayUntil->AsDateTime() ? kCloseNow : kWait;
 }
 
 void ClosingEngine::GetTriggerPriceClose(TMessage& m) {
@@ -165,7 +181,7 @@ void ClosingEngine::GetTriggerPriceClose(TMessage& m) {
     if (!ds.Active()) return;
     m.Result = 0;
     if (ds.Locate("OrderID", Variant(m.WParam)))
-        m.Result = RoundToLink(ds.FieldByName("TrigCloseKurs").AsCurrency() * 100000.0);
+        m.Result = RoundToLink(Leg().trigCloseKurs->AsCurrency() * 100000.0);
 }
 
 bool ClosingEngine::IsTradeCloseAllowed(int buyEA, int sellEA, TDateTime now) const {

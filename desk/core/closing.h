@@ -37,7 +37,22 @@ private:
     // Phase 2: the answer for a leg in "To Close".
     int32_t CloseAnswer(int32_t orderID);
 
+    // The engine cursor's fields the engine reads and writes, looked up once.
+    struct LegFields {
+        Field* status = nullptr;
+        Field* eaid = nullptr;
+        Field* orderType = nullptr;
+        Field* closeBedingung = nullptr;
+        Field* closeSpread = nullptr;
+        Field* trigCloseKurs = nullptr;
+        Field* closeDelayUntil = nullptr;
+        Field* closeAfterCounterOrder = nullptr;
+        Field* forceClose = nullptr;
+    };
+    const LegFields& Leg();
+
     EngineContext m_ctx;
+    LegFields m_leg;
     const int& m_simultaneousClosing;
     const double& m_closingPauseSeconds;
 };
