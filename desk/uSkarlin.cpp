@@ -620,6 +620,9 @@ void TForm3::BuildAdminPanel() {
         l->setObjectName(name);
         l->setFont(sumFont);
         l->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        // A fixed size: a new sum repaints the label and lays out nothing.
+        l->setFixedSize(QFontMetrics(sumFont).horizontalAdvance("P/L Pips: -000000,00000") + 8,
+                        QFontMetrics(sumFont).height() + 2);
         sums->addWidget(l, 0, Qt::AlignRight);
     };
     sumLabel(m_lSummelots, "m_lSummelots", "Lots:");

@@ -49,7 +49,8 @@ struct GridFixture {
         source.SetDataSet(nullptr);
     }
     QRect Cell(int row, int col) {
-        return grid.visualRect(grid.model()->index(row, col)).translated(grid.viewport()->geometry().topLeft());
+        return grid.visualRect(grid.model()->index(row, col))
+            .translated(grid.viewport()->geometry().topLeft());
     }
     QPoint InViewport(int row, int col) { return grid.visualRect(grid.model()->index(row, col)).center(); }
     std::vector<int> Walk() {
@@ -134,7 +135,8 @@ TEST(DBSortGrid, MemoTextStaysInsideItsBand) {
     {
         QPainter p(&img);
         p.setPen(Qt::black);
-        TDBSortGrid::DrawMemoText(p, QRect(0, 20, 120, 14), "first & line\twith tab\nsecond line", Alignment::Left);
+        TDBSortGrid::DrawMemoText(p, QRect(0, 20, 120, 14), "first & line\twith tab\nsecond line",
+                                  Alignment::Left);
     }
     EXPECT_GT(DarkPixels(img, QRect(0, 20, 120, 14)), 0);
     EXPECT_EQ(DarkPixels(img, QRect(0, 0, 120, 20)), 0);
@@ -150,8 +152,9 @@ TEST(DBSortGrid, TheWheelMovesOneRecordPerNotch) {
         int recNo; // after the step
     };
     const Case cases[] = {
-        {-120, Qt::NoModifier, 2}, {-120, Qt::NoModifier, 3}, {-360, Qt::NoModifier, 6},
-        {120, Qt::NoModifier, 5},  {-60, Qt::NoModifier, 5},  {-60, Qt::NoModifier, 6}, // half notches add up
+        {-120, Qt::NoModifier, 2},      {-120, Qt::NoModifier, 3},
+        {-360, Qt::NoModifier, 6},      {120, Qt::NoModifier, 5},
+        {-60, Qt::NoModifier, 5},       {-60, Qt::NoModifier, 6}, // half notches add up
         {-120, Qt::ControlModifier, 7}, {240, Qt::NoModifier, 5},
     };
     for (const Case& c : cases) {

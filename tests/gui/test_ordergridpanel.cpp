@@ -106,8 +106,10 @@ TEST(OrderGridPanel, SumLabelsFollowEveryPostAndDelete) {
 TEST(OrderGridPanel, PairsOfRowsAreBandedAndProfitAndOrderNumbersColoured) {
     Panel p;
     for (int t = 0; t < 3; ++t) p.Place(0.1);
-    p.SetLeg(1, {{"Gewinn", Variant(-12.5)}, {"GewinnPips", Variant(0.0)}, {"Ticket", Variant(int32_t{4711})}});
-    p.SetLeg(3, {{"Gewinn", Variant(7.0)}, {"GewinnPips", Variant(-0.0003)}, {"Ticket", Variant(int32_t{815})}});
+    p.SetLeg(1,
+             {{"Gewinn", Variant(-12.5)}, {"GewinnPips", Variant(0.0)}, {"Ticket", Variant(int32_t{4711})}});
+    p.SetLeg(3,
+             {{"Gewinn", Variant(7.0)}, {"GewinnPips", Variant(-0.0003)}, {"Ticket", Variant(int32_t{815})}});
     p.SetLeg(6, {{"Ticket", Variant(int32_t{99})}});
     // The selected cell, focused, on a banded row: the band and the colours apply to it too.
     p.grid.setFocus();
@@ -159,14 +161,16 @@ TEST(OrderGridPanel, ShowsTheColumnsOfTheDisplayCursorAndTheirCheckBoxes) {
     ASSERT_EQ(m->columnCount(), 26);
     QStringList titles;
     for (int c = 0; c < m->columnCount(); ++c) titles << m->headerData(c, Qt::Horizontal).toString();
-    EXPECT_EQ(titles.join("|"), "No.|OrderTime|Account No.|Tab|ID|Lots|Direc.|O-Spread|MaxLoss|Status|Tr-O-Time|"
-                                "OpenTime|Tr-O-Price|O-Price|Ta-O-Spread|Order No.|Tr-C-Time|CloseTime|C-Spread|"
-                                "SL-C|FoAC|Tr-C-Price|C-Price|Ta-C-Spread|P/ L Pips|P/ L");
+    EXPECT_EQ(titles.join("|"),
+              "No.|OrderTime|Account No.|Tab|ID|Lots|Direc.|O-Spread|MaxLoss|Status|Tr-O-Time|"
+              "OpenTime|Tr-O-Price|O-Price|Ta-O-Spread|Order No.|Tr-C-Time|CloseTime|C-Spread|"
+              "SL-C|FoAC|Tr-C-Price|C-Price|Ta-C-Spread|P/ L Pips|P/ L");
     // Wider columns for wider fields, every title readable.
     EXPECT_GT(p.grid.columnWidth(p.grid.GetColIndexByFieldname("Account")),
               p.grid.columnWidth(p.grid.GetColIndexByFieldname("EAID")));
     const QFontMetrics fm(p.grid.horizontalHeader()->font());
-    for (int c = 0; c < m->columnCount(); ++c) EXPECT_GE(p.grid.columnWidth(c), fm.horizontalAdvance(titles[c]));
+    for (int c = 0; c < m->columnCount(); ++c)
+        EXPECT_GE(p.grid.columnWidth(c), fm.horizontalAdvance(titles[c]));
     // "FoAC" is ticked on a transaction placed with auto close, "SL-C" is not.
     const QImage img = p.Grab();
     auto ticked = [&](const char* field) {
@@ -187,9 +191,9 @@ TEST(OrderGridPanel, ShowsTheColumnsOfTheDisplayCursorAndTheirCheckBoxes) {
 
 TEST(OrderGridPanel, ScreenshotsOfTenTransactionsInMixedStatuses) {
     Panel p;
-    const int statuses[][2] = {{stToOpen, stToOpen},     {stPending, stPending}, {stOpened, stOpened},
+    const int statuses[][2] = {{stToOpen, stToOpen},       {stPending, stPending}, {stOpened, stOpened},
                                {stCloseCond, stCloseCond}, {stToClose, stClosed},  {stClosed, stClosed},
-                               {stCanceled, stOpened},   {stClosed, stClosed},   {stOpened, stNoLeg},
+                               {stCanceled, stOpened},     {stClosed, stClosed},   {stOpened, stNoLeg},
                                {stToOpen, stToOpen}};
     for (int t = 0; t < 10; ++t) p.Place(0.1 * (t + 1), t == 8 ? 1 : 3);
     for (int t = 0; t < 10; ++t)

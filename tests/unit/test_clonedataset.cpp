@@ -84,7 +84,9 @@ TEST(CloneClientDataSet, AnUpdateCountSwallowsOneNotificationAndARefreshItsIniti
 TEST(CloneClientDataSet, PostWithSuspensionGivesItBackOnceBeforeTheAfterPostHandler) {
     Chain c;
     std::vector<bool> disabledInHandler;
-    c.outer.AfterPost = [&](ClientDataSet&) { disabledInHandler.push_back(c.root.DataChangeDisabled(nullptr, false)); };
+    c.outer.AfterPost = [&](ClientDataSet&) {
+        disabledInHandler.push_back(c.root.DataChangeDisabled(nullptr, false));
+    };
     c.outer.Append();
     c.outer.FieldByName("n").SetAsInteger(1);
     c.outer.Post(true);

@@ -54,11 +54,11 @@ TEST(OrderGrid, ProfitCellsAreRedOrGreenAndOrderNumbersBlue) {
         std::optional<unsigned> colour;
     };
     const Case cases[] = {
-        {"Gewinn", Variant(-12.5), clRed},     {"Gewinn", Variant(3.0), clGreen},
-        {"Gewinn", Variant(0.0), std::nullopt}, {"Gewinn", Variant(), std::nullopt},
+        {"Gewinn", Variant(-12.5), clRed},       {"Gewinn", Variant(3.0), clGreen},
+        {"Gewinn", Variant(0.0), std::nullopt},  {"Gewinn", Variant(), std::nullopt},
         {"GewinnPips", Variant(-0.0001), clRed}, {"GewinnPips", Variant(), std::nullopt},
-        {"Lots", Variant(-1.0), std::nullopt},  {"Kurs", Variant(-1.0), std::nullopt},
-        {"Ticket", Variant(), clBlue},          {"Ticket", Variant(int32_t{4711}), clBlue},
+        {"Lots", Variant(-1.0), std::nullopt},   {"Kurs", Variant(-1.0), std::nullopt},
+        {"Ticket", Variant(), clBlue},           {"Ticket", Variant(int32_t{4711}), clBlue},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.field) + " " + c.value.AsString());
