@@ -112,8 +112,10 @@ TEST(OrderGridPanel, PairsOfRowsAreBandedAndProfitAndOrderNumbersColoured) {
              {{"Gewinn", Variant(7.0)}, {"GewinnPips", Variant(-0.0003)}, {"Ticket", Variant(int32_t{815})}});
     p.SetLeg(6, {{"Ticket", Variant(int32_t{99})}});
     // The selected cell, focused, on a banded row: the band and the colours apply to it too.
+    QApplication::setActiveWindow(&p.form);
     p.grid.setFocus();
     p.grid.setCurrentIndex(p.grid.model()->index(2, p.grid.GetColIndexByFieldname("Gewinn")));
+    ASSERT_TRUE(p.grid.hasFocus());
     for (const char* field : {"Nr", "Gewinn"}) {
         SCOPED_TRACE(field);
         QImage img = p.Grab();
