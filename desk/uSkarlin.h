@@ -165,6 +165,14 @@ public:
 private:
     void BuildAdminPanel();
     void SetSumLabel(SumLabel l, std::string_view text, unsigned colour) override;
+    // The grid's model observes a cursor of the desk core; this member, the last, detaches it
+    // before the core goes, also when the creation fails half-way.
+    struct GridDetach {
+        TForm3* form;
+        ~GridDetach() {
+            if (form->DBSortGrid1) form->DBSortGrid1->SetDataSource(nullptr);
+        }
+    } m_gridDetach{this};
 };
 
 } // namespace quorvel
