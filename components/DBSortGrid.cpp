@@ -270,6 +270,12 @@ QRect TDBSortGrid::CellRect(int ACol, int ARow) const {
         y = rowViewportPosition(r);
         h = rowHeight(r);
     }
+    // A data cell is the rectangle it is drawn in, without its grid lines.
+    const bool data = !(indicator && ACol == 0) && !(titles && ARow == 0);
+    if (data && showGrid()) {
+        --w;
+        --h;
+    }
     return QRect(x, y, w, h).translated(origin);
 }
 

@@ -353,3 +353,30 @@ TEST(DBSortGrid, NoErrorLeavesAPaintOrInputHandler) {
     EXPECT_EQ(f.ds->State(), DataSetState::Edit);
     f.ds->Cancel();
 }
+
+TEST(DBSortGrid, ABooleanColumnHasNoInPlaceEditingWhileItIsCurrent) {
+    GridFixture f(4);
+    ASSERT_TRUE(f.grid.Options() & dgEditing); // the grid's defaults
+    EXPECT_EQ(f.grid.SaveOptions, f.grid.Options());
+    const TDBGridOptions defaults = f.grid.Options();
+    f.grid.setCurrentIndex(f.grid.model()->index(0, 2)); // into "flag"
+    EXPECT_EQ(f.grid.Options(), defaults & ~dgEditing);
+    EXPECT_EQ(f.grid.SaveOptions, defaults);
+    QTest::keyClick(&f.grid, Qt::Key_Left); // out again
+    EXPECT_EQ(f.grid.currentIndex().column(), 1);
+    EXPECT_EQ(f.grid.Options(), defaults);
+}
+
+TEST(DBSortGrid, CellRectCountsTheIndicatorAndTheTitles) {
+    GridFixture f(40);
+    f.grid.verticalScrollBar()->setValue(5); // the first row on screen is the sixth
+    const QPoint origin = f.grid.viewport()->geometry().topLeft();
+    EXPECT_EQ(f.grid.CellRect(1, 1), f.grid.visualRect(f.grid.model()->index(5, 0)).translated(origin));
+    EXPECT_EQ(f.grid.CellRect(3, 2), f.grid.visualRect(f.grid.model()->index(6, 2)).translated(origin));
+    EXPECT_EQ(f.grid.CellRect(0, 0).topLeft(),
+              f.grid.rect().topLeft() + QPoint(f.grid.frameWidth(), f.grid.frameWidth()));
+    EXPECT_EQ(f.grid.CellRect(2, 0).height(), f.grid.horizontalHeader()->height());
+    EXPECT_TRUE(f.grid.CellRect(9, 1).isNull()); // no such column
+    EXPECT_EQ(f.grid.GetColIndexByFieldname("FLAG"), 2);
+    EXPECT_EQ(f.grid.GetColIndexByFieldname("none"), -1);
+}
