@@ -22,6 +22,7 @@
 #include "components/NumEdit.h"
 #include "desk/core/crossspreads.h"
 #include "desk/core/notifications.h"
+#include "desk/core/ordergrid.h"
 #include "desk/core/spreadtables.h"
 #include "desk/orderlistmodel.h"
 #include "desk/windows/shutdownboxes.h"
@@ -131,9 +132,10 @@ TForm3::~TForm3() {
         m_destroyed = true;
         m_desk->Guarded([this] { m_desk->FormDestroy(); });
     }
-    // The model observes a cursor of the desk core; it goes before the core does.
-    if (m_OrderListView) m_OrderListView->setModel(nullptr);
-    m_orderListModel.reset();
+    // The grid's model and the data source observe a cursor of the desk core; they go before
+    // the core does.
+    if (DBSortGrid1) DBSortGrid1->SetDataSource(nullptr);
+    DataSource1.SetDataSet(nullptr);
     if (m_link) m_link->Close();
 }
 
@@ -594,6 +596,10 @@ void TForm3::StringGrid1DrawCell(QPainter& painter, int col, int row, const QRec
 
 // ---- ADMIN PANEL: order list ------------------------------------------------------------------
 
+DataSetModel* TForm3::OrderModel() const {
+    return DBSortGrid1 ? DBSortGrid1->Model() : nullptr;
+}
+
 void TForm3::BuildAdminPanel() {
     auto* lay = new QVBoxLayout(TabSheet4);
     auto* row = new QHBoxLayout;
@@ -601,41 +607,47 @@ void TForm3::BuildAdminPanel() {
     Button3->setObjectName("Button3");
     Button14 = new QPushButton("Delete Order", TabSheet4);
     Button14->setObjectName("Button14");
-    row->addWidget(Button3);
-    row->addWidget(Button14);
+    row->addWidget(Button3, 0, Qt::AlignTop);
+    row->addWidget(Button14, 0, Qt::AlignTop);
     row->addStretch(1);
+    // The sums, right-aligned above the grid's right end: lots, profit, profit in price units.
+    auto* sums = new QVBoxLayout;
+    sums->setSpacing(4);
+    QFont sumFont("Tahoma");
+    sumFont.setPixelSize(13);
+    auto sumLabel = [&](QLabel*& l, const char* name, const char* caption) {
+        l = new QLabel(caption, TabSheet4);
+        l->setObjectName(name);
+        l->setFont(sumFont);
+        l->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        // A fixed size: a new sum repaints the label and lays out nothing.
+        l->setFixedSize(QFontMetrics(sumFont).horizontalAdvance("P/L Pips: -000000,00000") + 8,
+                        QFontMetrics(sumFont).height() + 2);
+        sums->addWidget(l, 0, Qt::AlignRight);
+    };
+    sumLabel(m_lSummelots, "m_lSummelots", "Lots:");
+    sumLabel(m_lSummeGewinn, "m_lSummeGewinn", "P/L:");
+    sumLabel(m_lSummeGewinnPips, "m_lSummeGewinnPips", "P/L Pips:");
+    row->addLayout(sums);
     lay->addLayout(row);
-    m_OrderListView = new QTableView(TabSheet4);
-    m_OrderListView->setObjectName("m_OrderListView");
-    m_OrderListView->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    m_OrderListView->setSelectionBehavior(QAbstractItemView::SelectRows);
-    m_OrderListView->setSelectionMode(QAbstractItemView::SingleSelection);
-    m_OrderListView->verticalHeader()->setVisible(false);
-    m_OrderListView->verticalHeader()->setDefaultSectionSize(18);
-    lay->addWidget(m_OrderListView, 1);
 
-    m_orderListModel = std::make_unique<OrderListModel>(m_desk->orders.m_CDSOrderlisteAnzeige);
-    m_OrderListView->setModel(m_orderListModel.get());
-    // The cursor's moves select the row; the operator's selection moves the cursor.
-    connect(m_orderListModel.get(), &OrderListModel::CurrentRowChanged, this, [this](int r) {
-        if (m_followingCursor) return;
-        m_followingCursor = true;
-        if (r >= 0)
-            m_OrderListView->selectRow(r);
-        else
-            m_OrderListView->clearSelection();
-        m_followingCursor = false;
-    });
-    connect(m_OrderListView->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
-            [this](const QModelIndex& current) {
-                if (m_followingCursor || !current.isValid()) return;
-                m_followingCursor = true;
-                m_desk->Guarded([&] {
-                    ClientDataSet& d = m_desk->orders.m_CDSOrderlisteAnzeige;
-                    if (d.Active()) d.SetRecNo(current.row() + 1);
-                });
-                m_followingCursor = false;
-            });
+    DataSource1.AutoEdit = false;
+    DataSource1.SetDataSet(&m_desk->orders.m_CDSOrderlisteAnzeige);
+    DBSortGrid1 = new TDBSortGrid(TabSheet4);
+    DBSortGrid1->setObjectName("DBSortGrid1");
+    DBSortGrid1->SetOptions(dgTitles | dgIndicator | dgColumnResize | dgColLines | dgRowLines | dgTabs |
+                            dgConfirmDelete | dgCancelOnExit);
+    DBSortGrid1->ReadOnly = true;
+    DBSortGrid1->DisableSorting = true;
+    DBSortGrid1->SetCheckBox3D(true);
+    DBSortGrid1->AllowDelete = false;
+    DBSortGrid1->OnDrawDataCell = [this](TDBSortGrid& g, const QRect& r, Field& f, TGridDrawState st) {
+        DBSortGrid1DrawDataCell(g, r, f, st);
+    };
+    DBSortGrid1->OnError = [this](const std::exception& e) { ShowStopBox(StopBoxText(e.what())); };
+    DBSortGrid1->SetDataSource(&DataSource1);
+    lay->addWidget(DBSortGrid1, 1);
+
     connect(Button3, &QPushButton::clicked, this,
             [this] { m_desk->Guarded([this] { m_desk->Button3Click(); }); });
     // "Place Order" on every table frame places from the frame on screen.
@@ -645,6 +657,30 @@ void TForm3::BuildAdminPanel() {
                     [this] { m_desk->Guarded([this] { m_desk->TableOpenOrderCurrent(); }); });
     connect(Button14, &QPushButton::clicked, this,
             [this] { m_desk->Guarded([this] { m_desk->Button14Click(); }); });
+}
+
+void TForm3::DBSortGrid1DrawDataCell(TDBSortGrid& Sender, const QRect& Rect, Field& field,
+                                     TGridDrawState State) {
+    TGridCanvas& canvas = Sender.Canvas();
+    if (OrderGridBanded(m_desk->orders.m_CDSOrderlisteAnzeige.RecNo()))
+        canvas.BrushColor = ToQColor(kOrderGridBand);
+    if (const auto colour = OrderGridFontColour(field)) canvas.FontColor = ToQColor(*colour);
+    Sender.DefaultDrawDataCell(Rect, field, State);
+}
+
+void TForm3::SetSumLabel(SumLabel l, std::string_view text, unsigned colour) {
+    QLabel* label = l == SumLabel::Lots     ? m_lSummelots
+                    : l == SumLabel::Gewinn ? m_lSummeGewinn
+                                            : m_lSummeGewinnPips;
+    if (!label) return;
+    const QString s = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+    if (label->text() != s) label->setText(s);
+    const QColor c = ToQColor(colour);
+    if (label->palette().color(QPalette::WindowText) != c) {
+        QPalette pal = label->palette();
+        pal.setColor(QPalette::WindowText, c);
+        label->setPalette(pal);
+    }
 }
 
 } // namespace quorvel

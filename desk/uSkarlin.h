@@ -9,6 +9,7 @@
 #include <array>
 #include <memory>
 
+#include "components/DBSortGrid.h"
 #include "desk/core/desk.h"
 #include "platform/ealink.h"
 #include "platform/widgets/spinedit.h"
@@ -24,7 +25,6 @@ namespace quorvel {
 
 class TFrameTable;
 class TMessageBox;
-class OrderListModel;
 class TRealEdit;
 class TStringGrid;
 
@@ -150,16 +150,29 @@ private:
 
     // ---- ADMIN PANEL: order list ---------------------------------------------------------------
 public:
-    // The display cursor shown read-only; selecting a row moves the cursor.
-    QTableView* m_OrderListView = nullptr;
+    // The order grid over the display cursor, read-only; moving in it moves the cursor.
+    TDBSortGrid* DBSortGrid1 = nullptr;
+    TDataSource DataSource1;
     QPushButton* Button3 = nullptr;  // "COPY TRANSACTION"
     QPushButton* Button14 = nullptr; // "Delete Order"
-    OrderListModel* OrderModel() const { return m_orderListModel.get(); }
+    QLabel* m_lSummelots = nullptr;
+    QLabel* m_lSummeGewinn = nullptr;
+    QLabel* m_lSummeGewinnPips = nullptr;
+    DataSetModel* OrderModel() const;
+    // The grid's data-cell event: pairs of rows banded, profit red or green, order numbers blue.
+    void DBSortGrid1DrawDataCell(TDBSortGrid& Sender, const QRect& Rect, Field& field, TGridDrawState State);
 
 private:
     void BuildAdminPanel();
-    std::unique_ptr<OrderListModel> m_orderListModel;
-    bool m_followingCursor = false;
+    void SetSumLabel(SumLabel l, std::string_view text, unsigned colour) override;
+    // The grid's model observes a cursor of the desk core; this member, the last, detaches it
+    // before the core goes, also when the creation fails half-way.
+    struct GridDetach {
+        TForm3* form;
+        ~GridDetach() {
+            if (form->DBSortGrid1) form->DBSortGrid1->SetDataSource(nullptr);
+        }
+    } m_gridDetach{this};
 };
 
 } // namespace quorvel

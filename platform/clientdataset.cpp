@@ -24,6 +24,20 @@ ClientDataSet::~ClientDataSet() {
         m_state = DataSetState::Browse;
         Close();
     }
+    // Clones of this cursor forget it; it leaves the clones of its own source.
+    for (ClientDataSet* c : m_clones) c->m_cloneSource = nullptr;
+    m_clones.clear();
+    SetCloneSource(nullptr);
+}
+
+void ClientDataSet::SetCloneSource(ClientDataSet* source) {
+    if (m_cloneSource == source) return;
+    if (m_cloneSource) {
+        auto& cs = m_cloneSource->m_clones;
+        cs.erase(std::remove(cs.begin(), cs.end(), this), cs.end());
+    }
+    m_cloneSource = source;
+    if (source) source->m_clones.push_back(this);
 }
 
 Field& ClientDataSet::AddField(const std::string& name, FieldType type) {
@@ -65,7 +79,7 @@ const std::vector<FieldDef>& ClientDataSet::FieldDefs() const {
 void ClientDataSet::CreateDataSet(const std::vector<FieldDef>& defs, const IndexDef& index) {
     Close();
     auto t = std::make_shared<Table>(defs);
-    m_cloneSource = nullptr;
+    SetCloneSource(nullptr);
     m_index = index;
     Open(std::move(t));
 }
@@ -82,7 +96,7 @@ void ClientDataSet::LoadFromFile(const std::string& path, const IndexDef& index)
 void ClientDataSet::LoadFromString(std::string data, const IndexDef& index) {
     Close();
     auto t = cds::ReadPacket(std::move(data));
-    m_cloneSource = nullptr;
+    SetCloneSource(nullptr);
     m_index = index;
     Open(std::move(t));
 }
@@ -136,9 +150,11 @@ std::string TableSnapshot::SaveToString() const {
 void ClientDataSet::CloneCursor(ClientDataSet& source, bool reset, bool keepSettings) {
     source.CheckActive();
     if (&source == this) throw DataSetError("Cannot clone a dataset onto itself");
+    for (const ClientDataSet* s = source.m_cloneSource; s; s = s->m_cloneSource)
+        if (s == this) throw DataSetError(m_name + ": Cannot clone a dataset from one of its own clones");
     auto table = source.m_table;
     Close();
-    m_cloneSource = &source;
+    SetCloneSource(&source);
     if (reset) {
         m_index = {};
         ReadOnly = false;
@@ -221,6 +237,12 @@ void ClientDataSet::Close() {
         m_autoFields = false;
     }
     for (auto& f : m_fields) f->m_column = -1;
+    NotifyObservers(IDataSetObserver::Change::Reset, 0);
+}
+
+void ClientDataSet::Refresh() {
+    CheckBrowseMode();
+    m_calcValid = false;
     NotifyObservers(IDataSetObserver::Change::Reset, 0);
 }
 
@@ -591,7 +613,10 @@ void ClientDataSet::Post() {
         t.Update(m_cur, m_buf, m_bufNulls);
     }
     m_calcValid = false;
-    if (AfterPost) AfterPost(*this);
+    if (AfterPost) {
+        const Notify handler = AfterPost; // the handler may replace itself while it runs
+        handler(*this);
+    }
 }
 
 void ClientDataSet::Delete() {
@@ -604,7 +629,10 @@ void ClientDataSet::Delete() {
     if (!m_cur) throw DataSetError(m_name + ": Cannot perform this operation on an empty dataset");
     m_state = DataSetState::Browse;
     m_table->Remove(m_cur);
-    if (AfterDelete) AfterDelete(*this);
+    if (AfterDelete) {
+        const Notify handler = AfterDelete;
+        handler(*this);
+    }
 }
 
 void ClientDataSet::RecordRemoving(const Record* r) {

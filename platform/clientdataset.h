@@ -88,7 +88,7 @@ public:
     using Notify = std::function<void(ClientDataSet&)>;
 
     explicit ClientDataSet(std::string name = {});
-    ~ClientDataSet();
+    virtual ~ClientDataSet();
     ClientDataSet(const ClientDataSet&) = delete;
     ClientDataSet& operator=(const ClientDataSet&) = delete;
 
@@ -118,12 +118,19 @@ public:
     // The table as it is now, for writing it elsewhere (see TableSnapshot).
     std::unique_ptr<TableSnapshot> Snapshot() const;
     // A further cursor on the source's table. reset: no index (natural order), not read-only.
-    // The clone keeps its own persistent fields and events. Opens the clone.
+    // The clone keeps its own persistent fields and events. Opens the clone. Cloning from a
+    // cursor that is itself a clone of this one (directly or down its chain) is refused, so a
+    // chain of clone sources never runs in a circle.
     void CloneCursor(ClientDataSet& source, bool reset, bool keepSettings = false);
+    // The cursor this one was cloned from; null when it was opened on its own, or when that
+    // cursor has been destroyed since.
     ClientDataSet* CloneSource() const { return m_cloneSource; }
     bool Active() const { return m_state != DataSetState::Inactive; }
     DataSetState State() const { return m_state; }
     void Close();
+    // Reads the data again: an in-memory table has nothing newer, so the cursor only posts a
+    // pending edit and tells its observers that the whole data may have changed.
+    void Refresh();
     const std::vector<FieldDef>& FieldDefs() const; // the table's columns
 
     // ---- index ----------------------------------------------------------------------------
@@ -231,10 +238,12 @@ private:
     void RecordRemoving(const cds::Record* r);
     void NotifyObservers(IDataSetObserver::Change change, int row);
     void NotifyScroll();
+    void SetCloneSource(ClientDataSet* source);
 
     std::string m_name;
     std::shared_ptr<cds::Table> m_table;
     ClientDataSet* m_cloneSource = nullptr;
+    std::vector<ClientDataSet*> m_clones; // cursors whose clone source this one is
     DataSetState m_state = DataSetState::Inactive;
     IndexDef m_index;
     int m_indexColumn = -1;

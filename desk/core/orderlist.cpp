@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
+#include "desk/core/ordergrid.h"
 #include "platform/files.h"
 #include "platform/numbers.h"
 
@@ -310,6 +311,8 @@ void OrderBook::SetUpOrderListCursors() {
     a.AfterDelete = [this](ClientDataSet& ds) { m_CDSOrderlisteAnzeigeAfterDelete(ds); };
     m_CDSOrderliste.AfterPost = [this](ClientDataSet& ds) { m_CDSOrderlisteAfterPost(ds); };
     m_CDSAddNewOrder.AfterPost = [this](ClientDataSet& ds) { m_CDSAddNewOrderAfterPost(ds); };
+    m_CDSOrderliste.AfterDelete = [this](ClientDataSet& ds) { m_CDSOrderlisteAfterDelete(ds); };
+    m_CDSAddNewOrder.AfterDelete = [this](ClientDataSet& ds) { m_CDSAddNewOrderAfterDelete(ds); };
 }
 
 void OrderBook::m_CDSOrderlisteStatusGetText(Field& sender, std::string& text, bool) {
@@ -354,6 +357,23 @@ void OrderBook::m_CDSAddNewOrderAfterPost(ClientDataSet&) {
 }
 void OrderBook::m_CDSOrderlisteAnzeigeAfterDelete(ClientDataSet&) {
     UpdateSumLabels();
+}
+// A delete through any cursor updates the sums as well.
+void OrderBook::m_CDSOrderlisteAfterDelete(ClientDataSet&) {
+    UpdateSumLabels();
+}
+void OrderBook::m_CDSAddNewOrderAfterDelete(ClientDataSet&) {
+    UpdateSumLabels();
+}
+
+void OrderBook::UpdateSumLabels() {
+    auto show = [this](IDeskView::SumLabel l, const SumLabelText& t) {
+        m_view.SetSumLabel(l, t.text, t.colour);
+    };
+    if (AggSumGewinn) show(IDeskView::SumLabel::Gewinn, ProfitSumText(AggSumGewinn->Value()));
+    if (AggSumGewinnPips) show(IDeskView::SumLabel::GewinnPips, ProfitPipsSumText(AggSumGewinnPips->Value()));
+    if (AggSumLots) show(IDeskView::SumLabel::Lots, LotsSumText(AggSumLots->Value()));
+    if (OnUpdateSumLabels) OnUpdateSumLabels();
 }
 
 // ---- opening, saving, closing -------------------------------------------------------------------

@@ -74,7 +74,7 @@ public:
     int m_iDisableDataChange = 0;
     // Whether the list was loaded; a list that was never loaded is never saved.
     bool m_bOrderListLoaded = false;
-    // The order grid's sum labels, refreshed after every post and delete.
+    // Called after every refresh of the order grid's sum labels.
     std::function<void()> OnUpdateSumLabels;
 
     // Loads Orderlist.xml (or creates the list empty) and clones the other two cursors.
@@ -106,9 +106,11 @@ public:
     void m_CDSOrderlisteAnzeigeAfterPost(ClientDataSet& ds);
     void m_CDSAddNewOrderAfterPost(ClientDataSet& ds);
     void m_CDSOrderlisteAnzeigeAfterDelete(ClientDataSet& ds);
-    void UpdateSumLabels() {
-        if (OnUpdateSumLabels) OnUpdateSumLabels();
-    }
+    // Shows the sums of the aggregates added last on the sum labels, each only when its
+    // aggregate exists; then the hook.
+    void UpdateSumLabels();
+    void m_CDSOrderlisteAfterDelete(ClientDataSet& ds);
+    void m_CDSAddNewOrderAfterDelete(ClientDataSet& ds);
 
     const std::string& Path() const { return m_path; }
 

@@ -47,6 +47,12 @@ public:
     virtual void SetGridColWidth(Grid g, int t, int col, int width) = 0;
     virtual void SetGridCell(Grid g, int t, int col, int row, std::string_view text) = 0;
     virtual void SetFrameLabel(int t, FrameLabel l, std::string_view text) = 0;
+
+    // ---- order grid ------------------------------------------------------------------------
+    // The sum labels above the order grid: total lots, profit and profit in price units.
+    enum class SumLabel { Lots, Gewinn, GewinnPips };
+    // colour is 0x00BBGGRR.
+    virtual void SetSumLabel(SumLabel /*l*/, std::string_view /*text*/, unsigned /*colour*/) {}
 };
 
 // The stop box's text: the error text with "." appended when its last character sorts after ".".

@@ -17,7 +17,7 @@ TEST(OrderListPanel, ShowsTheDisplayCursorAndActsOnTheSelectedRow) {
     const std::vector<Desk::BrokerItem> brokers = {{"1", true}, {"2", false}};
     desk.OpenOrder(0, 0.1, 1, 3, 0.0002, brokers, 1, 0.0001, false, -0.0005, true);
     desk.OpenOrder(0, 0.2, 1, 1, 0.0003, brokers, 1, 0.0001, false, -0.0005, false);
-    QTableView* view = form.m_OrderListView;
+    QTableView* view = form.DBSortGrid1;
     QAbstractItemModel* model = view->model();
     ASSERT_EQ(model->rowCount(), 4);
     ASSERT_EQ(model->columnCount(), 26);
@@ -30,13 +30,13 @@ TEST(OrderListPanel, ShowsTheDisplayCursorAndActsOnTheSelectedRow) {
     EXPECT_EQ(model->index(0, 7).data().toString(), "0,00020");
 
     // Selecting a row moves the display cursor; the buttons act on it.
-    view->selectRow(2);
+    view->setCurrentIndex(model->index(2, 0));
     EXPECT_EQ(desk.orders.m_CDSOrderlisteAnzeige.RecNo(), 3);
     form.Button3->click();
     EXPECT_EQ(model->rowCount(), 6);
     EXPECT_EQ(desk.orders.m_CDSOrderlisteAnzeige.RecNo(), 4); // the source's second leg
     EXPECT_EQ(view->currentIndex().row(), 3);
-    view->selectRow(0);
+    view->setCurrentIndex(model->index(0, 0));
     form.Button14->click();
     EXPECT_EQ(model->rowCount(), 4);
     EXPECT_EQ(model->index(0, 0).data().toString(), "1");
@@ -52,5 +52,5 @@ TEST(OrderListPanel, PlaceOrderOnATableTabAppendsATransaction) {
     ASSERT_EQ(d.RecordCount(), 2);
     d.First();
     EXPECT_EQ(d.FieldByName("TableID").AsInteger(), 2);
-    EXPECT_EQ(form.m_OrderListView->model()->rowCount(), 2);
+    EXPECT_EQ(form.DBSortGrid1->model()->rowCount(), 2);
 }

@@ -1,35 +1,35 @@
-#include "desk/orderlistmodel.h"
+#include "components/DataSetModel.h"
 
 #include <algorithm>
 
 namespace quorvel {
 
-OrderListModel::OrderListModel(ClientDataSet& cursor, QObject* parent)
+DataSetModel::DataSetModel(ClientDataSet& cursor, QObject* parent)
     : QAbstractTableModel(parent), m_cursor(cursor) {
     Rebuild();
     m_cursor.AddObserver(this);
 }
 
-OrderListModel::~OrderListModel() {
+DataSetModel::~DataSetModel() {
     m_cursor.RemoveObserver(this);
 }
 
-void OrderListModel::Rebuild() {
+void DataSetModel::Rebuild() {
     m_rows = m_cursor.Active() ? m_cursor.RecordCount() : 0;
     m_columns.clear();
     for (const auto& f : m_cursor.Fields())
         if (f->Visible) m_columns.push_back(f.get());
 }
 
-int OrderListModel::rowCount(const QModelIndex& parent) const {
+int DataSetModel::rowCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : m_rows;
 }
 
-int OrderListModel::columnCount(const QModelIndex& parent) const {
+int DataSetModel::columnCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : static_cast<int>(m_columns.size());
 }
 
-QVariant OrderListModel::data(const QModelIndex& index, int role) const {
+QVariant DataSetModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || !m_cursor.Active() || index.column() >= static_cast<int>(m_columns.size()))
         return {};
     Field* f = m_columns[static_cast<size_t>(index.column())];
@@ -49,20 +49,20 @@ QVariant OrderListModel::data(const QModelIndex& index, int role) const {
     return text;
 }
 
-QVariant OrderListModel::headerData(int section, Qt::Orientation orientation, int role) const {
+QVariant DataSetModel::headerData(int section, Qt::Orientation orientation, int role) const {
     if (role != Qt::DisplayRole) return {};
     if (orientation == Qt::Vertical) return section + 1;
     if (section < 0 || section >= static_cast<int>(m_columns.size())) return {};
     return QString::fromStdString(m_columns[static_cast<size_t>(section)]->DisplayName());
 }
 
-int OrderListModel::CurrentRow() const {
+int DataSetModel::CurrentRow() const {
     if (!m_cursor.Active()) return -1;
     const int r = m_cursor.RecNo();
     return r > 0 ? r - 1 : -1;
 }
 
-void OrderListModel::DataChanging(Change change, int row) {
+void DataSetModel::DataChanging(Change change, int row) {
     switch (change) {
     case Change::Appended:
         beginInsertRows({}, row - 1, row - 1);
@@ -80,7 +80,7 @@ void OrderListModel::DataChanging(Change change, int row) {
     }
 }
 
-void OrderListModel::DataChanged(Change change, int row) {
+void DataSetModel::DataChanged(Change change, int row) {
     switch (change) {
     case Change::Appended:
         if (m_inserting) {
@@ -122,7 +122,7 @@ void OrderListModel::DataChanged(Change change, int row) {
     emit CurrentRowChanged(CurrentRow());
 }
 
-void OrderListModel::Scrolled() {
+void DataSetModel::Scrolled() {
     emit CurrentRowChanged(CurrentRow());
 }
 

@@ -1,0 +1,382 @@
+#include <QApplication>
+#include <QHeaderView>
+#include <QMenu>
+#include <QPainter>
+#include <QScrollBar>
+#include <QTest>
+#include <QWheelEvent>
+#include <gtest/gtest.h>
+#include <memory>
+
+#include "components/DBSortGrid.h"
+#include "components/core/CloneClientDataSet.h"
+
+using namespace quorvel;
+
+namespace {
+
+const std::vector<FieldDef> kDefs = {
+    {"id", FieldType::AutoInc}, {"n", FieldType::Integer}, {"flag", FieldType::Boolean}};
+
+// A grid over a dataset of `rows` records: n = 1..rows, flag True, False, null in turn.
+struct GridFixture {
+    std::unique_ptr<ClientDataSet> ds;
+    TDataSource source;
+    TDBSortGrid grid;
+    explicit GridFixture(int rows = 30, bool clone = false) {
+        if (clone)
+            ds = std::make_unique<TCloneClientDataSet>("ds");
+        else
+            ds = std::make_unique<ClientDataSet>("ds");
+        ds->AddField("id", FieldType::AutoInc);
+        ds->AddField("n", FieldType::Integer);
+        ds->AddField("flag", FieldType::Boolean);
+        ds->CreateDataSet(kDefs);
+        for (int i = 1; i <= rows; ++i) {
+            ds->Append();
+            ds->FieldByName("n").SetAsInteger(i);
+            if (i % 3 != 0) ds->FieldByName("flag").SetAsBoolean(i % 3 == 1);
+            ds->Post();
+        }
+        ds->First();
+        source.SetDataSet(ds.get());
+        grid.SetDataSource(&source);
+        grid.resize(320, 300);
+        grid.show();
+    }
+    ~GridFixture() {
+        grid.SetDataSource(nullptr);
+        source.SetDataSet(nullptr);
+    }
+    QRect Cell(int row, int col) {
+        return grid.visualRect(grid.model()->index(row, col))
+            .translated(grid.viewport()->geometry().topLeft());
+    }
+    QPoint InViewport(int row, int col) { return grid.visualRect(grid.model()->index(row, col)).center(); }
+    std::vector<int> Walk() {
+        std::vector<int> out;
+        const Bookmark b = ds->GetBookmark();
+        for (ds->First(); !ds->Eof(); ds->Next()) out.push_back(ds->FieldByName("n").AsInteger());
+        ds->GotoBookmark(b);
+        return out;
+    }
+};
+
+int DarkPixels(const QImage& img, const QRect& r) {
+    int n = 0;
+    for (int y = r.top(); y <= r.bottom(); ++y)
+        for (int x = r.left(); x <= r.right(); ++x)
+            if (qGray(img.pixel(x, y)) < 96) ++n;
+    return n;
+}
+
+void Wheel(TDBSortGrid& grid, int delta, Qt::KeyboardModifiers mods = Qt::NoModifier) {
+    const QPointF at(20, 20);
+    QWheelEvent ev(at, grid.viewport()->mapToGlobal(at), QPoint(), QPoint(0, delta), Qt::NoButton, mods,
+                   Qt::NoScrollPhase, false);
+    QApplication::sendEvent(grid.viewport(), &ev);
+}
+
+} // namespace
+
+TEST(DBSortGrid, BooleanFieldsAreCheckBoxesGreyedWhenNull) {
+    GridFixture f(6);
+    for (bool threeD : {true, false}) {
+        SCOPED_TRACE(threeD ? "3-D" : "flat");
+        f.grid.SetCheckBox3D(threeD);
+        EXPECT_EQ(f.grid.FFlat, threeD ? 0u : DFCS_FLAT);
+        const QImage img = f.grid.grab().toImage();
+        // Rows 0, 1, 2 hold True, False and null.
+        struct Case {
+            int row;
+            bool ticked;
+            QRgb fill;
+        };
+        for (const Case& c : {Case{0, true, qRgb(255, 255, 255)}, Case{1, false, qRgb(255, 255, 255)},
+                              Case{2, false, qRgb(0xC0, 0xC0, 0xC0)}}) {
+            SCOPED_TRACE(c.row);
+            const QRect band = TDBSortGrid::CheckBoxBand(f.Cell(c.row, 2));
+            const QRect box(band.left() + (band.width() - 13) / 2, band.top(), 13, 13);
+            EXPECT_EQ(img.pixel(box.left() + 3, box.top() + 3), c.fill);
+            EXPECT_EQ(DarkPixels(img, box.adjusted(3, 3, -3, -3)) > 0, c.ticked);
+            // The frame: black on the flat look, a grey upper edge on the 3-D look.
+            EXPECT_EQ(qGray(img.pixel(box.left() + 6, box.top())) < 40, !threeD && c.row != 2);
+        }
+    }
+    // A Boolean field with its own text keeps the text instead of a box.
+    f.ds->FieldByName("flag").OnGetText = [](Field& fl, std::string& t, bool) {
+        t = fl.IsNull() ? "" : fl.AsBoolean() ? "yes" : "no";
+    };
+    f.grid.viewport()->update();
+    const QImage img = f.grid.grab().toImage();
+    const QRect band = TDBSortGrid::CheckBoxBand(f.Cell(2, 2));
+    EXPECT_EQ(DarkPixels(img, band), 0); // null: empty text, no box
+    EXPECT_EQ(img.pixel(band.center()), qRgb(255, 255, 255));
+}
+
+TEST(DBSortGrid, TheCheckBoxBandIsFourteenPixelsCentredInTheCell) {
+    struct Case {
+        int height;
+        int offset;
+    };
+    for (const Case& c : {Case{30, 8}, Case{13, 0}, Case{12, -1}, Case{10, -2}, Case{18, 2}}) {
+        SCOPED_TRACE(c.height);
+        const QRect band = TDBSortGrid::CheckBoxBand(QRect(5, 100, 40, c.height));
+        EXPECT_EQ(band.top(), 100 + c.offset);
+        EXPECT_EQ(band.height(), 14);
+        EXPECT_EQ(band.left(), 5);
+        EXPECT_EQ(band.width(), 40);
+    }
+}
+
+TEST(DBSortGrid, MemoTextStaysInsideItsBand) {
+    QImage img(120, 60, QImage::Format_RGB32);
+    img.fill(Qt::white);
+    {
+        QPainter p(&img);
+        p.setPen(Qt::black);
+        TDBSortGrid::DrawMemoText(p, QRect(0, 20, 120, 14), "first & line\twith tab\nsecond line",
+                                  Alignment::Left);
+    }
+    EXPECT_GT(DarkPixels(img, QRect(0, 20, 120, 14)), 0);
+    EXPECT_EQ(DarkPixels(img, QRect(0, 0, 120, 20)), 0);
+    EXPECT_EQ(DarkPixels(img, QRect(0, 34, 120, 26)), 0);
+    EXPECT_EQ(DarkPixels(img, QRect(0, 20, 2, 14)), 0); // 2 pixels in from the left
+}
+
+TEST(DBSortGrid, TheWheelMovesOneRecordPerNotch) {
+    GridFixture f(30);
+    struct Case {
+        int delta;
+        Qt::KeyboardModifiers mods;
+        int recNo; // after the step
+    };
+    const Case cases[] = {
+        {-120, Qt::NoModifier, 2},      {-120, Qt::NoModifier, 3},
+        {-360, Qt::NoModifier, 6},      {120, Qt::NoModifier, 5},
+        {-60, Qt::NoModifier, 5},       {-60, Qt::NoModifier, 6}, // half notches add up
+        {-120, Qt::ControlModifier, 7}, {240, Qt::NoModifier, 5},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.delta);
+        Wheel(f.grid, c.delta, c.mods);
+        EXPECT_EQ(f.ds->RecNo(), c.recNo);
+        EXPECT_EQ(f.grid.currentIndex().row(), c.recNo - 1);
+    }
+    EXPECT_EQ(f.grid.verticalScrollBar()->value(), 0); // the wheel moves the record, not the view
+}
+
+TEST(DBSortGrid, BlockedKeysTypingAndTitleClicksChangeNothing) {
+    GridFixture f(10);
+    f.ds->SetRecNo(4);
+    const std::vector<int> before = f.Walk();
+    struct Case {
+        const char* what;
+        std::function<void()> act;
+    };
+    const Case cases[] = {
+        {"Ctrl+Delete", [&] { QTest::keyClick(&f.grid, Qt::Key_Delete, Qt::ControlModifier); }},
+        {"Ctrl+Shift+Delete",
+         [&] { QTest::keyClick(&f.grid, Qt::Key_Delete, Qt::ControlModifier | Qt::ShiftModifier); }},
+        {"typing a letter", [&] { QTest::keyClick(&f.grid, Qt::Key_A); }},
+        {"typing a digit", [&] { QTest::keyClick(&f.grid, Qt::Key_1); }},
+        {"typing a word", [&] { QTest::keyClicks(&f.grid, "7 x"); }},
+        {"a title click",
+         [&] {
+             QTest::mouseClick(f.grid.horizontalHeader()->viewport(), Qt::LeftButton, {},
+                               QPoint(f.grid.columnViewportPosition(1) + 5, 5));
+         }},
+    };
+    for (bool readOnly : {true, false}) {
+        f.grid.ReadOnly = readOnly;
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(c.what) + (readOnly ? " read-only" : ""));
+            c.act();
+            EXPECT_EQ(f.Walk(), before);
+            EXPECT_EQ(f.ds->RecNo(), 4);
+            EXPECT_EQ(f.grid.currentIndex().row(), 3);
+        }
+    }
+    // Allowed, Ctrl+Delete reaches the grid, which deletes the record (here without asking).
+    f.grid.AllowDelete = true;
+    f.grid.SetOptions(f.grid.Options() & ~dgConfirmDelete);
+    QTest::keyClick(&f.grid, Qt::Key_Delete, Qt::ControlModifier);
+    EXPECT_EQ(f.ds->RecordCount(), 9);
+    EXPECT_EQ(f.ds->FieldByName("n").AsInteger(), 5);
+}
+
+TEST(DBSortGrid, PlainMovesMarkTheRowAndShiftedOnesDoNot) {
+    GridFixture f(10);
+    QTest::keyClick(&f.grid, Qt::Key_Down, Qt::ShiftModifier);
+    EXPECT_EQ(f.ds->RecNo(), 2);
+    EXPECT_TRUE(f.grid.SelectedRows().empty());
+    QTest::keyClick(&f.grid, Qt::Key_Down);
+    EXPECT_EQ(f.ds->RecNo(), 3);
+    EXPECT_EQ(f.grid.SelectedRows(), std::set<Bookmark>{f.ds->GetBookmark()});
+}
+
+TEST(DBSortGrid, TheRightButtonMakesTheRowCurrentAndOpensTheExportMenu) {
+    GridFixture f(10);
+    int exported = 0;
+    f.grid.ExportWriter = [&](ClientDataSet& d) {
+        EXPECT_EQ(&d, f.ds.get());
+        ++exported;
+    };
+    QTest::mousePress(f.grid.viewport(), Qt::RightButton, {}, f.InViewport(4, 1));
+    EXPECT_EQ(f.ds->RecNo(), 5);
+    ASSERT_TRUE(f.grid.m_PopupMenu->isVisible());
+    ASSERT_EQ(f.grid.m_PopupMenu->actions().size(), 1);
+    EXPECT_EQ(f.grid.m_PopupMenu->actions()[0]->text(), "Exportieren");
+    f.grid.m_MenuItem->trigger();
+    EXPECT_EQ(exported, 1);
+    f.grid.m_PopupMenu->hide();
+    // On the title row as well.
+    QTest::mousePress(f.grid.horizontalHeader()->viewport(), Qt::RightButton, {}, QPoint(10, 5));
+    EXPECT_TRUE(f.grid.m_PopupMenu->isVisible());
+    f.grid.m_PopupMenu->hide();
+    // Without a data source nothing opens.
+    f.grid.SetDataSource(nullptr);
+    QTest::mousePress(f.grid.viewport(), Qt::RightButton, {}, QPoint(30, 30));
+    EXPECT_FALSE(f.grid.m_PopupMenu->isVisible());
+    f.grid.ExportMenuItemClick();
+    EXPECT_EQ(exported, 1);
+}
+
+TEST(DBSortGrid, ADatasetWhoseExportIsLockedIsNotExported) {
+    GridFixture f(3, true);
+    int exported = 0;
+    f.grid.ExportWriter = [&](ClientDataSet&) { ++exported; };
+    static_cast<TCloneClientDataSet&>(*f.ds).DisableExport = true;
+    f.grid.ExportMenuItemClick();
+    EXPECT_EQ(exported, 0);
+    static_cast<TCloneClientDataSet&>(*f.ds).DisableExport = false;
+    f.grid.ExportMenuItemClick();
+    EXPECT_EQ(exported, 1);
+    f.grid.ExportDataset(nullptr);
+    EXPECT_EQ(exported, 1);
+}
+
+TEST(DBSortGrid, TheFirstReleaseAfterTheGridTookTheFocusRaisesTheDataChange) {
+    GridFixture f(10);
+    std::vector<const void*> senders;
+    f.source.OnDataChange = [&](const void* sender, Field* field) {
+        EXPECT_EQ(field, nullptr);
+        senders.push_back(sender);
+    };
+    QFocusEvent in(QEvent::FocusIn, Qt::TabFocusReason);
+    QApplication::sendEvent(&f.grid, &in);
+    QTest::mouseClick(f.grid.viewport(), Qt::LeftButton, {}, f.InViewport(2, 1));
+    // The move through the data source, then the grid's own call on the first release.
+    EXPECT_EQ(senders, (std::vector<const void*>{&f.source, &f.grid}));
+    senders.clear();
+    QTest::mouseClick(f.grid.viewport(), Qt::LeftButton, {}, f.InViewport(2, 1));
+    EXPECT_TRUE(senders.empty());
+    QApplication::sendEvent(&f.grid, &in); // leaving and coming back
+    QTest::mouseClick(f.grid.viewport(), Qt::LeftButton, {}, f.InViewport(2, 1));
+    EXPECT_EQ(senders, (std::vector<const void*>{&f.grid}));
+}
+
+TEST(DBSortGrid, KeysOnACloneDatasetAreSuspendedThenTellTheDataChange) {
+    GridFixture f(10, true);
+    auto& clone = static_cast<TCloneClientDataSet&>(*f.ds);
+    std::vector<std::pair<const void*, bool>> seen;
+    f.source.OnDataChange = [&](const void* sender, Field*) {
+        seen.emplace_back(sender, clone.DataChangeDisabled(nullptr, false));
+    };
+    QTest::keyClick(&f.grid, Qt::Key_Down);
+    EXPECT_EQ(f.ds->RecNo(), 2);
+    EXPECT_EQ(seen, (std::vector<std::pair<const void*, bool>>{{&f.source, true}, {&f.grid, false}}));
+    EXPECT_EQ(clone.DisableCount(), 0);
+}
+
+TEST(DBSortGrid, AClickOnABooleanCellTogglesItOnlyWhenTheSourceEditsByItself) {
+    GridFixture f(6);
+    f.source.AutoEdit = false;
+    const QPoint nullFlag = f.InViewport(2, 2);
+    QTest::mouseClick(f.grid.viewport(), Qt::LeftButton, {}, nullFlag);
+    EXPECT_EQ(f.ds->RecNo(), 3);
+    EXPECT_EQ(f.ds->State(), DataSetState::Browse);
+    EXPECT_TRUE(f.ds->FieldByName("flag").IsNull());
+    f.source.AutoEdit = true;
+    f.grid.ReadOnly = true; // a read-only grid does not edit either
+    QTest::mouseClick(f.grid.viewport(), Qt::LeftButton, {}, nullFlag);
+    EXPECT_EQ(f.ds->State(), DataSetState::Browse);
+    f.grid.ReadOnly = false;
+    QTest::mouseClick(f.grid.viewport(), Qt::LeftButton, {}, nullFlag);
+    EXPECT_EQ(f.ds->State(), DataSetState::Edit);
+    EXPECT_TRUE(f.ds->FieldByName("flag").AsBoolean()); // null becomes True
+    QTest::mouseClick(f.grid.viewport(), Qt::LeftButton, {}, nullFlag);
+    EXPECT_FALSE(f.ds->FieldByName("flag").IsNull());
+    EXPECT_FALSE(f.ds->FieldByName("flag").AsBoolean());
+    EXPECT_FALSE(f.grid.Options() & dgEditing); // no in-place editing on a Boolean column
+    f.ds->Cancel();
+}
+
+TEST(DBSortGrid, NoErrorLeavesAPaintOrInputHandler) {
+    GridFixture f(6);
+    // A data-cell event that fails leaves its cell empty; the others are drawn.
+    f.grid.OnDrawDataCell = [&](TDBSortGrid&, const QRect&, Field& field, TGridDrawState) {
+        if (f.ds->RecNo() == 2 && field.FieldName() == "n") f.ds->FieldByName("missing");
+    };
+    QImage img = f.grid.grab().toImage();
+    EXPECT_GT(DarkPixels(img, f.Cell(0, 1)), 0);
+    EXPECT_EQ(DarkPixels(img, f.Cell(1, 1)), 0);
+    EXPECT_EQ(img.pixel(f.Cell(1, 1).center()), qRgb(255, 255, 255));
+    EXPECT_GT(DarkPixels(img, f.Cell(2, 1)), 0);
+    f.grid.OnDrawDataCell = nullptr;
+
+    // A Boolean column whose field the data source's dataset does not hold is drawn empty.
+    ClientDataSet other("other");
+    other.CreateDataSet({{"id", FieldType::AutoInc}});
+    f.source.SetDataSet(&other);
+    img = f.grid.grab().toImage();
+    EXPECT_EQ(DarkPixels(img, TDBSortGrid::CheckBoxBand(f.Cell(0, 2))), 0);
+    EXPECT_GT(DarkPixels(img, f.Cell(0, 1)), 0);
+    f.source.SetDataSet(f.ds.get());
+
+    // A move that the dataset refuses: keys drop the error, the mouse reports it.
+    std::vector<std::string> errors;
+    f.grid.OnError = [&](const std::exception& e) { errors.push_back(e.what()); };
+    f.ds->FieldByName("n").Required = true;
+    f.ds->Edit();
+    f.ds->FieldByName("n").Clear();
+    QTest::keyClick(&f.grid, Qt::Key_Down);
+    Wheel(f.grid, -120);
+    EXPECT_EQ(f.ds->RecNo(), 1);
+    EXPECT_EQ(f.grid.currentIndex().row(), 0);
+    EXPECT_TRUE(errors.empty());
+    QTest::mouseClick(f.grid.viewport(), Qt::LeftButton, {}, f.InViewport(3, 1));
+    EXPECT_EQ(f.ds->RecNo(), 1);
+    EXPECT_EQ(f.grid.currentIndex().row(), 0);
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_NE(errors[0].find("must have a value"), std::string::npos);
+    EXPECT_EQ(f.ds->State(), DataSetState::Edit);
+    f.ds->Cancel();
+}
+
+TEST(DBSortGrid, ABooleanColumnHasNoInPlaceEditingWhileItIsCurrent) {
+    GridFixture f(4);
+    ASSERT_TRUE(f.grid.Options() & dgEditing); // the grid's defaults
+    EXPECT_EQ(f.grid.SaveOptions, f.grid.Options());
+    const TDBGridOptions defaults = f.grid.Options();
+    f.grid.setCurrentIndex(f.grid.model()->index(0, 2)); // into "flag"
+    EXPECT_EQ(f.grid.Options(), defaults & ~dgEditing);
+    EXPECT_EQ(f.grid.SaveOptions, defaults);
+    QTest::keyClick(&f.grid, Qt::Key_Left); // out again
+    EXPECT_EQ(f.grid.currentIndex().column(), 1);
+    EXPECT_EQ(f.grid.Options(), defaults);
+}
+
+TEST(DBSortGrid, CellRectCountsTheIndicatorAndTheTitles) {
+    GridFixture f(40);
+    f.grid.verticalScrollBar()->setValue(5); // the first row on screen is the sixth
+    const QPoint origin = f.grid.viewport()->geometry().topLeft();
+    EXPECT_EQ(f.grid.CellRect(1, 1), f.grid.visualRect(f.grid.model()->index(5, 0)).translated(origin));
+    EXPECT_EQ(f.grid.CellRect(3, 2), f.grid.visualRect(f.grid.model()->index(6, 2)).translated(origin));
+    EXPECT_EQ(f.grid.CellRect(0, 0).topLeft(),
+              f.grid.rect().topLeft() + QPoint(f.grid.frameWidth(), f.grid.frameWidth()));
+    EXPECT_EQ(f.grid.CellRect(2, 0).height(), f.grid.horizontalHeader()->height());
+    EXPECT_TRUE(f.grid.CellRect(9, 1).isNull()); // no such column
+    EXPECT_EQ(f.grid.GetColIndexByFieldname("FLAG"), 2);
+    EXPECT_EQ(f.grid.GetColIndexByFieldname("none"), -1);
+}
