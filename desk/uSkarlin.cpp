@@ -89,6 +89,8 @@ TForm3::TForm3(DeskPaths paths, const std::string& linkPath, QWidget* parent) : 
     m_TimerAutoSave.setInterval(300000);
     connect(&Timer1, &QTimer::timeout, this,
             [this] { m_desk->Guarded([this] { m_desk->UpdateTables(-1); }); });
+    connect(&TimerResetPending, &QTimer::timeout, this,
+            [this] { m_desk->Guarded([this] { m_desk->TimerResetPendingTimer(); }); });
     // The auto-save writes on a thread of its own; its end comes back through the loop, where
     // an error is shown like that of any handler.
     connect(&m_TimerAutoSave, &QTimer::timeout, this,

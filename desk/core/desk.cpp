@@ -29,6 +29,8 @@ Desk::Desk(IDeskControls& controls, IDeskView& view, const IClock& clock, DeskPa
       closing(EngineContext{orders, prices, engine, controls, view, clock, *this, m_iMaxIDs},
               m_iSimultaneousClosing, m_dClosingPauseSeconds),
       closeReports(EngineContext{orders, prices, engine, controls, view, clock, *this, m_iMaxIDs}),
+      failures(EngineContext{orders, prices, engine, controls, view, clock, *this, m_iMaxIDs}),
+      housekeeping(EngineContext{orders, prices, engine, controls, view, clock, *this, m_iMaxIDs}),
       m_controls(controls), m_view(view), m_clock(clock), m_paths(std::move(paths)) {}
 
 void Desk::Guarded(const std::function<void()>& handler) {
@@ -77,6 +79,9 @@ constexpr Desk::Route kRoutes[] = {
     QUORVEL_PART_ROUTE(closeReports, CloseReports, OrderClosed),
     QUORVEL_PART_ROUTE(closeReports, CloseReports, OrderClosePrice),
     QUORVEL_PART_ROUTE(closeReports, CloseReports, OrderProfitLoss),
+    QUORVEL_PART_ROUTE(failures, ExecutionFailures, RetryOrderExecution),
+    QUORVEL_PART_ROUTE(failures, ExecutionFailures, CancelOrder),
+    QUORVEL_PART_ROUTE(failures, ExecutionFailures, ShowEAMessage),
 };
 #undef QUORVEL_PART_ROUTE
 #undef QUORVEL_ROUTE
@@ -123,6 +128,11 @@ void Desk::Dispatch(TMessage& m) {
 }
 
 // ---- life cycle --------------------------------------------------------------------------
+
+void Desk::TimerResetPendingTimer() {
+    housekeeping.ResetPendingStatus();
+    housekeeping.CheckAutoTradeRaise();
+}
 
 void Desk::UpdateConnectionTimeout() {
     const std::string text = m_controls.Text(Ctl::seTimeOut);

@@ -15,6 +15,8 @@
 #include "desk/core/controls.h"
 #include "desk/core/crossspreads.h"
 #include "desk/core/engine.h"
+#include "desk/core/failures.h"
+#include "desk/core/housekeeping.h"
 #include "desk/core/orderlist.h"
 #include "desk/core/pricestore.h"
 #include "desk/core/savewriter.h"
@@ -199,6 +201,10 @@ public:
     EngineState engine;
     ClosingEngine closing;
     CloseReports closeReports;
+    ExecutionFailures failures;
+    OrderHousekeeping housekeeping;
+    // The minute timer: stale Pending legs back to To Open, then the auto-trade credits.
+    void TimerResetPendingTimer();
     // The narrow view of the desk that each part of the engine is handed.
     EngineContext Engine() {
         return EngineContext{orders, prices, engine, m_controls, m_view, m_clock, *this, m_iMaxIDs};
