@@ -1,0 +1,277 @@
+// The minute sweeps: stale Pending legs back to To Open, and one auto-trade credit per ended
+// transaction.
+#include <gtest/gtest.h>
+
+#include "legsfixture.h"
+
+using namespace quorvel;
+using namespace quorvel::test;
+
+namespace {
+
+struct Housekeeping : LegsDesk {
+    void SetUp() override {
+        LegsDesk::SetUp();
+        controls.checked[Ctl::chkbAddCanT] = true;
+        controls.checked[Ctl::chkbAddCloT] = true;
+        controls.text[Ctl::seMaxAutoTrades] = "0";
+    }
+    int Credits() const { return controls.SpinValue(Ctl::seMaxAutoTrades); }
+    void Sweep() { desk->TimerResetPendingTimer(); }
+    bool Marked(int32_t id) { return Get(id, "ATRaiseChecked").AsBoolean(); }
+
+    // Both legs Pending since `seconds` ago, as the trigger leaves them.
+    Tx PendingTransaction(double seconds, int32_t counterStatus = stPending) {
+        LegSpec b;
+        b.status = stPending;
+        b.ea = 1;
+        LegSpec s = b;
+        s.type = otSell;
+        s.ea = 2;
+        s.status = counterStatus;
+        const Tx tx = AddTransaction(b, s);
+        for (int32_t id : {tx.buy, tx.sell}) {
+            SetField(id, "PendingTime", Variant(Ago(seconds)));
+            SetField(id, "TrigOpenKurs", Variant(1.2));
+        }
+        return tx;
+    }
+    // An ended transaction: its statuses and time stamps.
+    Tx Ended(int32_t buyStatus, int32_t sellStatus, double pendingAgo, double buyCloseAgo = -1,
+             double sellCloseAgo = -1) {
+        LegSpec b;
+        b.status = buyStatus;
+        LegSpec s = b;
+        s.type = otSell;
+        s.ea = 2;
+        s.status = sellStatus;
+        const Tx tx = AddTransaction(b, s);
+        for (int32_t id : {tx.buy, tx.sell}) SetField(id, "PendingTime", Variant(Ago(pendingAgo)));
+        if (buyCloseAgo >= 0) SetField(tx.buy, "OrderCloseTime", Variant(Ago(buyCloseAgo)));
+        if (sellCloseAgo >= 0) SetField(tx.sell, "OrderCloseTime", Variant(Ago(sellCloseAgo)));
+        return tx;
+    }
+};
+
+TEST_F(Housekeeping, PendingLegsGoBackAfterMoreThanSixtySeconds) {
+    struct Case {
+        double age;
+        bool reset;
+    };
+    const Case cases[] = {{30, false}, {60, false}, {60.9, false}, {61, true}, {3600, true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.age);
+        const Tx tx = PendingTransaction(c.age);
+        Sweep();
+        for (int32_t id : {tx.buy, tx.sell}) {
+            if (c.reset) {
+                EXPECT_EQ(Status(id), stToOpen);
+                for (const char* f : {"PendingTime", "EAID", "Account", "TrigOpenKurs"})
+                    EXPECT_TRUE(Get(id, f).IsNull()) << f;
+                EXPECT_FALSE(Get(id, "Ticket").IsNull()); // only those four are cleared
+            } else {
+                EXPECT_EQ(Status(id), stPending);
+                EXPECT_FALSE(Get(id, "EAID").IsNull());
+                EXPECT_FALSE(Get(id, "PendingTime").IsNull());
+            }
+        }
+        // Reset legs are left alone by the next sweeps.
+        SetField(tx.buy, "Status", Variant(static_cast<int32_t>(stCanceled)));
+        SetField(tx.sell, "Status", Variant(static_cast<int32_t>(stCanceled)));
+    }
+    EXPECT_EQ(Credits(), 0); // cancelled long ago or with no PendingTime: no credit
+}
+
+TEST_F(Housekeeping, PendingLegStaysWhileItsCounterHasGoneFurtherOrIsMissing) {
+    // The counter order opened already (a sequential opening waits for it): stays, however old.
+    const Tx seq = PendingTransaction(7200, stOpened);
+    // A one-sided transaction: the empty leg's status is -1.
+    LegSpec real;
+    real.status = stPending;
+    LegSpec empty;
+    empty.type = otNone;
+    empty.status = stNoLeg;
+    empty.ea = std::nullopt;
+    const Tx oneSided = AddTransaction(real, empty);
+    SetField(oneSided.buy, "PendingTime", Variant(Ago(7200)));
+    // A leg without a counter order at all.
+    LegSpec lone;
+    lone.status = stPending;
+    const int32_t loneID = AddLeg(lone);
+    SetField(loneID, "PendingTime", Variant(Ago(7200)));
+    // A Pending leg without a PendingTime is old: it goes back.
+    const Tx noTime = PendingTransaction(0);
+    SetField(noTime.buy, "PendingTime", Variant());
+    SetField(noTime.sell, "PendingTime", Variant());
+    Sweep();
+    EXPECT_EQ(Status(seq.buy), stPending);
+    EXPECT_EQ(Status(seq.sell), stOpened);
+    EXPECT_EQ(Status(oneSided.buy), stPending);
+    EXPECT_EQ(Status(oneSided.sell), stNoLeg);
+    EXPECT_EQ(Status(loneID), stPending);
+    EXPECT_EQ(Status(noTime.buy), stToOpen);
+    EXPECT_EQ(Status(noTime.sell), stToOpen);
+}
+
+TEST_F(Housekeeping, EndedTransactionsGiveOneCreditEach) {
+    struct Case {
+        const char* what;
+        int32_t buyStatus, sellStatus;
+        double pendingAgo, buyCloseAgo, sellCloseAgo;
+        int credits;
+        bool buyMarked, sellMarked;
+    };
+    const Case cases[] = {
+        // cancelled: timed from PendingTime, the second leg (met first) marked
+        {"cancelled 120 s", stCanceled, stCanceled, 120, -1, -1, 1, false, true},
+        {"cancelled 61 s", stCanceled, stCanceled, 61, -1, -1, 1, false, true},
+        {"cancelled 299 s", stCanceled, stCanceled, 299, -1, -1, 1, false, true},
+        {"cancelled 60 s", stCanceled, stCanceled, 60, -1, -1, 0, false, false},
+        {"cancelled 300 s", stCanceled, stCanceled, 300, -1, -1, 0, false, false},
+        {"cancelled, close stamps do not count", stCanceled, stCanceled, 1000, 90, 90, 0, false, false},
+        // closed: timed from the OrderCloseTime of the marked leg
+        {"closed 90 s", stClosed, stClosed, 1000, 90, 90, 1, false, true},
+        {"second closed outside, first inside", stClosed, stClosed, 1000, 90, 400, 1, true, false},
+        {"closed 300 s", stClosed, stClosed, 1000, 300, 300, 0, false, false},
+        // closed and cancelled: one credit through the closed leg
+        {"closed and cancelled", stClosed, stCanceled, 120, 90, -1, 1, true, false},
+        {"cancelled and closed", stCanceled, stClosed, 120, -1, 90, 1, false, true},
+        // the counter has not ended: nothing yet
+        {"closed, counter opened", stClosed, stOpened, 1000, 90, -1, 0, false, false},
+        {"cancelled, counter to close", stCanceled, stToClose, 120, -1, -1, 0, false, false},
+        {"closed without close time", stClosed, stClosed, 90, -1, -1, 0, false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        controls.text[Ctl::seMaxAutoTrades] = "0";
+        const Tx tx = Ended(c.buyStatus, c.sellStatus, c.pendingAgo, c.buyCloseAgo, c.sellCloseAgo);
+        Sweep();
+        EXPECT_EQ(Credits(), c.credits);
+        EXPECT_EQ(Marked(tx.buy), c.buyMarked);
+        EXPECT_EQ(Marked(tx.sell), c.sellMarked);
+        // Once credited, later sweeps within the window give nothing more.
+        if (c.credits > 0) {
+            clock.AdvanceSeconds(30);
+            Sweep();
+            EXPECT_EQ(Credits(), c.credits);
+        }
+        // Out of the way of the next case.
+        for (int32_t id : {tx.buy, tx.sell}) SetField(id, "ATRaiseChecked", Variant(true));
+    }
+}
+
+TEST_F(Housekeeping, OneSidedTransactionCountsByItsRealLeg) {
+    LegSpec real;
+    real.status = stClosed;
+    LegSpec empty;
+    empty.type = otNone;
+    empty.status = stNoLeg;
+    empty.ea = std::nullopt;
+    const Tx tx = AddTransaction(real, empty);
+    SetField(tx.buy, "OrderCloseTime", Variant(Ago(90)));
+    Sweep();
+    EXPECT_EQ(Credits(), 1);
+    EXPECT_TRUE(Marked(tx.buy));
+    EXPECT_FALSE(Marked(tx.sell));
+    Sweep();
+    EXPECT_EQ(Credits(), 1);
+}
+
+TEST_F(Housekeeping, CreditSwitches) {
+    struct Case {
+        bool addCanT, addCloT;
+        int credits;
+        bool cancelledMarked, closedMarked;
+    };
+    const Case cases[] = {
+        {true, true, 2, true, true},
+        {false, true, 1, true, true},  // a cancelled transaction is marked without a credit
+        {true, false, 1, true, false}, // closed ones are neither marked nor credited
+        {false, false, 0, true, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.addCanT << c.addCloT);
+        controls.text[Ctl::seMaxAutoTrades] = "0";
+        controls.checked[Ctl::chkbAddCanT] = c.addCanT;
+        controls.checked[Ctl::chkbAddCloT] = c.addCloT;
+        const Tx cancelled = Ended(stCanceled, stCanceled, 120);
+        const Tx closed = Ended(stClosed, stClosed, 1000, 90, 90);
+        Sweep();
+        EXPECT_EQ(Credits(), c.credits);
+        EXPECT_EQ(Marked(cancelled.sell), c.cancelledMarked);
+        EXPECT_EQ(Marked(closed.sell), c.closedMarked);
+        // "AddCanT" ticked later: a cancelled transaction already marked gives nothing.
+        controls.checked[Ctl::chkbAddCanT] = true;
+        Sweep();
+        EXPECT_EQ(Credits(), c.credits);
+        for (const Tx& tx : {cancelled, closed})
+            for (int32_t id : {tx.buy, tx.sell}) SetField(id, "ATRaiseChecked", Variant(true));
+    }
+}
+
+TEST_F(Housekeeping, ManyTransactionsInOneSweepAndAHistoryOutsideTheWindow) {
+    // Old history, never marked: no credit, whatever its status.
+    for (int k = 0; k < 50; ++k) Ended(stClosed, stClosed, 9000, 8000 + k, 8000 + k);
+    for (int k = 0; k < 50; ++k) Ended(stCanceled, stCanceled, 9000 + k);
+    // Five ended in the window, in both kinds; one still pending; a stamp ahead of the clock
+    // counts by its distance too.
+    Ended(stCanceled, stCanceled, 100);
+    Ended(stClosed, stCanceled, 100, 200);
+    Ended(stClosed, stClosed, 1000, 70, 250);
+    Ended(stCanceled, stCanceled, -120); // 120 s ahead
+    Ended(stClosed, stClosed, 1000, 90, -90);
+    const Tx pending = PendingTransaction(200);
+    Sweep();
+    EXPECT_EQ(Credits(), 5);
+    EXPECT_EQ(Status(pending.buy), stToOpen);
+    Sweep();
+    EXPECT_EQ(Credits(), 5);
+}
+
+TEST_F(Housekeeping, AListOpenedAnewIsSweptToo) {
+    const Tx first = Ended(stCanceled, stCanceled, 120);
+    Sweep();
+    EXPECT_EQ(Credits(), 1);
+    const Tx second = Ended(stCanceled, stCanceled, 100);
+    desk->orders.SaveOrderList();
+    desk->orders.CloseOrderList();
+    desk->orders.OpenOrderList();
+    Sweep();
+    EXPECT_EQ(Credits(), 2);
+    EXPECT_TRUE(Marked(first.sell));
+    EXPECT_TRUE(Marked(second.sell));
+    // Legs appended after the reopening are found as well.
+    Ended(stCanceled, stCanceled, 100);
+    Sweep();
+    EXPECT_EQ(Credits(), 3);
+}
+
+TEST_F(Housekeeping, ResetATAfterCreditsWereGivenBack) {
+    desk->m_iMaxAutoTrades = 2;
+    controls.checked[Ctl::cbAutoTrade] = false;
+    Ended(stCanceled, stCanceled, 120);
+    Ended(stClosed, stClosed, 1000, 90, 90);
+    Ended(stClosed, stCanceled, 120, 90);
+    Sweep();
+    EXPECT_EQ(Credits(), 3);
+    desk->Button2Click();
+    EXPECT_EQ(Credits(), 2);
+    EXPECT_TRUE(controls.Checked(Ctl::cbAutoTrade));
+}
+
+TEST(SecondsApart, WholeSecondsOfTheDistance) {
+    const TDateTime t = 46000.5;
+    struct Case {
+        double seconds;
+        int64_t whole;
+    };
+    const Case cases[] = {{0, 0},   {0.999, 0}, {1, 1},       {59.9994, 59},
+                          {60, 60}, {61, 61},   {299.9, 299}, {300, 300}};
+    for (const Case& c : cases) {
+        EXPECT_EQ(SecondsApart(t, t - c.seconds / 86400.0), c.whole) << c.seconds;
+        EXPECT_EQ(SecondsApart(t - c.seconds / 86400.0, t), c.whole) << c.seconds;
+    }
+    EXPECT_GT(SecondsApart(t, 0.0), 300); // a null stamp is very old
+}
+
+} // namespace
