@@ -24,15 +24,6 @@ bool InCreditWindow(int64_t age) {
     return age > kCreditFrom && age < kCreditUntil;
 }
 
-const IndexDef& IdxPendingTime() {
-    static const IndexDef ix{"IdxPendingTime", "PendingTime", false};
-    return ix;
-}
-const IndexDef& IdxOrderCloseTime() {
-    static const IndexDef ix{"IdxOrderCloseTime", "OrderCloseTime", false};
-    return ix;
-}
-
 } // namespace
 
 int64_t SecondsApart(TDateTime a, TDateTime b) {
@@ -68,34 +59,41 @@ void OrderHousekeeping::ResetPendingStatus() {
     ds.Last(); // where a walk of every record ends
 }
 
-void OrderHousekeeping::CollectNear(std::unique_ptr<ClientDataSet>& byTime, const IndexDef& index,
-                                    TDateTime now, double seconds, std::vector<Candidate>& out) {
-    // A fresh cursor on the engine cursor's table each sweep, opened before the last one closes:
-    // its index stays built, and a list that was opened anew is followed.
-    auto fresh = std::make_unique<ClientDataSet>(index.name);
-    fresh->SetIndex(index);
-    fresh->CloneCursor(m_ctx.orders.m_CDSOrderliste, false, true);
-    byTime = std::move(fresh);
-    ClientDataSet& c = *byTime;
-    const Field& stamp = c.FieldByName(index.field);
-    const Field& orderID = c.FieldByName("OrderID");
-    const double lo = now - seconds / 86400.0;
-    const double hi = now + seconds / 86400.0;
-    // The first record at or after lo; nulls sort first.
-    int first = 1, last = c.RecordCount() + 1;
-    while (first < last) {
-        const int mid = first + (last - first) / 2;
-        c.SetRecNo(mid);
-        if (stamp.IsNull() || stamp.AsDateTime() < lo)
-            first = mid + 1;
-        else
-            last = mid;
+OrderHousekeeping::OrderHousekeeping(EngineContext ctx) : m_ctx(ctx) {
+    m_ctx.orders.m_CDSOrderliste.AddObserver(&m_engineWatch);
+}
+
+OrderHousekeeping::~OrderHousekeeping() {
+    m_ctx.orders.m_CDSOrderliste.RemoveObserver(&m_engineWatch);
+    if (m_list) m_list->RemoveObserver(&m_listWatch);
+}
+
+void OrderHousekeeping::Watch::DataChanged(Change change, int row) {
+    if (change == Change::Reset) {
+        owner.m_stale = true;
+        return;
     }
-    if (first > c.RecordCount()) return;
-    for (c.SetRecNo(first); !c.Eof(); c.Next()) {
-        if (stamp.AsDateTime() > hi) break;
-        out.push_back({orderID.Value(), c.GetBookmark()});
-    }
+    if (engine || (change != Change::Edited && change != Change::Appended) || !owner.m_list) return;
+    ClientDataSet& list = *owner.m_list;
+    list.PeekRecord(row, [&] { owner.m_legs.push_back(list.GetBookmark()); });
+}
+
+bool OrderHousekeeping::MayEarn(TDateTime now) const {
+    if (m_list->FieldByName("ATRaiseChecked").AsBoolean()) return false;
+    // A stamp further back than the window only grows older; one ahead of now comes nearer.
+    const TDateTime from = now - static_cast<double>(kCreditUntil + 1) / 86400.0;
+    return StampOf(*m_list, "PendingTime") >= from || StampOf(*m_list, "OrderCloseTime") >= from;
+}
+
+void OrderHousekeeping::Seed(TDateTime now) {
+    if (m_list) m_list->RemoveObserver(&m_listWatch);
+    m_list = std::make_unique<ClientDataSet>("housekeeping");
+    m_list->CloneCursor(m_ctx.orders.m_CDSOrderliste, true);
+    m_list->AddObserver(&m_listWatch);
+    m_legs.clear();
+    for (m_list->First(); !m_list->Eof(); m_list->Next())
+        if (MayEarn(now)) m_legs.push_back(m_list->GetBookmark());
+    m_stale = false;
 }
 
 void OrderHousekeeping::CheckAutoTradeRaise() {
@@ -103,23 +101,35 @@ void OrderHousekeeping::CheckAutoTradeRaise() {
     ClientDataSet& ds = ob.m_CDSOrderliste;
     if (!ds.Active()) return;
     const TDateTime now = m_ctx.clock.Now();
-    // Only a leg whose time stamp lies within the window can earn a credit; one second more
-    // each way covers the cut to whole seconds.
-    std::vector<Candidate> legs;
-    const double reach = static_cast<double>(kCreditUntil + 1);
-    CollectNear(m_byPendingTime, IdxPendingTime(), now, reach, legs);
-    CollectNear(m_byCloseTime, IdxOrderCloseTime(), now, reach, legs);
-    // In the engine cursor's order: OrderID descending, a null OrderID last, the later record
-    // first among equals.
-    std::sort(legs.begin(), legs.end(), [](const Candidate& a, const Candidate& b) {
+    // Once after the list was opened, and again when the clock went back: every leg is read.
+    if (m_stale || !m_list || now < m_lastSweep) Seed(now);
+    m_lastSweep = now;
+
+    // The legs that may earn a credit, in the engine cursor's order: OrderID descending, a
+    // null OrderID last, the later record first among equals.
+    struct Leg {
+        Variant orderID;
+        Bookmark bookmark;
+    };
+    std::vector<Leg> legs;
+    {
+        std::vector<Bookmark> marks;
+        marks.swap(m_legs); // what changes from here on is gathered anew
+        std::sort(marks.begin(), marks.end());
+        marks.erase(std::unique(marks.begin(), marks.end()), marks.end());
+        const Field& orderID = m_list->FieldByName("OrderID");
+        for (Bookmark b : marks) {
+            if (!m_list->BookmarkValid(b)) continue; // deleted
+            m_list->GotoBookmark(b);
+            if (MayEarn(now)) legs.push_back({orderID.Value(), b});
+        }
+    }
+    std::sort(legs.begin(), legs.end(), [](const Leg& a, const Leg& b) {
         if (a.orderID.IsNull() != b.orderID.IsNull()) return b.orderID.IsNull();
         if (!a.orderID.IsNull() && a.orderID.Raw() != b.orderID.Raw())
             return a.orderID.Raw() > b.orderID.Raw();
         return a.bookmark > b.bookmark;
     });
-    legs.erase(std::unique(legs.begin(), legs.end(),
-                           [](const Candidate& a, const Candidate& b) { return a.bookmark == b.bookmark; }),
-               legs.end());
 
     const bool addCanceled = m_ctx.controls.Checked(Ctl::chkbAddCanT);
     const bool addClosed = m_ctx.controls.Checked(Ctl::chkbAddCloT);
@@ -131,9 +141,10 @@ void OrderHousekeeping::CheckAutoTradeRaise() {
         ds.FieldByName("ATRaiseChecked").SetAsBoolean(true);
         ds.Post();
     };
-    for (const Candidate& leg : legs) {
-        if (!ds.BookmarkValid(leg.bookmark)) continue;
+    for (const Leg& leg : legs) {
         ds.GotoBookmark(leg.bookmark);
+        // Legs not marked now keep their place for the next sweeps.
+        m_legs.push_back(leg.bookmark);
         if (ds.FieldByName("ATRaiseChecked").AsBoolean()) continue;
         const int cid = ob.GetCounterOrderID(ds.FieldByName("OrderID").AsInteger());
         const int cs = ob.GetOrderStatusByID(cid);

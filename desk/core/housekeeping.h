@@ -2,6 +2,7 @@
 // Order housekeeping on the minute timer: Pending legs nobody picked up go back to To Open,
 // and every ended transaction gives one auto-trade credit back.
 #include <memory>
+#include <vector>
 
 #include "desk/core/engine.h"
 
@@ -9,7 +10,10 @@ namespace quorvel {
 
 class OrderHousekeeping {
 public:
-    explicit OrderHousekeeping(EngineContext ctx) : m_ctx(ctx) {}
+    explicit OrderHousekeeping(EngineContext ctx);
+    ~OrderHousekeeping();
+    OrderHousekeeping(const OrderHousekeeping&) = delete;
+    OrderHousekeeping& operator=(const OrderHousekeeping&) = delete;
 
     // Every Pending leg whose counter order is To Open or Pending and which triggered more
     // than 60 seconds ago goes back to To Open without its EA, account, trigger price and
@@ -17,23 +21,34 @@ public:
     void ResetPendingStatus();
     // One credit per transaction that was cancelled (timed from its PendingTime) or closed
     // (timed from OrderCloseTime) between 60 and 300 seconds ago, counted once through
-    // ATRaiseChecked on the leg met first. Visits only the legs whose time stamp lies within
-    // that window, newest OrderID first.
+    // ATRaiseChecked on the leg met first. Visits, newest OrderID first, only the legs that
+    // can still earn one: those changed since the last sweep and those whose time stamps are
+    // not yet past the window.
     void CheckAutoTradeRaise();
 
 private:
-    // The legs whose `field` lies within `seconds` of now, as bookmarks with their OrderID.
-    struct Candidate {
-        Variant orderID;
-        Bookmark bookmark;
+    // Told of every change of the order list: a leg that was edited or appended may have
+    // ended, or been given new time stamps.
+    struct Watch : IDataSetObserver {
+        OrderHousekeeping& owner;
+        bool engine; // the engine cursor: only its resets count
+        Watch(OrderHousekeeping& o, bool e) : owner(o), engine(e) {}
+        void DataChanged(Change change, int row) override;
+        void Scrolled() override {}
     };
-    void CollectNear(std::unique_ptr<ClientDataSet>& byTime, const IndexDef& index, TDateTime now,
-                     double seconds, std::vector<Candidate>& out);
+    // A cursor of its own on the engine cursor's table, and every leg whose time stamps are
+    // recent or ahead of now.
+    void Seed(TDateTime now);
+    // Whether the leg under the own cursor can earn a credit at `now` or later.
+    bool MayEarn(TDateTime now) const;
 
     EngineContext m_ctx;
-    // Cursors over the order list ordered by the two time stamps the credit sweep reads.
-    std::unique_ptr<ClientDataSet> m_byPendingTime;
-    std::unique_ptr<ClientDataSet> m_byCloseTime;
+    Watch m_engineWatch{*this, true};
+    Watch m_listWatch{*this, false};
+    std::unique_ptr<ClientDataSet> m_list; // natural order
+    std::vector<Bookmark> m_legs;          // may earn a credit; duplicates allowed
+    bool m_stale = true;                   // the list was opened anew, or reset
+    TDateTime m_lastSweep = 0.0;
 };
 
 // The whole seconds between two time stamps, the difference taken to the millisecond first.

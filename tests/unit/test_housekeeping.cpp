@@ -246,6 +246,37 @@ TEST_F(Housekeeping, AListOpenedAnewIsSweptToo) {
     EXPECT_EQ(Credits(), 3);
 }
 
+TEST_F(Housekeeping, LegsLeftBehindComeBackWhenEditedOrWhenTheClockGoesBack) {
+    // Too old at the first sweep, then given a recent PendingTime by an edit.
+    const Tx edited = Ended(stCanceled, stCanceled, 1000);
+    // Too young at first; old enough two sweeps later.
+    const Tx young = Ended(stClosed, stClosed, 1000, 20, 20);
+    // In the window, but the clock runs ten minutes ahead for two sweeps and then is set back.
+    const Tx later = Ended(stCanceled, stCanceled, 120);
+    clock.AdvanceSeconds(600);
+    Sweep();
+    clock.AdvanceSeconds(-600);
+    Sweep();
+    EXPECT_EQ(Credits(), 1);
+    EXPECT_TRUE(Marked(later.sell));
+    for (int32_t id : {edited.buy, edited.sell}) SetField(id, "PendingTime", Variant(Ago(90)));
+    Sweep();
+    EXPECT_EQ(Credits(), 2);
+    EXPECT_TRUE(Marked(edited.sell));
+    clock.AdvanceSeconds(50);
+    Sweep();
+    EXPECT_EQ(Credits(), 3);
+    EXPECT_TRUE(Marked(young.sell));
+    // A deleted leg is passed over.
+    const Tx gone = Ended(stCanceled, stCanceled, 100);
+    ASSERT_TRUE(List().Locate("OrderID", Variant(gone.sell)));
+    List().Delete();
+    Sweep();
+    EXPECT_EQ(Credits(), 4); // the buy leg alone: its counter is gone
+    EXPECT_TRUE(Marked(gone.buy));
+    EXPECT_TRUE(view.stopBoxes.empty());
+}
+
 TEST_F(Housekeeping, ResetATAfterCreditsWereGivenBack) {
     desk->m_iMaxAutoTrades = 2;
     controls.checked[Ctl::cbAutoTrade] = false;

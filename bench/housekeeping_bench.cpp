@@ -1,0 +1,164 @@
+// The minute sweeps against a short and a long order list (100 and 100,000 legs, almost all
+// Closed and already counted): ten young Pending transactions that stay, ten transactions that
+// ended within the credit window and were counted, the rest closed long ago. The long list's
+// figure should stay close to the short one's: only the Pending legs and the legs whose time
+// stamp lies within the window are visited. For comparison, a plain walk over every leg, and
+// the cost the sweep's time-ordered cursors add to an edit of a leg's PendingTime.
+#include <benchmark/benchmark.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <string>
+
+#include "desk/core/desk.h"
+
+namespace {
+using namespace quorvel;
+
+class SweepControls : public IDeskControls {
+public:
+    std::map<Ctl, std::string> text;
+    std::string Text(Ctl c) const override {
+        auto it = text.find(c);
+        return it == text.end() ? std::string("1") : it->second;
+    }
+    void SetText(Ctl c, const std::string& t) override { text[c] = t; }
+    bool Checked(Ctl c) const override { return c == Ctl::chkbAddCanT || c == Ctl::chkbAddCloT; }
+    void SetChecked(Ctl, bool) override {}
+    bool HasFrame(int t) const override { return t >= 0 && t < 20; }
+    std::string FrameText(int, FrameCtl) const override { return {}; }
+    void SetFrameText(int, FrameCtl, const std::string&) override {}
+    bool FrameChecked(int, FrameCtl) const override { return false; }
+    void SetFrameChecked(int, FrameCtl, bool) override {}
+    void SetBrokerItems(int, const std::vector<std::string>&) override {}
+    int BrokerCount(int) const override { return 10; }
+    std::string BrokerText(int, int) const override { return {}; }
+    bool BrokerChecked(int, int) const override { return true; }
+    void SetBrokerChecked(int, int, bool) override {}
+    int ActiveTableIndex() const override { return 21; }
+    bool WatchPageActive() const override { return false; }
+};
+
+class NullView : public IDeskView {
+public:
+    void ShowStopBox(const std::string&) override { ++stops; }
+    void ShowMessageBox(const std::u16string&) override {}
+    void Terminate() override {}
+    void SetAutoSaveInterval(unsigned) override {}
+    void Beep() override {}
+    void ShowNotification(const std::string&) override {}
+    void SaveNotifications() override {}
+    int GridRowCount(Grid g, int) const override { return g == Grid::Watch ? 4 : 21; }
+    void SetGridRowCount(Grid, int, int) override {}
+    void SetGridColCount(Grid, int, int) override {}
+    void SetGridColWidth(Grid, int, int, int) override {}
+    void SetGridCell(Grid, int, int, int, std::string_view) override {}
+    void SetFrameLabel(int, FrameLabel, std::string_view) override {}
+    int stops = 0;
+};
+
+constexpr TDateTime kNow = 46000.5;
+constexpr double kSecond = 1.0 / 86400.0;
+
+struct BenchDesk {
+    SweepControls controls;
+    NullView view;
+    ManualClock clock{kNow};
+    std::string dir;
+    std::unique_ptr<Desk> desk;
+
+    explicit BenchDesk(int legs, bool swept = true) {
+        char tmpl[] = "/tmp/housekeeping_bench-XXXXXX";
+        dir = mkdtemp(tmpl) ? tmpl : "/tmp";
+        const DeskPaths paths = DeskPaths::In(dir, dir);
+        std::ofstream(paths.configIni, std::ios::binary) << "[Defaults]\r\nTables=20\r\n";
+        desk = std::make_unique<Desk>(controls, view, clock, paths);
+        desk->FormCreate();
+        controls.text[Ctl::seMaxAutoTrades] = "0";
+        // Closed long ago and counted, two legs a transaction.
+        for (int i = 40; i < legs; i += 2) {
+            const TDateTime t = kNow - 1.0 - (legs - i) * 60 * kSecond;
+            AddTransaction(stClosed, t - 30 * kSecond, t, true);
+        }
+        // Ended within the window and counted (the first leg stays unmarked).
+        for (int k = 0; k < 10; ++k)
+            AddTransaction(stClosed, kNow - 200 * kSecond, kNow - (100 + k) * kSecond, true);
+        // Pending for 30 seconds: they stay.
+        for (int k = 0; k < 10; ++k) AddTransaction(stPending, kNow - 30 * kSecond, 0.0, false);
+        if (swept) desk->TimerResetPendingTimer(); // the cursors of the sweep are in place from now on
+    }
+    ~BenchDesk() {
+        desk.reset();
+        std::error_code ec;
+        std::filesystem::remove_all(dir, ec);
+    }
+    void AddTransaction(int32_t status, TDateTime pending, TDateTime closed, bool counted) {
+        ClientDataSet& a = desk->orders.m_CDSOrderliste;
+        int32_t first = 0;
+        for (int leg = 0; leg < 2; ++leg) {
+            a.Append();
+            a.FieldByName("TableID").SetAsInteger(0);
+            a.FieldByName("OrderType").SetAsInteger(leg == 0 ? otBuy : otSell);
+            a.FieldByName("Status").SetAsInteger(status);
+            a.FieldByName("EAID").SetAsInteger(1 + leg);
+            a.FieldByName("PendingTime").SetAsDateTime(pending);
+            if (closed > 0) a.FieldByName("OrderCloseTime").SetAsDateTime(closed);
+            if (leg == 1) {
+                a.FieldByName("FirstOrderID").SetAsInteger(first);
+                if (counted) a.FieldByName("ATRaiseChecked").SetAsBoolean(true);
+            }
+            a.Post();
+            first = a.FieldByName("OrderID").AsInteger();
+        }
+    }
+};
+
+// One tick of the minute timer: ResetPendingStatus, then CheckAutoTradeRaise.
+void BM_MinuteSweeps(benchmark::State& state) {
+    BenchDesk b(static_cast<int>(state.range(0)));
+    for (auto _ : state) b.desk->TimerResetPendingTimer();
+    if (b.view.stops || b.controls.SpinValue(Ctl::seMaxAutoTrades) != 0)
+        state.SkipWithError("the sweep changed");
+}
+
+// For comparison: one walk of the engine cursor over every leg, reading the mark.
+void BM_WalkEveryLeg(benchmark::State& state) {
+    BenchDesk b(static_cast<int>(state.range(0)));
+    ClientDataSet& ds = b.desk->orders.m_CDSOrderliste;
+    const Field& mark = ds.FieldByName("ATRaiseChecked");
+    for (auto _ : state) {
+        int n = 0;
+        for (ds.First(); !ds.Eof(); ds.Next()) n += mark.AsBoolean();
+        benchmark::DoNotOptimize(n);
+    }
+}
+
+// A leg's PendingTime set and cleared again, as the trigger and the reset do, with the
+// sweep's time-ordered cursors kept up to date.
+// The second argument 0: before the first sweep, without those cursors.
+void BM_EditPendingTime(benchmark::State& state) {
+    BenchDesk b(static_cast<int>(state.range(0)), state.range(1) != 0);
+    ClientDataSet& ds = b.desk->orders.m_CDSOrderliste;
+    ds.First();
+    for (auto _ : state) {
+        ds.Edit();
+        ds.FieldByName("PendingTime").SetAsDateTime(kNow);
+        ds.Post();
+        ds.Edit();
+        ds.FieldByName("PendingTime").Clear();
+        ds.Post();
+    }
+}
+
+} // namespace
+
+BENCHMARK(BM_MinuteSweeps)->Arg(100)->Arg(100000)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_WalkEveryLeg)->Arg(100)->Arg(100000)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_EditPendingTime)
+    ->Args({100, 1})
+    ->Args({100000, 1})
+    ->Args({100, 0})
+    ->Args({100000, 0})
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK_MAIN();
