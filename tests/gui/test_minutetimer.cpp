@@ -1,0 +1,63 @@
+// The main window's minute timer runs the two sweeps of the order list: a stale Pending
+// transaction goes back to To Open, a cancelled one gives its credit back to "Max. AT".
+#include <QApplication>
+#include <QElapsedTimer>
+#include <gtest/gtest.h>
+
+#include "../unit/tempdir.h"
+#include "../unit/testpaths.h"
+#include "desk/uSkarlin.h"
+
+using namespace quorvel;
+
+namespace {
+
+// Runs the loop until `done` holds (at most ten seconds); false when it never did.
+template <class F> bool LoopUntil(F done) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        if (clock.elapsed() > 10000) return false;
+        QApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
+    }
+    return true;
+}
+
+// Two legs of one transaction in `status`, triggered `seconds` ago; returns the sell leg's OrderID.
+int32_t AddTransaction(ClientDataSet& list, int32_t status, double seconds) {
+    int32_t first = 0;
+    for (int32_t type : {int32_t{otBuy}, int32_t{otSell}}) {
+        list.Append();
+        if (first > 0) list.FieldByName("FirstOrderID").SetAsInteger(first);
+        list.FieldByName("TableID").SetAsInteger(0);
+        list.FieldByName("OrderType").SetAsInteger(type);
+        list.FieldByName("Status").SetAsInteger(status);
+        list.FieldByName("EAID").SetAsInteger(type);
+        list.FieldByName("PendingTime").SetAsDateTime(NowLocal() - seconds / 86400.0);
+        list.Post();
+        if (first == 0) first = list.FieldByName("OrderID").AsInteger();
+    }
+    return list.FieldByName("OrderID").AsInteger();
+}
+
+} // namespace
+
+TEST(MinuteTimer, TheTickResetsStalePendingLegsAndGivesCreditsBack) {
+    test::TempDir dir;
+    TForm3 form(test::PathsIn(dir), "");
+    EXPECT_EQ(form.TimerResetPending.interval(), 60000);
+    EXPECT_TRUE(form.TimerResetPending.isActive());
+    Desk& desk = form.DeskCore();
+    ClientDataSet& list = desk.orders.m_CDSOrderliste;
+    const int32_t pending = AddTransaction(list, stPending, 120);
+    const int32_t cancelled = AddTransaction(list, stCanceled, 120);
+    const int32_t credits = desk.Controls().SpinValue(Ctl::seMaxAutoTrades);
+    ASSERT_TRUE(desk.Controls().Checked(Ctl::chkbAddCanT)); // the default
+
+    form.TimerResetPending.setSingleShot(true);
+    form.TimerResetPending.start(0);
+    auto status = [&](int32_t id) { return list.Lookup("OrderID", Variant(id), "Status").AsInteger(); };
+    EXPECT_TRUE(LoopUntil([&] { return status(pending) == stToOpen; }));
+    EXPECT_EQ(desk.Controls().SpinValue(Ctl::seMaxAutoTrades), credits + 1);
+    EXPECT_TRUE(list.Lookup("OrderID", Variant(cancelled), "ATRaiseChecked").AsBoolean());
+}
