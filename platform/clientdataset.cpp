@@ -169,13 +169,10 @@ void ClientDataSet::Open(std::shared_ptr<Table> table) {
     m_table = std::move(table);
     try {
         BindFields();
-        if (!m_index.field.empty()) {
-            m_indexColumn = m_table->Column(m_index.field);
-            if (m_indexColumn < 0) throw DataSetError(m_name + ": Field '" + m_index.field + "' not found");
-            m_table->Ordered(m_indexColumn);
-        }
+        m_indexColumns = IndexColumnsOf(m_index.field);
+        if (!m_indexColumns.empty()) m_table->Ordered(m_indexColumns);
     } catch (...) {
-        m_indexColumn = -1;
+        m_indexColumns.clear();
         if (m_autoFields) {
             m_fields.clear();
             m_autoFields = false;
@@ -224,8 +221,8 @@ void ClientDataSet::Close() {
     m_state = DataSetState::Browse;
     auto& cs = m_table->cursors;
     cs.erase(std::remove(cs.begin(), cs.end(), this), cs.end());
-    if (m_indexColumn >= 0) m_table->ReleaseOrdered(m_indexColumn);
-    m_indexColumn = -1;
+    if (!m_indexColumns.empty()) m_table->ReleaseOrdered(m_indexColumns);
+    m_indexColumns.clear();
     m_table.reset();
     m_state = DataSetState::Inactive;
     m_cur = nullptr;
@@ -252,17 +249,39 @@ void ClientDataSet::SetIndex(const IndexDef& index) {
         return;
     }
     CheckBrowseMode();
-    int column = -1;
-    if (!index.field.empty()) {
-        column = m_table->Column(index.field);
-        if (column < 0) throw DataSetError(m_name + ": Field '" + index.field + "' not found");
-        m_table->Ordered(column);
-    }
-    if (m_indexColumn >= 0) m_table->ReleaseOrdered(m_indexColumn);
-    m_indexColumn = column;
+    std::vector<int> columns = IndexColumnsOf(index.field);
+    if (!columns.empty()) m_table->Ordered(columns);
+    if (!m_indexColumns.empty()) m_table->ReleaseOrdered(m_indexColumns);
+    m_indexColumns = std::move(columns);
     m_index = index;
     m_walking = false;
     NotifyObservers(IDataSetObserver::Change::Reset, 0);
+}
+
+void ClientDataSet::SetIndexFieldNames(const std::string& names) {
+    if (Active() && names == m_index.field && !m_index.descending) return;
+    const Bookmark keep = Active() ? GetBookmark() : kNoBookmark;
+    SetIndex(IndexDef{names, names, false});
+    if (keep != kNoBookmark && BookmarkValid(keep)) GotoBookmark(keep);
+}
+
+std::vector<int> ClientDataSet::IndexColumnsOf(const std::string& names) const {
+    std::vector<int> columns;
+    size_t at = 0;
+    while (at <= names.size()) {
+        size_t end = names.find(';', at);
+        if (end == std::string::npos) end = names.size();
+        std::string name = names.substr(at, end - at);
+        while (!name.empty() && static_cast<unsigned char>(name.front()) <= ' ') name.erase(0, 1);
+        while (!name.empty() && static_cast<unsigned char>(name.back()) <= ' ') name.pop_back();
+        if (!name.empty()) {
+            const int c = m_table->Column(name);
+            if (c < 0) throw DataSetError(m_name + ": Field '" + name + "' not found");
+            columns.push_back(c);
+        }
+        at = end + 1;
+    }
+    return columns;
 }
 
 // ---- order -----------------------------------------------------------------------------------
@@ -272,8 +291,8 @@ size_t ClientDataSet::OrderSize() const {
 }
 
 Record* ClientDataSet::OrderAt(size_t pos) const {
-    if (m_indexColumn < 0) return m_table->records[pos].get();
-    const auto& recs = m_table->ordered.at(m_indexColumn).recs;
+    if (m_indexColumns.empty()) return m_table->records[pos].get();
+    const auto& recs = m_table->ordered.at(m_indexColumns).recs;
     return m_index.descending ? recs[recs.size() - 1 - pos] : recs[pos];
 }
 
@@ -281,13 +300,13 @@ size_t ClientDataSet::PositionOf(const Record* r) const {
     const size_t n = OrderSize();
     if (m_posHint < n && OrderAt(m_posHint) == r) return m_posHint;
     size_t pos;
-    if (m_indexColumn < 0) {
+    if (m_indexColumns.empty()) {
         pos = m_table->NaturalPos(r);
     } else {
-        const auto& recs = m_table->ordered.at(m_indexColumn).recs;
-        const int c = m_indexColumn;
+        const auto& recs = m_table->ordered.at(m_indexColumns).recs;
+        const auto& c = m_indexColumns;
         auto it = std::lower_bound(recs.begin(), recs.end(), r,
-                                   [c](const Record* a, const Record* b) { return Table::Less(c, a, b); });
+                                   [&c](const Record* a, const Record* b) { return Table::Less(c, a, b); });
         pos = static_cast<size_t>(it - recs.begin());
         if (m_index.descending) pos = recs.size() - 1 - pos;
     }
@@ -296,18 +315,18 @@ size_t ClientDataSet::PositionOf(const Record* r) const {
 }
 
 size_t ClientDataSet::InsertPosition(const Record* r) const {
-    if (m_indexColumn < 0) return OrderSize();
-    const auto& recs = m_table->ordered.at(m_indexColumn).recs;
-    const int c = m_indexColumn;
+    if (m_indexColumns.empty()) return OrderSize();
+    const auto& recs = m_table->ordered.at(m_indexColumns).recs;
+    const auto& c = m_indexColumns;
     auto it = std::upper_bound(recs.begin(), recs.end(), r,
-                               [c](const Record* a, const Record* b) { return Table::Less(c, a, b); });
+                               [&c](const Record* a, const Record* b) { return Table::Less(c, a, b); });
     const size_t pos = static_cast<size_t>(it - recs.begin());
     return m_index.descending ? recs.size() - pos : pos;
 }
 
 bool ClientDataSet::Before(const Record* a, const Record* b) const {
-    if (m_indexColumn < 0) return a->seq < b->seq;
-    return m_index.descending ? Table::Less(m_indexColumn, b, a) : Table::Less(m_indexColumn, a, b);
+    if (m_indexColumns.empty()) return a->seq < b->seq;
+    return m_index.descending ? Table::Less(m_indexColumns, b, a) : Table::Less(m_indexColumns, a, b);
 }
 
 // ---- navigation ------------------------------------------------------------------------------

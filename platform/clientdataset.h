@@ -25,8 +25,9 @@ namespace quorvel {
 
 enum class DataSetState { Inactive, Browse, Edit, Insert, CalcFields };
 
-// An ordered index of a cursor: one field, ascending or descending. Records with equal keys
-// keep their natural order (descending: the later one first); nulls sort below every value.
+// An ordered index of a cursor: one field, or several separated by ";" (the first most
+// significant), ascending or descending. Records with equal keys keep their natural order
+// (descending: the later one first); nulls sort below every value.
 struct IndexDef {
     std::string name;
     std::string field;
@@ -136,6 +137,10 @@ public:
     // ---- index ----------------------------------------------------------------------------
     void SetIndex(const IndexDef& index); // empty field: natural order
     const IndexDef& Index() const { return m_index; }
+    // The index as field names separated by ";", ascending ("" for the natural order).
+    // Setting them keeps the current record; an unknown field throws and changes nothing.
+    const std::string& IndexFieldNames() const { return m_index.field; }
+    void SetIndexFieldNames(const std::string& names);
     bool ReadOnly = false;
 
     // ---- navigation -----------------------------------------------------------------------
@@ -239,6 +244,8 @@ private:
     void NotifyObservers(IDataSetObserver::Change change, int row);
     void NotifyScroll();
     void SetCloneSource(ClientDataSet* source);
+    // The table columns of index field names separated by ";"; throws for an unknown one.
+    std::vector<int> IndexColumnsOf(const std::string& names) const;
 
     std::string m_name;
     std::shared_ptr<cds::Table> m_table;
@@ -246,7 +253,7 @@ private:
     std::vector<ClientDataSet*> m_clones; // cursors whose clone source this one is
     DataSetState m_state = DataSetState::Inactive;
     IndexDef m_index;
-    int m_indexColumn = -1;
+    std::vector<int> m_indexColumns; // empty: natural order
     std::vector<std::unique_ptr<Field>> m_fields;
     bool m_autoFields = false;
     std::vector<std::unique_ptr<Aggregate>> m_aggregates;

@@ -86,29 +86,31 @@ Record* Table::BySeq(uint64_t seq) const {
     return it != records.end() && (*it)->seq == seq ? it->get() : nullptr;
 }
 
-bool Table::Less(int c, const Record* a, const Record* b) {
-    const bool an = a->IsNull(c), bn = b->IsNull(c);
-    if (an != bn) return an;
-    if (!an && a->v[c] != b->v[c]) return a->v[c] < b->v[c];
+bool Table::Less(const IndexColumns& columns, const Record* a, const Record* b) {
+    for (const int c : columns) {
+        const bool an = a->IsNull(c), bn = b->IsNull(c);
+        if (an != bn) return an;
+        if (!an && a->v[c] != b->v[c]) return a->v[c] < b->v[c];
+    }
     return a->seq < b->seq;
 }
 
-OrderedIndex& Table::Ordered(int column) {
-    auto [it, fresh] = ordered.try_emplace(column);
+OrderedIndex& Table::Ordered(const IndexColumns& columns) {
+    auto [it, fresh] = ordered.try_emplace(columns);
     OrderedIndex& ix = it->second;
     if (fresh) {
-        ix.column = column;
+        ix.columns = columns;
         ix.recs.reserve(records.size());
         for (auto& r : records) ix.recs.push_back(r.get());
         std::stable_sort(ix.recs.begin(), ix.recs.end(),
-                         [column](const Record* a, const Record* b) { return Less(column, a, b); });
+                         [&columns](const Record* a, const Record* b) { return Less(columns, a, b); });
     }
     ++ix.users;
     return ix;
 }
 
-void Table::ReleaseOrdered(int column) {
-    auto it = ordered.find(column);
+void Table::ReleaseOrdered(const IndexColumns& columns) {
+    auto it = ordered.find(columns);
     if (it != ordered.end() && --it->second.users <= 0) ordered.erase(it);
 }
 
@@ -139,15 +141,20 @@ namespace {
 bool Has(uint64_t columns, int c) {
     return (columns >> c) & 1u;
 }
+bool HasAny(uint64_t columns, const IndexColumns& key) {
+    for (const int c : key)
+        if (Has(columns, c)) return true;
+    return false;
+}
 } // namespace
 
 void Table::IndexAdd(Record* r, uint64_t columns) {
     for (auto& [c, map] : keys)
         if (Has(columns, c) && !r->IsNull(c)) map[KeyOf(r->v[c])].push_back(r);
-    for (auto& [c, ix] : ordered) {
-        if (!Has(columns, c)) continue;
+    for (auto& [key, ix] : ordered) {
+        if (!HasAny(columns, key)) continue;
         auto pos = std::upper_bound(ix.recs.begin(), ix.recs.end(), r,
-                                    [c = c](const Record* a, const Record* b) { return Less(c, a, b); });
+                                    [&k = key](const Record* a, const Record* b) { return Less(k, a, b); });
         ix.recs.insert(pos, r);
     }
     for (auto& [c, s] : sums)
@@ -162,10 +169,10 @@ void Table::IndexRemove(Record* r, uint64_t columns) {
         EraseFrom(it->second, r);
         if (it->second.empty()) map.erase(it);
     }
-    for (auto& [c, ix] : ordered) {
-        if (!Has(columns, c)) continue;
+    for (auto& [key, ix] : ordered) {
+        if (!HasAny(columns, key)) continue;
         auto pos = std::lower_bound(ix.recs.begin(), ix.recs.end(), r,
-                                    [c = c](const Record* a, const Record* b) { return Less(c, a, b); });
+                                    [&k = key](const Record* a, const Record* b) { return Less(k, a, b); });
         if (pos != ix.recs.end() && *pos == r) ix.recs.erase(pos);
     }
     for (auto& [c, s] : sums)

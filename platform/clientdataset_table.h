@@ -27,10 +27,13 @@ struct SumAccum {
     int64_t unscalable = 0;
 };
 
+// The columns of an ordered index, most significant first.
+using IndexColumns = std::vector<int>;
+
 struct OrderedIndex {
-    int column = -1;
+    IndexColumns columns;
     int users = 0;
-    std::vector<Record*> recs; // ascending by (not null, value, seq)
+    std::vector<Record*> recs; // ascending by (not null, value) of each column in turn, then seq
 };
 
 struct Snapshot;
@@ -43,7 +46,7 @@ struct Table {
     int64_t nextAutoInc = 1;
     int autoIncColumn = -1;
     std::map<int, std::unordered_map<int64_t, std::vector<Record*>>> keys;
-    std::map<int, OrderedIndex> ordered;
+    std::map<IndexColumns, OrderedIndex> ordered;
     std::map<int, SumAccum> sums;
     std::vector<ClientDataSet*> cursors;
     std::vector<Snapshot*> snapshots; // held snapshots; each sees the rows as they were
@@ -53,10 +56,10 @@ struct Table {
     size_t NaturalPos(const Record* r) const;
     Record* BySeq(uint64_t seq) const;
 
-    // Ordered index on a column, built on first use.
-    OrderedIndex& Ordered(int column);
-    void ReleaseOrdered(int column);
-    static bool Less(int column, const Record* a, const Record* b);
+    // Ordered index on one or more columns, built on first use.
+    OrderedIndex& Ordered(const IndexColumns& columns);
+    void ReleaseOrdered(const IndexColumns& columns);
+    static bool Less(const IndexColumns& columns, const Record* a, const Record* b);
     // Hash index on an integer column, built on first use.
     std::unordered_map<int64_t, std::vector<Record*>>& Keys(int column);
     SumAccum& Sum(int column);

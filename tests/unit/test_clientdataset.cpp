@@ -410,3 +410,44 @@ TEST(ClientDataSet, AnEditMovesTheRecordInEveryIndexAndSumOfItsChangedColumns) {
     EXPECT_EQ(Walk(byTicket), (std::vector<int>{2, 3, 4, 1}));
     EXPECT_EQ(sum.Value().AsFloat(), 2.5);
 }
+
+TEST(ClientDataSet, IndexFieldNamesOrderByEachFieldInTurnAndKeepTheCurrentRecord) {
+    ClientDataSet ds;
+    ds.CreateDataSet(kDefs);
+    // (Status, Lots): IDs 1..6
+    const std::pair<int, double> rows[] = {{1, 0.3}, {0, 0.2}, {1, 0.1}, {0, 0.2}, {2, 0.0}, {0, 0.1}};
+    for (const auto& [status, lots] : rows) AppendRow(ds, status, lots);
+    ds.Append();
+    ds.Post(); // ID 7: Status and Lots null, lowest on every index
+    struct Case {
+        std::string names;
+        std::vector<int> order;
+    };
+    const Case cases[] = {
+        {"Status", {7, 2, 4, 6, 1, 3, 5}},
+        {"Status;Lots", {7, 6, 2, 4, 3, 1, 5}},
+        {" Lots ; Status ", {7, 5, 6, 3, 2, 4, 1}},
+        {"Lots;Status;ID", {7, 5, 6, 3, 2, 4, 1}},
+        {"", {1, 2, 3, 4, 5, 6, 7}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.names);
+        ASSERT_TRUE(ds.Locate("ID", Variant(4)));
+        ds.SetIndexFieldNames(c.names);
+        EXPECT_EQ(ds.IndexFieldNames(), c.names);
+        EXPECT_EQ(ds.FieldByName("ID").AsInteger(), 4); // the current record stays
+        EXPECT_EQ(Walk(ds), c.order);
+    }
+    // A composite index keeps its order as records are appended and edited.
+    ds.SetIndexFieldNames("Status;Lots");
+    AppendRow(ds, 0, 0.15); // ID 8 between 6 and 2
+    ASSERT_TRUE(ds.Locate("ID", Variant(5)));
+    ds.Edit();
+    ds.FieldByName("Status").SetAsInteger(0); // 5 moves to the front of Status 0
+    ds.Post();
+    EXPECT_EQ(Walk(ds), (std::vector<int>{7, 5, 6, 8, 2, 4, 3, 1}));
+    // An unknown field is refused and the index stays.
+    EXPECT_THROW(ds.SetIndexFieldNames("Status;Nope"), DataSetError);
+    EXPECT_EQ(ds.IndexFieldNames(), "Status;Lots");
+    EXPECT_EQ(Walk(ds), (std::vector<int>{7, 5, 6, 8, 2, 4, 3, 1}));
+}
