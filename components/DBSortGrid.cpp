@@ -9,9 +9,13 @@
 #include <QStyledItemDelegate>
 #include <QTextLayout>
 #include <QWheelEvent>
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 
 #include "components/core/CloneClientDataSet.h"
+#include "platform/numbers.h"
+#include "platform/profile.h"
 
 namespace quorvel {
 
@@ -64,6 +68,56 @@ protected:
 };
 } // namespace
 
+// The title row: each title in its column's colour and font; a left release over a title that
+// ends neither a resize nor a move is a title click.
+class TitleHeader : public QHeaderView {
+public:
+    explicit TitleHeader(TDBSortGrid* grid) : QHeaderView(Qt::Horizontal, grid), m_grid(grid) {
+        connect(this, &QHeaderView::sectionResized, this, [this] { m_resized = true; });
+    }
+
+protected:
+    void paintSection(QPainter* p, const QRect& rect, int logicalIndex) const override {
+        const TDBSortGrid::ColumnLook* look = m_grid->LookAt(logicalIndex);
+        p->save();
+        p->fillRect(rect, ToQColor(look ? look->titleColor : clBtnFace));
+        p->setPen(QColor(160, 160, 160));
+        p->drawLine(rect.bottomLeft(), rect.bottomRight());
+        p->drawLine(rect.topRight(), rect.bottomRight());
+        p->setFont(look ? look->titleFont : font());
+        p->setPen(ToQColor(clWindowText));
+        p->setClipRect(rect, Qt::IntersectClip);
+        p->drawText(rect.adjusted(3, 0, -3, 0), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
+                    model() ? model()->headerData(logicalIndex, Qt::Horizontal).toString() : QString());
+        p->restore();
+    }
+    void mousePressEvent(QMouseEvent* e) override {
+        m_resized = false;
+        m_pressed = e->button() == Qt::LeftButton ? logicalIndexAt(e->position().toPoint()) : -1;
+        QHeaderView::mousePressEvent(e);
+    }
+    void mouseReleaseEvent(QMouseEvent* e) override {
+        const int pressed = m_pressed;
+        m_pressed = -1;
+        QHeaderView::mouseReleaseEvent(e);
+        try {
+            if (e->button() == Qt::LeftButton && pressed >= 0 && !m_resized) {
+                const int at = logicalIndexAt(e->position().toPoint());
+                if (at >= 0) m_grid->TitleClick(visualIndex(at));
+            }
+        } catch (const std::exception& ex) {
+            m_grid->ReportError(ex);
+        } catch (...) {
+        }
+        m_grid->m_bIgnoreTitleClick = false; // the mouse release's last step
+    }
+
+private:
+    TDBSortGrid* m_grid;
+    int m_pressed = -1;
+    bool m_resized = false;
+};
+
 // Draws each cell through the grid: the default text, the data-cell event, the check boxes.
 class DBSortGridDelegate : public QStyledItemDelegate {
 public:
@@ -85,6 +139,7 @@ private:
 TDBSortGrid::TDBSortGrid(QWidget* parent) : QTableView(parent) {
     setFont(GridFont());
     setVerticalHeader(new IndicatorHeader(this));
+    setHorizontalHeader(new TitleHeader(this));
     setItemDelegate(new DBSortGridDelegate(this));
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setSelectionBehavior(QAbstractItemView::SelectItems);
@@ -113,8 +168,17 @@ TDBSortGrid::TDBSortGrid(QWidget* parent) : QTableView(parent) {
     ApplyOptions();
     m_clrTitleSel = clBtnFace;
     m_clrColumnSel = clWindow;
-    m_fntTitleSel = font();
+    m_fntTitleSel = horizontalHeader()->font();
     m_fntColumnSel = font();
+    m_lookOld = {clBtnFace, clWindow, horizontalHeader()->font(), font()};
+    TickCount = [] {
+        using namespace std::chrono;
+        return static_cast<uint32_t>(
+            duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+    };
+    connect(horizontalHeader(), &QHeaderView::sectionMoved, this, [this](int, int from, int to) {
+        ColumnMoved(from + 1, to + 1); // grid positions count the indicator
+    });
     m_PopupMenu = new QMenu(this);
     m_MenuItem = m_PopupMenu->addAction("Exportieren");
     m_MenuItem->setData(0); // the tag
@@ -140,10 +204,32 @@ void TDBSortGrid::SetDataSource(TDataSource* source) {
     m_model = std::make_unique<DataSetModel>(*source->DataSet());
     setModel(m_model.get());
     connect(m_model.get(), &DataSetModel::CurrentRowChanged, this, &TDBSortGrid::FollowCursor);
+    connect(m_model.get(), &QAbstractItemModel::modelAboutToBeReset, this, [this] {
+        m_keptLayout.clear();
+        SaveSettingsToMem(m_keptLayout);
+        m_keptSortLogical = LogicalOf(m_nSortColumn);
+    });
     connect(m_model.get(), &QAbstractItemModel::modelReset, this, [this] {
+        // A new index or a reopen keeps the columns' order and widths when the fields stay.
+        const TGridSettings kept = std::move(m_keptLayout);
+        m_keptLayout.clear();
         LayOutColumns();
+        bool same = static_cast<int>(kept.size()) == ColumnCount();
+        if (same) {
+            for (int c = 0; c < ColumnCount() && same; ++c)
+                same = m_model->FieldAt(c) && GetColIndexByFieldname(m_model->FieldAt(c)->FieldName()) >= 0;
+        }
+        if (same) {
+            const bool ignore = m_bIgnoreTitleClick;
+            LoadSettingsFromMem(kept);
+            if (m_keptSortLogical >= 0) m_nSortColumn = horizontalHeader()->visualIndex(m_keptSortLogical);
+            m_bIgnoreTitleClick = ignore;
+        } else {
+            ResetLooks();
+        }
         FollowCursor(m_model->CurrentRow());
     });
+    ResetLooks();
     LayOutColumns();
     FollowCursor(m_model->CurrentRow());
 }
@@ -215,9 +301,126 @@ Field* TDBSortGrid::SelectedField() const {
 
 // ---- properties ----------------------------------------------------------------------------------
 
-void TDBSortGrid::SetSortColumn(int column) {
-    if (DisableSorting) return;
-    m_nSortColumn = column;
+int TDBSortGrid::ColumnCount() const {
+    return m_model ? m_model->columnCount() : 0;
+}
+
+int TDBSortGrid::LogicalOf(int column) const {
+    if (column < 0 || column >= ColumnCount()) return -1;
+    return horizontalHeader()->logicalIndex(column);
+}
+
+Field* TDBSortGrid::ColumnField(int column) const {
+    const int logical = LogicalOf(column);
+    return logical < 0 ? nullptr : m_model->FieldAt(logical);
+}
+
+void TDBSortGrid::MoveColumn(int from, int to) {
+    if (from < 0 || from >= ColumnCount() || to < 0 || to >= ColumnCount() || from == to) return;
+    horizontalHeader()->moveSection(from, to); // through ColumnMoved
+}
+
+void TDBSortGrid::ResetLooks() {
+    const ColumnLook normal{clBtnFace, clWindow, horizontalHeader()->font(), font()};
+    m_looks.assign(static_cast<size_t>(ColumnCount()), normal);
+}
+
+const TDBSortGrid::ColumnLook* TDBSortGrid::LookAt(int logical) const {
+    return logical >= 0 && logical < static_cast<int>(m_looks.size()) ? &m_looks[static_cast<size_t>(logical)]
+                                                                      : nullptr;
+}
+
+TDBSortGrid::ColumnLook& TDBSortGrid::LookOf(int column) {
+    const int logical = LogicalOf(column);
+    if (logical >= static_cast<int>(m_looks.size())) ResetLooks();
+    return m_looks.at(static_cast<size_t>(logical));
+}
+
+TColor TDBSortGrid::ColumnTitleColor(int column) const {
+    const ColumnLook* l = LookAt(LogicalOf(column));
+    return l ? l->titleColor : clBtnFace;
+}
+TColor TDBSortGrid::ColumnColor(int column) const {
+    const ColumnLook* l = LookAt(LogicalOf(column));
+    return l ? l->color : clWindow;
+}
+QFont TDBSortGrid::ColumnTitleFont(int column) const {
+    const ColumnLook* l = LookAt(LogicalOf(column));
+    return l ? l->titleFont : horizontalHeader()->font();
+}
+QFont TDBSortGrid::ColumnFont(int column) const {
+    const ColumnLook* l = LookAt(LogicalOf(column));
+    return l ? l->font : font();
+}
+
+// ---- sorting -------------------------------------------------------------------------------------
+
+void TDBSortGrid::SetSortColumn(int Value) {
+    if (Value < 0 || Value >= ColumnCount() || DisableSorting || !m_dataSource || !m_dataSource->DataSet())
+        return;
+    Field* field = ColumnField(Value);
+    if (!field || field->Calculated() || IsMemoField(*field)) return;
+    ApplySortColumn(Value);
+}
+
+void TDBSortGrid::ApplySortColumn(int Value) {
+    ClientDataSet& ds = *m_dataSource->DataSet();
+    const std::string fieldName = ColumnField(Value)->FieldName();
+    // Our datasets have no master link, so there is no detail prefix to keep in front.
+    if (m_nSortColumn >= 0 && m_nSortColumn < ColumnCount()) LookOf(m_nSortColumn) = m_lookOld;
+    TCloneClientDataSet* clone = dynamic_cast<TCloneClientDataSet*>(&ds);
+    if (clone) clone->DisableDataChange();
+    struct Resume {
+        TCloneClientDataSet* c;
+        ~Resume() {
+            if (c) c->EnableDataChange();
+        }
+    } resume{clone};
+    ColumnLook& look = LookOf(Value);
+    m_lookOld = look;
+    look = {m_clrTitleSel, m_clrColumnSel, m_fntTitleSel, m_fntColumnSel};
+    m_nSortColumn = Value;
+    horizontalHeader()->viewport()->update();
+    viewport()->update();
+    if (!ds.Active()) return;
+    // The current record, by its "Id" when the dataset has one, else by a bookmark.
+    Field* id = ds.FindField("Id");
+    const int32_t idValue = id ? id->AsInteger() : 0;
+    const Bookmark mark = id ? kNoBookmark : ds.GetBookmark();
+    std::string index = fieldName;
+    if (!DefaultSortFields.empty()) index += ";" + DefaultSortFields;
+    if (ds.IndexFieldNames() != index) {
+        ds.SetIndexFieldNames(index);
+        m_selectedRows.clear();
+    }
+    if (id) {
+        ds.Locate(id->FieldName(), Variant(idValue));
+    } else if (mark != kNoBookmark) {
+        try {
+            ds.GotoBookmark(mark);
+        } catch (const std::exception&) {
+        }
+        ds.FreeBookmark(mark);
+    }
+}
+
+void TDBSortGrid::TitleClick(int column) {
+    if (m_bIgnoreTitleClick) {
+        m_bIgnoreTitleClick = false;
+        return;
+    }
+    SetSortColumn(column);
+}
+
+void TDBSortGrid::ColumnMoved(int FromIndex, int ToIndex) {
+    const int f = FromIndex - 1, t = ToIndex - 1, s = m_nSortColumn;
+    if (f < s && t >= s)
+        m_nSortColumn = s - 1;
+    else if (f == s)
+        m_nSortColumn = t;
+    else if (f > s && t <= s)
+        m_nSortColumn = s + 1;
+    m_bIgnoreTitleClick = true;
 }
 
 void TDBSortGrid::SetSelTitleColor(TColor c) {
@@ -238,12 +441,117 @@ void TDBSortGrid::SetSelColumFont(const QFont& f) {
 }
 
 int TDBSortGrid::GetColIndexByFieldname(const std::string& sFieldname) const {
-    if (!m_model) return -1;
-    for (int c = 0; c < m_model->columnCount(); ++c)
-        if (QString::fromStdString(m_model->FieldAt(c)->FieldName())
-                .compare(QString::fromStdString(sFieldname), Qt::CaseInsensitive) == 0)
+    bool blank = true;
+    for (const char ch : sFieldname)
+        if (static_cast<unsigned char>(ch) > ' ') blank = false;
+    if (blank) return -1;
+    const QString name = QString::fromStdString(sFieldname);
+    for (int c = 0; c < ColumnCount(); ++c)
+        if (QString::fromStdString(ColumnField(c)->FieldName()).compare(name, Qt::CaseInsensitive) == 0)
             return c;
     return -1;
+}
+
+// ---- incremental search ----------------------------------------------------------------------------
+
+void TDBSortGrid::KeyPress(char16_t Key) {
+    if ((m_options & dgEditing) || m_nSortColumn < 0 || !m_dataSource || !m_dataSource->DataSet()) return;
+    ClientDataSet& ds = *m_dataSource->DataSet();
+    if (ds.State() != DataSetState::Browse) return;
+    Field* field = ColumnField(m_nSortColumn);
+    if (!field) return;
+    const int32_t t = static_cast<int32_t>(TickCount ? TickCount() : 0u);
+    const std::string ch = QString(QChar(Key)).toStdString();
+    if (static_cast<int32_t>(static_cast<uint32_t>(t) - static_cast<uint32_t>(liKeyHistoryTickCount)) >= 1000)
+        sKeyHistory = ch;
+    else
+        sKeyHistory += ch;
+    liKeyHistoryTickCount = t;
+    Variant value;
+    switch (field->DataType()) {
+    case FieldType::Integer:
+    case FieldType::AutoInc:
+        if (auto v = ParseInt32(sKeyHistory)) {
+            value = Variant(*v);
+        } else {
+            sKeyHistory.clear();
+            return;
+        }
+        break;
+    case FieldType::Float:
+    case FieldType::Currency:
+        if (auto v = ParseDouble(sKeyHistory, Locale().decimalSeparator)) {
+            value = Variant(*v);
+        } else {
+            sKeyHistory.clear();
+            return;
+        }
+        break;
+    default:
+        return; // Booleans and date-times are not sought
+    }
+    try {
+        ds.Locate(field->FieldName(), value);
+    } catch (const std::exception&) {
+        // a number that cannot be sought leaves the record where it is
+    }
+}
+
+// ---- column layout ----------------------------------------------------------------------------------
+
+void TDBSortGrid::SaveSettingsToIni(TIniFile& IniFile, const std::string& sSection) const {
+    for (int c = 0; c < ColumnCount(); ++c) {
+        const std::string n = std::to_string(c + 1);
+        IniFile.WriteString(sSection, "spalte_" + n + "_name", ColumnField(c)->FieldName());
+        IniFile.WriteInteger(sSection, "spalte_" + n + "_breite", columnWidth(LogicalOf(c)));
+    }
+}
+
+void TDBSortGrid::SaveSettingsToMem(TGridSettings& Settings) const {
+    Settings.clear();
+    for (int c = 0; c < ColumnCount(); ++c)
+        Settings.push_back({ColumnField(c)->FieldName(), columnWidth(LogicalOf(c))});
+}
+
+void TDBSortGrid::LoadSettingsFromIni(const TIniFile& IniFile, const std::string& sSection) {
+    LoadSettings(ColumnCount(), [&](int i) {
+        const std::string n = std::to_string(i);
+        return TGridSetting{IniFile.ReadString(sSection, "spalte_" + n + "_name", ""),
+                            IniFile.ReadInteger(sSection, "spalte_" + n + "_breite", -1)};
+    });
+}
+
+void TDBSortGrid::LoadSettingsFromMem(const TGridSettings& Settings) {
+    LoadSettings(std::min(ColumnCount(), static_cast<int>(Settings.size())),
+                 [&](int i) { return Settings[static_cast<size_t>(i - 1)]; });
+}
+
+// Position i (from 1) takes the column of the entry's field; the entry's width goes to it. An
+// entry naming a field the grid does not show is passed over, width and all, and only widths
+// from 1 to kMaxLayoutColumnWidth are taken: a damaged layout neither hides nor loses a column.
+void TDBSortGrid::LoadSettings(int count, const std::function<TGridSetting(int)>& entry) {
+    ClientDataSet* ds = m_dataSource ? m_dataSource->DataSet() : nullptr;
+    const bool disable = ds && !ds->ControlsDisabled();
+    if (disable) ds->DisableControls();
+    struct Enable {
+        ClientDataSet* ds;
+        ~Enable() {
+            if (ds) ds->EnableControls();
+        }
+    } enable{disable ? ds : nullptr};
+    for (int i = 1; i <= count; ++i) {
+        const TGridSetting e = entry(i);
+        bool blank = true;
+        for (const char ch : e.sName)
+            if (static_cast<unsigned char>(ch) > ' ') blank = false;
+        if (!blank) {
+            const int at = GetColIndexByFieldname(e.sName);
+            if (at < 0) continue;
+            if (at != i - 1) MoveColumn(at, i - 1);
+        }
+        if (e.nWidth > 0 && e.nWidth <= kMaxLayoutColumnWidth && i <= ColumnCount())
+            setColumnWidth(LogicalOf(i - 1), e.nWidth);
+    }
 }
 
 QRect TDBSortGrid::CellRect(int ACol, int ARow) const {
@@ -384,7 +692,8 @@ void TDBSortGrid::PaintCell(QPainter* p, const QRect& rect, const QModelIndex& i
     }
     const bool highlight =
         (state & gdSelected) && ((state & gdFocused) || (m_options & dgAlwaysShowSelection));
-    const QColor base = ToQColor(highlight ? clHighlight : clWindow);
+    const ColumnLook* look = LookAt(index.column());
+    const QColor base = ToQColor(highlight ? clHighlight : look ? look->color : clWindow);
     p->save();
     try {
         if (!field) throw DataSetError("no field");
@@ -392,7 +701,7 @@ void TDBSortGrid::PaintCell(QPainter* p, const QRect& rect, const QModelIndex& i
             m_canvas.Painter = p;
             m_canvas.BrushColor = base;
             m_canvas.FontColor = ToQColor(highlight ? clHighlightText : clWindowText);
-            m_canvas.Font = font();
+            m_canvas.Font = look ? look->font : font();
             DefaultDrawDataCell(rect, *field, state);
             if (OnDrawDataCell) OnDrawDataCell(*this, rect, *field, state);
             DrawColumnCell(rect, index.column(), field, state);
@@ -556,7 +865,8 @@ void TDBSortGrid::keyPressEvent(QKeyEvent* e) {
     try {
         int key = e->key();
         KeyDown(key, e->modifiers());
-        // Typed characters go nowhere: with no sort column there is no search.
+        // A typed character goes to the search only, never to the base grid.
+        for (const QChar ch : e->text()) KeyPress(ch.unicode());
     } catch (const std::exception& ex) {
         ReportError(ex);
     } catch (...) {
@@ -649,8 +959,6 @@ bool TDBSortGrid::eventFilter(QObject* watched, QEvent* event) {
                 PopupAt(me->globalPosition().toPoint());
                 return true;
             }
-        } else if (event->type() == QEvent::MouseButtonRelease) {
-            m_bIgnoreTitleClick = false;
         }
     }
     return QTableView::eventFilter(watched, event);

@@ -6,7 +6,16 @@
 // check boxes (greyed when null); one wheel notch moves one record, like an arrow key; Ctrl+
 // Delete is blocked unless allowed; typed characters and title clicks do nothing; a right
 // press opens the grid's own menu ("Exportieren"); the first mouse release after the grid
-// took the focus raises the data source's data-change event. A posted edit repaints only the
+// took the focus raises the data source's data-change event.
+//
+// Sorting: a title click or SortColumn sorts the dataset ascending by the column's field
+// (through its index field names, DefaultSortFields appended), highlights the column's title
+// and cells with the Sel* colours and fonts, and keeps the current record. While sorting is
+// off (DisableSorting) neither does anything. With a sort column and no in-place editing,
+// characters typed within a second of each other build a text the dataset is moved to, on
+// the sort column. The column order and widths are saved to and restored from an ini section
+// or an array, by field name; a restore passes over what the grid cannot use. Column indices
+// count the columns as they stand on screen, from 0. A posted edit repaints only the
 // rows it changed: nothing resets the model, walks all rows or lays out the columns per edit.
 //
 // No exception leaves a paint or event handler: a cell whose drawing fails is drawn empty,
@@ -18,6 +27,7 @@
 #include <functional>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "components/DataSetModel.h"
 #include "platform/datasource.h"
@@ -26,6 +36,18 @@ class QMenu;
 class QAction;
 
 namespace quorvel {
+
+class TIniFile;
+
+// The layout of one column: its field name and width in pixels (-1: width unchanged).
+struct TGridSetting {
+    std::string sName;
+    int nWidth = -1;
+};
+using TGridSettings = std::vector<TGridSetting>;
+
+// The widest column a stored layout may set; a wider or non-positive width is passed over.
+constexpr int kMaxLayoutColumnWidth = 10000;
 
 class TCloneClientDataSet;
 
@@ -105,8 +127,32 @@ public:
     // The rows marked by plain key moves (shown only with multi-selection).
     const std::set<Bookmark>& SelectedRows() const { return m_selectedRows; }
 
-    // Index of the column showing the field, -1 when none does.
+    // Index of the column showing the field (names compared without regard to case, like
+    // the dataset's), -1 when none does or the name is blank.
     int GetColIndexByFieldname(const std::string& sFieldname) const;
+    // The number of columns, and the field shown in a column (null outside).
+    int ColumnCount() const;
+    Field* ColumnField(int column) const;
+    // Moves a column to another place; the sort column's index follows.
+    void MoveColumn(int from, int to);
+    // The look of a column's title and cells (the highlight of the sort column).
+    TColor ColumnTitleColor(int column) const;
+    TColor ColumnColor(int column) const;
+    QFont ColumnTitleFont(int column) const;
+    QFont ColumnFont(int column) const;
+
+    // ---- column layout ---------------------------------------------------------------------
+    void SaveSettingsToIni(TIniFile& IniFile, const std::string& sSection) const;
+    void LoadSettingsFromIni(const TIniFile& IniFile, const std::string& sSection);
+    void SaveSettingsToMem(TGridSettings& Settings) const;
+    void LoadSettingsFromMem(const TGridSettings& Settings);
+
+    // ---- incremental search ----------------------------------------------------------------
+    // The millisecond tick count the search measures its pauses with.
+    std::function<uint32_t()> TickCount;
+    const std::string& KeyHistory() const { return sKeyHistory; }
+    // A typed character: the search step; it never reaches the base grid.
+    void KeyPress(char16_t Key);
     // The cell's rectangle in the grid's coordinates; column 0 is the indicator and row 0 the
     // titles when they are shown, data rows count from the first one on screen.
     QRect CellRect(int ACol, int ARow) const;
@@ -163,6 +209,19 @@ public:
 
 private:
     friend class DBSortGridDelegate;
+    friend class TitleHeader;
+    struct ColumnLook {
+        TColor titleColor, color;
+        QFont titleFont, font;
+    };
+    void TitleClick(int column);
+    void ColumnMoved(int FromIndex, int ToIndex);
+    void ApplySortColumn(int Value);
+    void LoadSettings(int count, const std::function<TGridSetting(int)>& entry);
+    int LogicalOf(int column) const;
+    ColumnLook& LookOf(int column);
+    const ColumnLook* LookAt(int logical) const;
+    void ResetLooks();
     void PaintCell(QPainter* p, const QRect& rect, const QModelIndex& index);
     void DrawColumnCell(const QRect& rect, int dataCol, Field* field, TGridDrawState state);
     void CellClick(int column);
@@ -188,8 +247,14 @@ private:
     bool m_bEntered = false;
     TColor m_clrTitleSel = 0;
     TColor m_clrColumnSel = 0;
-    QFont m_fntTitleSel, m_fntColumnSel, m_fntTitleOld, m_fntColumnOld;
+    QFont m_fntTitleSel, m_fntColumnSel;
     TGridCanvas m_canvas;
+    std::vector<ColumnLook> m_looks; // by model column
+    ColumnLook m_lookOld;            // the sort column's look before it was highlighted
+    TGridSettings m_keptLayout;      // the layout across a reset of the model
+    int32_t liKeyHistoryTickCount = 0;
+    std::string sKeyHistory;
+    int m_keptSortLogical = -1;
     std::set<Bookmark> m_selectedRows;
     bool m_following = false;     // the view follows a move of the cursor
     std::exception_ptr m_pending; // an error of a cursor move inside a base step
