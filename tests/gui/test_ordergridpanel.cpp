@@ -227,3 +227,20 @@ TEST(OrderGridPanel, ScreenshotsOfTenTransactionsInMixedStatuses) {
     ASSERT_TRUE(p.form.TabSheet4->grab().save(QUORVEL_SCREENSHOT_DIR "/admin_panel_right.png"));
     EXPECT_EQ(p.grid.model()->rowCount(), 20);
 }
+
+TEST(OrderGridPanel, SortingStaysOffTitleClicksAndTypingMoveNothing) {
+    Panel p;
+    for (int i = 0; i < 3; ++i) p.Place(0.1 * (i + 1));
+    ClientDataSet& shown = p.desk.orders.m_CDSOrderlisteAnzeige;
+    shown.SetRecNo(2);
+    const std::string index = shown.IndexFieldNames();
+    p.grid.SetSortColumn(p.grid.GetColIndexByFieldname("Lots"));
+    QHeaderView* header = p.grid.horizontalHeader();
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                      QPoint(header->sectionViewportPosition(p.grid.GetColIndexByFieldname("Lots")) + 5, 5));
+    QTest::keyClicks(&p.grid, "1");
+    EXPECT_EQ(p.grid.SortColumn(), -1);
+    EXPECT_EQ(shown.IndexFieldNames(), index);
+    EXPECT_EQ(shown.RecNo(), 2);
+    EXPECT_EQ(p.grid.KeyHistory(), "");
+}
