@@ -169,6 +169,11 @@ TEST(GridSorting, TheSortColumnIsHighlightedAndGivesItsLookBack) {
     const QRect cell =
         f.grid.visualRect(f.grid.model()->index(3, 2)).translated(f.grid.viewport()->geometry().topLeft());
     EXPECT_EQ(img.pixel(cell.left() + 2, cell.top() + 2), ToQColor(kColumnSel).rgb());
+    // So is the title.
+    QHeaderView* header = f.grid.horizontalHeader();
+    const QImage titles = header->grab().toImage();
+    EXPECT_EQ(titles.pixel(header->sectionViewportPosition(2) + 1, 1), ToQColor(kTitleSel).rgb());
+    EXPECT_EQ(titles.pixel(header->sectionViewportPosition(1) + 1, 1), ToQColor(title).rgb());
     // A new colour re-applies the highlight; another column takes it over and gives the look back.
     f.grid.SetSelColumColor(0x00FF00);
     EXPECT_EQ(f.grid.ColumnColor(2), 0x00FF00u);
