@@ -221,7 +221,8 @@ void TDBSortGrid::SetDataSource(TDataSource* source) {
         }
         if (same) {
             const bool ignore = m_bIgnoreTitleClick;
-            LoadSettingsFromMem(kept);
+            PlaceColumns(static_cast<int>(kept.size()),
+                         [&](int i) { return kept[static_cast<size_t>(i - 1)]; });
             if (m_keptSortLogical >= 0) m_nSortColumn = horizontalHeader()->visualIndex(m_keptSortLogical);
             m_bIgnoreTitleClick = ignore;
         } else {
@@ -539,6 +540,10 @@ void TDBSortGrid::LoadSettings(int count, const std::function<TGridSetting(int)>
             if (ds) ds->EnableControls();
         }
     } enable{disable ? ds : nullptr};
+    PlaceColumns(count, entry);
+}
+
+void TDBSortGrid::PlaceColumns(int count, const std::function<TGridSetting(int)>& entry) {
     for (int i = 1; i <= count; ++i) {
         const TGridSetting e = entry(i);
         bool blank = true;
@@ -866,7 +871,9 @@ void TDBSortGrid::keyPressEvent(QKeyEvent* e) {
         int key = e->key();
         KeyDown(key, e->modifiers());
         // A typed character goes to the search only, never to the base grid.
-        for (const QChar ch : e->text()) KeyPress(ch.unicode());
+        // (Delete makes no character, as on the platform the grid follows.)
+        for (const QChar ch : e->text())
+            if (ch.unicode() != 0x7F) KeyPress(ch.unicode());
     } catch (const std::exception& ex) {
         ReportError(ex);
     } catch (...) {

@@ -218,6 +218,7 @@ private:
     void ColumnMoved(int FromIndex, int ToIndex);
     void ApplySortColumn(int Value);
     void LoadSettings(int count, const std::function<TGridSetting(int)>& entry);
+    void PlaceColumns(int count, const std::function<TGridSetting(int)>& entry);
     int LogicalOf(int column) const;
     ColumnLook& LookOf(int column);
     const ColumnLook* LookAt(int logical) const;
