@@ -32,15 +32,16 @@ void OpeningTrigger::CheckOrders() {
     // Only the legs that are "To Open" when they are visited can trigger: the walk passes
     // over every other record, so that its cost follows the waiting legs, not the history.
     // A leg made Pending earlier in this walk is passed over as well.
+    const WalkFields& f = Walk();
     WalkScope walk(ds, "Status", {stToOpen});
     for (ds.First(); !ds.Eof(); ds.Next()) {
         // The table names the ten EA IDs whose quotes are read: one outside the tables names
         // no EA, so the record is passed over.
-        const int t = ds.FieldByName("TableID").AsInteger();
+        const int t = f.tableID->AsInteger();
         if (t < 0 || t >= kMaxTables) continue;
         Candidates c{};
         if (!FindPair(t, c)) continue;
-        const double target = ds.FieldByName("Spread").AsCurrency();
+        const double target = f.spread->AsCurrency();
         // The target in points plus 0.01 point, which absorbs the inexactness of the stored
         // spread: a target of -0.00019 triggers at -19 points, not at -18.
         if (!(static_cast<double>(c.lowestAsk - c.highestBid) <= (target * 10.0 + 0.000001) * 10000.0))
@@ -50,7 +51,7 @@ void OpeningTrigger::CheckOrders() {
         // trend waits the pause out as well.
         SetLastTrade(c.sellEA, c.buyEA, now);
         const Bookmark mark = ds.GetBookmark();
-        const int orderID = ds.FieldByName("OrderID").AsInteger();
+        const int orderID = f.orderID->AsInteger();
         try {
             SetOrderPending(c.sellEA, c.buyEA, c.lowestAsk, c.highestBid, orderID);
         } catch (...) {
@@ -62,10 +63,20 @@ void OpeningTrigger::CheckOrders() {
     }
 }
 
-bool OpeningTrigger::FindPair(int t, Candidates& out) const {
-    ClientDataSet& ds = m_ctx.orders.m_CDSOrderliste;
+const OpeningTrigger::WalkFields& OpeningTrigger::Walk() {
+    if (!m_walk.tableID) {
+        ClientDataSet& ds = m_ctx.orders.m_CDSOrderliste;
+        m_walk.spread = &ds.FieldByName("Spread");
+        m_walk.orderID = &ds.FieldByName("OrderID");
+        for (int k = 0; k < 10; ++k) m_walk.brokers[k] = &ds.FieldByName(kBrokerFields[k]);
+        m_walk.tableID = &ds.FieldByName("TableID");
+    }
+    return m_walk;
+}
+
+bool OpeningTrigger::FindPair(int t, Candidates& out) {
     int32_t ticked[10];
-    for (int k = 0; k < 10; ++k) ticked[k] = ds.FieldByName(kBrokerFields[k]).AsInteger();
+    for (int k = 0; k < 10; ++k) ticked[k] = Walk().brokers[k]->AsInteger();
     const PriceStore& p = m_ctx.prices;
     const int64_t timeoutMs = DaysToMs(m_ctx.limits.CONNECTION_TIMEOUT);
     out = {kAboveAnyAsk, kNoPoints, -1, -1};

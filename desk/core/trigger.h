@@ -39,10 +39,20 @@ private:
         int buyEA;
         int sellEA;
     };
-    bool FindPair(int table, Candidates& out) const;
+    bool FindPair(int table, Candidates& out);
+
+    // The engine cursor's fields the walk reads on every record, found once.
+    struct WalkFields {
+        Field* tableID = nullptr;
+        Field* spread = nullptr;
+        Field* orderID = nullptr;
+        Field* brokers[10] = {};
+    };
+    const WalkFields& Walk();
 
     EngineContext m_ctx;
     const int& m_pauseMS;
+    WalkFields m_walk;
 };
 
 } // namespace quorvel
