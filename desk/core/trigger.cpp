@@ -85,7 +85,7 @@ bool OpeningTrigger::FindPair(int t, Candidates& out) {
         for (int32_t v : ticked) considered = considered || v == id;
         if (!considered) continue;
         // An age equal to the timeout still counts as fresh here.
-        if (DurationMs(p.Time[id], m_ctx.clock.Now()) > timeoutMs || p.Ask[id] <= 0 || p.Bid[id] <= 0)
+        if (p.Ask[id] <= 0 || p.Bid[id] <= 0 || DurationMs(p.Time[id], m_ctx.clock.Now()) > timeoutMs)
             continue;
         // Strict comparisons: on equal prices the lower EA ID keeps the role.
         if (p.Ask[id] < out.lowestAsk) {
