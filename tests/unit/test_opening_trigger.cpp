@@ -372,3 +372,23 @@ TEST_F(Trigger, TheCreationSequenceClearsThePairStamps) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(Trigger, TheWalkLeavesTheEngineCursorWalkingEveryRecord) {
+    SetQuote(1, 100000, 100010);
+    SetQuote(2, 100020, 100030);
+    Place();
+    Order far;
+    far.spread = -0.01;
+    Place(far);
+    Set(Place(far), "Status", Variant(static_cast<int32_t>(stClosed)));
+    desk->CheckOrders();
+    ClientDataSet& ds = desk->orders.m_CDSOrderliste;
+    int walked = 0;
+    for (ds.First(); !ds.Eof(); ds.Next()) ++walked;
+    EXPECT_EQ(walked, ds.RecordCount());
+    EXPECT_EQ(walked, 6);
+}
+
+} // namespace
