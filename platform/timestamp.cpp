@@ -69,11 +69,22 @@ DateTimeParts DecodeDateTime(TDateTime value) {
 TDateTime NowLocal() {
     const auto now = std::chrono::system_clock::now();
     const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count();
+    // Readings within one millisecond give the same stamp, and the zone conversion runs once
+    // a second: the engine reads the clock once per candidate EA of every waiting leg.
+    thread_local long long lastMs = -1;
+    thread_local TDateTime lastStamp = 0.0;
+    if (ms == lastMs) return lastStamp;
     const std::time_t secs = static_cast<std::time_t>(ms / 1000);
-    std::tm local{};
-    localtime_r(&secs, &local);
-    return EncodeDateTime(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min,
-                          local.tm_sec, static_cast<int>(ms % 1000));
+    thread_local std::time_t lastSecs = -1;
+    thread_local std::tm local{};
+    if (secs != lastSecs) {
+        localtime_r(&secs, &local);
+        lastSecs = secs;
+    }
+    lastStamp = EncodeDateTime(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
+                               local.tm_min, local.tm_sec, static_cast<int>(ms % 1000));
+    lastMs = ms;
+    return lastStamp;
 }
 
 } // namespace quorvel

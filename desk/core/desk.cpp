@@ -26,6 +26,9 @@ DeskPaths DeskPaths::In(const std::string& configDir, const std::string& dataDir
 
 Desk::Desk(IDeskControls& controls, IDeskView& view, const IClock& clock, DeskPaths paths)
     : orders(view, paths.orderList), spreads(prices, controls, view, clock, *this, *this),
+      trigger(EngineContext{orders, prices, engine, controls, view, clock, *this, m_iMaxIDs},
+              m_KombinationsPauseMS),
+      handshake(EngineContext{orders, prices, engine, controls, view, clock, *this, m_iMaxIDs}),
       closing(EngineContext{orders, prices, engine, controls, view, clock, *this, m_iMaxIDs},
               m_iSimultaneousClosing, m_dClosingPauseSeconds),
       closeReports(EngineContext{orders, prices, engine, controls, view, clock, *this, m_iMaxIDs}),
@@ -68,6 +71,14 @@ constexpr Desk::Route kRoutes[] = {
     QUORVEL_ROUTE(NewDataAccount),
     QUORVEL_ROUTE(DataComplete),
     QUORVEL_ROUTE(NewDataCompanyName),
+    QUORVEL_PART_ROUTE(handshake, OpeningHandshake, OrderQuestion),
+    QUORVEL_PART_ROUTE(handshake, OpeningHandshake, GetOrderType),
+    QUORVEL_PART_ROUTE(handshake, OpeningHandshake, GetOrderLots),
+    QUORVEL_PART_ROUTE(handshake, OpeningHandshake, OrderOpened),
+    QUORVEL_PART_ROUTE(handshake, OpeningHandshake, OrderError),
+    QUORVEL_PART_ROUTE(handshake, OpeningHandshake, OrderOpenPrice),
+    QUORVEL_PART_ROUTE(handshake, OpeningHandshake, GetOrderID),
+    QUORVEL_PART_ROUTE(handshake, OpeningHandshake, GetTriggerPrice),
     QUORVEL_ROUTE(ParamCounterCheckSeconds),
     QUORVEL_ROUTE(GetEALoopTime),
     QUORVEL_ROUTE(GetEARequoteWaitMS),
@@ -162,6 +173,7 @@ void Desk::FormCreate() {
     }
     m_bPricesLoaded = true;
     spreads.ResetCrossSpreads();
+    trigger.ClearLastTrades();
     closing.ClearCloseLimits();
     orders.OpenOrderList();
 }

@@ -16,10 +16,12 @@
 #include "desk/core/crossspreads.h"
 #include "desk/core/engine.h"
 #include "desk/core/failures.h"
+#include "desk/core/handshake.h"
 #include "desk/core/housekeeping.h"
 #include "desk/core/orderlist.h"
 #include "desk/core/pricestore.h"
 #include "desk/core/savewriter.h"
+#include "desk/core/trigger.h"
 #include "desk/core/view.h"
 #include "platform/clientdataset.h"
 #include "platform/messages.h"
@@ -105,7 +107,7 @@ public:
     // ---- stages owned by the displays, spreads and order engine --------------------------
     virtual void ComputeCrossSpreads(int id) { spreads.ComputeCrossSpreads(id); }
     virtual void UpdateTables(int id);
-    virtual void CheckOrders() {}
+    virtual void CheckOrders() { trigger.CheckOrders(); }
 
     // ---- operator --------------------------------------------------------------------------
     void Button17Click() { ResetAll(1, kMaxEAs); } // "Reset Tabs"
@@ -199,6 +201,8 @@ public:
 
     // ---- order engine ------------------------------------------------------------------------
     EngineState engine;
+    OpeningTrigger trigger;
+    OpeningHandshake handshake;
     ClosingEngine closing;
     CloseReports closeReports;
     ExecutionFailures failures;

@@ -77,14 +77,35 @@ TEST(MessageRoutes, EveryRouteIsTheProtocolsHandlerOfItsNumber) {
         EXPECT_NE(route.handler, nullptr);
         EXPECT_EQ(Desk::RouteOf(route.msg), route.handler);
     }
-    // The price store's messages, the parameter questions, the close question, the close
-    // reports and the execution failures are answered today.
-    for (const char* name :
-         {"NewDataBid", "NewDataAsk", "NewDataAccount", "DataComplete", "NewDataCompanyName",
-          "ParamCounterCheckSeconds", "GetEALoopTime", "GetEARequoteWaitMS", "GetEAMaxRequotes",
-          "GetEASlippage", "GetEAMaxCounterCheckSeconds", "OrderCloseQuestions", "GetTriggerPriceClose",
-          "OrderClosed", "OrderClosePrice", "OrderProfitLoss", "RetryOrderExecution", "CancelOrder",
-          "ShowEAMessage"}) {
+    // The price store's messages, the parameter questions, the opening hand-shake, the close
+    // question, the close reports and the execution failures are answered today.
+    for (const char* name : {"NewDataBid",
+                             "NewDataAsk",
+                             "NewDataAccount",
+                             "DataComplete",
+                             "NewDataCompanyName",
+                             "ParamCounterCheckSeconds",
+                             "GetEALoopTime",
+                             "GetEARequoteWaitMS",
+                             "GetEAMaxRequotes",
+                             "GetEASlippage",
+                             "GetEAMaxCounterCheckSeconds",
+                             "OrderQuestion",
+                             "GetOrderType",
+                             "GetOrderLots",
+                             "OrderOpened",
+                             "OrderError",
+                             "OrderOpenPrice",
+                             "GetOrderID",
+                             "GetTriggerPrice",
+                             "OrderCloseQuestions",
+                             "GetTriggerPriceClose",
+                             "OrderClosed",
+                             "OrderClosePrice",
+                             "OrderProfitLoss",
+                             "RetryOrderExecution",
+                             "CancelOrder",
+                             "ShowEAMessage"}) {
         bool found = false;
         for (const Desk::Route& route : Desk::Routes()) found = found || std::strcmp(route.name, name) == 0;
         EXPECT_TRUE(found) << name;

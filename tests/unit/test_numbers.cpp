@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cmath>
+#include <ctime>
 #include <limits>
 #include <vector>
 
@@ -96,4 +99,33 @@ TEST(TimeStamps, DecodingIsDefinedForEveryValue) {
         };
         EXPECT_EQ(t(p), t(c.parts)) << c.value;
     }
+}
+
+// The clock reuses its zone conversion within a second and its stamp within a millisecond:
+// every reading still lies between independent conversions taken just before and after it.
+TEST(TimeStamps, TheLocalClockNeverLagsBehindTheSystemTime) {
+    auto local = [] {
+        const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                            std::chrono::system_clock::now().time_since_epoch())
+                            .count();
+        const std::time_t secs = static_cast<std::time_t>(ms / 1000);
+        std::tm tm{};
+        localtime_r(&secs, &tm);
+        return EncodeDateTime(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec,
+                              static_cast<int>(ms % 1000));
+    };
+    // Until the readings have crossed a second boundary (at most a little over a second).
+    const TDateTime start = local();
+    const double nextSecond = std::floor(start * 86400.0 + 1.0) / 86400.0;
+    TDateTime last = 0.0;
+    for (long i = 0; last < nextSecond + 0.002 / 86400.0 && i < 50000000; ++i) {
+        const TDateTime before = local();
+        const TDateTime now = NowLocal();
+        const TDateTime after = local();
+        ASSERT_LE(before, now) << i;
+        ASSERT_LE(now, after) << i;
+        ASSERT_LE(last, now) << i;
+        last = now;
+    }
+    EXPECT_GT(last, nextSecond);
 }

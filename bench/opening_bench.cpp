@@ -1,0 +1,170 @@
+// The opening engine against a short and a long order list (100 and 100,000 legs, of which 20
+// wait "To Open" and the rest are "Closed"): one complete quote with its trigger test of the
+// waiting legs, and an EA's work question with and without a Pending leg. The long list's
+// figures should stay close to the short one's: the closed history is never walked.
+#include <benchmark/benchmark.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "desk/core/desk.h"
+
+namespace {
+using namespace quorvel;
+
+// The engine awake: "Standby", the modes, alerts and auto trade unticked.
+class EngineControls : public IDeskControls {
+public:
+    std::string Text(Ctl c) const override {
+        switch (c) {
+        case Ctl::reAlert:
+            return "-1,00000";
+        case Ctl::seTimeOut:
+            return "7";
+        case Ctl::rePRIDynamic:
+            return "0,0010";
+        default:
+            return "1";
+        }
+    }
+    void SetText(Ctl, const std::string&) override {}
+    bool Checked(Ctl) const override { return false; }
+    void SetChecked(Ctl, bool) override {}
+    bool HasFrame(int t) const override { return t >= 0 && t < 20; }
+    std::string FrameText(int, FrameCtl) const override { return {}; }
+    void SetFrameText(int, FrameCtl, const std::string&) override {}
+    bool FrameChecked(int, FrameCtl) const override { return false; }
+    void SetFrameChecked(int, FrameCtl, bool) override {}
+    void SetBrokerItems(int, const std::vector<std::string>&) override {}
+    int BrokerCount(int) const override { return 10; }
+    std::string BrokerText(int, int) const override { return {}; }
+    bool BrokerChecked(int, int) const override { return true; }
+    void SetBrokerChecked(int, int, bool) override {}
+    int ActiveTableIndex() const override { return 21; }
+    bool WatchPageActive() const override { return false; }
+};
+
+class NullView : public IDeskView {
+public:
+    void ShowStopBox(const std::string&) override { ++stops; }
+    void ShowMessageBox(const std::u16string&) override {}
+    void Terminate() override {}
+    void SetAutoSaveInterval(unsigned) override {}
+    void Beep() override {}
+    void ShowNotification(const std::string&) override {}
+    void SaveNotifications() override {}
+    int GridRowCount(Grid g, int) const override { return g == Grid::Watch ? 4 : 21; }
+    void SetGridRowCount(Grid, int, int) override {}
+    void SetGridColCount(Grid, int, int) override {}
+    void SetGridColWidth(Grid, int, int, int) override {}
+    void SetGridCell(Grid, int, int, int, std::string_view) override {}
+    void SetFrameLabel(int, FrameLabel, std::string_view) override {}
+    int stops = 0;
+};
+
+// A desk of three tables in a fresh temporary directory, its order list holding `legs` legs:
+// ten waiting transactions of table 1 (EAs 11..20) with a target no quote here reaches, and
+// closed legs of all three tables' EAs after them.
+struct BenchDesk {
+    EngineControls controls;
+    NullView view;
+    SystemClock clock;
+    std::string dir;
+    std::unique_ptr<Desk> desk;
+
+    explicit BenchDesk(int legs) {
+        char tmpl[] = "/tmp/opening_bench-XXXXXX";
+        dir = mkdtemp(tmpl) ? tmpl : "/tmp";
+        const DeskPaths paths = DeskPaths::In(dir, dir);
+        std::ofstream(paths.configIni, std::ios::binary) << "[Defaults]\r\nTables=3\r\n";
+        desk = std::make_unique<Desk>(controls, view, clock, paths);
+        desk->FormCreate();
+        std::vector<Desk::BrokerItem> brokers;
+        for (int id = 11; id <= 20; ++id) brokers.push_back({std::to_string(id), true});
+        for (int k = 0; k < 10; ++k)
+            desk->OpenOrder(1, 0.1, 1, 3, -0.01, brokers, 1, -0.005, false, -0.0001, false);
+        ClientDataSet& a = desk->orders.m_CDSAddNewOrder;
+        for (int i = 20; i < legs; ++i) {
+            a.Append();
+            a.FieldByName("TableID").SetAsInteger(i % 3);
+            a.FieldByName("Lots").SetAsFloat(0.1);
+            a.FieldByName("OrderType").SetAsInteger(1 + i % 2);
+            a.FieldByName("Spread").SetAsCurrency(-0.00019);
+            a.FieldByName("Status").SetAsInteger(stClosed);
+            for (int k = 1; k <= 10; ++k)
+                a.FieldByName("ID" + std::to_string(k)).SetAsInteger((i % 3) * 10 + k);
+            a.FieldByName("EAID").SetAsInteger(1 + i % 30);
+            a.FieldByName("Ticket").SetAsInteger(10000000 + i);
+            a.FieldByName("Account").SetAsInteger(5000000 + i % 30);
+            a.FieldByName("Kurs").SetAsCurrency(1.08123);
+            a.FieldByName("CloseBedingung").SetAsInteger(1);
+            a.FieldByName("CloseSpread").SetAsCurrency(-0.00009);
+            if (i % 2) a.FieldByName("FirstOrderID").SetAsInteger(i);
+            a.Post();
+        }
+        // Every EA of the three tables quoting.
+        for (int id = 1; id <= 30; ++id) Quote(id, 100000 + id, 100012 + id);
+    }
+    ~BenchDesk() {
+        desk.reset();
+        std::filesystem::remove_all(dir);
+    }
+    void Quote(int id, int32_t bid, int32_t ask) {
+        TMessage b{WM_APP + 400, id, bid, 0}, s{WM_APP + 401, id, ask, 0}, c{WM_APP + 404, id, 0, 0};
+        desk->Dispatch(b);
+        desk->Dispatch(s);
+        desk->Dispatch(c);
+        benchmark::DoNotOptimize(c.Result);
+    }
+};
+
+// One complete quote of a table-1 EA: price store, cross spreads, and the trigger test of
+// the twenty waiting legs (none reaches its target).
+void BM_QuoteWithTrigger(benchmark::State& state) {
+    BenchDesk b(static_cast<int>(state.range(0)));
+    int id = 11;
+    int32_t wobble = 0;
+    for (auto _ : state) {
+        wobble = (wobble + 7) % 23;
+        b.Quote(id, 100000 + wobble, 100015 + wobble / 2);
+        id = id == 20 ? 11 : id + 1;
+    }
+    if (b.desk->orders.GetOrderStatusByID(1) != stToOpen || b.view.stops)
+        state.SkipWithError("a leg triggered");
+    state.SetLabel(std::to_string(state.range(0)) + " legs");
+}
+BENCHMARK(BM_QuoteWithTrigger)->Arg(100)->Arg(100000);
+
+// WM_APP+500 of an EA without work (EA 21, whose closed legs are in the list) and of an EA
+// with one Pending leg (EA 11).
+void BM_OrderQuestion(benchmark::State& state) {
+    BenchDesk b(static_cast<int>(state.range(0)));
+    const bool pending = state.range(1) != 0;
+    ClientDataSet& ds = b.desk->orders.m_CDSOrderliste;
+    if (pending) {
+        ds.Locate("OrderID", Variant(int32_t{1}));
+        ds.Edit();
+        ds.FieldByName("Status").SetAsInteger(stPending);
+        ds.FieldByName("EAID").SetAsInteger(11);
+        ds.FieldByName("OpenAfterCounterOrder").SetAsBoolean(false);
+        ds.Post();
+    }
+    const int ea = pending ? 11 : 21;
+    const int32_t expected = pending ? 1 : -1;
+    for (auto _ : state) {
+        TMessage m{WM_APP + 500, ea, 0, 0};
+        b.desk->Dispatch(m);
+        if (m.Result != expected) {
+            state.SkipWithError("unexpected answer");
+            break;
+        }
+        benchmark::DoNotOptimize(m.Result);
+    }
+    state.SetLabel(std::to_string(state.range(0)) + " legs, " + (pending ? "one Pending leg" : "no work"));
+}
+BENCHMARK(BM_OrderQuestion)->ArgsProduct({{100, 100000}, {0, 1}});
+
+} // namespace
+
+BENCHMARK_MAIN();

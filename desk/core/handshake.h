@@ -1,0 +1,35 @@
+#pragma once
+// The opening hand-shake: an EA collects its Pending leg, asks for its direction, lots and
+// trigger price, and reports the ticket and the fill price (or an error); once both fills of a
+// transaction are in, the achieved open spread is stored on both legs and they wait for their
+// close condition.
+#include "desk/core/engine.h"
+#include "platform/messages.h"
+
+namespace quorvel {
+
+class OpeningHandshake {
+public:
+    explicit OpeningHandshake(EngineContext ctx) : m_ctx(ctx) {}
+
+    void OrderQuestion(TMessage& m);   // WM_APP+500: the OrderID to execute now, -1 for none
+    void GetOrderType(TMessage& m);    // WM_APP+501
+    void GetOrderLots(TMessage& m);    // WM_APP+502
+    void OrderOpened(TMessage& m);     // WM_APP+503
+    void OrderError(TMessage& m);      // WM_APP+505
+    void OrderOpenPrice(TMessage& m);  // WM_APP+506
+    void GetOrderID(TMessage& m);      // WM_APP+510: the OrderID of a ticket, -1 for none
+    void GetTriggerPrice(TMessage& m); // WM_APP+513
+
+private:
+    // Moves the engine cursor to the order; false when there is none.
+    bool LocateOrder(int32_t orderID);
+    // The achieved open spread on the leg under the engine cursor (in edit state), and its
+    // close rule.
+    void ApplyOpenSpread(double toSpread);
+    void ApplyCloseCondition();
+
+    EngineContext m_ctx;
+};
+
+} // namespace quorvel

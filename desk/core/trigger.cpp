@@ -1,0 +1,189 @@
+// The opening trigger: the test of the waiting transactions after each complete quote, the
+// hand-over of a triggered transaction to its EAs, and the pause of each EA pair.
+#include "desk/core/trigger.h"
+
+#include <string>
+
+namespace quorvel {
+
+namespace {
+
+// Ends the cursor's filtered walk however the walk ends, so that later walks of the cursor
+// see every record again.
+struct WalkScope {
+    ClientDataSet& ds;
+    WalkScope(ClientDataSet& d, const std::string& field, std::vector<int32_t> values) : ds(d) {
+        ds.SetWalkFilter(field, std::move(values));
+    }
+    ~WalkScope() { ds.ClearWalkFilter(); }
+    WalkScope(const WalkScope&) = delete;
+    WalkScope& operator=(const WalkScope&) = delete;
+};
+
+constexpr int64_t kAboveAnyAsk = 100000000000; // 10^11 points
+const char* const kBrokerFields[10] = {"ID1", "ID2", "ID3", "ID4", "ID5", "ID6", "ID7", "ID8", "ID9", "ID10"};
+
+} // namespace
+
+void OpeningTrigger::CheckOrders() {
+    ClientDataSet& ds = m_ctx.orders.m_CDSOrderliste;
+    if (!ds.Active() || m_ctx.controls.Checked(Ctl::chkbStandby)) return;
+    const TDateTime now = m_ctx.clock.Now();
+    // Only the legs that are "To Open" when they are visited can trigger: the walk passes
+    // over every other record, so that its cost follows the waiting legs, not the history.
+    // A leg made Pending earlier in this walk is passed over as well.
+    const WalkFields& f = Walk();
+    WalkScope walk(ds, "Status", {stToOpen});
+    for (ds.First(); !ds.Eof(); ds.Next()) {
+        // The table names the ten EA IDs whose quotes are read: one outside the tables names
+        // no EA, so the record is passed over.
+        const int t = f.tableID->AsInteger();
+        if (t < 0 || t >= kMaxTables) continue;
+        Candidates c{};
+        if (!FindPair(t, c)) continue;
+        const double target = f.spread->AsCurrency();
+        // The target in points plus 0.01 point, which absorbs the inexactness of the stored
+        // spread: a target of -0.00019 triggers at -19 points, not at -18.
+        if (!(static_cast<double>(c.lowestAsk - c.highestBid) <= (target * 10.0 + 0.000001) * 10000.0))
+            continue;
+        if (!IsCombinationPauseOver(c.sellEA, c.buyEA, now)) continue;
+        // The stamp starts the pause whatever follows: a transaction held back by a neutral
+        // trend waits the pause out as well.
+        SetLastTrade(c.sellEA, c.buyEA, now);
+        const Bookmark mark = ds.GetBookmark();
+        const int orderID = f.orderID->AsInteger();
+        try {
+            SetOrderPending(c.sellEA, c.buyEA, c.lowestAsk, c.highestBid, orderID);
+        } catch (...) {
+            ds.FreeBookmark(mark);
+            throw;
+        }
+        if (ds.BookmarkValid(mark)) ds.GotoBookmark(mark);
+        ds.FreeBookmark(mark);
+    }
+}
+
+const OpeningTrigger::WalkFields& OpeningTrigger::Walk() {
+    if (!m_walk.tableID) {
+        ClientDataSet& ds = m_ctx.orders.m_CDSOrderliste;
+        m_walk.spread = &ds.FieldByName("Spread");
+        m_walk.orderID = &ds.FieldByName("OrderID");
+        for (int k = 0; k < 10; ++k) m_walk.brokers[k] = &ds.FieldByName(kBrokerFields[k]);
+        m_walk.tableID = &ds.FieldByName("TableID");
+    }
+    return m_walk;
+}
+
+bool OpeningTrigger::FindPair(int t, Candidates& out) {
+    int32_t ticked[10];
+    for (int k = 0; k < 10; ++k) ticked[k] = Walk().brokers[k]->AsInteger();
+    const PriceStore& p = m_ctx.prices;
+    const int64_t timeoutMs = DaysToMs(m_ctx.limits.CONNECTION_TIMEOUT);
+    out = {kAboveAnyAsk, kNoPoints, -1, -1};
+    for (int id = kEAsPerTable * t + 1; id <= kEAsPerTable * t + kEAsPerTable; ++id) {
+        bool considered = false;
+        for (int32_t v : ticked) considered = considered || v == id;
+        if (!considered) continue;
+        // An age equal to the timeout still counts as fresh here.
+        if (p.Ask[id] <= 0 || p.Bid[id] <= 0 || DurationMs(p.Time[id], m_ctx.clock.Now()) > timeoutMs)
+            continue;
+        // Strict comparisons: on equal prices the lower EA ID keeps the role.
+        if (p.Ask[id] < out.lowestAsk) {
+            out.lowestAsk = p.Ask[id];
+            out.buyEA = id;
+        }
+        if (p.Bid[id] > out.highestBid) {
+            out.highestBid = p.Bid[id];
+            out.sellEA = id;
+        }
+    }
+    // An EA holding both the lowest ask and the highest bid blocks the transaction.
+    return out.buyEA >= 0 && out.sellEA >= 0 && out.buyEA != out.sellEA;
+}
+
+void OpeningTrigger::SetOrderPending(int iSellEAID, int iBuyEAID, int64_t iLowestAsk, int64_t iHighestBid,
+                                     int iOrderID) {
+    OrderBook& ob = m_ctx.orders;
+    ClientDataSet& ds = ob.m_CDSOrderliste;
+    IDeskControls& c = m_ctx.controls;
+    const int counter = ob.GetCounterOrderID(iOrderID);
+    const int ownType = ds.FieldByName("OrderType").AsInteger();
+    const int counterType = ob.GetOrderTypeByID(counter);
+    // A one-sided transaction, or a leg without a counter order, starts without a trend test.
+    const bool single = ownType == otNone || counterType == otNone;
+    const bool seqMode = c.Checked(Ctl::chkbSeqMode);
+    const bool delMode = c.Checked(Ctl::chkbDelayMode);
+
+    const int legs[2] = {iOrderID, counter};
+    for (int k = 0; k < 2; ++k) {
+        if (!ds.Locate("OrderID", Variant(static_cast<int32_t>(legs[k])))) continue;
+        const int type = ds.FieldByName("OrderType").AsInteger();
+        const int otherType = k == 0 ? counterType : ownType;
+        int ea;
+        if (type == otBuy)
+            ea = iBuyEAID;
+        else if (type == otSell)
+            ea = iSellEAID;
+        else if (type == otNone)
+            ea = otherType == otBuy ? iSellEAID : iBuyEAID; // the side opposite the real leg
+        else
+            continue; // a leg of no known side is given to nobody
+        // A real leg that left "To Open" was handed out before and may be executing or open:
+        // making it Pending again would let a second EA execute it.
+        if (type != otNone && ds.FieldByName("Status").AsInteger() != stToOpen) continue;
+
+        bool wait = false, go = true, delayed = false;
+        TDateTime delay = 0.0;
+        if (!single && (delMode || seqMode)) {
+            const int tr = m_ctx.GetTrend(iBuyEAID, iSellEAID);
+            const bool trails = (tr == 1 && type == otSell) || (tr == -1 && type == otBuy);
+            if (trails) {
+                const char* head = tr == 1 ? "POSITIVE TREND: BUY -> SELL" : "NEGATIVE TREND: SELL -> BUY";
+                if (seqMode) {
+                    m_ctx.view.ShowNotification(std::string(head) + " (SeqMode)");
+                    wait = true;
+                } else {
+                    m_ctx.view.ShowNotification(std::string(head) + " (DelayMode, " +
+                                                std::to_string(c.SpinValue(Ctl::seDelayPos2)) + "ms)");
+                    delay = m_ctx.GetDelayPos2Time();
+                    delayed = true;
+                }
+            } else if (tr == 0) {
+                go = false;
+            }
+        }
+        if (!go) continue;
+
+        ds.Edit();
+        if (type != otNone) ds.FieldByName("Status").SetAsInteger(stPending);
+        ds.FieldByName("OpenAfterCounterOrder").SetAsBoolean(wait);
+        if (delayed) ds.FieldByName("OpenDelayUntil").SetAsDateTime(delay);
+        ds.FieldByName("PendingTime").SetAsDateTime(m_ctx.clock.Now());
+        ds.FieldByName("EAID").SetAsInteger(ea);
+        ds.FieldByName("Account").SetAsInteger(ea >= 1 && ea <= kMaxEAs ? m_ctx.prices.Accounts[ea]
+                                                                        : kNoAccount);
+        if (type == otBuy)
+            ds.FieldByName("TrigOpenKurs").SetAsCurrency(static_cast<double>(iLowestAsk) / 100000.0);
+        else if (type == otSell)
+            ds.FieldByName("TrigOpenKurs").SetAsCurrency(static_cast<double>(iHighestBid) / 100000.0);
+        ds.Post();
+    }
+}
+
+void OpeningTrigger::SetLastTrade(int iSellEAID, int iBuyEAID, TDateTime time) {
+    if (m_ctx.IsValidEAID(iSellEAID) && m_ctx.IsValidEAID(iBuyEAID))
+        m_ctx.state.adtLastTrade[iSellEAID][iBuyEAID] = time;
+}
+
+bool OpeningTrigger::IsCombinationPauseOver(int iSellEAID, int iBuyEAID, TDateTime time) const {
+    if (!m_ctx.IsValidEAID(iSellEAID) || !m_ctx.IsValidEAID(iBuyEAID)) return true;
+    // In whole milliseconds, the resolution of the time stamps: a pause of exactly the
+    // setting is over.
+    return DurationMs(m_ctx.state.adtLastTrade[iSellEAID][iBuyEAID], time) >= m_pauseMS;
+}
+
+void OpeningTrigger::ClearLastTrades() {
+    m_ctx.state.adtLastTrade.Fill(0.0);
+}
+
+} // namespace quorvel

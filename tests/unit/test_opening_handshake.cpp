@@ -1,0 +1,366 @@
+// The opening hand-shake: an EA collects its Pending leg, reads direction, lots and trigger
+// price, and reports ticket, error or fill; the second fill stores the achieved open spread.
+#include <gtest/gtest.h>
+
+#include "openingfixture.h"
+
+using namespace quorvel;
+using namespace quorvel::test;
+
+namespace {
+
+constexpr int32_t QUESTION = WM_APP + 500, TYPE = WM_APP + 501, LOTS = WM_APP + 502, OPENED = WM_APP + 503,
+                  ERROR = WM_APP + 505, PRICE = WM_APP + 506, BY_TICKET = WM_APP + 510,
+                  TRIGGER = WM_APP + 513;
+
+struct Handshake : OpeningDesk {
+    // A transaction triggered on buy EA 1 (ask 1.23456) and sell EA 2 (bid 1.23475).
+    int Triggered(const Order& o) {
+        SetQuote(1, 123440, 123456);
+        SetQuote(2, 123475, 123480);
+        const int buy = Place(o);
+        desk->CheckOrders();
+        EXPECT_EQ(Int(o.buySell == 2 ? buy + 1 : buy, "Status"), stPending);
+        return buy;
+    }
+    int Triggered() {
+        Order o;
+        o.spread = -0.00019;
+        return Triggered(o);
+    }
+    void Reset() {
+        desk->orders.m_CDSOrderliste.Close();
+        desk->orders.OpenOrderList();
+        desk->engine.adtLastTrade.Fill(0.0);
+        view.notifications.clear();
+        view.beeps = 0;
+    }
+    Variant I(int v) { return Variant(static_cast<int32_t>(v)); }
+};
+
+TEST_F(Handshake, TwoEAsTakeATransactionFromTriggerToCloseCondition) {
+    Order o;
+    o.spread = -0.00019;
+    o.lots = 0.29;
+    o.slippage = true;
+    const int buy = Triggered(o), sell = buy + 1;
+    ASSERT_EQ(Send(QUESTION, 1), buy);
+    ASSERT_EQ(Send(QUESTION, 2), sell);
+    EXPECT_EQ(Send(TYPE, buy), 1);
+    EXPECT_EQ(Send(TYPE, sell), 2);
+    EXPECT_EQ(Send(LOTS, buy), 29);
+    EXPECT_EQ(Send(TRIGGER, buy), 123456);
+    EXPECT_EQ(Send(TRIGGER, sell), 123475);
+    EXPECT_EQ(Send(OPENED, buy, 9001), 0);
+    EXPECT_EQ(Send(OPENED, sell, 9002), 0);
+    EXPECT_EQ(Send(QUESTION, 1), -1); // nothing Pending any more
+    EXPECT_EQ(Send(PRICE, buy, 123456), 0);
+    EXPECT_EQ(Int(buy, "Status"), stOpened);
+    EXPECT_TRUE(Get(buy, "TO_Spread").IsNull());
+    EXPECT_EQ(Send(PRICE, sell, 123470), 0);
+    for (int id : {buy, sell}) {
+        EXPECT_EQ(Int(id, "Status"), stCloseCond);
+        EXPECT_DOUBLE_EQ(Real(id, "TO_Spread"), -0.00014);
+        EXPECT_NEAR(Real(id, "CloseSpread"), -0.00014, 1e-12); // -0.00009 less the 0.00005 slippage
+    }
+    EXPECT_DOUBLE_EQ(Real(buy, "Kurs"), 1.23456);
+    EXPECT_DOUBLE_EQ(Real(sell, "Kurs"), 1.23470);
+    EXPECT_EQ(Int(buy, "Ticket"), 9001);
+    EXPECT_EQ(Send(BY_TICKET, 0, 9002), sell);
+    EXPECT_EQ(view.beeps, 2);
+    EXPECT_TRUE(view.stopBoxes.empty());
+}
+
+TEST_F(Handshake, AnOrderQuestionAnswersMinusOneForNone) {
+    const int buy = Triggered();
+    struct Case {
+        const char* what;
+        bool standby;
+        int ea;
+        int result;
+    };
+    const Case cases[] = {
+        {"the leg of EA 1", false, 1, buy}, {"again the same leg", false, 1, buy},
+        {"Standby", true, 1, -1},           {"an EA without work", false, 3, -1},
+        {"EA ID 0", false, 0, -1},          {"EA ID beyond the tables", false, 21, -1},
+        {"negative EA ID", false, -5, -1},
+    };
+    for (const Case& c : cases) {
+        controls.checked[Ctl::chkbStandby] = c.standby;
+        EXPECT_EQ(Send(QUESTION, c.ea), c.result) << c.what;
+    }
+    EXPECT_EQ(Int(buy, "Status"), stPending); // handing out changes nothing
+    desk->orders.CloseOrderList();
+    controls.checked[Ctl::chkbStandby] = false;
+    EXPECT_EQ(Send(QUESTION, 1), -1);
+}
+
+TEST_F(Handshake, OnlyTheEAsNewestPendingLegIsConsidered) {
+    desk->m_KombinationsPauseMS = 0;
+    const int older = Triggered();
+    Order o;
+    o.spread = -0.00019;
+    const int newer = Place(o);
+    desk->CheckOrders();
+    ASSERT_EQ(Int(newer, "Status"), stPending);
+    EXPECT_EQ(Send(QUESTION, 1), newer);
+    // While the newer one is delayed, the older is not handed out either.
+    Set(newer, "OpenDelayUntil", Variant(clock.Now() + 1.0 / 86400.0));
+    EXPECT_EQ(Send(QUESTION, 1), -1);
+    Send(OPENED, newer, 5);
+    EXPECT_EQ(Send(QUESTION, 1), older);
+}
+
+TEST_F(Handshake, ADelayedLegGoesFromItsDelayTimeOn) {
+    const int buy = Triggered();
+    Set(buy, "OpenDelayUntil", Variant(clock.Now() + 0.25 / 86400.0));
+    clock.AdvanceSeconds(0.249);
+    EXPECT_EQ(Send(QUESTION, 1), -1);
+    clock.AdvanceSeconds(0.001);
+    EXPECT_EQ(Send(QUESTION, 1), buy);
+}
+
+TEST_F(Handshake, ASequentialLegFollowsItsCounterOrder) {
+    struct Case {
+        int counterStatus; // -2: no counter order
+        int result;        // 1: released
+        int status;
+    };
+    const Case cases[] = {
+        {stOpened, 1, stPending},   {stCloseCond, 1, stPending}, {stCanceled, -1, stCanceled},
+        {stClosed, -1, stCanceled}, {stToOpen, -1, stPending},   {stPending, -1, stPending},
+        {stToClose, -1, stPending}, {-2, -1, stPending},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.counterStatus);
+        Reset();
+        const int buy = Triggered(), sell = buy + 1;
+        Set(sell, "OpenAfterCounterOrder", Variant(true));
+        if (c.counterStatus == -2)
+            Set(sell, "FirstOrderID", I(999));
+        else
+            Set(buy, "Status", I(c.counterStatus));
+        clock.AdvanceSeconds(1);
+        EXPECT_EQ(Send(QUESTION, 2), c.result == 1 ? sell : -1);
+        EXPECT_EQ(Int(sell, "Status"), c.status);
+        if (c.result == 1)
+            EXPECT_EQ(Real(sell, "OpenDelayUntil"), clock.Now());
+        else
+            EXPECT_TRUE(Get(sell, "OpenDelayUntil").IsNull());
+    }
+}
+
+TEST_F(Handshake, ALegWaitingOnAClosedCounterFreesTheEAsOlderLegs) {
+    desk->m_KombinationsPauseMS = 0;
+    const int older = Triggered();
+    const int newer = Triggered();
+    Set(newer + 1, "OpenAfterCounterOrder", Variant(true));
+    Set(newer, "Status", I(stClosed));
+    EXPECT_EQ(Send(QUESTION, 2), -1); // the waiting leg is cancelled
+    EXPECT_EQ(Send(QUESTION, 2), older + 1);
+}
+
+TEST_F(Handshake, DirectionLotsAndTriggerPriceOnTheLink) {
+    const int buy = Triggered(), sell = buy + 1;
+    struct Case {
+        double value; // lots; trigger price; <0: null
+        int32_t lots, trigger;
+    };
+    const Case cases[] = {
+        {0.29, 29, 29},  {0.1, 10, 10},
+        {1.0, 100, 100}, {0.125, 12, 12},                        // halves go to the even neighbour
+        {0.375, 38, 38}, {30000000.0, -1294967296, -1294967296}, // the low 32 bits of 3,000,000,000
+        {-1, 0, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.value);
+        Set(buy, "Lots", c.value < 0 ? Variant() : Variant(c.value));
+        Set(buy, "TrigOpenKurs", c.value < 0 ? Variant() : Variant(c.value / 1000.0));
+        EXPECT_EQ(Send(LOTS, buy), c.lots);
+        EXPECT_EQ(Send(TRIGGER, buy), c.trigger);
+    }
+    EXPECT_EQ(Send(TRIGGER, sell), 123475);
+    EXPECT_EQ(Send(TYPE, buy), 1);
+    EXPECT_EQ(Send(TYPE, sell), 2);
+    Set(sell, "OrderType", I(otNone));
+    EXPECT_EQ(Send(TYPE, sell), 2);
+    for (int32_t msg : {TYPE, LOTS, TRIGGER}) EXPECT_EQ(Send(msg, 777), 0) << msg;
+    desk->orders.CloseOrderList();
+    EXPECT_EQ(Send(LOTS, buy), -1);
+    EXPECT_EQ(Send(TRIGGER, buy), -1);
+}
+
+TEST_F(Handshake, AnOpenedReportStoresTicketAndTimeAndKeepsLaterStatuses) {
+    struct Case {
+        int from, to;
+    };
+    const Case cases[] = {{stNoLeg, stOpened},    {stToOpen, stOpened}, {stPending, stOpened},
+                          {stCanceled, stOpened}, {stOpened, stOpened}, {stCloseCond, stCloseCond},
+                          {stToClose, stToClose}, {stClosed, stClosed}};
+    const int buy = Triggered(), sell = buy + 1;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.from);
+        view.notifications.clear();
+        view.beeps = 0;
+        Set(sell, "Status", I(c.from));
+        clock.AdvanceSeconds(1);
+        EXPECT_EQ(Send(OPENED, sell, 4242 + c.from), 0);
+        EXPECT_EQ(Int(sell, "Status"), c.to);
+        EXPECT_EQ(Int(sell, "Ticket"), 4242 + c.from);
+        EXPECT_EQ(Real(sell, "OrderOpenTime"), clock.Now());
+        EXPECT_EQ(view.beeps, 1);
+        EXPECT_EQ(view.notifications,
+                  std::vector<std::string>{"SELL-Order EXECUTED: OrderNo=" + std::to_string(4242 + c.from) +
+                                           " - Account=5002 - EA=2"});
+    }
+    view.notifications.clear();
+    Set(buy, "Account", Variant());
+    Send(OPENED, buy, -7);
+    EXPECT_EQ(view.notifications,
+              std::vector<std::string>{"BUY-Order EXECUTED: OrderNo=-7 - Account= - EA=1"});
+    // An order that is not in the list: nothing, no beep.
+    view.notifications.clear();
+    view.beeps = 0;
+    EXPECT_EQ(Send(OPENED, 999, 1), 0);
+    EXPECT_TRUE(view.notifications.empty());
+    EXPECT_EQ(view.beeps, 0);
+}
+
+TEST_F(Handshake, AnErrorReportOnlyNotifies) {
+    const int buy = Triggered(), sell = buy + 1;
+    EXPECT_EQ(Send(ERROR, buy, 130), 0);
+    EXPECT_EQ(Send(ERROR, sell, -1), 0);
+    EXPECT_EQ(Send(ERROR, 999, 5), 0);
+    EXPECT_EQ(view.notifications, (std::vector<std::string>{"ERROR (130): BUY-Order - Account=5001 - EA=1",
+                                                            "ERROR (-1): SELL-Order - Account=5002 - EA=2"}));
+    EXPECT_EQ(view.beeps, 0);
+    EXPECT_EQ(Int(buy, "Status"), stPending);
+    EXPECT_EQ(Int(sell, "Status"), stPending);
+}
+
+TEST_F(Handshake, TheSecondFillStoresTheOpenSpreadAndTheCloseRule) {
+    struct Case {
+        const char* what;
+        int32_t buyFill, sellFill;
+        bool slippage;
+        int closeBedingung;
+        double toSpread, closeSpread;
+        int status;
+    };
+    // Target -0.00019, close spread -0.00009.
+    const Case cases[] = {
+        {"slippage of 5 points corrected", 123456, 123470, true, 1, -0.00014, -0.00014, stCloseCond},
+        {"exactly the target: no correction", 123456, 123475, true, 1, -0.00019, -0.00009, stCloseCond},
+        {"one point worse", 123456, 123474, true, 1, -0.00018, -0.00010, stCloseCond},
+        {"better than the target", 123456, 123480, true, 1, -0.00024, -0.00009, stCloseCond},
+        {"correction off", 123456, 123470, false, 1, -0.00014, -0.00009, stCloseCond},
+        {"no close condition", 123456, 123470, true, 0, -0.00014, -0.00009, stOpened},
+        {"sell fill below the buy fill", 123500, 123400, true, 1, 0.001, -0.00128, stCloseCond},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        for (bool sellFirst : {false, true}) {
+            Reset();
+            Order o;
+            o.spread = -0.00019;
+            o.slippage = c.slippage;
+            const int buy = Triggered(o), sell = buy + 1;
+            Set(buy, "CloseBedingung", I(c.closeBedingung));
+            Set(sell, "CloseBedingung", I(c.closeBedingung));
+            Send(OPENED, buy, 1);
+            Send(OPENED, sell, 2);
+            if (sellFirst) {
+                Send(PRICE, sell, c.sellFill);
+                EXPECT_EQ(Int(sell, "Status"), stOpened);
+                EXPECT_TRUE(Get(sell, "TO_Spread").IsNull());
+                Send(PRICE, buy, c.buyFill);
+            } else {
+                Send(PRICE, buy, c.buyFill);
+                Send(PRICE, sell, c.sellFill);
+            }
+            for (int id : {buy, sell}) {
+                EXPECT_DOUBLE_EQ(Real(id, "TO_Spread"), c.toSpread);
+                EXPECT_NEAR(Real(id, "CloseSpread"), c.closeSpread, 1e-12);
+                EXPECT_EQ(Int(id, "Status"), c.status);
+            }
+            EXPECT_DOUBLE_EQ(Real(buy, "Kurs"), c.buyFill / 100000.0);
+            EXPECT_DOUBLE_EQ(Real(sell, "Kurs"), c.sellFill / 100000.0);
+        }
+    }
+}
+
+TEST_F(Handshake, ALateOrRepeatedFillReopensNothingAndCorrectsOnce) {
+    Order o;
+    o.spread = -0.00019;
+    o.slippage = true;
+    // The counter order was put to To Close or closed before the second fill arrived.
+    for (int status : {stToClose, stClosed}) {
+        SCOPED_TRACE(status);
+        Reset();
+        const int buy = Triggered(o), sell = buy + 1;
+        Send(OPENED, buy, 1);
+        Send(OPENED, sell, 2);
+        Send(PRICE, buy, 123456);
+        Set(buy, "Status", I(status));
+        Send(PRICE, sell, 123470);
+        EXPECT_EQ(Int(buy, "Status"), status);
+        EXPECT_DOUBLE_EQ(Real(buy, "TO_Spread"), -0.00014);
+        EXPECT_EQ(Int(sell, "Status"), stCloseCond);
+        // The same report again, after both legs were closed: they stay closed.
+        Set(sell, "Status", I(status));
+        Send(PRICE, sell, 123470);
+        EXPECT_EQ(Int(buy, "Status"), status);
+        EXPECT_EQ(Int(sell, "Status"), status);
+    }
+    // A repeated report lowers the close spread only once, on both legs.
+    Reset();
+    const int buy = Triggered(o), sell = buy + 1;
+    Send(PRICE, buy, 123456);
+    for (int k = 0; k < 3; ++k) Send(PRICE, sell, 123470);
+    Send(PRICE, buy, 123456);
+    for (int id : {buy, sell}) {
+        EXPECT_DOUBLE_EQ(Real(id, "TO_Spread"), -0.00014);
+        EXPECT_NEAR(Real(id, "CloseSpread"), -0.00014, 1e-12);
+    }
+}
+
+TEST_F(Handshake, AOneSidedTransactionIsOpenWithItsOneFill) {
+    for (int close : {1, 0}) {
+        Reset();
+        Order o;
+        o.buySell = 1;
+        o.closeBedingung = close;
+        const int buy = Triggered(o);
+        Set(buy, "CloseBedingung", I(close));
+        Send(OPENED, buy, 77);
+        Send(PRICE, buy, 123456);
+        EXPECT_EQ(Int(buy, "Status"), close ? stCloseCond : stOpened);
+        EXPECT_TRUE(Get(buy, "TO_Spread").IsNull());
+        EXPECT_DOUBLE_EQ(Real(buy, "Kurs"), 1.23456);
+        EXPECT_EQ(Int(buy + 1, "Status"), stNoLeg);
+    }
+    // Without a close spread the status stays.
+    Reset();
+    Order o;
+    o.buySell = 2;
+    const int empty = Triggered(o), sell = empty + 1;
+    Set(sell, "CloseSpread", Variant());
+    Send(OPENED, sell, 78);
+    Send(PRICE, sell, 123470);
+    EXPECT_EQ(Int(sell, "Status"), stOpened);
+    // An order that is not in the list changes nothing.
+    EXPECT_EQ(Send(PRICE, 999, 1), 0);
+    EXPECT_TRUE(view.stopBoxes.empty());
+}
+
+TEST_F(Handshake, ATicketIsTurnedIntoTheNewestOrderCarryingIt) {
+    const int buy = Triggered(), sell = buy + 1;
+    EXPECT_EQ(Send(BY_TICKET, 0, 5555), -1);
+    Send(OPENED, buy, 5555);
+    EXPECT_EQ(Send(BY_TICKET, 0, 5555), buy);
+    Send(OPENED, sell, 5555);
+    EXPECT_EQ(Send(BY_TICKET, 0, 5555), sell);
+    EXPECT_EQ(Send(BY_TICKET, 0, 0), -1);
+}
+
+} // namespace
