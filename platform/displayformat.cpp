@@ -1,6 +1,7 @@
 #include "platform/displayformat.h"
 
 #include <charconv>
+#include <limits>
 
 #include "platform/ascii.h"
 #include "platform/numbers.h"
@@ -133,13 +134,73 @@ std::string FormatNumber(std::string_view fmt, double v) {
     return FormatFixed(v, decimals, Locale().decimalSeparator);
 }
 
+size_t FormatGeneral(char* out, double v, char separator) {
+    auto put = [out](std::string_view t) {
+        for (size_t k = 0; k < t.size(); ++k) out[k] = t[k];
+        return t.size();
+    };
+    if (v != v) return put("NAN");
+    if (v == std::numeric_limits<double>::infinity()) return put("INF");
+    if (v == -std::numeric_limits<double>::infinity()) return put("-INF");
+    if (v == 0) return put("0");
+
+    // The significant digits and the decimal exponent of the first one. The shortest text that
+    // reads back exactly is taken when it has at most 15 digits (a value written with 15 digits
+    // or fewer always reads back to the same 15 digits); otherwise the value rounded to 15.
+    char sci[40];
+    auto res = std::to_chars(sci, sci + sizeof sci, v, std::chars_format::scientific);
+    const auto digitCount = [&] {
+        int n = 0;
+        for (const char* q = sci; q != res.ptr && *q != 'e'; ++q) n += *q >= '0' && *q <= '9';
+        return n;
+    };
+    if (digitCount() > 15) res = std::to_chars(sci, sci + sizeof sci, v, std::chars_format::scientific, 14);
+    char digits[20];
+    int nd = 0;
+    const char* q = sci;
+    const bool negative = *q == '-';
+    if (negative) ++q;
+    for (; *q != 'e'; ++q)
+        if (*q >= '0' && *q <= '9') digits[nd++] = *q;
+    int exponent = 0;
+    std::from_chars(q + 1 + (q[1] == '+'), res.ptr, exponent);
+    while (nd > 1 && digits[nd - 1] == '0') --nd;
+
+    size_t len = 0;
+    if (negative) out[len++] = '-';
+    if (exponent >= -5 && exponent < 15) {
+        if (exponent >= 0) {
+            const int whole = exponent + 1;
+            for (int k = 0; k < whole; ++k) out[len++] = k < nd ? digits[k] : '0';
+            if (nd > whole) {
+                out[len++] = separator;
+                for (int k = whole; k < nd; ++k) out[len++] = digits[k];
+            }
+        } else {
+            out[len++] = '0';
+            out[len++] = separator;
+            for (int k = 1; k < -exponent; ++k) out[len++] = '0';
+            for (int k = 0; k < nd; ++k) out[len++] = digits[k];
+        }
+        return len;
+    }
+    out[len++] = digits[0];
+    if (nd > 1) {
+        out[len++] = separator;
+        for (int k = 1; k < nd; ++k) out[len++] = digits[k];
+    }
+    out[len++] = 'E';
+    len += static_cast<size_t>(std::to_chars(out + len, out + kGeneralCapacity, exponent).ptr - (out + len));
+    return len;
+}
+
+std::string FormatGeneral(double v, char separator) {
+    char buf[kGeneralCapacity];
+    return std::string(buf, FormatGeneral(buf, v, separator));
+}
+
 std::string FormatGeneral(double v) {
-    char buf[64];
-    auto res = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::general, 15);
-    std::string s(buf, res.ptr);
-    for (char& c : s)
-        if (c == '.') c = Locale().decimalSeparator;
-    return s;
+    return FormatGeneral(v, Locale().decimalSeparator);
 }
 
 } // namespace quorvel

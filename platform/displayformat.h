@@ -32,7 +32,15 @@ std::string FormatPoints(int64_t points);
 // '#' follow the point, the locale's decimal separator.
 std::string FormatNumber(std::string_view pattern, double v);
 
-// A real without a pattern: up to 15 significant digits, the locale's decimal separator.
-std::string FormatGeneral(double v);
+// The general text of a real, the one rule for every real the desk writes without a pattern:
+// the shortest text with at most 15 significant digits (rounded to 15 when the value needs
+// more), fixed notation for magnitudes from 0.00001 up to below 10^15 and the exponent form
+// outside ("1E-6", "-1,5E20"; no "+", no leading zeros in the exponent). 1.0 gives "1", 0 and
+// -0 give "0", NaN "NAN", the infinities "INF" and "-INF".
+// Writes at most kGeneralCapacity characters to `out` and returns how many.
+constexpr size_t kGeneralCapacity = 32;
+size_t FormatGeneral(char* out, double v, char separator);
+std::string FormatGeneral(double v, char separator);
+std::string FormatGeneral(double v); // the locale's separator
 
 } // namespace quorvel

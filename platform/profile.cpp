@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "platform/ascii.h"
+#include "platform/displayformat.h"
 #include "platform/files.h"
 #include "platform/numbers.h"
 
@@ -47,49 +48,7 @@ std::optional<int32_t> ParseIniInteger(std::string_view text) {
 }
 
 std::string FormatIniFloat(double value, char decimalSeparator) {
-    if (std::isnan(value)) return "NAN";
-    if (std::isinf(value)) return value < 0 ? "-INF" : "INF";
-    if (value == 0) return "0";
-    // 15 significant digits, correctly rounded: d.dddddddddddddde±x
-    char buf[64];
-    auto res = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::scientific, 14);
-    const std::string_view sci(buf, static_cast<size_t>(res.ptr - buf));
-    const bool negative = sci.front() == '-';
-    const size_t ePos = sci.find('e');
-    std::string digits;
-    for (char c : sci.substr(negative ? 1 : 0, ePos - (negative ? 1 : 0)))
-        if (c >= '0' && c <= '9') digits += c;
-    int exponent = std::atoi(std::string(sci.substr(ePos + 1)).c_str());
-    while (digits.size() > 1 && digits.back() == '0') digits.pop_back();
-
-    std::string out = negative ? "-" : "";
-    if (exponent >= -4 && exponent < 15) {
-        if (exponent >= 0) {
-            const size_t intDigits = static_cast<size_t>(exponent) + 1;
-            if (digits.size() <= intDigits) {
-                out += digits;
-                out.append(intDigits - digits.size(), '0');
-            } else {
-                out += digits.substr(0, intDigits);
-                out += decimalSeparator;
-                out += digits.substr(intDigits);
-            }
-        } else {
-            out += '0';
-            out += decimalSeparator;
-            out.append(static_cast<size_t>(-exponent - 1), '0');
-            out += digits;
-        }
-        return out;
-    }
-    out += digits[0];
-    if (digits.size() > 1) {
-        out += decimalSeparator;
-        out += digits.substr(1);
-    }
-    out += 'E';
-    out += std::to_string(exponent);
-    return out;
+    return FormatGeneral(value, decimalSeparator);
 }
 
 // ---- the accessor --------------------------------------------------------------------------

@@ -82,8 +82,9 @@ private:
 
 // The value forms, shared with anything that must read or write them the same way.
 std::optional<int32_t> ParseIniInteger(std::string_view text);
-// Shortest text with at most 15 significant digits (general format): fixed notation for
-// magnitudes from 0.0001 up to below 1e15, otherwise "1E-5", "1,5E20". 1.0 gives "1".
+// The general text of a real (FormatGeneral of displayformat.h): fixed notation for magnitudes
+// from 0.00001 up to below 1e15, otherwise "1E-6", "1,5E20". 1.0 gives "1". The reader takes
+// both notations.
 std::string FormatIniFloat(double value, char decimalSeparator);
 
 } // namespace quorvel

@@ -9,19 +9,13 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/codepage.h"
 #include "platform/timestamp.h"
 
 namespace quorvel {
 
 // "dd.mm. hh:nn:ss,zzz: " with the locale's time separator in place of each ':'.
 std::string NotificationTimeStamp(TDateTime when, char timeSeparator);
-
-// Windows-1252 bytes to UTF-8; the five bytes the code page leaves free map to U+0081, U+008D,
-// U+008F, U+0090 and U+009D, so every byte has a character and comes back unchanged.
-std::string Cp1252ToUtf8(std::string_view bytes);
-// UTF-8 to Windows-1252; a character the code page cannot show, and a malformed sequence,
-// becomes '?'.
-std::string Utf8ToCp1252(std::string_view text);
 
 // The file's bytes to lines. Line ends are CR LF, LF or CR; a final line end adds no line.
 std::vector<std::string> DecodeNotificationLines(std::string_view bytes);

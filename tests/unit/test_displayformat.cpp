@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <limits>
+
 #include "localescope.h"
 #include "platform/ascii.h"
 #include "platform/displayformat.h"
@@ -56,9 +58,60 @@ TEST(DisplayFormat, NumbersFollowThePatternsDecimalsAndTheLocale) {
     EXPECT_EQ(FormatNumber("#.##", 2.375), "2,38");
     EXPECT_EQ(FormatNumber("0", 2.5), "2"); // half to even
     EXPECT_EQ(FormatGeneral(0.1 + 0.2), "0,3");
-    EXPECT_EQ(FormatGeneral(-1.5e20), "-1,5e+20");
+    EXPECT_EQ(FormatGeneral(-1.5e20), "-1,5E20");
     LocaleScope dot('.');
     EXPECT_EQ(FormatNumber("0.0", 1.25), "1.2");
+}
+
+TEST(DisplayFormat, GeneralTextOfARealHasOneRule) {
+    constexpr bool kRounded = false; // the text holds the value rounded to 15 digits
+    struct Case {
+        double value;
+        const char* text;  // with a decimal comma
+        bool exact = true; // the text reads back as the value
+    };
+    const Case cases[] = {
+        {0.0, "0"},
+        {-0.0, "0"},
+        {1.0, "1"},
+        {-12.5, "-12,5"},
+        {0.0002, "0,0002"},
+        {0.00002, "0,00002"}, // a spread of two points
+        {0.00001, "0,00001"}, // the smallest fixed magnitude
+        {-0.00009, "-0,00009"},
+        {0.000009999999999999999, "0,00001", kRounded}, // rounds up into the fixed range
+        {0.0000099999999999999, "9,9999999999999E-6"},  // 14 digits: stays below it
+        {0.000001, "1E-6"},
+        {-2.5e-7, "-2,5E-7"},
+        {1.23456789012345e-10, "1,23456789012345E-10"},
+        {5e-324, "5E-324"}, // the shortest text that reads back
+        {1.08123, "1,08123"},
+        {0.1 + 0.2, "0,3", kRounded},             // 17 digits rounded to 15
+        {1.0 / 3, "0,333333333333333", kRounded}, // 15 digits at most
+        {2.0 / 3, "0,666666666666667", kRounded}, // rounded, not cut
+        {123456.789, "123456,789"},
+        {100.0, "100"},
+        {1e14, "100000000000000"},
+        {999999999999999.0, "999999999999999"}, // the largest fixed magnitude
+        {999999999999999.9, "1E15", kRounded},  // rounds out of the fixed range
+        {1e15, "1E15"},
+        {-1.5e20, "-1,5E20"},
+        {123456789012345678.0, "1,23456789012346E17", kRounded},
+        {1.7976931348623157e308, "1,79769313486232E308", kRounded},
+        {std::numeric_limits<double>::quiet_NaN(), "NAN", kRounded},
+        {std::numeric_limits<double>::infinity(), "INF", kRounded},
+        {-std::numeric_limits<double>::infinity(), "-INF", kRounded},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(FormatGeneral(c.value, ','), c.text) << c.value;
+        std::string point = c.text;
+        for (char& ch : point)
+            if (ch == ',') ch = '.';
+        EXPECT_EQ(FormatGeneral(c.value, '.'), point) << c.value;
+        if (c.exact) {
+            EXPECT_EQ(ParseDouble(c.text, ','), c.value) << c.text;
+        }
+    }
 }
 
 TEST(Ascii, CaseFoldTouchesOnlyAsciiLetters) {

@@ -197,8 +197,8 @@ TEST_F(Settings, TheDefaultFileHoldsEveryKeyInOrderAndASecondStartReadsTheSameVa
                                                      "500", "0,001", "2",   "1", "60",  "1",  "1"};
     for (size_t i = 0; i < kDefaultsKeys.size(); ++i)
         expected.emplace_back(kDefaultsKeys[i], defaultsValues[i]);
-    // General format: below 0.0001 in exponent form.
-    const std::vector<const char*> groupValues = {"0,1", "-0,00019", "-9E-5", "a", "-0,0001", "0", "1"};
+    // General format: fixed notation down to 0.00001.
+    const std::vector<const char*> groupValues = {"0,1", "-0,00019", "-0,00009", "a", "-0,0001", "0", "1"};
     for (const char* g : {"[===== Group_1 =====]", "[===== Group_2 =====]"}) {
         expected.emplace_back(g, "");
         for (size_t i = 0; i < kGroupKeysWritten.size(); ++i)
