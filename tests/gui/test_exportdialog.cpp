@@ -1,0 +1,176 @@
+// The export's save dialog and error box, and the export through them.
+#include <QAbstractButton>
+#include <QApplication>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QTest>
+#include <QTimer>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <gtest/gtest.h>
+
+#include "components/ExportDialog.h"
+#include "components/core/csvexport.h"
+#include "platform/clientdataset.h"
+
+using namespace quorvel;
+
+namespace {
+
+// Runs `act` on the modal window as soon as it is shown.
+void WhenModal(std::function<void(QWidget*)> act) {
+    auto* timer = new QTimer;
+    QObject::connect(timer, &QTimer::timeout, [timer, act] {
+        if (QWidget* w = QApplication::activeModalWidget()) {
+            timer->stop();
+            timer->deleteLater();
+            act(w);
+        }
+    });
+    timer->start(5);
+}
+
+struct Scratch {
+    Scratch() {
+        std::string tmpl = (std::filesystem::temp_directory_path() / "quorvel-export-XXXXXX").string();
+        if (!mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp");
+        dir = tmpl;
+    }
+    ~Scratch() {
+        std::error_code ec;
+        std::filesystem::remove_all(dir, ec);
+    }
+    std::string File(const std::string& name) const { return (dir / name).string(); }
+    std::vector<std::string> Entries() const {
+        std::vector<std::string> names;
+        for (const auto& e : std::filesystem::recursive_directory_iterator(dir))
+            names.push_back(std::filesystem::relative(e.path(), dir).string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+    std::filesystem::path dir;
+};
+
+std::string ReadBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void FillDataSet(ClientDataSet& ds) {
+    ds.CreateDataSet({{"Nr", FieldType::Integer}, {"Lots", FieldType::Float}});
+    for (int k = 1; k <= 3; ++k) {
+        ds.Append();
+        ds.FieldByName("Nr").SetAsInteger(k);
+        ds.FieldByName("Lots").SetAsFloat(k / 10.0);
+        ds.Post();
+    }
+}
+
+} // namespace
+
+TEST(ExportDialog, TheSaveDialogAsksForACsvFile) {
+    std::unique_ptr<QFileDialog> dialog(CreateCsvSaveDialog(nullptr));
+    EXPECT_EQ(dialog->windowTitle(), QString::fromUtf8("Datens\u00e4tze im CSV-Format speichern"));
+    EXPECT_EQ(dialog->nameFilters(), QStringList{"CSV (Trennzeichen getrennt) (*.csv)"});
+    EXPECT_EQ(dialog->defaultSuffix(), "csv");
+    EXPECT_EQ(dialog->acceptMode(), QFileDialog::AcceptSave);
+    EXPECT_FALSE(dialog->testOption(QFileDialog::DontConfirmOverwrite));
+    const auto* name = dialog->findChild<QLineEdit*>("fileNameEdit");
+    ASSERT_NE(name, nullptr);
+    EXPECT_TRUE(name->text().isEmpty()); // no initial file name
+}
+
+TEST(ExportDialog, TheErrorBoxAnswersAbortToEscapeAndToClosing) {
+    struct Case {
+        const char* what;
+        std::function<void(QMessageBox*)> answer;
+        bool retry;
+    };
+    const Case cases[] = {
+        {"Escape", [](QMessageBox* b) { QTest::keyClick(b, Qt::Key_Escape); }, false},
+        {"closed", [](QMessageBox* b) { b->close(); }, false},
+        {"Abort", [](QMessageBox* b) { b->button(QMessageBox::Abort)->click(); }, false},
+        {"Retry", [](QMessageBox* b) { b->button(QMessageBox::Retry)->click(); }, true},
+    };
+    std::unique_ptr<QMessageBox> box(CreateCsvErrorBox());
+    EXPECT_EQ(box->text(),
+              QString::fromUtf8("Fehler beim anlegen der Datei!\n\nM\u00f6glicherweise ist die Datei "
+                                "gerade in Bearbeitung."));
+    EXPECT_EQ(box->icon(), QMessageBox::Critical);
+    EXPECT_EQ(box->standardButtons(), QMessageBox::Abort | QMessageBox::Retry);
+    box.reset();
+    const CsvExportPrompts prompts = CsvExportDialogs(nullptr);
+    for (const Case& c : cases) {
+        WhenModal([&c](QWidget* w) {
+            auto* b = qobject_cast<QMessageBox*>(w);
+            ASSERT_NE(b, nullptr);
+            c.answer(b);
+        });
+        EXPECT_EQ(prompts.askRetry(), c.retry) << c.what;
+    }
+}
+
+TEST(ExportDialog, CancelWritesNothingAndTheChosenFileGetsItsSuffix) {
+    Scratch scratch;
+    ClientDataSet ds;
+    FillDataSet(ds);
+    ds.SetRecNo(2);
+
+    WhenModal([](QWidget* w) { qobject_cast<QDialog*>(w)->reject(); });
+    EXPECT_FALSE(ExportDataset(nullptr, &ds));
+    EXPECT_TRUE(scratch.Entries().empty());
+
+    WhenModal([&](QWidget* w) {
+        auto* d = qobject_cast<QFileDialog*>(w);
+        ASSERT_NE(d, nullptr);
+        d->setDirectory(QString::fromStdString(scratch.dir.string()));
+        d->selectFile("orders");
+        static_cast<QDialog*>(d)->accept();
+    });
+    EXPECT_TRUE(ExportDataset(nullptr, &ds));
+    EXPECT_EQ(scratch.Entries(), std::vector<std::string>{"orders.csv"});
+    EXPECT_EQ(ReadBytes(scratch.File("orders.csv")), "Nr; Lots\r\n\r\n1;0,1\r\n2;0,2\r\n3;0,3\r\n");
+    EXPECT_EQ(ds.RecNo(), 2);
+}
+
+TEST(ExportDialog, TheExportAsksAgainOnlyWhileTheFileCannotBeCreated) {
+    Scratch scratch;
+    ClientDataSet ds;
+    FillDataSet(ds);
+    const std::string path = scratch.File("sub/orders.csv"); // the folder is not there yet
+
+    struct Case {
+        const char* what;
+        bool locked;
+        std::vector<bool> answers; // Retry for each box in turn
+        int boxes;                 // boxes shown
+        bool written;
+    };
+    const Case cases[] = {
+        {"locked", true, {}, 0, false},
+        {"abort", false, {false}, 1, false},
+        {"retry twice, then abort", false, {true, true, false}, 3, false},
+        {"retry after the folder was made", false, {true}, 1, true},
+    };
+    for (const Case& c : cases) {
+        int names = 0, boxes = 0;
+        CsvExportPrompts prompts;
+        prompts.askFileName = [&] {
+            ++names;
+            return path;
+        };
+        prompts.askRetry = [&] {
+            const bool retry = c.answers.at(static_cast<size_t>(boxes++));
+            if (c.written) std::filesystem::create_directories(scratch.dir / "sub");
+            return retry;
+        };
+        EXPECT_EQ(ExportDataset(&ds, c.locked, prompts), c.written) << c.what;
+        EXPECT_EQ(names, c.locked ? 0 : 1) << c.what; // the dialog is shown once at most
+        EXPECT_EQ(boxes, c.boxes) << c.what;
+        EXPECT_EQ(std::filesystem::exists(path), c.written) << c.what;
+    }
+    EXPECT_EQ(ReadBytes(path), CsvText(ds));
+    EXPECT_FALSE(ExportDataset(nullptr, false, CsvExportPrompts{}));
+}
