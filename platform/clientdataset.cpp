@@ -206,7 +206,13 @@ void ClientDataSet::BindFields() {
             continue;
         }
         const int c = m_table->Column(f->m_name);
-        if (c < 0) throw DataSetError(m_name + ": Field '" + f->m_name + "' not found");
+        if (c < 0) {
+            for (const auto& [name, type] : m_table->foreign)
+                if (AsciiSameText(name, f->m_name))
+                    throw DataSetError(m_name + ": Type mismatch for field '" + f->m_name +
+                                       "', expecting: " + cds::TypeName(f->m_type) + " actual: " + type);
+            throw DataSetError(m_name + ": Field '" + f->m_name + "' not found");
+        }
         const FieldType actual = m_table->defs[static_cast<size_t>(c)].type;
         if (actual != f->m_type)
             throw DataSetError(m_name + ": Type mismatch for field '" + f->m_name + "', expecting: " +

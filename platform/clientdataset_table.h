@@ -50,6 +50,10 @@ struct Table {
     std::map<int, SumAccum> sums;
     std::vector<ClientDataSet*> cursors;
     std::vector<Snapshot*> snapshots; // held snapshots; each sees the rows as they were
+    // Columns of a loaded packet whose types the engine does not hold (strings, memos, other
+    // integer sizes, ...): name and packet type. Their values are not loaded, and a cursor that
+    // holds a field of such a name fails to open with a type mismatch.
+    std::vector<std::pair<std::string, std::string>> foreign;
 
     explicit Table(std::vector<FieldDef> d);
     int Column(std::string_view name) const; // -1 when none

@@ -415,6 +415,7 @@ std::shared_ptr<Table> ReadPacket(std::string data) {
     if (!meta || !fields) throw DataSetError("The data packet has no field definitions");
 
     std::vector<FieldDef> defs;
+    std::vector<std::pair<std::string, std::string>> foreign;
     for (pugi::xml_node f = fields.first_child(); f; f = f.next_sibling()) {
         if (f.type() != pugi::node_element || !AsciiSameText(f.name(), "FIELD")) continue;
         const std::string name = AttrI(f, "attrname").value();
@@ -429,11 +430,21 @@ std::shared_ptr<Table> ReadPacket(std::string data) {
             ft = FieldType::Boolean;
         else if (AsciiSameText(type, "dateTime"))
             ft = FieldType::DateTime;
-        else
-            throw DataSetError("Unsupported type '" + type + "' of field '" + name + "'");
+        else {
+            if (name.empty()) throw DataSetError("Field name missing");
+            foreign.emplace_back(name, type); // a column of another kind: passed over
+            continue;
+        }
         defs.push_back({name, ft});
     }
     auto table = std::make_shared<Table>(std::move(defs)); // checks names and count
+    for (size_t i = 0; i < foreign.size(); ++i) {
+        const std::string& name = foreign[i].first;
+        bool duplicate = table->Column(name) >= 0;
+        for (size_t k = 0; k < i && !duplicate; ++k) duplicate = AsciiSameText(foreign[k].first, name);
+        if (duplicate) throw DataSetError("Duplicate field name '" + name + "'");
+    }
+    table->foreign = std::move(foreign);
     const auto& d = table->defs;
     const size_t nf = d.size();
 

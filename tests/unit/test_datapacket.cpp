@@ -134,7 +134,12 @@ TEST(DataPacket, BadInputFailsCleanly) {
         {"truncated", good.substr(0, good.size() / 2)},
         {"other root", "<ROOT/>"},
         {"no fields", "<DATAPACKET Version=\"2.0\"><ROWDATA/></DATAPACKET>"},
-        {"unknown type", Packet("<FIELD attrname=\"X\" fieldtype=\"string\" WIDTH=\"20\"/>", "", "")},
+        {"foreign column named like a field",
+         Packet(kFields + "<FIELD attrname=\"LOTS\" fieldtype=\"string\"/>", "", "")},
+        {"foreign column twice", Packet(kFields + "<FIELD attrname=\"X\" fieldtype=\"string\"/>"
+                                                  "<FIELD attrname=\"x\" fieldtype=\"i2\"/>",
+                                        "", "")},
+        {"foreign column without name", Packet(kFields + "<FIELD fieldtype=\"string\"/>", "", "")},
         {"duplicate field", Packet(kFields + "<FIELD attrname=\"count\" fieldtype=\"i4\"/>", "", "")},
         {"integer too big", Packet(kFields, "", "<ROW Key=\"1\" Count=\"2147483648\"/>")},
         {"integer text", Packet(kFields, "", "<ROW Key=\"1\" Count=\"1.5\"/>")},
@@ -160,6 +165,47 @@ TEST(DataPacket, BadInputFailsCleanly) {
     EXPECT_THROW(ds.LoadFromFile("/nonexistent/dir/list.xml"), DataSetError);
     ds.LoadFromString(good);
     EXPECT_EQ(ds.RecordCount(), 1);
+}
+
+TEST(DataPacket, ColumnsOfOtherTypesArePassedOver) {
+    // Strings, memos, other integer sizes and nested data among the fields, and their values in
+    // the rows, beside values of the known fields.
+    const std::string fields = "<FIELD attrname=\"Name\" fieldtype=\"string\" WIDTH=\"20\"/>" + kFields +
+                               "<FIELD attrname=\"Note\" fieldtype=\"bin.hex\" SUBTYPE=\"Text\"/>"
+                               "<FIELD attrname=\"Small\" fieldtype=\"i2\"/>"
+                               "<FIELD attrname=\"Wide\" fieldtype=\"string.uni\" WIDTH=\"40\"/>"
+                               "<FIELD attrname=\"Day\" fieldtype=\"date\"/>"
+                               "<FIELD attrname=\"Sub\" fieldtype=\"nested\"><FIELDS>"
+                               "<FIELD attrname=\"Inner\" fieldtype=\"i4\"/></FIELDS></FIELD>";
+    const std::string rows =
+        "<ROW Name=\"a;b\" Key=\"1\" Count=\"7\" Note=\"SGVsbG8=\" Small=\"x\" "
+        "Wide=\"&lt;&quot;\" Day=\"garbage\" Lots=\"0.5\"><Sub><ROW Inner=\"1\"/></Sub></ROW>"
+        "<ROW Key=\"2\" Flag=\"TRUE\" Name=\"\"/>";
+    ClientDataSet ds;
+    ds.LoadFromString(Packet(fields, "", rows));
+    std::vector<std::string> names;
+    for (const FieldDef& d : ds.FieldDefs()) names.push_back(d.name);
+    EXPECT_EQ(names, (std::vector<std::string>{"Key", "Count", "Lots", "Money", "At", "Flag"}));
+    EXPECT_EQ(Dump(ds), (std::vector<std::string>{"1|7|0,5|null|null|null|", "2|null|null|null|null|True|"}));
+    // What the engine writes has the known columns only.
+    ClientDataSet again;
+    again.LoadFromString(ds.SaveToString());
+    EXPECT_EQ(Dump(again), Dump(ds));
+    EXPECT_EQ(ds.SaveToString().find("Name"), std::string::npos);
+
+    // A cursor that holds a field of such a column refuses to open, as for any other type.
+    ClientDataSet holder;
+    holder.AddField("Key", FieldType::AutoInc);
+    holder.AddField("note", FieldType::Integer);
+    try {
+        holder.LoadFromString(Packet(fields, "", rows));
+        ADD_FAILURE() << "loaded";
+    } catch (const DataSetError& e) {
+        EXPECT_NE(std::string(e.what()).find("Type mismatch for field 'note'"), std::string::npos)
+            << e.what();
+        EXPECT_NE(std::string(e.what()).find("bin.hex"), std::string::npos) << e.what();
+    }
+    EXPECT_FALSE(holder.Active());
 }
 
 TEST(DataPacket, DateTimeText) {

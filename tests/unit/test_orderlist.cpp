@@ -376,6 +376,24 @@ TEST_F(OrderListTest, AFileThatDoesNotLoadIsSetAsideAndTheDeskGoesOnEmpty) {
     EXPECT_EQ(Engine().FieldDefs().size(), 44u);
     desk->SaveData();
     EXPECT_EQ(ReadWholeFile(Paths().orderList)->find("CloseDelaySec"), std::string::npos);
+
+    // a file of another tool with columns of other types beside the list's own loads
+    desk->FormDestroy();
+    view = test::FakeView{};
+    std::string foreign = valid;
+    const auto fieldsEnd = foreign.find("</FIELDS>");
+    foreign.insert(fieldsEnd, "<FIELD attrname=\"Comment\" fieldtype=\"string\" WIDTH=\"50\"/>"
+                              "<FIELD attrname=\"Memo\" fieldtype=\"bin.hex\" SUBTYPE=\"Text\"/>");
+    const auto firstRow = foreign.find("<ROW ") + 4;
+    foreign.insert(firstRow, " Comment=\"hedge; EURUSD\" Memo=\"AA==\"");
+    WriteFile(foreign);
+    const size_t asideBefore = AsideFiles().size();
+    Start();
+    EXPECT_TRUE(view.messageBoxes.empty());
+    EXPECT_FALSE(view.terminated);
+    EXPECT_EQ(AsideFiles().size(), asideBefore);
+    EXPECT_EQ(Engine().RecordCount(), 2);
+    EXPECT_EQ(desk->orders.LookupOrderInteger(2, "FirstOrderID"), 1);
 }
 
 TEST_F(OrderListTest, ASaveThatFailsRaisesAndKeepsWhatWasThere) {
