@@ -330,9 +330,10 @@ TEST_F(Settings, TablesAndTheAutoSaveIntervalAreClampedAtReading) {
 
 TEST_F(Settings, GroupSectionsAndBrokerTicksReachTheirFrames) {
     const DeskPaths paths = Paths();
+    // CloseSpread in the exponent form that earlier desks wrote.
     WriteRaw(paths.configIni,
              "[===== Group_1 =====]\r\nLots=0,125\r\nDirection=b\r\nMaxLoss=-0,0003\r\n"
-             "SlippageCorrection=1\r\nForcedAutoClose=0\r\n"
+             "SlippageCorrection=1\r\nForcedAutoClose=0\r\nCloseSpread=-7E-5\r\n"
              "[===== Group_2 =====]\r\nDirection=s\r\nOpenSpread=-0,0005\r\n"
              "CloseSpread=0,0001\r\n"
              "[===== BrokerIDs =====]\r\nBrokerID5=0\r\nBrokerID105=1\r\nBrokerID200=yes\r\n");
@@ -346,6 +347,7 @@ TEST_F(Settings, GroupSectionsAndBrokerTicksReachTheirFrames) {
         EXPECT_EQ(c.frames[t].text.at(FrameCtl::reMaxVerlust), "-0,00030");
         EXPECT_TRUE(c.FrameChecked(t, FrameCtl::cbSlippageAusgleich1));
         EXPECT_FALSE(c.FrameChecked(t, FrameCtl::cbAutoClose));
+        EXPECT_EQ(c.frames[t].text.at(FrameCtl::reCloseSpread1), "-0,00007") << t;
     }
     for (int t : {10, 19}) {
         EXPECT_EQ(c.frames[t].text.at(FrameCtl::reLots1), "0,10") << t;
