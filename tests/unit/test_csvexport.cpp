@@ -109,9 +109,21 @@ TEST_F(OrderListExport, BytesMatchTheFixtureUnderACommaAndAPointLocale) {
 }
 
 TEST_F(OrderListExport, TheCurrentRecordAndTheControlsComeBackAlsoAfterAnError) {
+    // Attached controls hear nothing of the walk, and once of its end.
+    struct Observer : IDataSetObserver {
+        int changes = 0, scrolls = 0;
+        void DataChanged(Change, int) override { ++changes; }
+        void Scrolled() override { ++scrolls; }
+    } observer;
     ClientDataSet& a = book.m_CDSOrderlisteAnzeige;
     a.SetRecNo(2);
-    CsvText(a);
+    a.AddObserver(&observer);
+    std::vector<int> seen;
+    WriteCsv(a, [&](std::string_view) { seen = {observer.changes, observer.scrolls}; });
+    a.RemoveObserver(&observer);
+    EXPECT_EQ(seen, (std::vector<int>{0, 0}));
+    EXPECT_EQ(observer.scrolls, 1);
+    EXPECT_LE(observer.changes, 1);
     EXPECT_EQ(a.RecNo(), 2);
     EXPECT_FALSE(a.ControlsDisabled());
 
