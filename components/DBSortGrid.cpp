@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstdio>
 
+#include "components/ExportDialog.h"
 #include "components/core/CloneClientDataSet.h"
 #include "platform/numbers.h"
 #include "platform/profile.h"
@@ -182,6 +183,7 @@ TDBSortGrid::TDBSortGrid(QWidget* parent) : QTableView(parent) {
     m_PopupMenu = new QMenu(this);
     m_MenuItem = m_PopupMenu->addAction("Exportieren");
     m_MenuItem->setData(0); // the tag
+    ExportWriter = [this](ClientDataSet& ds) { quorvel::ExportDataset(this, &ds); };
     connect(m_MenuItem, &QAction::triggered, this, [this] {
         try {
             ExportMenuItemClick();

@@ -163,7 +163,8 @@ public:
     void ExportMenuItemClick();
     // Writes the dataset out; refuses a missing dataset and one whose export is locked.
     void ExportDataset(ClientDataSet* DataSet);
-    // The writer the export hands the dataset to.
+    // The writer the export hands the dataset to: the save dialog and the CSV file
+    // (ExportDialog.h) unless replaced.
     std::function<void(ClientDataSet&)> ExportWriter;
 
     // ---- drawing ---------------------------------------------------------------------------

@@ -11,8 +11,12 @@
 #include <functional>
 #include <gtest/gtest.h>
 
+#include "../unit/localescope.h"
+#include "../unit/tempdir.h"
+#include "../unit/testpaths.h"
 #include "components/ExportDialog.h"
 #include "components/core/csvexport.h"
+#include "desk/uSkarlin.h"
 #include "platform/clientdataset.h"
 
 using namespace quorvel;
@@ -173,4 +177,35 @@ TEST(ExportDialog, TheExportAsksAgainOnlyWhileTheFileCannotBeCreated) {
     }
     EXPECT_EQ(ReadBytes(path), CsvText(ds));
     EXPECT_FALSE(ExportDataset(nullptr, false, CsvExportPrompts{}));
+}
+
+TEST(ExportDialog, TheOrderGridsMenuExportsTheListAndKeepsTheCurrentLeg) {
+    test::TempDir dir;
+    test::LocaleScope point{'.'};
+    TForm3 form{test::PathsIn(dir), ""};
+    form.resize(1280, 800);
+    form.show();
+    form.PageControl1->setCurrentWidget(form.TabSheet4);
+    Desk& desk = form.DeskCore();
+    const std::vector<Desk::BrokerItem> brokers = {{"1", true}, {"2", true}};
+    for (double lots : {0.1, 0.25})
+        desk.OpenOrder(0, lots, 1, 3, 0.0002, brokers, 1, 0.0001, false, -0.0005, true);
+    ClientDataSet& display = desk.orders.m_CDSOrderlisteAnzeige;
+    ASSERT_EQ(display.RecordCount(), 4);
+    display.SetRecNo(3);
+
+    const std::string path = dir.File("orders.csv");
+    WhenModal([&](QWidget* w) {
+        auto* d = qobject_cast<QFileDialog*>(w);
+        ASSERT_NE(d, nullptr);
+        d->selectFile(QString::fromStdString(path));
+        static_cast<QDialog*>(d)->accept();
+    });
+    form.DBSortGrid1->m_MenuItem->trigger();
+    const std::string text = ReadBytes(path);
+    EXPECT_EQ(text, CsvText(display));
+    EXPECT_EQ(text.substr(0, 26), "No.; ID; ID2; OrderTime; A");
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 6); // header, empty line, four legs
+    EXPECT_NE(text.find(";0,25;"), std::string::npos);        // a decimal comma under a point locale
+    EXPECT_EQ(display.RecNo(), 3);
 }
