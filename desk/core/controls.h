@@ -116,13 +116,14 @@ public:
 
     // The "Edit Orders" group: its broker list (new items unticked) and the switching of its
     // parts. grey: the part's font in grey (RGB 128, 128, 128), else in the window-text colour.
-    virtual void SetPanelBrokerItems(const std::vector<std::string>& items) = 0;
-    virtual int PanelBrokerCount() const = 0;
-    virtual std::string PanelBrokerText(int item) const = 0;
-    virtual bool PanelBrokerChecked(int item) const = 0;
-    virtual void SetPanelBrokerChecked(int item, bool on) = 0;
-    virtual void SetPanelEnabled(PanelPart p, bool on) = 0;
-    virtual void SetPanelFontGrey(PanelPart p, bool grey) = 0;
+    // A window without the group keeps the defaults: no items, nothing switched.
+    virtual void SetPanelBrokerItems(const std::vector<std::string>& /*items*/) {}
+    virtual int PanelBrokerCount() const { return 0; }
+    virtual std::string PanelBrokerText(int /*item*/) const { return {}; }
+    virtual bool PanelBrokerChecked(int /*item*/) const { return false; }
+    virtual void SetPanelBrokerChecked(int /*item*/, bool /*on*/) {}
+    virtual void SetPanelEnabled(PanelPart /*p*/, bool /*on*/) {}
+    virtual void SetPanelFontGrey(PanelPart /*p*/, bool /*grey*/) {}
 
     // A spin edit's value: its text read as an integer, the lower limit for other text.
     int32_t SpinValue(Ctl c) const { return SpinTextToValue(Text(c), SpinRangeOf(c)); }

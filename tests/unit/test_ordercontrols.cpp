@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "desk/core/desk.h"
+#include "desk/core/ordercontrols.h"
 #include "desk/core/orderlist.h"
 #include "deskharness.h"
 
@@ -12,23 +13,19 @@ using namespace quorvel;
 
 namespace {
 
-// The display cursor's data-change event, as the grid's data source raises it.
-struct DataChangeHook : IDataSetObserver {
-    Desk& desk;
-    explicit DataChangeHook(Desk& d) : desk(d) { desk.orders.m_CDSOrderlisteAnzeige.AddObserver(this); }
-    ~DataChangeHook() override { desk.orders.m_CDSOrderlisteAnzeige.RemoveObserver(this); }
-    void DataChanged(Change, int) override { desk.DataSource1DataChange(); }
-    void Scrolled() override { desk.DataSource1DataChange(); }
-};
-
 struct OrderControlsTest : test::DeskHarness {
     Desk* d = nullptr;
     std::unique_ptr<DataChangeHook> hook;
     void SetUp() override {
         d = &Create(3);
-        hook = std::make_unique<DataChangeHook>(*d);
+        hook = Hook();
     }
     void TearDown() override { hook.reset(); }
+    // The display cursor's data-change event, as the grid's data source raises it.
+    std::unique_ptr<DataChangeHook> Hook() {
+        return std::make_unique<DataChangeHook>(d->orders.m_CDSOrderlisteAnzeige,
+                                                [this] { d->DataSource1DataChange(); });
+    }
     ClientDataSet& Display() { return d->orders.m_CDSOrderlisteAnzeige; }
     // A transaction of table `t` (direction 1 buy, 2 sell, 3 both) with brokers 1 and 3.
     void Place(int t, int direction, int closeBedingung = 1) {
@@ -43,7 +40,7 @@ struct OrderControlsTest : test::DeskHarness {
         Display().Edit();
         Display().FieldByName(field).SetValue(v);
         Display().Post();
-        hook = std::make_unique<DataChangeHook>(*d);
+        hook = Hook();
     }
     Variant Get(int rec, const char* field) {
         Variant v;
@@ -351,7 +348,7 @@ TEST_F(OrderControlsTest, ChangeOrderOnlyWhereThePanelAllows) {
     d->m_btnChangeOrderClick();
     EXPECT_DOUBLE_EQ(Get(1, "Lots").AsFloat(), 0.5);
     EXPECT_EQ(Get(1, "ID1").AsInteger(), 1);
-    hook = std::make_unique<DataChangeHook>(*d);
+    hook = Hook();
 
     // Moved on to "Close Cond." since loading: only the close fields.
     Place(0, 3);
