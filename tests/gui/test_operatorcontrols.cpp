@@ -31,7 +31,7 @@ struct Panel {
     Desk& desk() { return form.DeskCore(); }
     ClientDataSet& Display() { return desk().orders.m_CDSOrderlisteAnzeige; }
     // Selects grid row `row` (0-based) as the operator's click does.
-    void Select(int row) { form.DBSortGrid1->selectRow(row); }
+    void Select(int row) { form.DBSortGrid1->setCurrentIndex(form.DBSortGrid1->model()->index(row, 0)); }
     int SelectedRow() { return form.DBSortGrid1->currentIndex().row(); }
     // Three transactions of table 1: both sides, buy only, both sides.
     void PlaceThree() {
