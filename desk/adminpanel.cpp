@@ -261,7 +261,8 @@ void TForm3::SetPanelFontGrey(PanelPart p, bool grey) {
     // The colour shows in the caption and in every control inside that takes its font from it.
     QPalette pal = w->palette();
     const QColor text = grey ? kGrey : palette().color(QPalette::Active, QPalette::WindowText);
-    for (QPalette::ColorGroup g : {QPalette::Active, QPalette::Inactive, QPalette::Disabled})
+    // A switched-off control inside keeps the disabled look of its own.
+    for (QPalette::ColorGroup g : {QPalette::Active, QPalette::Inactive})
         for (QPalette::ColorRole r : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
             pal.setColor(g, r, text);
     w->setPalette(pal);

@@ -146,6 +146,11 @@ TEST(OperatorControls, TheGroupFollowsTheSelectionAndTheButtonsChangeTheList) {
     form.show();
     form.PageControl1->setCurrentWidget(form.TabSheet4);
     QApplication::processEvents();
+    EXPECT_FALSE(form.m_btnChangeOrder->isEnabled());
+    EXPECT_EQ(form.m_gbOpenBedingung->palette().color(QPalette::Active, QPalette::WindowText),
+              QColor(128, 128, 128));
+    EXPECT_NE(form.m_gbCloseBedingung->palette().color(QPalette::Active, QPalette::WindowText),
+              QColor(128, 128, 128));
     EXPECT_TRUE(form.grab().save(QUORVEL_SCREENSHOT_DIR "/admin_panel_controls.png"));
 }
 
