@@ -424,3 +424,17 @@ TEST_F(OrderControlsTest, StepsOfTheBoxes) {
         EXPECT_EQ(controls.text[c.box], c.after) << c.before;
     }
 }
+
+TEST_F(OrderControlsTest, ABrokerIDBeyondTheIntegerRangeIsNoBroker) {
+    Place(0, 3);
+    for (int rec : {1, 2}) Set(rec, "TableID", Variant(int32_t(2147483647)));
+    d->m_iLastRecNoAnzeige = -1;
+    Select(1);
+    ASSERT_EQ(controls.panelBrokers.size(), 10u);
+    EXPECT_EQ(controls.panelBrokers[0], "21474836471");
+    controls.SetPanelBrokerChecked(0, true);
+    d->m_btnChangeOrderClick();
+    EXPECT_EQ(Get(1, "ID1").AsInteger(), -1);
+    EXPECT_EQ(Get(2, "ID1").AsInteger(), -1);
+    EXPECT_EQ(Status(1), 0);
+}
