@@ -1,8 +1,6 @@
 #pragma once
 // Helpers shared by the ADMIN PANEL's controls that edit the selected transaction on the
 // display cursor.
-#include <functional>
-
 #include "platform/clientdataset.h"
 
 namespace quorvel {
@@ -24,24 +22,5 @@ struct EditGuard {
 inline bool LegEnded(int status) {
     return status == 5 || status == 6;
 }
-
-// Calls `handler` whenever the cursor's current record moves or its data changes, as long as
-// the hook lives.
-class DataChangeHook : private IDataSetObserver {
-public:
-    DataChangeHook(ClientDataSet& ds, std::function<void()> handler)
-        : m_ds(ds), m_handler(std::move(handler)) {
-        m_ds.AddObserver(this);
-    }
-    ~DataChangeHook() override { m_ds.RemoveObserver(this); }
-    DataChangeHook(const DataChangeHook&) = delete;
-    DataChangeHook& operator=(const DataChangeHook&) = delete;
-
-private:
-    void DataChanged(Change, int) override { m_handler(); }
-    void Scrolled() override { m_handler(); }
-    ClientDataSet& m_ds;
-    std::function<void()> m_handler;
-};
 
 } // namespace quorvel

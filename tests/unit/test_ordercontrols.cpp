@@ -5,9 +5,9 @@
 #include <stdexcept>
 
 #include "desk/core/desk.h"
-#include "desk/core/ordercontrols.h"
 #include "desk/core/orderlist.h"
 #include "deskharness.h"
+#include "platform/datasource.h"
 
 using namespace quorvel;
 
@@ -15,16 +15,18 @@ namespace {
 
 struct OrderControlsTest : test::DeskHarness {
     Desk* d = nullptr;
-    std::unique_ptr<DataChangeHook> hook;
+    std::unique_ptr<TDataSource> hook;
     void SetUp() override {
         d = &Create(3);
         hook = Hook();
     }
     void TearDown() override { hook.reset(); }
     // The display cursor's data-change event, as the grid's data source raises it.
-    std::unique_ptr<DataChangeHook> Hook() {
-        return std::make_unique<DataChangeHook>(d->orders.m_CDSOrderlisteAnzeige,
-                                                [this] { d->DataSource1DataChange(); });
+    std::unique_ptr<TDataSource> Hook() {
+        auto source = std::make_unique<TDataSource>();
+        source->OnDataChange = [this](const void*, Field*) { d->DataSource1DataChange(); };
+        source->SetDataSet(&d->orders.m_CDSOrderlisteAnzeige);
+        return source;
     }
     ClientDataSet& Display() { return d->orders.m_CDSOrderlisteAnzeige; }
     // A transaction of table `t` (direction 1 buy, 2 sell, 3 both) with brokers 1 and 3.
