@@ -138,14 +138,17 @@ TEST_F(OrderControlsTest, ControlsOnAnEmptyListCreateNothing) {
 
 TEST_F(OrderControlsTest, PresetsSetBothLegsAndComeBackToTheRow) {
     struct Case {
-        void (Desk::*button)();
+        void (*button)(Desk&);
         double value;
         int status, wantStatus;
     };
     const Case cases[] = {
-        {&Desk::m_bManuellClick, -0.09999, 4, 3}, {&Desk::m_bManuell2Click, -0.0002, 4, 3},
-        {&Desk::m_bManuell3Click, -0.0001, 2, 2}, {&Desk::Button6Click, 0.0, 5, 5},
-        {&Desk::Button4Click, 0.0002, 0, 0},      {&Desk::Button5Click, 0.0001, 6, 6},
+        {[](Desk& k) { k.m_bManuellClick(); }, -0.09999, 4, 3},
+        {[](Desk& k) { k.m_bManuell2Click(); }, -0.0002, 4, 3},
+        {[](Desk& k) { k.m_bManuell3Click(); }, -0.0001, 2, 2},
+        {[](Desk& k) { k.Button6Click(); }, 0.0, 5, 5},
+        {[](Desk& k) { k.Button4Click(); }, 0.0002, 0, 0},
+        {[](Desk& k) { k.Button5Click(); }, 0.0001, 6, 6},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.value);
@@ -155,7 +158,7 @@ TEST_F(OrderControlsTest, PresetsSetBothLegsAndComeBackToTheRow) {
         Set(2, "Status", Variant(int32_t(c.status)));
         Set(1, "ForceClose", Variant(true));
         Select(2);
-        (d->*c.button)();
+        c.button(*d);
         for (int rec : {1, 2}) {
             EXPECT_DOUBLE_EQ(Get(rec, "CloseSpread").AsFloat(), c.value);
             EXPECT_EQ(Status(rec), c.wantStatus);
