@@ -11,6 +11,7 @@
 #include <QMessageBox>
 #include <QPainter>
 #include <QPlainTextEdit>
+#include <QRadioButton>
 #include <QSocketNotifier>
 #include <QTableView>
 #include <QTimer>
@@ -369,12 +370,20 @@ QWidget* TForm3::EditOf(Ctl c) const {
         return m_reAlertIntervall;
     case Ctl::rePRIDynamic:
         return m_rePRIDynamic;
+    case Ctl::reLotsChange:
+        return m_reLotsChange;
+    case Ctl::reOpenSpreadChange:
+        return m_reOpenSpreadChange;
+    case Ctl::reCloseSpreadChange:
+        return m_reCloseSpreadChange;
+    case Ctl::reMaxVerlust:
+        return m_reMaxVerlust;
     default:
         return nullptr;
     }
 }
 
-QCheckBox* TForm3::CheckOf(Ctl c) const {
+QAbstractButton* TForm3::CheckOf(Ctl c) const {
     switch (c) {
     case Ctl::chkbStandby:
         return m_chkbStandby;
@@ -390,6 +399,18 @@ QCheckBox* TForm3::CheckOf(Ctl c) const {
         return m_chkbAddCanT;
     case Ctl::chkbAddCloT:
         return m_chkbAddCloT;
+    case Ctl::rbBuyChange:
+        return m_rbBuyChange;
+    case Ctl::rbBuySellChange:
+        return m_rbBuySellChange;
+    case Ctl::rbSellChange:
+        return m_rbSellChange;
+    case Ctl::rbOpenKleinerChange:
+        return m_rbOpenKleinerChange;
+    case Ctl::rbCloseKleinerChange:
+        return m_rbCloseKleinerChange;
+    case Ctl::cbAutoClose:
+        return m_cbAutoClose;
     default:
         return nullptr;
     }
@@ -411,12 +432,12 @@ void TForm3::SetText(Ctl c, const std::string& text) {
 }
 
 bool TForm3::Checked(Ctl c) const {
-    QCheckBox* b = CheckOf(c);
+    QAbstractButton* b = CheckOf(c);
     return b && b->isChecked();
 }
 
 void TForm3::SetChecked(Ctl c, bool on) {
-    if (QCheckBox* b = CheckOf(c)) b->setChecked(on);
+    if (QAbstractButton* b = CheckOf(c)) b->setChecked(on);
 }
 
 std::string TForm3::FrameText(int t, FrameCtl c) const {
@@ -632,6 +653,7 @@ void TForm3::BuildAdminPanel() {
     sumLabel(m_lSummeGewinnPips, "m_lSummeGewinnPips", "P/L Pips:");
     row->addLayout(sums);
     lay->addLayout(row);
+    lay->insertWidget(0, BuildOperatorControls());
 
     DataSource1.AutoEdit = false;
     DataSource1.SetDataSet(&m_desk->orders.m_CDSOrderlisteAnzeige);

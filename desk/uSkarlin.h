@@ -15,7 +15,11 @@
 #include "platform/widgets/spinedit.h"
 #include "platform/widgets/updown.h"
 
+class QAbstractButton;
+class QGroupBox;
 class QLabel;
+class QListWidget;
+class QRadioButton;
 class QLineEdit;
 class QMessageBox;
 class QPlainTextEdit;
@@ -115,6 +119,14 @@ private:
     void SetBrokerChecked(int t, int item, bool on) override;
     int ActiveTableIndex() const override { return GetActiveTableIndex(); }
     bool WatchPageActive() const override;
+    void SetPanelBrokerItems(const std::vector<std::string>& items) override;
+    int PanelBrokerCount() const override;
+    std::string PanelBrokerText(int item) const override;
+    bool PanelBrokerChecked(int item) const override;
+    void SetPanelBrokerChecked(int item, bool on) override;
+    void SetPanelEnabled(PanelPart p, bool on) override;
+    void SetPanelFontGrey(PanelPart p, bool grey) override;
+    QWidget* PanelPartOf(PanelPart p) const;
     // IDeskView
     void ShowStopBox(const std::string& text) override;
     void ShowMessageBox(const std::u16string& text) override;
@@ -138,7 +150,7 @@ private:
     void BuildPages();
     void ConnectSpreadTables();
     QWidget* EditOf(Ctl c) const;
-    QCheckBox* CheckOf(Ctl c) const;
+    QAbstractButton* CheckOf(Ctl c) const;
 
     SystemClock m_clock;
     std::unique_ptr<Desk> m_desk;
@@ -162,8 +174,43 @@ public:
     // The grid's data-cell event: pairs of rows banded, profit red or green, order numbers blue.
     void DBSortGrid1DrawDataCell(TDBSortGrid& Sender, const QRect& Rect, Field& field, TGridDrawState State);
 
+    // The operator's controls beside the grid: manual close and the close-spread presets.
+    QPushButton* m_bManuell = nullptr;  // "CloseSpread = -0,09999"
+    QPushButton* m_bManuell2 = nullptr; // "CloseSpread = -0,00020"
+    QPushButton* m_bManuell3 = nullptr; // "CloseSpread = -0,00010"
+    QPushButton* Button6 = nullptr;     // "CloseSpread = 0"
+    QPushButton* Button4 = nullptr;     // "CloseSpread = 0,00020"
+    QPushButton* Button5 = nullptr;     // "CloseSpread = 0,00010"
+    QPushButton* Button1 = nullptr;     // "Close Transaction"
+    QPushButton* Button18 = nullptr;    // "Close Position"
+    // The "Edit Orders" group.
+    QGroupBox* m_gbChange = nullptr;
+    QListWidget* m_lbBrokerIDsChange = nullptr;
+    TRealEdit* m_reLotsChange = nullptr;
+    TUpDown* UpDown4 = nullptr;
+    QGroupBox* m_gbOpenBedingung = nullptr;
+    QRadioButton* m_rbOpenKleinerChange = nullptr;
+    TRealEdit* m_reOpenSpreadChange = nullptr;
+    TUpDown* UpDown1 = nullptr;
+    QGroupBox* m_gbChangeBuySell = nullptr;
+    QRadioButton* m_rbBuyChange = nullptr;
+    QRadioButton* m_rbBuySellChange = nullptr;
+    QRadioButton* m_rbSellChange = nullptr;
+    QGroupBox* GroupBox1 = nullptr; // "MaxLoss for AutoClose"
+    TRealEdit* m_reMaxVerlust = nullptr;
+    TUpDown* UpDown2 = nullptr;
+    QGroupBox* m_gbCloseBedingung = nullptr;
+    QRadioButton* m_rbCloseKleinerChange = nullptr;
+    TRealEdit* m_reCloseSpreadChange = nullptr;
+    TUpDown* UpDown3 = nullptr;
+    QCheckBox* m_cbAutoClose = nullptr;
+    QPushButton* m_btnChangeOrder = nullptr;
+    QPushButton* m_btnCloseOrder = nullptr;
+
 private:
     void BuildAdminPanel();
+    // The group and the buttons above the order grid, placed at their positions on the tab.
+    QWidget* BuildOperatorControls();
     void SetSumLabel(SumLabel l, std::string_view text, unsigned colour) override;
     // The grid's model observes a cursor of the desk core; this member, the last, detaches it
     // before the core goes, also when the creation fails half-way.

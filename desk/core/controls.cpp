@@ -24,6 +24,12 @@ int PrecisionOf(Ctl c) {
         return 1;
     case Ctl::rePRIDynamic:
         return 4;
+    case Ctl::reLotsChange:
+        return 2;
+    case Ctl::reOpenSpreadChange:
+    case Ctl::reCloseSpreadChange:
+    case Ctl::reMaxVerlust:
+        return 5;
     default:
         return 0;
     }

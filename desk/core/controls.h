@@ -34,7 +34,31 @@ enum class Ctl {
     chkbSeqMode,
     chkbAddCanT,
     chkbAddCloT,
+    // the ADMIN PANEL's "Edit Orders" group: real edits
+    reLotsChange,        // lots, 2 decimals
+    reOpenSpreadChange,  // open spread, 5 decimals
+    reCloseSpreadChange, // close spread, 5 decimals
+    reMaxVerlust,        // "MaxLoss for AutoClose", 5 decimals
+    // its radio buttons and check box; checking one direction radio unchecks the other two
+    rbBuyChange,
+    rbBuySellChange,
+    rbSellChange,
+    rbOpenKleinerChange,  // "<=" of "Set Open Spread", alone in its group
+    rbCloseKleinerChange, // "<=" of "Set Close Spread", alone in its group
+    cbAutoClose,          // "Forced AutoClose"
     Count
+};
+
+// Parts of the "Edit Orders" group that are switched on and off together.
+enum class PanelPart {
+    gbChange,          // the whole group
+    btnChangeOrder,    // "Change Order"
+    btnCloseOrder,     // "Change Close Order"
+    lbBrokerIDsChange, // the broker list
+    reLotsChange,      // the lots box (its Enabled: read-only when off)
+    gbChangeBuySell,   // "Direction"
+    gbOpenBedingung,   // "Set Open Spread"
+    gbCloseBedingung,  // "Set Close Spread"
 };
 
 // Controls of a table frame's order box.
@@ -89,6 +113,17 @@ public:
     virtual int ActiveTableIndex() const = 0;
     // Whether the page on screen is the Watch tab.
     virtual bool WatchPageActive() const = 0;
+
+    // The "Edit Orders" group: its broker list (new items unticked) and the switching of its
+    // parts. grey: the part's font in grey (RGB 128, 128, 128), else in the window-text colour.
+    // A window without the group keeps the defaults: no items, nothing switched.
+    virtual void SetPanelBrokerItems(const std::vector<std::string>& /*items*/) {}
+    virtual int PanelBrokerCount() const { return 0; }
+    virtual std::string PanelBrokerText(int /*item*/) const { return {}; }
+    virtual bool PanelBrokerChecked(int /*item*/) const { return false; }
+    virtual void SetPanelBrokerChecked(int /*item*/, bool /*on*/) {}
+    virtual void SetPanelEnabled(PanelPart /*p*/, bool /*on*/) {}
+    virtual void SetPanelFontGrey(PanelPart /*p*/, bool /*grey*/) {}
 
     // A spin edit's value: its text read as an integer, the lower limit for other text.
     int32_t SpinValue(Ctl c) const { return SpinTextToValue(Text(c), SpinRangeOf(c)); }

@@ -155,6 +155,7 @@ void Desk::FormCreate() {
     UpdateConnectionTimeout();
     orders.m_iDisableDataChange = 0;
     m_iLastRecNoAnzeige = -1;
+    m_iLastOrderIDAnzeige = -1;
     // Every table's grids and broker list (all twenty frames exist now).
     for (int t = 0; t < kMaxTables; ++t) {
         InitTableGrids(t, kEAsPerTable * t + 1);

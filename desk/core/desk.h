@@ -168,6 +168,39 @@ public:
     void Button3Click();  // "COPY TRANSACTION"
     void Button14Click(); // "Delete Order"
 
+    // ---- ADMIN PANEL: manual close and close-spread presets ------------------------------
+    // The selected leg alone (bSingle) or with its counter order to "To Close" with the
+    // current price as trigger price. A leg that is "To Open", empty or already ended is left.
+    void ForceCloseOrder(bool bSingle);
+    // The close spread of both legs of the selected transaction; "To Close" back to "Close Cond.".
+    void SetCloseSpreadSelected(double value);
+    void m_bManuellClick() { SetCloseSpreadSelected(-0.09999); } // "CloseSpread = -0,09999"
+    void m_bManuell2Click() { SetCloseSpreadSelected(-0.0002); } // "CloseSpread = -0,00020"
+    void m_bManuell3Click() { SetCloseSpreadSelected(-0.0001); } // "CloseSpread = -0,00010"
+    void Button6Click() { SetCloseSpreadSelected(0.0); }         // "CloseSpread = 0"
+    void Button4Click() { SetCloseSpreadSelected(0.0002); }      // "CloseSpread = 0,00020"
+    void Button5Click() { SetCloseSpreadSelected(0.0001); }      // "CloseSpread = 0,00010"
+    void CloseTransaction() { ForceCloseOrder(false); }          // "Close Transaction"
+    void Button18Click() { ForceCloseOrder(true); }              // "Close Position"
+    // "Change Close Order": the close condition, MaxLoss and Forced AutoClose of the group
+    // written into both legs.
+    void m_btnCloseOrderClick();
+
+    // ---- ADMIN PANEL: the "Edit Orders" group --------------------------------------------------
+    // The display cursor's data-change event: loads the group from the selected row.
+    void DataSource1DataChange() { FillEditOrdersPanel(); }
+    void FillEditOrdersPanel();
+    void m_btnChangeOrderClick() { ChangeSelectedOrder(); } // "Change Order"
+    void ChangeSelectedOrder();
+    // Up-down halves (up: the upper half) and released keys (virtual key codes) of the boxes.
+    void UpDown1Click(bool up); // open spread
+    void UpDown2Click(bool up); // MaxLoss
+    void UpDown3Click(bool up); // close spread
+    void UpDown4Click(bool up); // lots
+    void m_reLotsChangeKeyUp(int key);
+    // The record number and OrderID of the row the group was loaded from (-1: never loaded).
+    int m_iLastOrderIDAnzeige = -1;
+
     // ---- table frames' broker lists and the settings (config.ini) ------------------------
     // Fills table t's broker list with the ten EA IDs from iStartID on, all ticked.
     void InitializeBrokerIDList(int t, int iStartID);

@@ -25,7 +25,11 @@ public:
         auto it = checked.find(c);
         return it != checked.end() && it->second;
     }
-    void SetChecked(Ctl c, bool on) override { checked[c] = on; }
+    void SetChecked(Ctl c, bool on) override {
+        if (on && (c == Ctl::rbBuyChange || c == Ctl::rbBuySellChange || c == Ctl::rbSellChange))
+            for (Ctl r : {Ctl::rbBuyChange, Ctl::rbBuySellChange, Ctl::rbSellChange}) checked[r] = false;
+        checked[c] = on;
+    }
 
     struct Frame {
         bool exists = true;
@@ -63,6 +67,31 @@ public:
     int ActiveTableIndex() const override { return activePage; }
     bool watchActive = false;
     bool WatchPageActive() const override { return watchActive; }
+
+    // The "Edit Orders" group: its broker list and which parts are on and grey.
+    std::vector<std::string> panelBrokers{"01", "02", "03"};
+    std::vector<bool> panelTicks = std::vector<bool>(3, false);
+    std::map<PanelPart, bool> panelEnabled;
+    std::map<PanelPart, bool> panelGrey;
+    void SetPanelBrokerItems(const std::vector<std::string>& items) override {
+        panelBrokers = items;
+        panelTicks.assign(items.size(), false);
+    }
+    int PanelBrokerCount() const override { return static_cast<int>(panelBrokers.size()); }
+    std::string PanelBrokerText(int i) const override { return panelBrokers.at(static_cast<size_t>(i)); }
+    bool PanelBrokerChecked(int i) const override { return panelTicks.at(static_cast<size_t>(i)); }
+    void SetPanelBrokerChecked(int i, bool on) override { panelTicks.at(static_cast<size_t>(i)) = on; }
+    void SetPanelEnabled(PanelPart p, bool on) override { panelEnabled[p] = on; }
+    void SetPanelFontGrey(PanelPart p, bool grey) override { panelGrey[p] = grey; }
+    // Enabled unless switched off (the group starts with every part on).
+    bool PanelOn(PanelPart p) const {
+        auto it = panelEnabled.find(p);
+        return it == panelEnabled.end() || it->second;
+    }
+    bool PanelGrey(PanelPart p) const {
+        auto it = panelGrey.find(p);
+        return it != panelGrey.end() && it->second;
+    }
 };
 
 class FakeView : public IDeskView {

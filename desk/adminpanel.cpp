@@ -1,0 +1,271 @@
+// The ADMIN PANEL's operator controls: the "Edit Orders" group and the manual close and
+// close-spread buttons, placed at their positions on the tab. Every button and box only calls
+// the desk core.
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QStyledItemDelegate>
+
+#include "components/NumEdit.h"
+#include "desk/core/crossspreads.h"
+#include "desk/uSkarlin.h"
+
+namespace quorvel {
+
+namespace {
+
+const QColor kGrey(128, 128, 128);
+
+class PanelItemDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        QSize s = QStyledItemDelegate::sizeHint(option, index);
+        s.setHeight(13);
+        return s;
+    }
+};
+
+template <class W> W* At(W* w, int left, int top, int width = -1, int height = -1) {
+    if (width < 0) {
+        w->adjustSize();
+        w->move(left, top);
+    } else {
+        w->setGeometry(left, top, width, height);
+    }
+    return w;
+}
+
+TRealEdit* RealBox(int precision, long double value, QWidget* parent, int left, int top, int width,
+                   int height) {
+    auto* e = At(new TRealEdit(parent), left, top, width, height);
+    e->SetPrecision(precision);
+    e->SetValue(value);
+    return e;
+}
+
+TUpDown* Arrows(QWidget* parent, int left, int top) {
+    auto* u = At(new TUpDown(parent), left, top, 17, 21);
+    u->SetRange(-100000, 100000);
+    u->SetPosition(0);
+    return u;
+}
+
+// A radio button alone in its group: a click switches it on, never off.
+void Alone(QRadioButton* rb, QObject* owner) {
+    auto* group = new QButtonGroup(owner);
+    group->setExclusive(true);
+    group->addButton(rb);
+}
+
+void AddBrokerItems(QListWidget* lb, const std::vector<std::string>& items) {
+    lb->clear();
+    for (const auto& s : items) {
+        auto* item = new QListWidgetItem(QString::fromStdString(s), lb);
+        item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
+        item->setCheckState(Qt::Unchecked);
+    }
+}
+
+// The virtual key code of the arrow keys; 0 for any other key.
+int ArrowKey(int qtKey) {
+    return qtKey == Qt::Key_Up ? kVkUp : qtKey == Qt::Key_Down ? kVkDown : 0;
+}
+
+} // namespace
+
+QWidget* TForm3::BuildOperatorControls() {
+    auto* area = new QWidget(TabSheet4);
+    area->setObjectName("OperatorControls");
+    area->setFixedHeight(164);
+    area->setMinimumWidth(845);
+
+    m_gbChange = At(new QGroupBox("Edit Orders", area), 3, 0, 567, 161);
+    m_gbChange->setObjectName("m_gbChange");
+    At(new QLabel("Broker ID", m_gbChange), 8, 16);
+    m_lbBrokerIDsChange = At(new QListWidget(m_gbChange), 66, 16, 52, 140);
+    m_lbBrokerIDsChange->setObjectName("m_lbBrokerIDsChange");
+    m_lbBrokerIDsChange->setItemDelegate(new PanelItemDelegate(m_lbBrokerIDsChange));
+    m_lbBrokerIDsChange->setUniformItemSizes(true);
+    AddBrokerItems(m_lbBrokerIDsChange, {"01", "02", "03"});
+    At(new QLabel("Lots", m_gbChange), 124, 14);
+    m_reLotsChange = RealBox(PrecisionOf(Ctl::reLotsChange), 1.0L, m_gbChange, 124, 30, 42, 21);
+    m_reLotsChange->setObjectName("m_reLotsChange");
+    UpDown4 = Arrows(m_gbChange, 162, 30);
+
+    m_gbOpenBedingung = At(new QGroupBox("Set Open Spread", m_gbChange), 185, 14, 186, 41);
+    m_gbOpenBedingung->setObjectName("m_gbOpenBedingung");
+    At(new QLabel("Spread", m_gbOpenBedingung), 8, 16);
+    m_rbOpenKleinerChange = At(new QRadioButton("<=", m_gbOpenBedingung), 56, 16, 49, 17);
+    m_rbOpenKleinerChange->setChecked(true);
+    Alone(m_rbOpenKleinerChange, this);
+    m_reOpenSpreadChange = RealBox(5, 0.0L, m_gbOpenBedingung, 96, 13, 65, 21);
+    m_reOpenSpreadChange->setObjectName("m_reOpenSpreadChange");
+    UpDown1 = Arrows(m_gbOpenBedingung, 162, 13);
+
+    m_gbChangeBuySell = At(new QGroupBox("Direction", m_gbChange), 124, 57, 247, 41);
+    m_gbChangeBuySell->setObjectName("m_gbChangeBuySell");
+    m_rbBuyChange = At(new QRadioButton("Buy", m_gbChangeBuySell), 8, 16);
+    m_rbBuySellChange = At(new QRadioButton("and", m_gbChangeBuySell), 80, 16);
+    m_rbSellChange = At(new QRadioButton("Sell", m_gbChangeBuySell), 168, 16);
+    m_rbBuySellChange->setChecked(true);
+
+    GroupBox1 = At(new QGroupBox("MaxLoss for AutoClose", m_gbChange), 377, 14, 181, 41);
+    GroupBox1->setObjectName("GroupBox1");
+    m_reMaxVerlust = RealBox(5, 0.001L, GroupBox1, 93, 15, 65, 21);
+    m_reMaxVerlust->setObjectName("m_reMaxVerlust");
+    UpDown2 = Arrows(GroupBox1, 155, 15);
+
+    m_gbCloseBedingung = At(new QGroupBox("Set Close Spread", m_gbChange), 377, 56, 181, 41);
+    m_gbCloseBedingung->setObjectName("m_gbCloseBedingung");
+    At(new QLabel("Spread", m_gbCloseBedingung), 8, 19);
+    m_rbCloseKleinerChange = At(new QRadioButton("<=", m_gbCloseBedingung), 56, 18, 49, 17);
+    Alone(m_rbCloseKleinerChange, this);
+    m_reCloseSpreadChange = RealBox(5, 0.0L, m_gbCloseBedingung, 93, 17, 65, 21);
+    m_reCloseSpreadChange->setObjectName("m_reCloseSpreadChange");
+    UpDown3 = Arrows(m_gbCloseBedingung, 157, 17);
+
+    m_cbAutoClose = At(new QCheckBox("Forced AutoClose", m_gbChange), 385, 100, 118, 17);
+    m_cbAutoClose->setChecked(true);
+    m_btnChangeOrder = At(new QPushButton("Change Order", m_gbChange), 325, 124, 105, 25);
+    m_btnChangeOrder->setObjectName("m_btnChangeOrder");
+    m_btnCloseOrder = At(new QPushButton("Change Close Order", m_gbChange), 437, 124, 121, 25);
+    m_btnCloseOrder->setObjectName("m_btnCloseOrder");
+
+    // The manual close and the presets, 130 x 25; the presets in Tahoma 11 px, maroon or green.
+    QFont presetFont("Tahoma");
+    presetFont.setPixelSize(11);
+    auto button = [&](QPushButton*& b, const char* name, const char* caption, int left, int top,
+                      const QColor* colour) {
+        b = At(new QPushButton(caption, area), left, top, 130, 25);
+        b->setObjectName(name);
+        if (colour) {
+            b->setFont(presetFont);
+            QPalette pal = b->palette();
+            pal.setColor(QPalette::ButtonText, *colour);
+            b->setPalette(pal);
+        }
+    };
+    const QColor maroon(128, 0, 0), green(0, 128, 0);
+    button(m_bManuell, "m_bManuell", "CloseSpread = -0,09999", 575, 3, &maroon);
+    button(m_bManuell2, "m_bManuell2", "CloseSpread = -0,00020", 575, 34, &maroon);
+    button(m_bManuell3, "m_bManuell3", "CloseSpread = -0,00010", 575, 65, &maroon);
+    button(Button6, "Button6", "CloseSpread = 0", 576, 95, &maroon);
+    button(Button4, "Button4", "CloseSpread = 0,00020", 711, 33, &green);
+    button(Button5, "Button5", "CloseSpread = 0,00010", 711, 64, &green);
+    button(Button1, "Button1", "Close Transaction", 712, 95, nullptr);
+    button(Button18, "Button18", "Close Position", 712, 136, nullptr);
+
+    auto click = [this](QPushButton* b, void (Desk::*handler)()) {
+        connect(b, &QPushButton::clicked, this,
+                [this, handler] { m_desk->Guarded([this, handler] { ((*m_desk).*handler)(); }); });
+    };
+    click(m_bManuell, &Desk::m_bManuellClick);
+    click(m_bManuell2, &Desk::m_bManuell2Click);
+    click(m_bManuell3, &Desk::m_bManuell3Click);
+    click(Button6, &Desk::Button6Click);
+    click(Button4, &Desk::Button4Click);
+    click(Button5, &Desk::Button5Click);
+    click(Button1, &Desk::CloseTransaction);
+    click(Button18, &Desk::Button18Click);
+    click(m_btnChangeOrder, &Desk::m_btnChangeOrderClick);
+    click(m_btnCloseOrder, &Desk::m_btnCloseOrderClick);
+
+    auto arrows = [this](TUpDown* u, void (Desk::*handler)(bool)) {
+        connect(u, &TUpDown::Click, this, [this, handler](TUDBtnType b) {
+            m_desk->Guarded([this, handler, b] { ((*m_desk).*handler)(b == TUDBtnType::btNext); });
+        });
+    };
+    arrows(UpDown1, &Desk::UpDown1Click);
+    arrows(UpDown2, &Desk::UpDown2Click);
+    arrows(UpDown3, &Desk::UpDown3Click);
+    arrows(UpDown4, &Desk::UpDown4Click);
+    connect(m_reLotsChange, &TRealEdit::KeyUp, this, [this](int key) {
+        m_desk->Guarded([this, key] { m_desk->m_reLotsChangeKeyUp(ArrowKey(key)); });
+    });
+    const std::pair<TRealEdit*, Ctl> spreadBoxes[] = {{m_reOpenSpreadChange, Ctl::reOpenSpreadChange},
+                                                      {m_reCloseSpreadChange, Ctl::reCloseSpreadChange},
+                                                      {m_reMaxVerlust, Ctl::reMaxVerlust}};
+    for (const auto& [box, ctl] : spreadBoxes)
+        connect(box, &TRealEdit::KeyUp, this, [this, c = ctl](int key) {
+            m_desk->Guarded([this, c, key] { m_desk->RealEditKeyUp(c, ArrowKey(key)); });
+        });
+
+    // The display cursor's data-change event (also raised by the grid on its first mouse
+    // release after gaining the focus) loads the group.
+    DataSource1.OnDataChange = [this](const void*, Field*) {
+        m_desk->Guarded([this] { m_desk->DataSource1DataChange(); });
+    };
+    return area;
+}
+
+// ---- controls seam: the "Edit Orders" group ----------------------------------------------------
+
+void TForm3::SetPanelBrokerItems(const std::vector<std::string>& items) {
+    AddBrokerItems(m_lbBrokerIDsChange, items);
+}
+
+int TForm3::PanelBrokerCount() const {
+    return m_lbBrokerIDsChange->count();
+}
+
+std::string TForm3::PanelBrokerText(int item) const {
+    return m_lbBrokerIDsChange->item(item)->text().toStdString();
+}
+
+bool TForm3::PanelBrokerChecked(int item) const {
+    return m_lbBrokerIDsChange->item(item)->checkState() == Qt::Checked;
+}
+
+void TForm3::SetPanelBrokerChecked(int item, bool on) {
+    m_lbBrokerIDsChange->item(item)->setCheckState(on ? Qt::Checked : Qt::Unchecked);
+}
+
+QWidget* TForm3::PanelPartOf(PanelPart p) const {
+    switch (p) {
+    case PanelPart::gbChange:
+        return m_gbChange;
+    case PanelPart::btnChangeOrder:
+        return m_btnChangeOrder;
+    case PanelPart::btnCloseOrder:
+        return m_btnCloseOrder;
+    case PanelPart::lbBrokerIDsChange:
+        return m_lbBrokerIDsChange;
+    case PanelPart::reLotsChange:
+        return m_reLotsChange;
+    case PanelPart::gbChangeBuySell:
+        return m_gbChangeBuySell;
+    case PanelPart::gbOpenBedingung:
+        return m_gbOpenBedingung;
+    case PanelPart::gbCloseBedingung:
+        return m_gbCloseBedingung;
+    }
+    return nullptr;
+}
+
+void TForm3::SetPanelEnabled(PanelPart p, bool on) {
+    // The lots box stays a window that takes clicks and keys: off, it is read-only.
+    if (p == PanelPart::reLotsChange)
+        m_reLotsChange->SetEnabled(on);
+    else if (QWidget* w = PanelPartOf(p))
+        w->setEnabled(on);
+}
+
+void TForm3::SetPanelFontGrey(PanelPart p, bool grey) {
+    QWidget* w = PanelPartOf(p);
+    if (!w) return;
+    // The colour shows in the caption and in every control inside that takes its font from it.
+    QPalette pal = w->palette();
+    const QColor text = grey ? kGrey : palette().color(QPalette::Active, QPalette::WindowText);
+    // A switched-off control inside keeps the disabled look of its own.
+    for (QPalette::ColorGroup g : {QPalette::Active, QPalette::Inactive})
+        for (QPalette::ColorRole r : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+            pal.setColor(g, r, text);
+    w->setPalette(pal);
+}
+
+} // namespace quorvel
