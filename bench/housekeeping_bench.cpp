@@ -11,12 +11,13 @@
 #include <map>
 #include <string>
 
+#include "bench/benchdesk.h"
 #include "desk/core/desk.h"
 
 namespace {
 using namespace quorvel;
 
-class SweepControls : public IDeskControls {
+class SweepControls : public bench::FrameControls {
 public:
     std::map<Ctl, std::string> text;
     std::string Text(Ctl c) const override {
@@ -26,37 +27,9 @@ public:
     void SetText(Ctl c, const std::string& t) override { text[c] = t; }
     bool Checked(Ctl c) const override { return c == Ctl::chkbAddCanT || c == Ctl::chkbAddCloT; }
     void SetChecked(Ctl, bool) override {}
-    bool HasFrame(int t) const override { return t >= 0 && t < 20; }
-    std::string FrameText(int, FrameCtl) const override { return {}; }
-    void SetFrameText(int, FrameCtl, const std::string&) override {}
-    bool FrameChecked(int, FrameCtl) const override { return false; }
-    void SetFrameChecked(int, FrameCtl, bool) override {}
-    void SetBrokerItems(int, const std::vector<std::string>&) override {}
-    int BrokerCount(int) const override { return 10; }
-    std::string BrokerText(int, int) const override { return {}; }
-    bool BrokerChecked(int, int) const override { return true; }
-    void SetBrokerChecked(int, int, bool) override {}
-    int ActiveTableIndex() const override { return 21; }
-    bool WatchPageActive() const override { return false; }
 };
 
-class NullView : public IDeskView {
-public:
-    void ShowStopBox(const std::string&) override { ++stops; }
-    void ShowMessageBox(const std::u16string&) override {}
-    void Terminate() override {}
-    void SetAutoSaveInterval(unsigned) override {}
-    void Beep() override {}
-    void ShowNotification(const std::string&) override {}
-    void SaveNotifications() override {}
-    int GridRowCount(Grid g, int) const override { return g == Grid::Watch ? 4 : 21; }
-    void SetGridRowCount(Grid, int, int) override {}
-    void SetGridColCount(Grid, int, int) override {}
-    void SetGridColWidth(Grid, int, int, int) override {}
-    void SetGridCell(Grid, int, int, int, std::string_view) override {}
-    void SetFrameLabel(int, FrameLabel, std::string_view) override {}
-    int stops = 0;
-};
+using bench::NullView;
 
 constexpr TDateTime kNow = 46000.5;
 constexpr double kSecond = 1.0 / 86400.0;

@@ -10,6 +10,7 @@
 #include <new>
 #include <string>
 
+#include "bench/benchdesk.h"
 #include "bench/orderlist_fixture.h"
 #include "desk/core/desk.h"
 
@@ -34,7 +35,7 @@ void operator delete(void* p, std::size_t) noexcept {
 namespace {
 using namespace quorvel;
 
-class NullControls : public IDeskControls {
+class NullControls : public bench::FrameControls {
 public:
     int activePage = 21;
     bool watch = false;
@@ -51,16 +52,6 @@ public:
     void SetText(Ctl, const std::string&) override {}
     bool Checked(Ctl) const override { return true; }
     void SetChecked(Ctl, bool) override {}
-    bool HasFrame(int t) const override { return t >= 0 && t < 20; }
-    std::string FrameText(int, FrameCtl) const override { return {}; }
-    void SetFrameText(int, FrameCtl, const std::string&) override {}
-    bool FrameChecked(int, FrameCtl) const override { return false; }
-    void SetFrameChecked(int, FrameCtl, bool) override {}
-    void SetBrokerItems(int, const std::vector<std::string>&) override {}
-    int BrokerCount(int) const override { return 10; }
-    std::string BrokerText(int, int) const override { return {}; }
-    bool BrokerChecked(int, int) const override { return true; }
-    void SetBrokerChecked(int, int, bool) override {}
     int ActiveTableIndex() const override { return activePage; }
     bool WatchPageActive() const override { return watch; }
 };

@@ -12,60 +12,18 @@
 #include "platform/clientdataset.h"
 #include "platform/files.h"
 #include "platform/messages.h"
+#include "transaction_steps.h"
 
 using namespace quorvel;
 using namespace quorvel::e2e;
 
 namespace {
 
-// A transaction on table 0 between EA 1 and EA 2, waiting to open at -0.00002 and to close at
-// a close spread of 0.00005.
-void WriteWaitingTransaction(const fs::path& file) {
-    ClientDataSet list("list");
-    list.CreateDataSet(OrderListFieldDefs(), IdxOrderIDDesc());
-    int32_t first = 0;
-    for (int32_t type : {int32_t{otBuy}, int32_t{otSell}}) {
-        list.Append();
-        if (first > 0) list.FieldByName("FirstOrderID").SetAsInteger(first);
-        list.FieldByName("Zeitpunkt").SetAsDateTime(NowLocal());
-        list.FieldByName("TableID").SetAsInteger(0);
-        list.FieldByName("OrderType").SetAsInteger(type);
-        list.FieldByName("MaxVerlust").SetAsCurrency(-0.0001);
-        list.FieldByName("Status").SetAsInteger(stToOpen);
-        list.FieldByName("Lots").SetAsFloat(0.1);
-        list.FieldByName("Spread").SetAsCurrency(-0.00002);
-        for (int k = 1; k <= 10; ++k)
-            list.FieldByName("ID" + std::to_string(k)).SetAsInteger(k <= 2 ? k : -1);
-        list.FieldByName("CloseSpread").SetAsCurrency(0.00005);
-        list.FieldByName("CloseBedingung").SetAsInteger(1);
-        list.FieldByName("SlippageAusgleich").SetAsBoolean(false);
-        list.FieldByName("AutoClose").SetAsBoolean(false);
-        list.Post();
-        if (first == 0) first = list.FieldByName("OrderID").AsInteger();
-    }
-    list.SaveToFile(file.string());
-}
-
-struct EA {
-    int id;
-    LinkClient link;
-    int32_t Send(int32_t msg, int32_t wparam, int32_t lparam = 0) { return link.Send(msg, wparam, lparam); }
-    void Quote(int32_t bid, int32_t ask) {
-        EXPECT_EQ(Send(EAMsg::NewDataBid, id, bid), 2);
-        EXPECT_EQ(Send(EAMsg::NewDataAsk, id, ask), 1);
-        EXPECT_EQ(Send(EAMsg::DataComplete, id), 5);
-    }
-};
-
 TEST(CloseTransaction, FromItsQuotesToClosedOnBothLegs) {
     test::TempDir dir;
     DeskProcess desk(dir.Path());
-    {
-        std::ofstream ini(dir.Path() / "bin" / "config.ini", std::ios::binary);
-        ini << "[Defaults]\r\nStandby=0\r\nSeqMode=0\r\nDelMode=0\r\nTables=1\r\nTimeout=60\r\n"
-               "AlertLevel=-1\r\nAutoSaveMinutes=0\r\n";
-    }
-    WriteWaitingTransaction(dir.Path() / "Orderlist.xml");
+    WriteOneTableConfig(dir.Path());
+    WriteWaitingTransaction(dir.Path() / "Orderlist.xml", -0.0001);
     const TDateTime started = NowLocal();
     ASSERT_TRUE(desk.Start()) << desk.StdErr();
     EA buyer{1, {}}, seller{2, {}};
