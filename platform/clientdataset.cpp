@@ -6,9 +6,11 @@
 #include <cmath>
 
 #include "platform/ascii.h"
+#include "platform/clientdataset_filter.h"
 #include "platform/clientdataset_table.h"
 #include "platform/datapacket.h"
 #include "platform/files.h"
+#include "platform/numbers.h"
 
 namespace quorvel {
 
@@ -112,6 +114,43 @@ void ClientDataSet::SaveToFile(const std::string& path) const {
     WriteFileAtomic(path, [this](const FilePieceWriter& put) { cds::WritePacket(*m_table, put); });
 }
 
+void ClientDataSet::ReloadFromString(std::string data) {
+    CheckBrowseMode();
+    auto fresh = cds::ReadPacket(std::move(data));
+    Table& t = *m_table;
+    bool same = fresh->defs.size() == t.defs.size();
+    for (size_t i = 0; same && i < t.defs.size(); ++i)
+        same = AsciiSameText(fresh->defs[i].name, t.defs[i].name) && fresh->defs[i].type == t.defs[i].type;
+    if (!same) throw DataSetError(m_name + ": The data does not fit the dataset's fields");
+    // Observers hear of the whole change once, when the controls come back.
+    std::vector<ClientDataSet*> cursors = t.cursors;
+    for (ClientDataSet* c : cursors) c->DisableControls();
+    struct Enable {
+        std::vector<ClientDataSet*>& cs;
+        ~Enable() {
+            for (ClientDataSet* c : cs) c->EnableControls();
+        }
+    } enable{cursors};
+    for (ClientDataSet* c : cursors) {
+        if (c->m_state == DataSetState::Insert) c->Cancel();
+        c->m_walking = false;
+        c->m_pendingReset = true;
+    }
+    while (!t.records.empty()) t.Remove(t.records.back().get());
+    for (auto& r : fresh->records) {
+        auto rec = std::make_unique<Record>();
+        rec->v = r->v;
+        rec->nulls = r->nulls;
+        for (size_t c = 0; c < t.defs.size(); ++c) // texts are numbered per table
+            if (t.IsText(static_cast<int>(c)) && !rec->IsNull(static_cast<int>(c)))
+                rec->v[c] = t.Intern(fresh->TextOf(rec->v[c]));
+        t.Insert(std::move(rec));
+    }
+    t.nextAutoInc = std::max(t.nextAutoInc, fresh->nextAutoInc);
+    for (ClientDataSet* c : cursors)
+        if (!c->m_cur) c->First();
+}
+
 std::unique_ptr<TableSnapshot> ClientDataSet::Snapshot() const {
     CheckActive();
     auto s = std::make_unique<cds::Snapshot>();
@@ -158,9 +197,14 @@ void ClientDataSet::CloneCursor(ClientDataSet& source, bool reset, bool keepSett
     if (reset) {
         m_index = {};
         ReadOnly = false;
+        m_filterText.clear();
+        m_filtered = false;
     } else if (!keepSettings) {
         m_index = source.m_index;
         ReadOnly = source.ReadOnly;
+        m_filterText = source.m_filterText;
+        m_filtered = source.m_filtered;
+        m_filterCaseInsensitive = source.m_filterCaseInsensitive;
     }
     Open(std::move(table));
 }
@@ -181,11 +225,28 @@ void ClientDataSet::Open(std::shared_ptr<Table> table) {
         m_table.reset();
         throw;
     }
+    try {
+        CompileFilter();
+    } catch (...) {
+        if (!m_indexColumns.empty()) m_table->ReleaseOrdered(m_indexColumns);
+        m_indexColumns.clear();
+        if (m_autoFields) {
+            m_fields.clear();
+            m_autoFields = false;
+        }
+        for (auto& f : m_fields) f->m_column = -1;
+        m_table.reset();
+        throw;
+    }
     m_table->cursors.push_back(this);
     m_state = DataSetState::Browse;
     m_buf.assign(m_table->defs.size(), 0.0);
-    m_cur = OrderSize() ? OrderAt(0) : nullptr;
-    m_posHint = 0;
+    m_cur = nullptr;
+    for (size_t i = 0, n = OrderSize(); i < n && !m_cur; ++i)
+        if (Shows(OrderAt(i))) {
+            m_cur = OrderAt(i);
+            m_posHint = i;
+        }
     m_bof = true;
     m_eof = m_cur == nullptr;
     m_calcValid = false;
@@ -235,6 +296,7 @@ void ClientDataSet::Close() {
     m_eof = m_bof = true;
     m_walking = false;
     m_filterColumn = -1;
+    m_filterExpr.reset();
     if (m_autoFields) {
         m_fields.clear();
         m_autoFields = false;
@@ -311,8 +373,9 @@ size_t ClientDataSet::PositionOf(const Record* r) const {
     } else {
         const auto& recs = m_table->ordered.at(m_indexColumns).recs;
         const auto& c = m_indexColumns;
-        auto it = std::lower_bound(recs.begin(), recs.end(), r,
-                                   [&c](const Record* a, const Record* b) { return Table::Less(c, a, b); });
+        auto it = std::lower_bound(recs.begin(), recs.end(), r, [this, &c](const Record* a, const Record* b) {
+            return m_table->Less(c, a, b);
+        });
         pos = static_cast<size_t>(it - recs.begin());
         if (m_index.descending) pos = recs.size() - 1 - pos;
     }
@@ -324,15 +387,16 @@ size_t ClientDataSet::InsertPosition(const Record* r) const {
     if (m_indexColumns.empty()) return OrderSize();
     const auto& recs = m_table->ordered.at(m_indexColumns).recs;
     const auto& c = m_indexColumns;
-    auto it = std::upper_bound(recs.begin(), recs.end(), r,
-                               [&c](const Record* a, const Record* b) { return Table::Less(c, a, b); });
+    auto it = std::upper_bound(recs.begin(), recs.end(), r, [this, &c](const Record* a, const Record* b) {
+        return m_table->Less(c, a, b);
+    });
     const size_t pos = static_cast<size_t>(it - recs.begin());
     return m_index.descending ? recs.size() - pos : pos;
 }
 
 bool ClientDataSet::Before(const Record* a, const Record* b) const {
     if (m_indexColumns.empty()) return a->seq < b->seq;
-    return m_index.descending ? Table::Less(m_indexColumns, b, a) : Table::Less(m_indexColumns, a, b);
+    return m_index.descending ? m_table->Less(m_indexColumns, b, a) : m_table->Less(m_indexColumns, a, b);
 }
 
 // ---- navigation ------------------------------------------------------------------------------
@@ -376,15 +440,19 @@ void ClientDataSet::First() {
         return;
     }
     m_bof = true;
-    m_eof = OrderSize() == 0;
-    SetCurrent(m_eof ? nullptr : OrderAt(0));
-    m_posHint = 0;
+    size_t pos = 0;
+    const size_t n = OrderSize();
+    while (pos < n && !Shows(OrderAt(pos))) ++pos;
+    m_eof = pos >= n;
+    SetCurrent(m_eof ? nullptr : OrderAt(pos));
+    m_posHint = m_eof ? 0 : pos;
 }
 
 void ClientDataSet::Last() {
     CheckBrowseMode();
     m_walking = false;
-    const size_t n = OrderSize();
+    size_t n = OrderSize();
+    while (n > 0 && !Shows(OrderAt(n - 1))) --n;
     m_eof = true;
     m_bof = n == 0;
     SetCurrent(n ? OrderAt(n - 1) : nullptr);
@@ -423,15 +491,17 @@ void ClientDataSet::Next() {
         m_eof = true;
         return;
     }
-    const size_t pos = PositionOf(m_cur);
-    if (pos + 1 >= OrderSize()) {
+    size_t pos = PositionOf(m_cur) + 1;
+    const size_t n = OrderSize();
+    while (pos < n && !Shows(OrderAt(pos))) ++pos;
+    if (pos >= n) {
         m_eof = true;
         return;
     }
     m_bof = false;
     m_eof = false;
-    SetCurrent(OrderAt(pos + 1));
-    m_posHint = pos + 1;
+    SetCurrent(OrderAt(pos));
+    m_posHint = pos;
 }
 
 void ClientDataSet::Prior() {
@@ -441,7 +511,8 @@ void ClientDataSet::Prior() {
         m_bof = true;
         return;
     }
-    const size_t pos = PositionOf(m_cur);
+    size_t pos = PositionOf(m_cur);
+    while (pos > 0 && !Shows(OrderAt(pos - 1))) --pos;
     if (pos == 0) {
         m_bof = true;
         return;
@@ -454,7 +525,111 @@ void ClientDataSet::Prior() {
 
 int ClientDataSet::RecordCount() const {
     CheckActive();
-    return static_cast<int>(m_table->records.size());
+    if (!m_filterExpr) return static_cast<int>(m_table->records.size());
+    int n = 0;
+    for (const auto& r : m_table->records) n += Shows(r.get()) ? 1 : 0;
+    return n;
+}
+
+bool ClientDataSet::Shows(const Record* r) const {
+    return !m_filterExpr || m_filterExpr->Matches(*m_table, *r);
+}
+
+void ClientDataSet::CompileFilter() {
+    m_filterExpr.reset();
+    if (!m_table || !m_filtered) return;
+    bool blank = true;
+    for (char c : m_filterText) blank = blank && (c == ' ' || c == '\t' || c == '\r' || c == '\n');
+    if (blank) return;
+    m_filterExpr = cds::FilterExpr::Parse(m_filterText, *m_table, m_filterCaseInsensitive);
+}
+
+namespace {
+// Sets a filter setting, compiles the filter and puts the cursor on its first record; a
+// malformed text leaves the former setting in force.
+template <class T, class Apply> void ChangeFilter(T& setting, T value, Apply&& apply) {
+    T old = setting;
+    setting = std::move(value);
+    try {
+        apply();
+    } catch (...) {
+        setting = std::move(old);
+        apply();
+        throw;
+    }
+}
+} // namespace
+
+void ClientDataSet::SetFilter(const std::string& text) {
+    if (Active()) CheckBrowseMode();
+    ChangeFilter(m_filterText, text, [this] { CompileFilter(); });
+    if (Active()) {
+        m_walking = false;
+        NotifyObservers(IDataSetObserver::Change::Reset, 0);
+        First();
+    }
+}
+
+void ClientDataSet::SetFiltered(bool on) {
+    if (Active()) CheckBrowseMode();
+    ChangeFilter(m_filtered, on, [this] { CompileFilter(); });
+    if (Active()) {
+        m_walking = false;
+        NotifyObservers(IDataSetObserver::Change::Reset, 0);
+        First();
+    }
+}
+
+void ClientDataSet::SetFilterCaseInsensitive(bool on) {
+    if (Active()) CheckBrowseMode();
+    ChangeFilter(m_filterCaseInsensitive, on, [this] { CompileFilter(); });
+    if (Active()) {
+        NotifyObservers(IDataSetObserver::Change::Reset, 0);
+        First();
+    }
+}
+
+void ClientDataSet::GotoNearest(const Variant& key) {
+    CheckBrowseMode();
+    if (m_indexColumns.empty()) throw DataSetError(m_name + ": No index currently active");
+    // The key is that of the index's first field, which orders the records first.
+    const int ic = m_indexColumns.front();
+    m_walking = false;
+    const auto& recs = m_table->ordered.at(m_indexColumns).recs;
+    const size_t col = static_cast<size_t>(ic);
+    // The first position in our order whose key is not below (descending: not above) `key`;
+    // a null key comes before every value.
+    auto reached = [&](const Record* r) {
+        if (key.IsNull()) return true;
+        if (r->IsNull(ic)) return false;
+        if (m_table->IsText(ic)) {
+            const int cmp = m_table->TextOf(r->v[col]).compare(key.AsString());
+            return m_index.descending ? cmp <= 0 : cmp >= 0;
+        }
+        return m_index.descending ? r->v[col] <= key.Raw() : r->v[col] >= key.Raw();
+    };
+    const size_t n = recs.size();
+    size_t lo = 0, hi = n; // in our order, `reached` goes false..false, true..true (ascending)
+    if (!m_index.descending) {
+        while (lo < hi) {
+            const size_t mid = (lo + hi) / 2;
+            if (reached(OrderAt(mid)))
+                hi = mid;
+            else
+                lo = mid + 1;
+        }
+    } else {
+        // Descending: nulls come last, so walk from the front.
+        while (lo < n && !reached(OrderAt(lo))) ++lo;
+    }
+    while (lo < n && !Shows(OrderAt(lo))) ++lo;
+    if (lo >= n) {
+        Last(); // past every key: the end of the data, on the last record
+        return;
+    }
+    m_eof = m_bof = false;
+    SetCurrent(OrderAt(lo));
+    m_posHint = lo;
 }
 
 int ClientDataSet::RecNo() const {
@@ -490,9 +665,16 @@ void ClientDataSet::ClearWalkFilter() {
 }
 
 namespace {
-bool CellEquals(const Record* r, int c, const Variant& v) {
+bool CellEquals(const Table& t, const Record* r, int c, const Variant& v) {
     if (v.IsNull()) return r->IsNull(c);
-    return !r->IsNull(c) && r->v[static_cast<size_t>(c)] == v.Raw();
+    if (r->IsNull(c)) return false;
+    const double cell = r->v[static_cast<size_t>(c)];
+    if (t.IsText(c)) return t.TextOf(cell) == v.AsString();
+    if (v.kind() == Variant::Kind::String) {
+        const auto d = ParseDouble(v.AsString(), '.');
+        return d && cell == *d;
+    }
+    return cell == v.Raw();
 }
 } // namespace
 
@@ -512,20 +694,24 @@ std::vector<Record*> ClientDataSet::Matches(const std::vector<std::string>& fiel
     for (size_t k = 0; k < cols.size(); ++k) {
         const Variant& v = values[k];
         if (!cds::IsIntegerType(m_table->defs[static_cast<size_t>(cols[k])].type) || v.IsNull()) continue;
+        if (v.kind() == Variant::Kind::String) continue; // compared as text below
         if (v.Raw() != std::trunc(v.Raw()) || std::fabs(v.Raw()) > 9e15) return out;
         auto& keys = m_table->Keys(cols[k]);
         auto it = keys.find(static_cast<int64_t>(v.Raw()));
         if (it == keys.end()) return out;
         for (Record* r : it->second) {
+            if (!Shows(r)) continue;
             bool all = true;
-            for (size_t j = 0; j < cols.size() && all; ++j) all = CellEquals(r, cols[j], values[j]);
+            for (size_t j = 0; j < cols.size() && all; ++j) all = CellEquals(*m_table, r, cols[j], values[j]);
             if (all) out.push_back(r);
         }
         return out;
     }
     for (auto& r : m_table->records) {
+        if (!Shows(r.get())) continue;
         bool all = true;
-        for (size_t j = 0; j < cols.size() && all; ++j) all = CellEquals(r.get(), cols[j], values[j]);
+        for (size_t j = 0; j < cols.size() && all; ++j)
+            all = CellEquals(*m_table, r.get(), cols[j], values[j]);
         if (all) out.push_back(r.get());
     }
     return out;
@@ -554,6 +740,7 @@ Variant ClientDataSet::Lookup(const std::vector<std::string>& keyFields, const s
     for (Record* r : found)
         if (Before(r, best)) best = r;
     if (best->IsNull(rc)) return Variant();
+    if (m_table->IsText(rc)) return Variant(m_table->TextOf(best->v[static_cast<size_t>(rc)]));
     return Variant::Of(m_table->defs[static_cast<size_t>(rc)].type, best->v[static_cast<size_t>(rc)]);
 }
 
@@ -615,6 +802,11 @@ void ClientDataSet::Cancel() {
 void ClientDataSet::Post() {
     CheckActive();
     if (m_state != DataSetState::Edit && m_state != DataSetState::Insert) return;
+    if (BeforePost) {
+        const Notify handler = BeforePost;
+        handler(*this);
+        if (m_state != DataSetState::Edit && m_state != DataSetState::Insert) return;
+    }
     for (auto& f : m_fields)
         if (f->Required && !f->m_calculated && ((m_bufNulls >> f->m_column) & 1u))
             throw DataSetError("Field '" + f->m_name + "' must have a value");
@@ -665,14 +857,18 @@ void ClientDataSet::RecordRemoving(const Record* r) {
     if (m_state == DataSetState::Edit) m_state = DataSetState::Browse;
     const size_t pos = PositionOf(r);
     const size_t n = OrderSize();
-    if (pos + 1 < n) {
-        m_cur = OrderAt(pos + 1);
+    // The next record the cursor shows, else the previous one.
+    size_t next = pos + 1, prev = pos;
+    while (next < n && !Shows(OrderAt(next))) ++next;
+    while (prev > 0 && !Shows(OrderAt(prev - 1))) --prev;
+    if (next < n) {
+        m_cur = OrderAt(next);
         m_eof = false;
-        m_posHint = pos; // its place once r is gone
-    } else if (pos > 0) {
-        m_cur = OrderAt(pos - 1);
+        m_posHint = next - 1; // its place once r is gone
+    } else if (prev > 0) {
+        m_cur = OrderAt(prev - 1);
         m_eof = true;
-        m_posHint = pos - 1;
+        m_posHint = prev - 1;
     } else {
         m_cur = nullptr;
         m_eof = m_bof = true;

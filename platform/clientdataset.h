@@ -42,6 +42,7 @@ namespace cds {
 struct Table;
 struct Record;
 struct Snapshot;
+class FilterExpr;
 } // namespace cds
 
 // The whole table as it stood at one moment, to be written while the table goes on changing:
@@ -116,9 +117,16 @@ public:
     // Writes the whole table (all records, all columns in definition order) atomically.
     void SaveToFile(const std::string& path) const;
     std::string SaveToString() const;
+    // Replaces every record of the shared table by those of the packet, keeping the table, so
+    // that every cursor on it (clones too) sees the new data; a cursor whose record went stands
+    // on its first record. The packet must hold the table's columns with their types, else
+    // DataSetError and the data stays as it was. The records get new bookmarks.
+    void ReloadFromString(std::string data);
     // The table as it is now, for writing it elsewhere (see TableSnapshot).
     std::unique_ptr<TableSnapshot> Snapshot() const;
-    // A further cursor on the source's table. reset: no index (natural order), not read-only.
+    // A further cursor on the source's table. reset: no index (natural order), no filter, not
+    // read-only; neither reset nor keepSettings: the source's index, filter and read-only flag;
+    // keepSettings: the clone's own.
     // The clone keeps its own persistent fields and events. Opens the clone. Cloning from a
     // cursor that is itself a clone of this one (directly or down its chain) is refused, so a
     // chain of clone sources never runs in a circle.
@@ -162,6 +170,24 @@ public:
     void SetWalkFilter(const std::string& field, std::vector<int32_t> values);
     void ClearWalkFilter();
 
+    // ---- filter ---------------------------------------------------------------------------
+    // While Filtered, the cursor shows only the records the filter expression matches (see
+    // clientdataset_filter.h): navigation, RecordCount, Locate, Lookup and the Min/Max
+    // aggregates pass over the others. An empty text shows every record. A malformed text
+    // throws DataSetError when it is set on an open cursor (or when the cursor opens).
+    void SetFilter(const std::string& text);
+    const std::string& Filter() const { return m_filterText; }
+    void SetFiltered(bool on);
+    bool Filtered() const { return m_filtered; }
+    // Texts compare without regard to case.
+    void SetFilterCaseInsensitive(bool on);
+    bool FilterCaseInsensitive() const { return m_filterCaseInsensitive; }
+    // Whether the record the cursor stands on is one the filter shows (true without filter).
+    bool Shows(const cds::Record* r) const;
+    // Moves to the first shown record, in the index's order, whose first index field is at least
+    // `key` (at most, on a descending index); to the end of the data when there is none.
+    void GotoNearest(const Variant& key);
+
     // Moves to the first record in this cursor's order whose fields equal the values (the
     // newest first on a descending index). Returns whether one was found; when not, the
     // cursor stays where it was.
@@ -200,6 +226,7 @@ public:
 
     // ---- events, controls -----------------------------------------------------------------
     Notify AfterOpen;
+    Notify BeforePost; // may throw to refuse the post; the edit stays
     Notify AfterPost;
     Notify AfterDelete;
     Notify OnCalcFields;
@@ -271,6 +298,11 @@ private:
     int m_disableCount = 0;
     bool m_pendingReset = false;
     std::vector<IDataSetObserver*> m_observers;
+    void CompileFilter();
+    std::string m_filterText;
+    bool m_filtered = false;
+    bool m_filterCaseInsensitive = false;
+    std::unique_ptr<cds::FilterExpr> m_filterExpr; // set while open, filtered and not empty
     // walk filter
     int m_filterColumn = -1;
     std::vector<int32_t> m_filterValues;

@@ -32,16 +32,37 @@ Variant Variant::Of(FieldType type, double raw) {
 
 int32_t Variant::AsInteger() const {
     if (IsNull()) return 0;
+    if (m_kind == Kind::String) {
+        const auto n = ParseInt32(m_s);
+        if (!n) throw DataSetError("'" + m_s + "' is not a valid integer value");
+        return *n;
+    }
     const double r = RoundHalfEven(m_v);
     if (!(r >= -2147483648.0 && r <= 2147483647.0))
         throw DataSetError("'" + AsString() + "' is not a valid integer value");
     return static_cast<int32_t>(r);
 }
 
+double Variant::AsFloat() const {
+    if (m_kind != Kind::String) return IsNull() ? 0.0 : m_v;
+    const auto d = ParseDouble(m_s, '.');
+    if (!d) throw DataSetError("'" + m_s + "' is not a valid floating point value");
+    return *d;
+}
+
+bool Variant::AsBoolean() const {
+    if (m_kind != Kind::String) return !IsNull() && m_v != 0.0;
+    if (AsciiSameText(m_s, "True")) return true;
+    if (AsciiSameText(m_s, "False") || m_s.empty()) return false;
+    throw DataSetError("'" + m_s + "' is not a valid boolean value");
+}
+
 std::string Variant::AsString() const {
     switch (m_kind) {
     case Kind::Null:
         return {};
+    case Kind::String:
+        return m_s;
     case Kind::Integer:
         return std::to_string(static_cast<int64_t>(m_v));
     case Kind::Boolean:
@@ -65,6 +86,10 @@ Field::Field(ClientDataSet* ds, std::string name, FieldType type, bool calculate
         DisplayWidth = 18;
         alignment = Alignment::Left;
         break;
+    case FieldType::String:
+        DisplayWidth = 20;
+        alignment = Alignment::Left;
+        break;
     default:
         DisplayWidth = 10;
         alignment = Alignment::Right;
@@ -85,6 +110,7 @@ Variant Field::Value() const {
     }
     const double* row = m_ds->ReadRow();
     if (!row || m_ds->ReadNull(m_column)) return Variant();
+    if (m_type == FieldType::String) return Variant(m_ds->m_table->TextOf(row[m_column]));
     return Variant::Of(m_type, row[m_column]);
 }
 
@@ -104,6 +130,8 @@ std::string Field::DisplayText() const {
 std::string Field::FormatValue(const Variant& v, bool display) const {
     if (v.IsNull()) return {};
     switch (m_type) {
+    case FieldType::String:
+        return v.AsString();
     case FieldType::Boolean: {
         if (display && !DisplayValues.empty()) {
             const auto semi = DisplayValues.find(';');
@@ -142,8 +170,11 @@ void Field::SetValue(const Variant& in) {
         ds.m_bufNulls |= bit;
         return;
     }
-    double v = in.Raw();
+    double v = in.kind() == Variant::Kind::String && m_type != FieldType::String ? in.AsFloat() : in.Raw();
     switch (m_type) {
+    case FieldType::String:
+        v = ds.m_table->Intern(in.AsString());
+        break;
     case FieldType::Integer:
     case FieldType::AutoInc:
         v = static_cast<double>(in.AsInteger());
@@ -172,7 +203,13 @@ Aggregate::Aggregate(ClientDataSet* ds, std::string name, std::string expr)
     for (char c : m_expr)
         if (c != ' ') e += c;
     const std::string le = AsciiLower(e);
-    if (le.size() < 6 || le.compare(0, 4, "sum(") != 0 || le.back() != ')')
+    if (le.compare(0, 4, "min(") == 0)
+        m_kind = Kind::Min;
+    else if (le.compare(0, 4, "max(") == 0)
+        m_kind = Kind::Max;
+    else if (le.compare(0, 4, "sum(") != 0)
+        throw DataSetError("Unsupported aggregate expression '" + m_expr + "'");
+    if (le.size() < 6 || le.back() != ')')
         throw DataSetError("Unsupported aggregate expression '" + m_expr + "'");
     m_field = e.substr(4, e.size() - 5);
 }
@@ -182,7 +219,22 @@ Variant Aggregate::Value() const {
     Table& t = *m_ds->m_table;
     const int c = t.Column(m_field);
     if (c < 0) throw DataSetError("Field '" + m_field + "' not found");
-    if (t.defs[static_cast<size_t>(c)].type == FieldType::Boolean ||
+    if (m_kind != Kind::Sum) {
+        const FieldType type = t.defs[static_cast<size_t>(c)].type;
+        if (type == FieldType::Boolean || type == FieldType::String)
+            throw DataSetError("Field '" + m_field + "' has no numeric order");
+        bool any = false;
+        double best = 0.0;
+        for (const auto& r : t.records) {
+            if (r->IsNull(c) || !m_ds->Shows(r.get())) continue;
+            const double v = r->v[static_cast<size_t>(c)];
+            if (!any || (m_kind == Kind::Min ? v < best : v > best)) best = v;
+            any = true;
+        }
+        return any ? Variant::Of(type, best) : Variant();
+    }
+    if (t.defs[static_cast<size_t>(c)].type == FieldType::String ||
+        t.defs[static_cast<size_t>(c)].type == FieldType::Boolean ||
         t.defs[static_cast<size_t>(c)].type == FieldType::DateTime)
         throw DataSetError("Field '" + m_field + "' cannot be summed");
     const cds::SumAccum& s = t.Sum(c);

@@ -15,7 +15,8 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-enum class FieldType { Integer, Float, Currency, DateTime, Boolean, AutoInc };
+// String: a text of any length (the order list uses none).
+enum class FieldType { Integer, Float, Currency, DateTime, Boolean, AutoInc, String };
 
 struct FieldDef {
     std::string name;
@@ -23,15 +24,17 @@ struct FieldDef {
 };
 
 // A field value that may be null. Integers, booleans and date-times are held as doubles
-// (every 32-bit integer is exact in a double).
+// (every 32-bit integer is exact in a double); a text as itself.
 class Variant {
 public:
-    enum class Kind { Null, Integer, Float, Boolean };
+    enum class Kind { Null, Integer, Float, Boolean, String };
     Variant() = default;
     Variant(int32_t v) : m_kind(Kind::Integer), m_v(v) {}
     Variant(int64_t v) : m_kind(Kind::Integer), m_v(static_cast<double>(v)) {}
     Variant(double v) : m_kind(Kind::Float), m_v(v) {}
     Variant(bool v) : m_kind(Kind::Boolean), m_v(v ? 1.0 : 0.0) {}
+    Variant(std::string s) : m_kind(Kind::String), m_s(std::move(s)) {}
+    Variant(const char* s) : m_kind(Kind::String), m_s(s) {}
     static Variant Null() { return Variant(); }
     static Variant Of(FieldType type, double raw);
 
@@ -39,16 +42,19 @@ public:
     bool IsNull() const { return m_kind == Kind::Null; }
     double Raw() const { return m_v; }
     // Conversions a null gives 0, 0.0, False or empty text for; a real converts to an integer
-    // by rounding half to even.
+    // by rounding half to even; a text converts when it reads as a number (point decimals).
     int32_t AsInteger() const;
-    double AsFloat() const { return IsNull() ? 0.0 : m_v; }
-    bool AsBoolean() const { return !IsNull() && m_v != 0.0; }
+    double AsFloat() const;
+    bool AsBoolean() const;
     std::string AsString() const;
-    bool operator==(const Variant& o) const { return m_kind == o.m_kind && (IsNull() || m_v == o.m_v); }
+    bool operator==(const Variant& o) const {
+        return m_kind == o.m_kind && (m_kind == Kind::String ? m_s == o.m_s : IsNull() || m_v == o.m_v);
+    }
 
 private:
     Kind m_kind = Kind::Null;
     double m_v = 0.0;
+    std::string m_s;
 };
 
 enum class Alignment { Left, Right, Center };
@@ -63,7 +69,9 @@ public:
     FieldType DataType() const { return m_type; }
     bool Calculated() const { return m_calculated; }
     ClientDataSet& DataSet() const { return *m_ds; }
-    bool IsNumeric() const { return m_type != FieldType::Boolean && m_type != FieldType::DateTime; }
+    bool IsNumeric() const {
+        return m_type != FieldType::Boolean && m_type != FieldType::DateTime && m_type != FieldType::String;
+    }
 
     // Display settings.
     std::string DisplayLabel;
@@ -91,6 +99,7 @@ public:
     TDateTime AsDateTime() const { return Value().AsFloat(); }
     bool AsBoolean() const { return Value().AsBoolean(); }
     std::string AsString() const; // the value as text (no display format, no OnGetText)
+    void SetAsString(const std::string& v) { SetValue(Variant(v)); }
     // The text shown for the current record: OnGetText, else the display format applied.
     std::string DisplayText() const;
 
@@ -116,13 +125,14 @@ private:
     int m_calcSlot = -1;
 };
 
-// An aggregate of a cursor over every record of the table. Only "Sum(Field)" is known.
+// An aggregate of a cursor: "Sum(Field)" over every record of the table, kept up to date;
+// "Min(Field)" and "Max(Field)" over the records the cursor's filter shows, found when read.
 class Aggregate {
 public:
     const std::string& AggregateName() const { return m_name; }
     const std::string& Expression() const { return m_expr; }
     bool Active = false;
-    // The sum, or null when no record holds a value in the field (or the aggregate or the
+    // The value, or null when no record holds a value in the field (or the aggregate or the
     // cursor's aggregates are off, or the cursor is closed).
     Variant Value() const;
 
@@ -133,6 +143,7 @@ private:
     std::string m_name;
     std::string m_expr;
     std::string m_field;
+    enum class Kind { Sum, Min, Max } m_kind = Kind::Sum;
 };
 
 } // namespace quorvel

@@ -28,6 +28,8 @@ const char* TypeName(FieldType t) {
         return "Boolean";
     case FieldType::AutoInc:
         return "AutoInc";
+    case FieldType::String:
+        return "String";
     }
     return "?";
 }
@@ -86,11 +88,29 @@ Record* Table::BySeq(uint64_t seq) const {
     return it != records.end() && (*it)->seq == seq ? it->get() : nullptr;
 }
 
-bool Table::Less(const IndexColumns& columns, const Record* a, const Record* b) {
+double Table::Intern(const std::string& text) {
+    const auto it = textIds.find(text);
+    if (it != textIds.end()) return it->second;
+    std::lock_guard<std::mutex> hold(textLock);
+    const auto id = static_cast<uint32_t>(texts.size());
+    texts.push_back(text);
+    textIds.emplace(text, id);
+    return id;
+}
+
+std::string Table::LockedTextOf(double id) const {
+    std::lock_guard<std::mutex> hold(textLock);
+    return texts[static_cast<size_t>(id)];
+}
+
+bool Table::Less(const IndexColumns& columns, const Record* a, const Record* b) const {
     for (const int c : columns) {
         const bool an = a->IsNull(c), bn = b->IsNull(c);
         if (an != bn) return an;
-        if (!an && a->v[c] != b->v[c]) return a->v[c] < b->v[c];
+        if (an || a->v[c] == b->v[c]) continue;
+        if (!IsText(c)) return a->v[c] < b->v[c];
+        const int cmp = TextOf(a->v[c]).compare(TextOf(b->v[c]));
+        if (cmp != 0) return cmp < 0;
     }
     return a->seq < b->seq;
 }
@@ -103,7 +123,7 @@ OrderedIndex& Table::Ordered(const IndexColumns& columns) {
         ix.recs.reserve(records.size());
         for (auto& r : records) ix.recs.push_back(r.get());
         std::stable_sort(ix.recs.begin(), ix.recs.end(),
-                         [&columns](const Record* a, const Record* b) { return Less(columns, a, b); });
+                         [this, &columns](const Record* a, const Record* b) { return Less(columns, a, b); });
     }
     ++ix.users;
     return ix;
@@ -153,8 +173,9 @@ void Table::IndexAdd(Record* r, uint64_t columns) {
         if (Has(columns, c) && !r->IsNull(c)) map[KeyOf(r->v[c])].push_back(r);
     for (auto& [key, ix] : ordered) {
         if (!HasAny(columns, key)) continue;
-        auto pos = std::upper_bound(ix.recs.begin(), ix.recs.end(), r,
-                                    [&k = key](const Record* a, const Record* b) { return Less(k, a, b); });
+        auto pos =
+            std::upper_bound(ix.recs.begin(), ix.recs.end(), r,
+                             [this, &k = key](const Record* a, const Record* b) { return Less(k, a, b); });
         ix.recs.insert(pos, r);
     }
     for (auto& [c, s] : sums)
@@ -171,8 +192,9 @@ void Table::IndexRemove(Record* r, uint64_t columns) {
     }
     for (auto& [key, ix] : ordered) {
         if (!HasAny(columns, key)) continue;
-        auto pos = std::lower_bound(ix.recs.begin(), ix.recs.end(), r,
-                                    [&k = key](const Record* a, const Record* b) { return Less(k, a, b); });
+        auto pos =
+            std::lower_bound(ix.recs.begin(), ix.recs.end(), r,
+                             [this, &k = key](const Record* a, const Record* b) { return Less(k, a, b); });
         if (pos != ix.recs.end() && *pos == r) ix.recs.erase(pos);
     }
     for (auto& [c, s] : sums)

@@ -50,20 +50,33 @@ struct Table {
     std::map<int, SumAccum> sums;
     std::vector<ClientDataSet*> cursors;
     std::vector<Snapshot*> snapshots; // held snapshots; each sees the rows as they were
-    // Columns of a loaded packet whose types the engine does not hold (strings, memos, other
+    // Columns of a loaded packet whose types the engine does not hold (memos, bytes, other
     // integer sizes, ...): name and packet type. Their values are not loaded, and a cursor that
     // holds a field of such a name fails to open with a type mismatch.
     std::vector<std::pair<std::string, std::string>> foreign;
+    // The texts of the string columns: a cell holds the number of its text here. Texts are
+    // only added (on the table's thread, under textLock), so a number stays valid for good
+    // and a snapshot's writer on another thread reads them under textLock.
+    std::vector<std::string> texts;
+    std::unordered_map<std::string, uint32_t> textIds;
+    mutable std::mutex textLock;
 
     explicit Table(std::vector<FieldDef> d);
     int Column(std::string_view name) const; // -1 when none
     size_t NaturalPos(const Record* r) const;
     Record* BySeq(uint64_t seq) const;
 
+    double Intern(const std::string& text);
+    // On the table's thread.
+    const std::string& TextOf(double id) const { return texts[static_cast<size_t>(id)]; }
+    // On any thread.
+    std::string LockedTextOf(double id) const;
+    bool IsText(int column) const { return defs[static_cast<size_t>(column)].type == FieldType::String; }
+
     // Ordered index on one or more columns, built on first use.
     OrderedIndex& Ordered(const IndexColumns& columns);
     void ReleaseOrdered(const IndexColumns& columns);
-    static bool Less(const IndexColumns& columns, const Record* a, const Record* b);
+    bool Less(const IndexColumns& columns, const Record* a, const Record* b) const;
     // Hash index on an integer column, built on first use.
     std::unordered_map<int64_t, std::vector<Record*>>& Keys(int column);
     SumAccum& Sum(int column);

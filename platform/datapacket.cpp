@@ -288,11 +288,50 @@ namespace cds {
 
 namespace {
 
+// A text as attribute value: the markup characters and the line and tab characters (which a
+// reader would turn into blanks) as references. At most six bytes per character.
+char* PutAttributeText(char* w, std::string_view s) {
+    for (char c : s) {
+        const char* ref = nullptr;
+        switch (c) {
+        case '&':
+            ref = "&amp;";
+            break;
+        case '<':
+            ref = "&lt;";
+            break;
+        case '>':
+            ref = "&gt;";
+            break;
+        case '"':
+            ref = "&quot;";
+            break;
+        case '\n':
+            ref = "&#10;";
+            break;
+        case '\r':
+            ref = "&#13;";
+            break;
+        case '\t':
+            ref = "&#9;";
+            break;
+        default:
+            *w++ = c;
+            continue;
+        }
+        const size_t n = std::strlen(ref);
+        std::memcpy(w, ref, n);
+        w += n;
+    }
+    return w;
+}
+
 // The packet of a table's columns and rows; forEachRow(fn) calls fn(const Record&) for every
-// row in natural order.
-template <class Rows>
+// row in natural order. textOf(cell) gives the text of a string cell; widths the longest text
+// of each string column.
+template <class Rows, class TextOf>
 void WriteRows(const std::vector<FieldDef>& defs, int autoIncColumn, int64_t nextAutoInc, Rows&& forEachRow,
-               const FilePieceWriter& put) {
+               TextOf&& textOf, const std::vector<size_t>& widths, const FilePieceWriter& put) {
     std::string head;
     head += "<?xml version=\"1.0\" standalone=\"yes\"?>\n<DATAPACKET Version=\"2.0\"><METADATA><FIELDS>";
     for (const FieldDef& d : defs) {
@@ -318,6 +357,11 @@ void WriteRows(const std::vector<FieldDef>& defs, int autoIncColumn, int64_t nex
         case FieldType::Boolean:
             head += "boolean\"";
             break;
+        case FieldType::String:
+            head += "string\" WIDTH=\"";
+            head += std::to_string(std::max<size_t>(1, widths[static_cast<size_t>(&d - defs.data())]));
+            head += '"';
+            break;
         }
         head += "/>";
     }
@@ -335,8 +379,26 @@ void WriteRows(const std::vector<FieldDef>& defs, int autoIncColumn, int64_t nex
     std::vector<DateText> dates(nf);
     PieceBuffer out(rowBound, put);
     out.Text(head);
+    std::vector<int> textColumns;
+    for (size_t c = 0; c < nf; ++c)
+        if (defs[c].type == FieldType::String) textColumns.push_back(static_cast<int>(c));
+    std::vector<std::string> texts(nf);
+    std::string textRow; // a row with texts is put together here: it may be of any length
     forEachRow([&](const Record& r) {
-        char* w = out.Room(rowBound);
+        size_t extra = 0;
+        for (int c : textColumns)
+            if (!r.IsNull(c)) {
+                texts[static_cast<size_t>(c)] = textOf(r.v[static_cast<size_t>(c)]);
+                extra += 6 * texts[static_cast<size_t>(c)].size();
+            }
+        char* w;
+        if (extra == 0) {
+            w = out.Room(rowBound);
+        } else {
+            textRow.resize(rowBound + extra);
+            w = textRow.data();
+        }
+        char* const start = w;
         std::memcpy(w, "<ROW", 4);
         w += 4;
         for (size_t c = 0; c < nf; ++c) {
@@ -365,12 +427,18 @@ void WriteRows(const std::vector<FieldDef>& defs, int autoIncColumn, int64_t nex
                     w += 5;
                 }
                 break;
+            case FieldType::String:
+                w = PutAttributeText(w, texts[c]);
+                break;
             }
             *w++ = '"';
         }
         *w++ = '/';
         *w++ = '>';
-        out.Used(w);
+        if (extra == 0)
+            out.Used(w);
+        else
+            out.Text(std::string_view(start, static_cast<size_t>(w - start)));
     });
     out.Text("</ROWDATA></DATAPACKET>\n");
     out.Flush();
@@ -379,17 +447,34 @@ void WriteRows(const std::vector<FieldDef>& defs, int autoIncColumn, int64_t nex
 } // namespace
 
 void WritePacket(const Table& t, const FilePieceWriter& put) {
+    std::vector<size_t> widths(t.defs.size(), 0);
+    for (size_t c = 0; c < t.defs.size(); ++c)
+        if (t.defs[c].type == FieldType::String)
+            for (const auto& r : t.records)
+                if (!r->IsNull(static_cast<int>(c)))
+                    widths[c] = std::max(widths[c], t.TextOf(r->v[c]).size());
     WriteRows(
         t.defs, t.autoIncColumn, t.nextAutoInc,
         [&t](const auto& fn) {
             for (const auto& r : t.records) fn(*r);
         },
-        put);
+        [&t](double id) { return t.TextOf(id); }, widths, put);
 }
 
 void WritePacket(Snapshot& s, const FilePieceWriter& put) {
+    std::vector<size_t> widths(s.defs.size(), 0);
+    const Table& t = *s.table;
+    bool anyText = false;
+    for (const FieldDef& d : s.defs) anyText = anyText || d.type == FieldType::String;
+    if (anyText)
+        s.ForEachRow([&](const Record& r) {
+            for (size_t c = 0; c < s.defs.size(); ++c)
+                if (s.defs[c].type == FieldType::String && !r.IsNull(static_cast<int>(c)))
+                    widths[c] = std::max(widths[c], t.LockedTextOf(r.v[c]).size());
+        });
     WriteRows(
-        s.defs, s.autoIncColumn, s.nextAutoInc, [&s](const auto& fn) { s.ForEachRow(fn); }, put);
+        s.defs, s.autoIncColumn, s.nextAutoInc, [&s](const auto& fn) { s.ForEachRow(fn); },
+        [&t](double id) { return t.LockedTextOf(id); }, widths, put);
 }
 
 std::string WritePacket(const Table& t) {
@@ -430,6 +515,8 @@ std::shared_ptr<Table> ReadPacket(std::string data) {
             ft = FieldType::Boolean;
         else if (AsciiSameText(type, "dateTime"))
             ft = FieldType::DateTime;
+        else if (AsciiSameText(type, "string") || AsciiSameText(type, "string.uni"))
+            ft = FieldType::String;
         else {
             if (name.empty()) throw DataSetError("Field name missing");
             foreign.emplace_back(name, type); // a column of another kind: passed over
@@ -521,6 +608,10 @@ std::shared_ptr<Table> ReadPacket(std::string data) {
             case FieldType::Boolean:
                 ok = AsciiSameText(val, "TRUE") || AsciiSameText(val, "FALSE");
                 v = AsciiSameText(val, "TRUE") ? 1.0 : 0.0;
+                break;
+            case FieldType::String:
+                v = table->Intern(std::string(val));
+                ok = true;
                 break;
             }
             if (!ok)

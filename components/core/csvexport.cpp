@@ -70,6 +70,9 @@ void AppendCsvValue(std::string& out, const Field& field) {
     case FieldType::DateTime:
         AppendDateTime(out, v.Raw());
         return;
+    case FieldType::String:
+        out += v.AsString();
+        return;
     }
     out += kCsvInvalidValue;
 }

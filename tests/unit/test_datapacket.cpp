@@ -168,12 +168,12 @@ TEST(DataPacket, BadInputFailsCleanly) {
 }
 
 TEST(DataPacket, ColumnsOfOtherTypesArePassedOver) {
-    // Strings, memos, other integer sizes and nested data among the fields, and their values in
+    // Byte columns, memos, other integer sizes and nested data among the fields, and their values in
     // the rows, beside values of the known fields.
-    const std::string fields = "<FIELD attrname=\"Name\" fieldtype=\"string\" WIDTH=\"20\"/>" + kFields +
+    const std::string fields = "<FIELD attrname=\"Name\" fieldtype=\"bytes\" WIDTH=\"20\"/>" + kFields +
                                "<FIELD attrname=\"Note\" fieldtype=\"bin.hex\" SUBTYPE=\"Text\"/>"
                                "<FIELD attrname=\"Small\" fieldtype=\"i2\"/>"
-                               "<FIELD attrname=\"Wide\" fieldtype=\"string.uni\" WIDTH=\"40\"/>"
+                               "<FIELD attrname=\"Wide\" fieldtype=\"varbytes\" WIDTH=\"40\"/>"
                                "<FIELD attrname=\"Day\" fieldtype=\"date\"/>"
                                "<FIELD attrname=\"Sub\" fieldtype=\"nested\"><FIELDS>"
                                "<FIELD attrname=\"Inner\" fieldtype=\"i4\"/></FIELDS></FIELD>";

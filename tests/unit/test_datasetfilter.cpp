@@ -1,0 +1,208 @@
+#include <gtest/gtest.h>
+
+#include "platform/clientdataset.h"
+
+using namespace quorvel;
+
+namespace {
+
+// id 1..6 with n and a flag; n null in the last record.
+void Fill(ClientDataSet& ds) {
+    ds.CreateDataSet({{"id", FieldType::AutoInc},
+                      {"n", FieldType::Integer},
+                      {"x", FieldType::Float},
+                      {"on", FieldType::Boolean}});
+    const int ns[] = {5, 3, 9, 3, 12};
+    for (int i = 0; i < 5; ++i) {
+        ds.Append();
+        ds.FieldByName("n").SetAsInteger(ns[i]);
+        ds.FieldByName("x").SetAsFloat(ns[i] / 2.0);
+        ds.FieldByName("on").SetAsBoolean(i % 2 == 0);
+        ds.Post();
+    }
+    ds.Append();
+    ds.Post();
+}
+
+std::vector<int> Ids(ClientDataSet& ds) {
+    std::vector<int> out;
+    for (ds.First(); !ds.Eof(); ds.Next()) out.push_back(ds.FieldByName("id").AsInteger());
+    return out;
+}
+
+} // namespace
+
+TEST(DataSetFilter, ExpressionsPickTheirRecords) {
+    struct Case {
+        const char* filter;
+        std::vector<int> ids;
+    } cases[] = {
+        {"", {1, 2, 3, 4, 5, 6}},
+        {"n=3", {2, 4}},
+        {"n<>3", {1, 3, 5}}, // a null compares false
+        {"n>=9 AND id<5", {3}},
+        {"n<4 OR n>10", {2, 4, 5}},
+        {"(n=3 OR n=5) AND id>1", {2, 4}},
+        {"NOT (n=3)", {1, 3, 5, 6}},
+        {"on=TRUE", {1, 3, 5}},
+        {"x>2.5", {3, 5}},
+        {"x>=-1 and n<=5", {1, 2, 4}},
+        {"n='1*'", {5}}, // a trailing star: the text starts with the rest
+        {"n<>'1*'", {1, 2, 3, 4}},
+        {"[n]=9", {3}},
+    };
+    for (const Case& c : cases) {
+        ClientDataSet ds("f");
+        Fill(ds);
+        ds.SetFilter(c.filter);
+        ds.SetFiltered(true);
+        EXPECT_EQ(Ids(ds), c.ids) << c.filter;
+        EXPECT_EQ(ds.RecordCount(), static_cast<int>(c.ids.size())) << c.filter;
+        ds.SetFiltered(false);
+        EXPECT_EQ(ds.RecordCount(), 6) << c.filter;
+    }
+}
+
+TEST(DataSetFilter, AMalformedTextIsRefusedAndTheFormerFilterStays) {
+    ClientDataSet ds("f");
+    Fill(ds);
+    ds.SetFilter("n=3");
+    ds.SetFiltered(true);
+    for (const char* bad : {"n=", "n=3 AND", "(n=3", "nope=1", "n='3", "3=3", "n ! 3"}) {
+        EXPECT_THROW(ds.SetFilter(bad), DataSetError) << bad;
+        EXPECT_EQ(ds.Filter(), "n=3");
+        EXPECT_EQ(Ids(ds), (std::vector<int>{2, 4})) << bad;
+    }
+}
+
+TEST(DataSetFilter, QuotesInsideATextAreDoubled) {
+    ClientDataSet ds("f");
+    Fill(ds);
+    // No integer reads as "it's": nothing is shown, and the quote does not end the text early.
+    ds.SetFilter("n='it''s'");
+    ds.SetFiltered(true);
+    EXPECT_TRUE(Ids(ds).empty());
+    EXPECT_EQ(ds.RecordCount(), 0);
+}
+
+TEST(DataSetFilter, NavigationLocateAndLookupPassOverHiddenRecords) {
+    ClientDataSet ds("f");
+    Fill(ds);
+    ds.SetFilter("n<>9");
+    ds.SetFiltered(true);
+    ds.Last();
+    EXPECT_EQ(ds.FieldByName("id").AsInteger(), 5);
+    ds.Prior();
+    ds.Prior();
+    EXPECT_EQ(ds.FieldByName("id").AsInteger(), 2); // 3 is hidden
+    EXPECT_FALSE(ds.Locate("n", Variant(9)));
+    EXPECT_TRUE(ds.Lookup("id", Variant(3), "n").IsNull());
+    EXPECT_EQ(ds.Lookup("id", Variant(4), "n").AsInteger(), 3);
+    // A clone with the settings takes the filter; a reset clone does not.
+    ClientDataSet same("same"), reset("reset");
+    same.CloneCursor(ds, false, false);
+    reset.CloneCursor(ds, true);
+    EXPECT_EQ(same.RecordCount(), 4);
+    EXPECT_EQ(reset.RecordCount(), 6);
+}
+
+TEST(DataSetFilter, MinAndMaxFollowTheFilterAndAreNullWithoutRecords) {
+    ClientDataSet ds("f");
+    Fill(ds);
+    Aggregate& mn = ds.AddAggregate("lo", "Min(n)");
+    Aggregate& mx = ds.AddAggregate("hi", "MAX( x )");
+    mn.Active = mx.Active = true;
+    ds.AggregatesActive = true;
+    EXPECT_EQ(mn.Value().AsInteger(), 3);
+    EXPECT_EQ(mn.Value().kind(), Variant::Kind::Integer);
+    EXPECT_DOUBLE_EQ(mx.Value().AsFloat(), 6.0);
+    ds.SetFilter("n>4");
+    ds.SetFiltered(true);
+    EXPECT_EQ(mn.Value().AsInteger(), 5);
+    ds.SetFilter("n>100");
+    EXPECT_TRUE(mn.Value().IsNull());
+    EXPECT_TRUE(mx.Value().IsNull());
+    EXPECT_THROW(ds.AddAggregate("bad", "Avg(n)"), DataSetError);
+}
+
+TEST(DataSetFilter, GotoNearestFindsTheFirstKeyNotBelow) {
+    struct Case {
+        Variant key;
+        int n; // the value the cursor stands on
+        bool eof;
+    } cases[] = {
+        {Variant(0), 3, false},   {Variant(3), 3, false},  {Variant(4), 5, false},
+        {Variant(12), 12, false}, {Variant(13), 12, true}, // past every key: at the end, on the last
+    };
+    for (const Case& c : cases) {
+        ClientDataSet ds("f");
+        Fill(ds);
+        ds.SetFilter("id<6"); // the record without n is hidden
+        ds.SetFiltered(true);
+        ds.SetIndexFieldNames("n");
+        ds.GotoNearest(c.key);
+        EXPECT_EQ(ds.FieldByName("n").AsInteger(), c.n) << c.key.AsString();
+        EXPECT_EQ(ds.Eof(), c.eof) << c.key.AsString();
+    }
+    ClientDataSet plain("p");
+    Fill(plain);
+    EXPECT_THROW(plain.GotoNearest(Variant(1)), DataSetError); // no index
+}
+
+TEST(DataSetFilter, ReloadKeepsTheTableAndItsClones) {
+    ClientDataSet ds("f"), clone("c");
+    Fill(ds);
+    const std::string before = ds.SaveToString();
+    clone.CloneCursor(ds, true);
+    ds.Last();
+    ds.Delete();
+    ds.First();
+    ds.Edit();
+    ds.FieldByName("n").SetAsInteger(77);
+    ds.Post();
+    ds.ReloadFromString(before);
+    EXPECT_EQ(clone.RecordCount(), 6);
+    EXPECT_EQ(clone.Lookup("id", Variant(1), "n").AsInteger(), 5);
+    EXPECT_EQ(ds.SaveToString(), before);
+    ClientDataSet other("o");
+    other.CreateDataSet({{"id", FieldType::AutoInc}});
+    EXPECT_THROW(ds.ReloadFromString(other.SaveToString()), DataSetError);
+    EXPECT_EQ(ds.RecordCount(), 6); // unchanged
+}
+
+TEST(DataSetFilter, StringFieldsSortFilterAndRoundTripThroughThePacket) {
+    ClientDataSet ds("s");
+    ds.CreateDataSet({{"id", FieldType::AutoInc}, {"code", FieldType::String}});
+    const char* texts[] = {"b-2", "a \"q\" <&>", "", "b-1", "line\nbreak\ttab"};
+    for (const char* t : texts) {
+        ds.Append();
+        ds.FieldByName("code").SetAsString(t);
+        ds.Post();
+    }
+    ds.Append();
+    ds.Post(); // null
+    ds.SetIndexFieldNames("code");
+    EXPECT_EQ(Ids(ds), (std::vector<int>{6, 3, 2, 4, 1, 5})); // null, then by text
+    ds.SetFilter("code='b*'");
+    ds.SetFiltered(true);
+    EXPECT_EQ(Ids(ds), (std::vector<int>{4, 1}));
+    ds.SetFilter("code>='b-2' OR code='a \"q\" <&>'");
+    EXPECT_EQ(Ids(ds), (std::vector<int>{2, 1, 5}));
+    ds.GotoNearest(Variant("b"));
+    EXPECT_EQ(ds.FieldByName("id").AsInteger(), 1);
+    ds.SetFiltered(false);
+    EXPECT_EQ(ds.Lookup("code", Variant("b-1"), "id").AsInteger(), 4);
+    EXPECT_EQ(ds.Lookup("id", Variant(2), "code").AsString(), "a \"q\" <&>");
+
+    const std::string packet = ds.SaveToString();
+    EXPECT_NE(packet.find("fieldtype=\"string\" WIDTH=\"14\""), std::string::npos);
+    ClientDataSet back("back");
+    back.LoadFromString(packet);
+    for (int id = 1; id <= 6; ++id) {
+        EXPECT_EQ(back.Lookup("id", Variant(id), "code"), ds.Lookup("id", Variant(id), "code")) << id;
+    }
+    EXPECT_EQ(back.SaveToString(), packet);
+    Aggregate& m = ds.AddAggregate("m", "Min(code)");
+    m.Active = ds.AggregatesActive = true;
+    EXPECT_THROW(m.Value(), DataSetError); // texts have no numeric order
+}
