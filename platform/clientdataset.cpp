@@ -17,11 +17,44 @@ namespace quorvel {
 using cds::Record;
 using cds::Table;
 
+namespace {
+bool CellEquals(const Table& t, const Record* r, int c, const Variant& v) {
+    if (v.IsNull()) return r->IsNull(c);
+    if (r->IsNull(c)) return false;
+    const double cell = r->v[static_cast<size_t>(c)];
+    if (t.IsText(c)) return t.TextOf(cell) == v.AsString();
+    if (v.kind() == Variant::Kind::String) {
+        const auto d = ParseDouble(v.AsString(), '.');
+        return d && cell == *d;
+    }
+    return cell == v.Raw();
+}
+} // namespace
+
 // ---- ClientDataSet ---------------------------------------------------------------------------
+
+// Tells a detail cursor that its master moved or changed.
+class ClientDataSet::MasterLink : public IDataSetObserver {
+public:
+    explicit MasterLink(ClientDataSet* detail) : m_detail(detail) {}
+    void DataChanged(Change, int) override { m_detail->MasterMoved(); }
+    void Scrolled() override { m_detail->MasterMoved(); }
+
+private:
+    ClientDataSet* m_detail;
+};
 
 ClientDataSet::ClientDataSet(std::string name) : m_name(std::move(name)) {}
 
 ClientDataSet::~ClientDataSet() {
+    SetMasterSource(nullptr, {});
+    for (ClientDataSet* d : m_details) {
+        RemoveObserver(d->m_masterLink.get());
+        d->m_master = nullptr;
+        d->m_masterLink.reset();
+        d->MasterMoved();
+    }
+    m_details.clear();
     if (Active()) {
         m_state = DataSetState::Browse;
         Close();
@@ -207,6 +240,10 @@ void ClientDataSet::CloneCursor(ClientDataSet& source, bool reset, bool keepSett
         m_filterCaseInsensitive = source.m_filterCaseInsensitive;
     }
     Open(std::move(table));
+    if (reset)
+        SetMasterSource(nullptr, {});
+    else if (!keepSettings && source.m_master != this)
+        SetMasterSource(source.m_master, source.m_masterFields);
 }
 
 void ClientDataSet::Open(std::shared_ptr<Table> table) {
@@ -525,14 +562,60 @@ void ClientDataSet::Prior() {
 
 int ClientDataSet::RecordCount() const {
     CheckActive();
-    if (!m_filterExpr) return static_cast<int>(m_table->records.size());
+    if (!m_filterExpr && !m_master) return static_cast<int>(m_table->records.size());
     int n = 0;
     for (const auto& r : m_table->records) n += Shows(r.get()) ? 1 : 0;
     return n;
 }
 
 bool ClientDataSet::Shows(const Record* r) const {
-    return !m_filterExpr || m_filterExpr->Matches(*m_table, *r);
+    if (m_filterExpr && !m_filterExpr->Matches(*m_table, *r)) return false;
+    return !m_master || MasterShows(r);
+}
+
+bool ClientDataSet::MasterShows(const Record* r) const {
+    if (!m_master->Active()) return false;
+    size_t at = 0, k = 0;
+    while (at <= m_masterFields.size()) {
+        size_t end = m_masterFields.find(';', at);
+        if (end == std::string::npos) end = m_masterFields.size();
+        std::string name = m_masterFields.substr(at, end - at);
+        while (!name.empty() && static_cast<unsigned char>(name.front()) <= ' ') name.erase(0, 1);
+        while (!name.empty() && static_cast<unsigned char>(name.back()) <= ' ') name.pop_back();
+        at = end + 1;
+        if (name.empty()) continue;
+        const Variant v = m_master->FieldByName(name).Value();
+        const int c = k < m_indexColumns.size() ? m_indexColumns[k] : m_table->Column(name);
+        ++k;
+        if (c < 0) throw DataSetError(m_name + ": Field '" + name + "' not found");
+        if (v.IsNull() || !CellEquals(*m_table, r, c, v)) return false;
+    }
+    return true;
+}
+
+void ClientDataSet::SetMasterSource(ClientDataSet* master, const std::string& masterFields) {
+    if (master == this) throw DataSetError(m_name + ": A dataset cannot be its own master");
+    if (m_master) {
+        m_master->RemoveObserver(m_masterLink.get());
+        auto& ds = m_master->m_details;
+        ds.erase(std::remove(ds.begin(), ds.end(), this), ds.end());
+    }
+    m_masterLink.reset();
+    m_master = master;
+    m_masterFields = master ? masterFields : std::string();
+    if (master) {
+        m_masterLink = std::make_unique<MasterLink>(this);
+        master->AddObserver(m_masterLink.get());
+        master->m_details.push_back(this);
+    }
+    MasterMoved();
+}
+
+void ClientDataSet::MasterMoved() {
+    if (!Active() || m_state == DataSetState::Edit || m_state == DataSetState::Insert) return;
+    m_walking = false;
+    NotifyObservers(IDataSetObserver::Change::Reset, 0);
+    First();
 }
 
 void ClientDataSet::CompileFilter() {
@@ -663,20 +746,6 @@ void ClientDataSet::ClearWalkFilter() {
     m_walk.clear();
     m_walking = false;
 }
-
-namespace {
-bool CellEquals(const Table& t, const Record* r, int c, const Variant& v) {
-    if (v.IsNull()) return r->IsNull(c);
-    if (r->IsNull(c)) return false;
-    const double cell = r->v[static_cast<size_t>(c)];
-    if (t.IsText(c)) return t.TextOf(cell) == v.AsString();
-    if (v.kind() == Variant::Kind::String) {
-        const auto d = ParseDouble(v.AsString(), '.');
-        return d && cell == *d;
-    }
-    return cell == v.Raw();
-}
-} // namespace
 
 std::vector<Record*> ClientDataSet::Matches(const std::vector<std::string>& fields,
                                             const std::vector<Variant>& values) const {

@@ -125,7 +125,8 @@ public:
     // The table as it is now, for writing it elsewhere (see TableSnapshot).
     std::unique_ptr<TableSnapshot> Snapshot() const;
     // A further cursor on the source's table. reset: no index (natural order), no filter, not
-    // read-only; neither reset nor keepSettings: the source's index, filter and read-only flag;
+    // read-only, no master; neither reset nor keepSettings: the source's index, filter, master
+    // link and read-only flag;
     // keepSettings: the clone's own.
     // The clone keeps its own persistent fields and events. Opens the clone. Cloning from a
     // cursor that is itself a clone of this one (directly or down its chain) is refused, so a
@@ -184,6 +185,15 @@ public:
     bool FilterCaseInsensitive() const { return m_filterCaseInsensitive; }
     // Whether the record the cursor stands on is one the filter shows (true without filter).
     bool Shows(const cds::Record* r) const;
+    // ---- master link ----------------------------------------------------------------------
+    // While set, the cursor shows only the records whose fields match the master's current
+    // record: the first index field against the first master field (names separated by ";"),
+    // and so on; without an index field in that place, the field of the master field's name.
+    // The cursor goes to its first record whenever the master moves or its data changes. A
+    // master destroyed first ends the link. Null master: no link.
+    void SetMasterSource(ClientDataSet* master, const std::string& masterFields);
+    ClientDataSet* MasterSource() const { return m_master; }
+    const std::string& MasterFields() const { return m_masterFields; }
     // Moves to the first shown record, in the index's order, whose first index field is at least
     // `key` (at most, on a descending index); to the end of the data when there is none.
     void GotoNearest(const Variant& key);
@@ -299,6 +309,13 @@ private:
     bool m_pendingReset = false;
     std::vector<IDataSetObserver*> m_observers;
     void CompileFilter();
+    bool MasterShows(const cds::Record* r) const;
+    void MasterMoved();
+    class MasterLink;
+    ClientDataSet* m_master = nullptr;
+    std::string m_masterFields;
+    std::unique_ptr<MasterLink> m_masterLink;
+    std::vector<ClientDataSet*> m_details;
     std::string m_filterText;
     bool m_filtered = false;
     bool m_filterCaseInsensitive = false;

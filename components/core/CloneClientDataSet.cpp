@@ -64,7 +64,8 @@ bool TCloneClientDataSet::DataChangeDisabled(const void* Receiver, bool bCheckUp
     if (m_nDisableCount > 0) return true;
     if (TCloneClientDataSet* p = CloneParent())
         if (p->m_nDisableCount > 0 || p->DataChangeDisabled(nullptr, false)) return true;
-    // (The engine has no master-detail links, so there is no master to ask.)
+    if (auto* master = dynamic_cast<TCloneClientDataSet*>(MasterSource()))
+        if (master->DataChangeDisabled(nullptr, false)) return true;
     if (bCheckUpdateCount && m_nUpdateCount > 0) {
         --m_nUpdateCount;
         return true;
@@ -184,6 +185,8 @@ void TCloneClientDataSet::CloneCursorWithDesignSettings(TCloneClientDataSet& Sou
     Close();
     DisableControls();
     const std::string keptIndex = IndexFieldNames();
+    ClientDataSet* const keptMaster = MasterSource();
+    const std::string keptMasterFields = MasterFields();
     try {
         CloneCursor(SourceDataSet, bReset, bKeepSettings);
     } catch (...) {
@@ -199,7 +202,10 @@ void TCloneClientDataSet::CloneCursorWithDesignSettings(TCloneClientDataSet& Sou
         ProviderName = SourceDataSet.ProviderName;
     }
     DisableExport = SourceDataSet.DisableExport;
-    if (bKeepMasterDetailSettings && keptIndex != IndexFieldNames()) SetIndexFieldNames(keptIndex);
+    if (bKeepMasterDetailSettings) {
+        if (keptIndex != IndexFieldNames()) SetIndexFieldNames(keptIndex);
+        if (keptMaster != this) SetMasterSource(keptMaster, keptMasterFields);
+    }
     SetFilterCaseInsensitive(SourceDataSet.FilterCaseInsensitive());
     TakeEvent(AfterDelete, SourceDataSet.AfterDelete);
     TakeEvent(AfterPost, SourceDataSet.AfterPost);
@@ -372,7 +378,7 @@ void TCloneClientDataSet::EmptyDataSet(bool bDontRefreshRootDataset, bool bUpdat
                                        const std::string& sFilterSQL) {
     DisableDataChange();
     TCloneClientDataSet* root = GetBaseDataSet();
-    if (!root->RemoteServer) {
+    if (!root->RemoteServer || MasterSource()) {
         const Notify afterDelete = std::move(AfterDelete);
         AfterDelete = nullptr;
         const bool disabled = !ControlsDisabled();

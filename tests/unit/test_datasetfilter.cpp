@@ -206,3 +206,39 @@ TEST(DataSetFilter, StringFieldsSortFilterAndRoundTripThroughThePacket) {
     m.Active = ds.AggregatesActive = true;
     EXPECT_THROW(m.Value(), DataSetError); // texts have no numeric order
 }
+
+TEST(DataSetFilter, ADetailShowsTheRecordsOfTheMastersCurrentRecord) {
+    ClientDataSet master("m"), detail("d");
+    master.CreateDataSet({{"id", FieldType::AutoInc}, {"n", FieldType::Integer}});
+    for (int n : {3, 5, 7}) {
+        master.Append();
+        master.FieldByName("n").SetAsInteger(n);
+        master.Post();
+    }
+    Fill(detail); // n: 5, 3, 9, 3, 12, null
+    detail.SetIndexFieldNames("n");
+    detail.SetMasterSource(&master, "n");
+    master.First();
+    EXPECT_EQ(Ids(detail), (std::vector<int>{2, 4}));
+    master.Next();
+    EXPECT_EQ(detail.FieldByName("id").AsInteger(), 1); // moved with the master
+    EXPECT_EQ(detail.RecordCount(), 1);
+    master.Next();
+    EXPECT_EQ(detail.RecordCount(), 0);
+    EXPECT_TRUE(detail.Eof());
+    // A clone with the settings takes the link; a reset one does not.
+    ClientDataSet same("same"), reset("reset");
+    same.CloneCursor(detail, false, false);
+    reset.CloneCursor(detail, true);
+    EXPECT_EQ(same.MasterSource(), &master);
+    EXPECT_EQ(reset.MasterSource(), nullptr);
+    EXPECT_EQ(reset.RecordCount(), 6);
+    {
+        ClientDataSet gone("gone");
+        gone.CreateDataSet({{"n", FieldType::Integer}});
+        detail.SetMasterSource(&gone, "n");
+        EXPECT_EQ(detail.RecordCount(), 0); // an empty master shows nothing
+    }
+    EXPECT_EQ(detail.MasterSource(), nullptr); // the master went first
+    EXPECT_EQ(detail.RecordCount(), 6);
+}

@@ -367,3 +367,28 @@ TEST(DataSetOperations, FreieTarvikNummerSuchenPassesOverTheEditedRecordAndKeeps
     ds.Cancel();
     EXPECT_EQ(ds.FreieTarvikNummerSuchen("code", 100, "303", "grp=1 OR grp=2"), "303-104");
 }
+
+TEST(DataSetOperations, ASuspendedMasterQuietsItsDetailAndADetailEmptiesLocally) {
+    TCloneClientDataSet master("master"), detail("detail");
+    master.CreateDataSet({{"id", FieldType::AutoInc}, {"grp", FieldType::Integer}});
+    master.Append();
+    master.FieldByName("grp").SetAsInteger(1);
+    master.Post();
+    detail.CreateDataSet(kDefs);
+    for (int i = 1; i <= 4; ++i) Add(detail, i, i % 2);
+    detail.SetIndexFieldNames("grp");
+    detail.SetMasterSource(&master, "grp");
+    master.DisableDataChange();
+    EXPECT_TRUE(detail.DataChangeDisabled(nullptr, false));
+    master.EnableDataChange();
+    EXPECT_FALSE(detail.DataChangeDisabled(nullptr, false));
+    // Cloning keeps the own master link when asked to.
+    TCloneClientDataSet keep("keep");
+    keep.CreateDataSet(kDefs);
+    keep.SetMasterSource(&master, "grp");
+    keep.CloneCursorWithDesignSettings(detail, true, true, false, false);
+    EXPECT_EQ(keep.MasterSource(), &master);
+    detail.EmptyDataSet(true, false, "");
+    detail.SetMasterSource(nullptr, {});
+    EXPECT_EQ(detail.RecordCount(), 2); // group 0 stays
+}
