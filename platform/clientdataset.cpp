@@ -595,6 +595,7 @@ bool ClientDataSet::MasterShows(const Record* r) const {
 
 void ClientDataSet::SetMasterSource(ClientDataSet* master, const std::string& masterFields) {
     if (master == this) throw DataSetError(m_name + ": A dataset cannot be its own master");
+    if (master == m_master && (!master || masterFields == m_masterFields)) return;
     if (m_master) {
         m_master->RemoveObserver(m_masterLink.get());
         auto& ds = m_master->m_details;
