@@ -24,8 +24,6 @@ struct ClosingDesk : DeskHarness {
         controls.text[Ctl::rePRIDynamic] = "0,0010";
     }
 
-    ClientDataSet& List() { return desk->orders.m_CDSOrderliste; }
-
     struct LegSpec {
         int32_t type = otBuy;
         int32_t status = stCloseCond;
@@ -70,22 +68,6 @@ struct ClosingDesk : DeskHarness {
         return {buy, AddLeg(s)};
     }
 
-    // Changes one field of a leg, as an edit of the list would.
-    void SetField(int32_t id, const std::string& field, const Variant& v) {
-        ClientDataSet& d = List();
-        ASSERT_TRUE(d.Locate("OrderID", Variant(id)));
-        d.Edit();
-        d.FieldByName(field).SetValue(v);
-        d.Post();
-    }
-    Variant Get(int32_t id, const std::string& field) { return List().Lookup("OrderID", Variant(id), field); }
-    int32_t Status(int32_t id) { return Get(id, "Status").AsInteger(); }
-
-    void SetQuote(int id, int64_t bid, int64_t ask, TDateTime time = -2.0) {
-        desk->prices.Bid[id] = bid;
-        desk->prices.Ask[id] = ask;
-        desk->prices.Time[id] = time == -2.0 ? clock.Now() : time;
-    }
     int32_t AskClose(int32_t id) { return Send(kCloseQuestion, id); }
     int32_t WindowCount(int buyEA, int sellEA) const {
         return desk->engine.aiTradesClosedWithinLimit[buyEA][sellEA];

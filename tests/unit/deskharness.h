@@ -45,6 +45,24 @@ struct DeskHarness : ::testing::Test {
         return d;
     }
 
+    // The engine cursor and edits of single legs through it, as the order logic makes them.
+    ClientDataSet& List() { return desk->orders.m_CDSOrderliste; }
+    void SetField(int32_t id, const std::string& field, const Variant& v) {
+        ClientDataSet& d = List();
+        ASSERT_TRUE(d.Locate("OrderID", Variant(id)));
+        d.Edit();
+        d.FieldByName(field).SetValue(v);
+        d.Post();
+    }
+    Variant Get(int32_t id, const std::string& field) { return List().Lookup("OrderID", Variant(id), field); }
+    int32_t Status(int32_t id) { return Get(id, "Status").AsInteger(); }
+    // An EA's stored quote, stamped now unless a time is given.
+    void SetQuote(int id, int64_t bid, int64_t ask, TDateTime time = -2.0) {
+        desk->prices.Bid[id] = bid;
+        desk->prices.Ask[id] = ask;
+        desk->prices.Time[id] = time == -2.0 ? clock.Now() : time;
+    }
+
     int32_t Send(int32_t msg, int32_t wp, int32_t lp = 0) { return SendTo(*desk, msg, wp, lp); }
     void Quote(int id, int32_t bid, int32_t ask) { QuoteTo(*desk, id, bid, ask); }
 };

@@ -14,8 +14,6 @@ struct LegsDesk : DeskHarness {
         controls.checked[Ctl::chkbStandby] = false;
     }
 
-    ClientDataSet& List() { return desk->orders.m_CDSOrderliste; }
-
     struct LegSpec {
         int32_t type = otBuy;
         int32_t status = stOpened;
@@ -57,23 +55,8 @@ struct LegsDesk : DeskHarness {
         return {b, AddLeg(sell)};
     }
 
-    void SetField(int32_t id, const std::string& field, const Variant& v) {
-        ClientDataSet& d = List();
-        ASSERT_TRUE(d.Locate("OrderID", Variant(id)));
-        d.Edit();
-        d.FieldByName(field).SetValue(v);
-        d.Post();
-    }
-    Variant Get(int32_t id, const std::string& field) { return List().Lookup("OrderID", Variant(id), field); }
-    int32_t Status(int32_t id) { return Get(id, "Status").AsInteger(); }
     // A time stamp `seconds` before the clock's now.
     TDateTime Ago(double seconds) const { return clock.Now() - seconds / 86400.0; }
-
-    void SetQuote(int id, int64_t bid, int64_t ask) {
-        desk->prices.Bid[id] = bid;
-        desk->prices.Ask[id] = ask;
-        desk->prices.Time[id] = clock.Now();
-    }
 };
 
 } // namespace quorvel::test
