@@ -2,14 +2,14 @@
 # Installs the Debian packages that building, running and testing the desk need.
 set -euo pipefail
 PKGS=(g++ cmake ninja-build qt6-base-dev xvfb xauth libpugixml-dev libgtest-dev libgmock-dev
-      libbenchmark-dev fontconfig fonts-dejavu-core fonts-wine clang libclang-rt-14-dev)
-SUDO=""
-[ "$(id -u)" -ne 0 ] && SUDO="sudo"
+      libbenchmark-dev fontconfig fonts-dejavu-core clang libclang-rt-14-dev)
 missing=()
 for p in "${PKGS[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
 if [ ${#missing[@]} -gt 0 ]; then
+    SUDO=""
+    [ "$(id -u)" -ne 0 ] && SUDO="sudo"
     $SUDO apt-get update -qq
     DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
@@ -18,6 +18,12 @@ fi
 # of Tahoma's "0". fonts-wine ships a Tahoma of the same metrics in a folder fontconfig does not
 # search; this configuration adds its two Tahoma files (and none of the other fonts there), so
 # that every Qt platform, offscreen and X11 alike, finds "Tahoma".
+SUDO=""
+[ "$(id -u)" -ne 0 ] && SUDO="sudo"
+if ! dpkg-query -W -f='${Status}' fonts-wine 2>/dev/null | grep -q "install ok installed"; then
+    $SUDO apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends fonts-wine
+fi
 WINE_FONTS=/usr/share/wine/fonts
 TAHOMA_CONF=/etc/fonts/conf.d/09-quorvel-tahoma.conf
 read -r -d '' conf <<EOF || true
