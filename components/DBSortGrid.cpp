@@ -252,18 +252,20 @@ void TDBSortGrid::ApplyOptions() {
 }
 
 // Column widths from the fields' display widths (in characters), at least the title's width.
-// Only when the columns are built, never per edit.
+// The width counts the cell alone: the grid line beside it comes on top, as the view's
+// column width holds both. Only when the columns are built, never per edit.
 void TDBSortGrid::LayOutColumns() {
     if (!m_model) return;
     const QFontMetrics fm(font());
     const QFontMetrics tm(horizontalHeader()->font());
     const int digit = fm.horizontalAdvance('0');
+    const int line = showGrid() ? 1 : 0;
     for (int c = 0; c < m_model->columnCount(); ++c) {
         Field* f = m_model->FieldAt(c);
         int w = f->DisplayWidth * digit + 4;
         if (m_options & dgTitles)
             w = std::max(w, tm.horizontalAdvance(QString::fromStdString(f->DisplayName())) + 8);
-        setColumnWidth(c, w);
+        setColumnWidth(c, w + line);
     }
 }
 
@@ -680,12 +682,17 @@ void TDBSortGrid::DefaultDrawDataCell(const QRect& Rect, Field& field, TGridDraw
     if (text.isEmpty()) return;
     p.setFont(m_canvas.Font);
     p.setPen(m_canvas.FontColor);
+    // Left-aligned text starts 2 pixels in and runs to the cell's right edge; right-aligned
+    // text ends 3 pixels before it; centred text is centred in the whole cell.
     const Qt::Alignment h = field.alignment == Alignment::Left    ? Qt::AlignLeft
                             : field.alignment == Alignment::Right ? Qt::AlignRight
                                                                   : Qt::AlignHCenter;
+    const QRect box = field.alignment == Alignment::Left    ? Rect.adjusted(2, 0, 0, 0)
+                      : field.alignment == Alignment::Right ? Rect.adjusted(0, 0, -3, 0)
+                                                            : Rect;
     p.save();
     p.setClipRect(Rect, Qt::IntersectClip);
-    p.drawText(Rect.adjusted(2, 0, -3, 0), h | Qt::AlignVCenter | Qt::TextSingleLine, text);
+    p.drawText(box, h | Qt::AlignVCenter | Qt::TextSingleLine, text);
     p.restore();
 }
 

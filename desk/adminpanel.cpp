@@ -1,14 +1,19 @@
 // The ADMIN PANEL's operator controls: the "Edit Orders" group and the manual close and
-// close-spread buttons, placed at their positions on the tab. Every button and box only calls
-// the desk core.
+// close-spread buttons, and every control of the tab placed at its position. Every button and
+// box only calls the desk core.
 #include <QButtonGroup>
 #include <QCheckBox>
+#include <QEvent>
 #include <QGroupBox>
 #include <QLabel>
 #include <QListWidget>
+#include <QPainter>
+#include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStyleOption>
 #include <QStyledItemDelegate>
+#include <qdrawutil.h>
 
 #include "components/NumEdit.h"
 #include "desk/core/crossspreads.h"
@@ -19,6 +24,77 @@ namespace quorvel {
 namespace {
 
 const QColor kGrey(128, 128, 128);
+
+// The tab's client size the positions are given for. A control anchored to the right or the
+// bottom edge keeps its distance to that edge when the tab has another size; anchored to both
+// opposite edges it stretches.
+constexpr int kTabWidth = 1251, kTabHeight = 611;
+enum Anchor : unsigned { akLeft = 1, akTop = 2, akRight = 4, akBottom = 8 };
+
+class TabAnchors : public QObject {
+public:
+    explicit TabAnchors(QWidget* sheet) : QObject(sheet), m_sheet(sheet) { sheet->installEventFilter(this); }
+    void Add(QWidget* w, const QRect& rect, unsigned anchors) {
+        m_entries.push_back({w, rect, anchors});
+        Place(m_entries.back());
+    }
+
+protected:
+    bool eventFilter(QObject* o, QEvent* e) override {
+        if (o == m_sheet && e->type() == QEvent::Resize)
+            for (const Entry& entry : m_entries) Place(entry);
+        return false;
+    }
+
+private:
+    struct Entry {
+        QPointer<QWidget> w;
+        QRect rect;
+        unsigned anchors;
+    };
+    void Place(const Entry& e) const {
+        if (!e.w) return;
+        const int dx = m_sheet->width() - kTabWidth, dy = m_sheet->height() - kTabHeight;
+        QRect r = e.rect;
+        if (e.anchors & akRight) {
+            if (e.anchors & akLeft)
+                r.setWidth(std::max(0, r.width() + dx));
+            else
+                r.translate(dx, 0);
+        }
+        if (e.anchors & akBottom) {
+            if (e.anchors & akTop)
+                r.setHeight(std::max(0, r.height() + dy));
+            else
+                r.translate(0, dy);
+        }
+        e.w->setGeometry(r);
+    }
+    QWidget* m_sheet;
+    std::vector<Entry> m_entries;
+};
+
+// A group box drawn as the panel was laid out for: the frame's top line runs through the
+// middle of the caption, so the controls placed a dozen pixels down sit inside the frame.
+class PanelGroupBox : public QGroupBox {
+public:
+    PanelGroupBox(const QString& title, QWidget* parent) : QGroupBox(title, parent) {}
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter p(this);
+        QStyleOption opt;
+        opt.initFrom(this);
+        const QFontMetrics fm = fontMetrics();
+        const int top = std::max(0, fm.height() / 2 - 1);
+        qDrawShadeRect(&p, QRect(0, top, width(), height() - top), opt.palette, true, 1, 0);
+        if (title().isEmpty()) return;
+        const QRect caption(8, 0, fm.horizontalAdvance(title()), fm.height());
+        p.fillRect(caption, opt.palette.brush(backgroundRole()));
+        style()->drawItemText(&p, caption, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, opt.palette,
+                              isEnabled(), title(), QPalette::WindowText);
+    }
+};
 
 class PanelItemDelegate : public QStyledItemDelegate {
 public:
@@ -37,6 +113,11 @@ template <class W> W* At(W* w, int left, int top, int width = -1, int height = -
     } else {
         w->setGeometry(left, top, width, height);
     }
+    return w;
+}
+
+template <class W> W* Named(W* w, const char* name) {
+    w->setObjectName(name);
     return w;
 }
 
@@ -78,70 +159,84 @@ int ArrowKey(int qtKey) {
 
 } // namespace
 
-QWidget* TForm3::BuildOperatorControls() {
-    auto* area = new QWidget(TabSheet4);
-    area->setObjectName("OperatorControls");
-    area->setFixedHeight(164);
-    area->setMinimumWidth(845);
+void TForm3::BuildOperatorControls() {
+    QWidget* tab = TabSheet4;
+    // The order grid below the controls, anchored to all four edges of the tab; the sums above
+    // its right end, anchored to the tab's top-right corner. "COPY TRANSACTION" and
+    // "Delete Order" stand beside the close buttons.
+    auto* anchors = new TabAnchors(tab);
+    anchors->Add(DBSortGrid1, QRect(0, 164, 1251, 444), akLeft | akTop | akRight | akBottom);
+    const int sumHeight = QFontMetrics(m_lSummelots->font()).height() + 3;
+    const std::pair<QLabel*, QRect> sums[] = {{m_lSummelots, QRect(1141, 101, 110, sumHeight)},
+                                              {m_lSummeGewinn, QRect(1141, 123, 110, sumHeight)},
+                                              {m_lSummeGewinnPips, QRect(1118, 145, 133, sumHeight)}};
+    for (const auto& [label, rect] : sums) {
+        // A fixed size: a new sum repaints the label and lays out nothing.
+        label->setFixedSize(rect.size());
+        anchors->Add(label, rect, akTop | akRight);
+    }
+    At(Button3, 850, 3, 130, 25);
+    At(Button14, 850, 34, 130, 25);
 
-    m_gbChange = At(new QGroupBox("Edit Orders", area), 3, 0, 567, 161);
-    m_gbChange->setObjectName("m_gbChange");
-    At(new QLabel("Broker ID", m_gbChange), 8, 16);
-    m_lbBrokerIDsChange = At(new QListWidget(m_gbChange), 66, 16, 52, 140);
-    m_lbBrokerIDsChange->setObjectName("m_lbBrokerIDsChange");
+    m_gbChange = At(Named(new PanelGroupBox("Edit Orders", tab), "m_gbChange"), 3, 0, 567, 161);
+    At(Named(new QLabel("Broker ID", m_gbChange), "Label12"), 8, 16);
+    m_lbBrokerIDsChange = At(Named(new QListWidget(m_gbChange), "m_lbBrokerIDsChange"), 66, 16, 52, 140);
     m_lbBrokerIDsChange->setItemDelegate(new PanelItemDelegate(m_lbBrokerIDsChange));
     m_lbBrokerIDsChange->setUniformItemSizes(true);
     AddBrokerItems(m_lbBrokerIDsChange, {"01", "02", "03"});
-    At(new QLabel("Lots", m_gbChange), 124, 14);
+    At(Named(new QLabel("Lots", m_gbChange), "Label13"), 124, 14);
     m_reLotsChange = RealBox(PrecisionOf(Ctl::reLotsChange), 1.0L, m_gbChange, 124, 30, 42, 21);
     m_reLotsChange->setObjectName("m_reLotsChange");
-    UpDown4 = Arrows(m_gbChange, 162, 30);
+    UpDown4 = Named(Arrows(m_gbChange, 162, 30), "UpDown4");
 
-    m_gbOpenBedingung = At(new QGroupBox("Set Open Spread", m_gbChange), 185, 14, 186, 41);
-    m_gbOpenBedingung->setObjectName("m_gbOpenBedingung");
-    At(new QLabel("Spread", m_gbOpenBedingung), 8, 16);
-    m_rbOpenKleinerChange = At(new QRadioButton("<=", m_gbOpenBedingung), 56, 16, 49, 17);
+    m_gbOpenBedingung =
+        At(Named(new PanelGroupBox("Set Open Spread", m_gbChange), "m_gbOpenBedingung"), 185, 14, 186, 41);
+    At(Named(new QLabel("Spread", m_gbOpenBedingung), "Label14"), 8, 16);
+    m_rbOpenKleinerChange =
+        At(Named(new QRadioButton("<=", m_gbOpenBedingung), "m_rbOpenKleinerChange"), 56, 16, 49, 17);
     m_rbOpenKleinerChange->setChecked(true);
     Alone(m_rbOpenKleinerChange, this);
     m_reOpenSpreadChange = RealBox(5, 0.0L, m_gbOpenBedingung, 96, 13, 65, 21);
     m_reOpenSpreadChange->setObjectName("m_reOpenSpreadChange");
-    UpDown1 = Arrows(m_gbOpenBedingung, 162, 13);
+    UpDown1 = Named(Arrows(m_gbOpenBedingung, 162, 13), "UpDown1");
 
-    m_gbChangeBuySell = At(new QGroupBox("Direction", m_gbChange), 124, 57, 247, 41);
-    m_gbChangeBuySell->setObjectName("m_gbChangeBuySell");
-    m_rbBuyChange = At(new QRadioButton("Buy", m_gbChangeBuySell), 8, 16);
-    m_rbBuySellChange = At(new QRadioButton("and", m_gbChangeBuySell), 80, 16);
-    m_rbSellChange = At(new QRadioButton("Sell", m_gbChangeBuySell), 168, 16);
+    m_gbChangeBuySell =
+        At(Named(new PanelGroupBox("Direction", m_gbChange), "m_gbChangeBuySell"), 124, 57, 247, 41);
+    m_rbBuyChange = At(Named(new QRadioButton("Buy", m_gbChangeBuySell), "m_rbBuyChange"), 8, 16);
+    m_rbBuySellChange = At(Named(new QRadioButton("and", m_gbChangeBuySell), "m_rbBuySellChange"), 80, 16);
+    m_rbSellChange = At(Named(new QRadioButton("Sell", m_gbChangeBuySell), "m_rbSellChange"), 168, 16);
     m_rbBuySellChange->setChecked(true);
 
-    GroupBox1 = At(new QGroupBox("MaxLoss for AutoClose", m_gbChange), 377, 14, 181, 41);
-    GroupBox1->setObjectName("GroupBox1");
+    GroupBox1 =
+        At(Named(new PanelGroupBox("MaxLoss for AutoClose", m_gbChange), "GroupBox1"), 377, 14, 181, 41);
     m_reMaxVerlust = RealBox(5, 0.001L, GroupBox1, 93, 15, 65, 21);
     m_reMaxVerlust->setObjectName("m_reMaxVerlust");
-    UpDown2 = Arrows(GroupBox1, 155, 15);
+    UpDown2 = Named(Arrows(GroupBox1, 155, 15), "UpDown2");
 
-    m_gbCloseBedingung = At(new QGroupBox("Set Close Spread", m_gbChange), 377, 56, 181, 41);
-    m_gbCloseBedingung->setObjectName("m_gbCloseBedingung");
-    At(new QLabel("Spread", m_gbCloseBedingung), 8, 19);
-    m_rbCloseKleinerChange = At(new QRadioButton("<=", m_gbCloseBedingung), 56, 18, 49, 17);
+    m_gbCloseBedingung =
+        At(Named(new PanelGroupBox("Set Close Spread", m_gbChange), "m_gbCloseBedingung"), 377, 56, 181, 41);
+    At(Named(new QLabel("Spread", m_gbCloseBedingung), "Label5"), 8, 19);
+    m_rbCloseKleinerChange =
+        At(Named(new QRadioButton("<=", m_gbCloseBedingung), "m_rbCloseKleinerChange"), 56, 18, 49, 17);
     Alone(m_rbCloseKleinerChange, this);
     m_reCloseSpreadChange = RealBox(5, 0.0L, m_gbCloseBedingung, 93, 17, 65, 21);
     m_reCloseSpreadChange->setObjectName("m_reCloseSpreadChange");
-    UpDown3 = Arrows(m_gbCloseBedingung, 157, 17);
+    UpDown3 = Named(Arrows(m_gbCloseBedingung, 157, 17), "UpDown3");
 
-    m_cbAutoClose = At(new QCheckBox("Forced AutoClose", m_gbChange), 385, 100, 118, 17);
+    m_cbAutoClose =
+        At(Named(new QCheckBox("Forced AutoClose", m_gbChange), "m_cbAutoClose"), 385, 100, 118, 17);
     m_cbAutoClose->setChecked(true);
-    m_btnChangeOrder = At(new QPushButton("Change Order", m_gbChange), 325, 124, 105, 25);
-    m_btnChangeOrder->setObjectName("m_btnChangeOrder");
-    m_btnCloseOrder = At(new QPushButton("Change Close Order", m_gbChange), 437, 124, 121, 25);
-    m_btnCloseOrder->setObjectName("m_btnCloseOrder");
+    m_btnChangeOrder =
+        At(Named(new QPushButton("Change Order", m_gbChange), "m_btnChangeOrder"), 325, 124, 105, 25);
+    m_btnCloseOrder =
+        At(Named(new QPushButton("Change Close Order", m_gbChange), "m_btnCloseOrder"), 437, 124, 121, 25);
 
     // The manual close and the presets, 130 x 25; the presets in Tahoma 11 px, maroon or green.
     QFont presetFont("Tahoma");
     presetFont.setPixelSize(11);
     auto button = [&](QPushButton*& b, const char* name, const char* caption, int left, int top,
                       const QColor* colour) {
-        b = At(new QPushButton(caption, area), left, top, 130, 25);
+        b = At(new QPushButton(caption, tab), left, top, 130, 25);
         b->setObjectName(name);
         if (colour) {
             b->setFont(presetFont);
@@ -200,7 +295,6 @@ QWidget* TForm3::BuildOperatorControls() {
     DataSource1.OnDataChange = [this](const void*, Field*) {
         m_desk->Guarded([this] { m_desk->DataSource1DataChange(); });
     };
-    return area;
 }
 
 // ---- controls seam: the "Edit Orders" group ----------------------------------------------------

@@ -624,37 +624,7 @@ DataSetModel* TForm3::OrderModel() const {
 }
 
 void TForm3::BuildAdminPanel() {
-    auto* lay = new QVBoxLayout(TabSheet4);
-    auto* row = new QHBoxLayout;
-    Button3 = new QPushButton("COPY TRANSACTION", TabSheet4);
-    Button3->setObjectName("Button3");
-    Button14 = new QPushButton("Delete Order", TabSheet4);
-    Button14->setObjectName("Button14");
-    row->addWidget(Button3, 0, Qt::AlignTop);
-    row->addWidget(Button14, 0, Qt::AlignTop);
-    row->addStretch(1);
-    // The sums, right-aligned above the grid's right end: lots, profit, profit in price units.
-    auto* sums = new QVBoxLayout;
-    sums->setSpacing(4);
-    QFont sumFont("Tahoma");
-    sumFont.setPixelSize(13);
-    auto sumLabel = [&](QLabel*& l, const char* name, const char* caption) {
-        l = new QLabel(caption, TabSheet4);
-        l->setObjectName(name);
-        l->setFont(sumFont);
-        l->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-        // A fixed size: a new sum repaints the label and lays out nothing.
-        l->setFixedSize(QFontMetrics(sumFont).horizontalAdvance("P/L Pips: -000000,00000") + 8,
-                        QFontMetrics(sumFont).height() + 2);
-        sums->addWidget(l, 0, Qt::AlignRight);
-    };
-    sumLabel(m_lSummelots, "m_lSummelots", "Lots:");
-    sumLabel(m_lSummeGewinn, "m_lSummeGewinn", "P/L:");
-    sumLabel(m_lSummeGewinnPips, "m_lSummeGewinnPips", "P/L Pips:");
-    row->addLayout(sums);
-    lay->addLayout(row);
-    lay->insertWidget(0, BuildOperatorControls());
-
+    // The grid is created first: it leads the tab's tab order.
     DataSource1.AutoEdit = false;
     DataSource1.SetDataSet(&m_desk->orders.m_CDSOrderlisteAnzeige);
     DBSortGrid1 = new TDBSortGrid(TabSheet4);
@@ -670,7 +640,23 @@ void TForm3::BuildAdminPanel() {
     };
     DBSortGrid1->OnError = [this](const std::exception& e) { ShowStopBox(StopBoxText(e.what())); };
     DBSortGrid1->SetDataSource(&DataSource1);
-    lay->addWidget(DBSortGrid1, 1);
+    Button3 = new QPushButton("COPY TRANSACTION", TabSheet4);
+    Button3->setObjectName("Button3");
+    Button14 = new QPushButton("Delete Order", TabSheet4);
+    Button14->setObjectName("Button14");
+    // The sums, right-aligned above the grid's right end: lots, profit, profit in price units.
+    QFont sumFont("Tahoma");
+    sumFont.setPixelSize(13);
+    auto sumLabel = [&](QLabel*& l, const char* name, const char* caption) {
+        l = new QLabel(caption, TabSheet4);
+        l->setObjectName(name);
+        l->setFont(sumFont);
+        l->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    };
+    sumLabel(m_lSummelots, "m_lSummelots", "Lots:");
+    sumLabel(m_lSummeGewinn, "m_lSummeGewinn", "P/L:");
+    sumLabel(m_lSummeGewinnPips, "m_lSummeGewinnPips", "P/L Pips:");
+    BuildOperatorControls();
 
     connect(Button3, &QPushButton::clicked, this,
             [this] { m_desk->Guarded([this] { m_desk->Button3Click(); }); });

@@ -209,8 +209,8 @@ public:
 
 private:
     void BuildAdminPanel();
-    // The group and the buttons above the order grid, placed at their positions on the tab.
-    QWidget* BuildOperatorControls();
+    // The group and the buttons above the order grid; places every control of the tab.
+    void BuildOperatorControls();
     void SetSumLabel(SumLabel l, std::string_view text, unsigned colour) override;
     // The grid's model observes a cursor of the desk core; this member, the last, detaches it
     // before the core goes, also when the creation fails half-way.
