@@ -6,10 +6,13 @@
 // the cost the sweep's time-ordered cursors add to an edit of a leg's PendingTime.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "bench/benchdesk.h"
 #include "desk/core/desk.h"
@@ -124,8 +127,80 @@ void BM_EditPendingTime(benchmark::State& state) {
     }
 }
 
+// The minute timer's sweeps as the window runs them, each step timed: in steps when the
+// sweeps offer them, else at once. Returns the longest step and counts the steps.
+template <class H> double LongestStep(H& h, Desk& desk, int& steps) {
+    using Clock = std::chrono::steady_clock;
+    auto us = [](Clock::time_point a, Clock::time_point b) {
+        return std::chrono::duration<double, std::micro>(b - a).count();
+    };
+    double longest = 0.0;
+    steps = 0;
+    if constexpr (requires { h.BeginSweeps(); }) {
+        auto t0 = Clock::now();
+        bool more = h.BeginSweeps();
+        for (;;) {
+            const auto t1 = Clock::now();
+            longest = std::max(longest, us(t0, t1));
+            ++steps;
+            if (!more) break;
+            t0 = Clock::now();
+            more = h.SweepStep();
+        }
+    } else {
+        const auto t0 = Clock::now();
+        desk.TimerResetPendingTimer();
+        longest = us(t0, Clock::now());
+        steps = 1;
+    }
+    return longest;
+}
+
+// A minute tick at 100,000 legs with 800 legs waiting: 400 transactions Pending for 90 seconds
+// that go back to To Open, ten ended within the credit window still to be counted. The
+// second argument 1: the first tick after the list was opened, which reads every leg once.
+// Shows the longest step (the longest time the loop waits for the sweeps), the steps and
+// their sum.
+void BM_SweepSteps(benchmark::State& state) {
+    BenchDesk b(static_cast<int>(state.range(0)));
+    const bool first = state.range(1) != 0;
+    ClientDataSet& ds = b.desk->orders.m_CDSOrderliste;
+    std::vector<int32_t> waiting, ended;
+    for (int k = 0; k < 400; ++k) {
+        b.AddTransaction(stPending, kNow - 90 * kSecond, 0.0, false);
+        waiting.push_back(ds.FieldByName("OrderID").AsInteger());
+    }
+    double longest = 0.0, total = 0.0;
+    int steps = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        // The waiting transactions Pending again, ten more ended within the window.
+        for (int32_t id : waiting)
+            for (int32_t leg : {id - 1, id}) {
+                ds.Locate("OrderID", Variant(leg));
+                ds.Edit();
+                ds.FieldByName("Status").SetAsInteger(stPending);
+                ds.FieldByName("PendingTime").SetAsDateTime(kNow - 90 * kSecond);
+                ds.Post();
+            }
+        for (int k = 0; k < 10; ++k)
+            b.AddTransaction(stClosed, kNow - 200 * kSecond, kNow - 100 * kSecond, false);
+        if (first) ds.Refresh(); // as after opening: the credit sweep reads every leg
+        state.ResumeTiming();
+        const auto t0 = std::chrono::steady_clock::now();
+        longest = std::max(longest, LongestStep(b.desk->housekeeping, *b.desk, steps));
+        total += std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - t0).count();
+    }
+    if (b.view.stops || b.desk->orders.GetOrderStatusByID(waiting.front()) != stToOpen)
+        state.SkipWithError("the sweep did not reset the waiting legs");
+    state.counters["longest_step_us"] = longest;
+    state.counters["steps"] = steps;
+    state.counters["sweep_us"] = total / static_cast<double>(state.iterations());
+}
+
 } // namespace
 
+BENCHMARK(BM_SweepSteps)->Args({100000, 0})->Args({100000, 1})->Unit(benchmark::kMicrosecond)->Iterations(20);
 BENCHMARK(BM_MinuteSweeps)->Arg(100)->Arg(100000)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_WalkEveryLeg)->Arg(100)->Arg(100000)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_EditPendingTime)
