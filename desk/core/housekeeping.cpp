@@ -49,18 +49,15 @@ void OrderHousekeeping::Watch::DataChanged(Change change, int row) {
     }
     if (engine || (change != Change::Edited && change != Change::Appended) || !owner.m_list) return;
     ClientDataSet& list = *owner.m_list;
-    list.PeekRecord(row, [&] {
-        const Bookmark b = list.GetBookmark();
-        // A leg posted again and again is kept once.
-        if (owner.m_legs.empty() || owner.m_legs.back() != b) owner.m_legs.push_back(b);
-    });
+    list.PeekRecord(row, [&] { owner.m_legs.insert(list.GetBookmark()); });
 }
 
 bool OrderHousekeeping::MayEarn(TDateTime now) const {
-    if (m_list->FieldByName("ATRaiseChecked").AsBoolean()) return false;
+    if (m_mark->AsBoolean()) return false;
     // A stamp further back than the window only grows older; one ahead of now comes nearer.
+    // A null stamp reads as 0.0, that is very old.
     const TDateTime from = now - static_cast<double>(kCreditUntil + 1) / 86400.0;
-    return StampOf(*m_list, "PendingTime") >= from || StampOf(*m_list, "OrderCloseTime") >= from;
+    return m_pendingTime->AsDateTime() >= from || m_closeTime->AsDateTime() >= from;
 }
 
 // ---- the sweeps, whole and in steps ---------------------------------------------------------------
@@ -203,6 +200,9 @@ void OrderHousekeeping::BeginCredit() {
         if (m_list) m_list->RemoveObserver(&m_listWatch);
         m_list = std::make_unique<ClientDataSet>("housekeeping");
         m_list->CloneCursor(ds, true);
+        m_mark = &m_list->FieldByName("ATRaiseChecked");
+        m_pendingTime = &m_list->FieldByName("PendingTime");
+        m_closeTime = &m_list->FieldByName("OrderCloseTime");
         m_list->AddObserver(&m_listWatch);
         m_legs.clear();
         m_stale = false;
@@ -210,9 +210,9 @@ void OrderHousekeeping::BeginCredit() {
         m_phase = Phase::Seed;
         return;
     }
-    m_gathered.swap(m_legs); // what changes from here on is gathered anew
-    std::sort(m_gathered.begin(), m_gathered.end());
-    m_gathered.erase(std::unique(m_gathered.begin(), m_gathered.end()), m_gathered.end());
+    // What changes from here on is gathered anew.
+    m_gathered.assign(m_legs.begin(), m_legs.end());
+    m_legs.clear();
     m_phase = Phase::Gather;
 }
 
@@ -220,13 +220,12 @@ void OrderHousekeeping::StepSeed() {
     // The own cursor stays where this step left it; a record deleted meanwhile moved it on to
     // the next one.
     for (int k = 0; k < kRecordsPerStep && !m_list->Eof(); ++k) {
-        if (MayEarn(m_now)) m_legs.push_back(m_list->GetBookmark());
+        if (MayEarn(m_now)) m_legs.insert(m_list->GetBookmark());
         m_list->Next();
     }
     if (!m_list->Eof()) return;
-    m_gathered.swap(m_legs);
-    std::sort(m_gathered.begin(), m_gathered.end());
-    m_gathered.erase(std::unique(m_gathered.begin(), m_gathered.end()), m_gathered.end());
+    m_gathered.assign(m_legs.begin(), m_legs.end());
+    m_legs.clear();
     m_next = 0;
     m_phase = Phase::Gather;
 }
@@ -270,7 +269,7 @@ void OrderHousekeeping::StepCredit() {
         if (!ds.BookmarkValid(b)) continue; // deleted since it was picked
         ds.GotoBookmark(b);
         // Legs not marked now keep their place for the next sweeps.
-        m_legs.push_back(b);
+        m_legs.insert(b);
         int cid = -1;
         if (!ds.FieldByName("ATRaiseChecked").AsBoolean()) {
             cid = ob.GetCounterOrderID(ds.FieldByName("OrderID").AsInteger());

@@ -2,6 +2,7 @@
 // Order housekeeping on the minute timer: Pending legs nobody picked up go back to To Open,
 // and every ended transaction gives one auto-trade credit back.
 #include <memory>
+#include <unordered_set>
 #include <vector>
 
 #include "desk/core/engine.h"
@@ -46,7 +47,7 @@ public:
 
     // Legs visited per step, and records read per step when every leg is read anew.
     static constexpr int kLegsPerStep = 64;
-    static constexpr int kRecordsPerStep = 4096;
+    static constexpr int kRecordsPerStep = 1024;
 
 private:
     // Told of every change of the order list: a leg that was edited or appended may have
@@ -84,8 +85,11 @@ private:
     Watch m_engineWatch{*this, true};
     Watch m_listWatch{*this, false};
     std::unique_ptr<ClientDataSet> m_list; // natural order
-    std::vector<Bookmark> m_legs;          // may earn a credit; duplicates allowed
-    bool m_stale = true;                   // the list was opened anew, or reset
+    const Field* m_mark = nullptr;         // its ATRaiseChecked, PendingTime, OrderCloseTime
+    const Field* m_pendingTime = nullptr;
+    const Field* m_closeTime = nullptr;
+    std::unordered_set<Bookmark> m_legs; // may earn a credit, each once however often posted
+    bool m_stale = true;                 // the list was opened anew, or reset
     TDateTime m_lastSweep = 0.0;
 
     // The sweep under way.
