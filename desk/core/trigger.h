@@ -48,13 +48,15 @@ private:
     };
     bool FindPair(int table, Candidates& out);
     // Tests the leg under the engine cursor and makes its transaction Pending when it
-    // triggers; the pair it found, sell EA first, when the cross spread reached the target.
+    // triggers. True, with the pair it found (sell EA first), when the cross spread reached
+    // the target, whether or not the pair's pause then let it trigger.
     bool TestLeg(TDateTime now, std::pair<int, int>& pair);
 
     // What the legs of a table were last tested against: whether each of its EAs was a
     // candidate then and at which prices, and the pairs whose pause held a leg back or that
     // triggered. Until one of these changes, or a leg of the table comes in or is edited, the
-    // table's legs would all come out as they did.
+    // table's legs would all come out as they did. Whatever else the test of a leg comes to
+    // read before the pause must be kept here as well.
     struct TableSeen {
         bool valid = false;
         bool candidate[kEAsPerTable] = {};
