@@ -6,10 +6,14 @@
 // the cost the sweep's time-ordered cursors add to an edit of a leg's PendingTime.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
+#include <chrono>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "bench/benchdesk.h"
 #include "desk/core/desk.h"
@@ -124,8 +128,98 @@ void BM_EditPendingTime(benchmark::State& state) {
     }
 }
 
+// The time this thread has run, in microseconds: a step's own work, without the time the
+// shared machine gives to others meanwhile.
+double ThreadMicros() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) * 1e6 + static_cast<double>(t.tv_nsec) / 1e3;
+}
+
+// The minute timer's sweeps as the window runs them, each step timed (wall clock and this
+// thread's time): in steps when the sweeps offer them, else at once.
+struct StepTimes {
+    double longestWall = 0.0, longestCpu = 0.0;
+    int steps = 0;
+};
+template <class H> StepTimes TimeSteps(H& h, Desk& desk) {
+    using Clock = std::chrono::steady_clock;
+    StepTimes out;
+    auto step = [&out](auto&& run) {
+        const auto w0 = Clock::now();
+        const double c0 = ThreadMicros();
+        const bool more = run();
+        out.longestCpu = std::max(out.longestCpu, ThreadMicros() - c0);
+        out.longestWall =
+            std::max(out.longestWall, std::chrono::duration<double, std::micro>(Clock::now() - w0).count());
+        ++out.steps;
+        return more;
+    };
+    if constexpr (requires { h.BeginSweeps(); }) {
+        for (bool more = step([&] { return h.BeginSweeps(); }); more;
+             more = step([&] { return h.SweepStep(); })) {
+        }
+    } else {
+        step([&] {
+            desk.TimerResetPendingTimer();
+            return false;
+        });
+    }
+    return out;
+}
+
+// A minute tick at 100,000 legs with 800 legs waiting: 400 transactions Pending for 90 seconds
+// that go back to To Open, ten ended within the credit window still to be counted. The
+// second argument 1: the first tick after the list was opened, which reads every leg once.
+// Shows the longest step (the longest the loop waits for the sweeps) by this thread's time
+// and by the wall clock (the median over the ticks of each tick's longest), the steps, and
+// the whole sweep's time.
+void BM_SweepSteps(benchmark::State& state) {
+    BenchDesk b(static_cast<int>(state.range(0)));
+    const bool first = state.range(1) != 0;
+    ClientDataSet& ds = b.desk->orders.m_CDSOrderliste;
+    std::vector<int32_t> waiting;
+    for (int k = 0; k < 400; ++k) {
+        b.AddTransaction(stPending, kNow - 90 * kSecond, 0.0, false);
+        waiting.push_back(ds.FieldByName("OrderID").AsInteger());
+    }
+    double longestCpu = 0.0, total = 0.0;
+    std::vector<double> longestWall;
+    int steps = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        // The waiting transactions Pending again, ten more ended within the window.
+        for (int32_t id : waiting)
+            for (int32_t leg : {id - 1, id}) {
+                ds.Locate("OrderID", Variant(leg));
+                ds.Edit();
+                ds.FieldByName("Status").SetAsInteger(stPending);
+                ds.FieldByName("PendingTime").SetAsDateTime(kNow - 90 * kSecond);
+                ds.Post();
+            }
+        for (int k = 0; k < 10; ++k)
+            b.AddTransaction(stClosed, kNow - 200 * kSecond, kNow - 100 * kSecond, false);
+        if (first) ds.Refresh(); // as after opening: the credit sweep reads every leg
+        state.ResumeTiming();
+        const auto t0 = std::chrono::steady_clock::now();
+        const StepTimes t = TimeSteps(b.desk->housekeeping, *b.desk);
+        total += std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - t0).count();
+        longestCpu = std::max(longestCpu, t.longestCpu);
+        longestWall.push_back(t.longestWall);
+        steps = t.steps;
+    }
+    if (b.view.stops || b.desk->orders.GetOrderStatusByID(waiting.front()) != stToOpen)
+        state.SkipWithError("the sweep did not reset the waiting legs");
+    std::sort(longestWall.begin(), longestWall.end());
+    state.counters["longest_step_cpu_us"] = longestCpu;
+    state.counters["longest_step_wall_p50_us"] = longestWall[longestWall.size() / 2];
+    state.counters["steps"] = steps;
+    state.counters["sweep_us"] = total / static_cast<double>(state.iterations());
+}
+
 } // namespace
 
+BENCHMARK(BM_SweepSteps)->Args({100000, 0})->Args({100000, 1})->Unit(benchmark::kMicrosecond)->Iterations(20);
 BENCHMARK(BM_MinuteSweeps)->Arg(100)->Arg(100000)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_WalkEveryLeg)->Arg(100)->Arg(100000)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_EditPendingTime)

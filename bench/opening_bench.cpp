@@ -4,9 +4,13 @@
 // figures should stay close to the short one's: the closed history is never walked.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <string>
+#include <vector>
 
 #include "bench/benchdesk.h"
 #include "desk/core/desk.h"
@@ -137,6 +141,84 @@ void BM_OrderQuestion(benchmark::State& state) {
     state.SetLabel(std::to_string(state.range(0)) + " legs, " + (pending ? "one Pending leg" : "no work"));
 }
 BENCHMARK(BM_OrderQuestion)->ArgsProduct({{100, 100000}, {0, 1}});
+
+// A trading desk's order list: twenty tables of ten quoting EAs, 400 waiting transactions
+// (twenty a table, 800 "To Open" legs) whose targets no quote here reaches, after a closed
+// history of `history` legs.
+struct FleetDesk {
+    EngineControls controls;
+    NullView view;
+    SystemClock clock;
+    std::string dir;
+    std::unique_ptr<Desk> desk;
+
+    explicit FleetDesk(int history) {
+        char tmpl[] = "/tmp/opening_bench-XXXXXX";
+        dir = mkdtemp(tmpl) ? tmpl : "/tmp";
+        const DeskPaths paths = DeskPaths::In(dir, dir);
+        std::ofstream(paths.configIni, std::ios::binary) << "[Defaults]\r\nTables=20\r\n";
+        desk = std::make_unique<Desk>(controls, view, clock, paths);
+        desk->FormCreate();
+        ClientDataSet& a = desk->orders.m_CDSAddNewOrder;
+        for (int i = 0; i < history; ++i) {
+            a.Append();
+            a.FieldByName("TableID").SetAsInteger(i % 20);
+            a.FieldByName("OrderType").SetAsInteger(1 + i % 2);
+            a.FieldByName("Status").SetAsInteger(stClosed);
+            a.FieldByName("EAID").SetAsInteger(1 + i % 200);
+            if (i % 2) a.FieldByName("FirstOrderID").SetAsInteger(i);
+            a.Post();
+        }
+        for (int t = 0; t < 20; ++t) {
+            std::vector<Desk::BrokerItem> brokers;
+            for (int id = 10 * t + 1; id <= 10 * t + 10; ++id) brokers.push_back({std::to_string(id), true});
+            for (int k = 0; k < 20; ++k)
+                desk->OpenOrder(t, 0.1, 1, 3, -0.01, brokers, 1, -0.005, false, -0.0001, false);
+        }
+        for (int id = 1; id <= 200; ++id) Quote(id, 100000 + id % 10, 100012 + id % 10);
+    }
+    ~FleetDesk() {
+        desk.reset();
+        std::filesystem::remove_all(dir);
+    }
+    void Quote(int id, int32_t bid, int32_t ask) {
+        TMessage b{WM_APP + 400, id, bid, 0}, s{WM_APP + 401, id, ask, 0}, c{WM_APP + 404, id, 0, 0};
+        desk->Dispatch(b);
+        desk->Dispatch(s);
+        desk->Dispatch(c);
+        benchmark::DoNotOptimize(c.Result);
+    }
+};
+
+// One complete quote (bid, ask, data complete) of an EA picked at random among the 200, with
+// 800 legs waiting: the time of each quote is taken, and its median, 99th percentile and
+// maximum are shown beside the mean.
+void BM_QuoteWith800Waiting(benchmark::State& state) {
+    FleetDesk b(static_cast<int>(state.range(0)));
+    std::mt19937 rng(7);
+    std::vector<double> us;
+    us.reserve(1 << 20);
+    for (auto _ : state) {
+        const int id = 1 + static_cast<int>(rng() % 200);
+        const int32_t wobble = static_cast<int32_t>(rng() % 23);
+        const auto t0 = std::chrono::steady_clock::now();
+        b.Quote(id, 100000 + wobble, 100015 + wobble / 2);
+        const auto t1 = std::chrono::steady_clock::now();
+        if (us.size() < us.capacity())
+            us.push_back(std::chrono::duration<double, std::micro>(t1 - t0).count());
+    }
+    // The first waiting leg comes after the history.
+    if (b.desk->orders.GetOrderStatusByID(static_cast<int>(state.range(0)) + 1) != stToOpen || b.view.stops)
+        state.SkipWithError("a leg triggered");
+    std::sort(us.begin(), us.end());
+    if (!us.empty()) {
+        state.counters["p50_us"] = us[us.size() / 2];
+        state.counters["p99_us"] = us[us.size() * 99 / 100];
+        state.counters["max_us"] = us.back();
+    }
+    state.SetLabel(std::to_string(state.range(0)) + " closed legs, 800 waiting");
+}
+BENCHMARK(BM_QuoteWith800Waiting)->Arg(100)->Arg(100000)->Unit(benchmark::kMicrosecond);
 
 } // namespace
 

@@ -90,8 +90,17 @@ TForm3::TForm3(DeskPaths paths, const std::string& linkPath, QWidget* parent) : 
     m_TimerAutoSave.setInterval(300000);
     connect(&Timer1, &QTimer::timeout, this,
             [this] { m_desk->Guarded([this] { m_desk->UpdateTables(-1); }); });
-    connect(&TimerResetPending, &QTimer::timeout, this,
-            [this] { m_desk->Guarded([this] { m_desk->TimerResetPendingTimer(); }); });
+    // The minute sweeps run in steps: the first on the tick, the others one per pass of the
+    // loop, so that EA messages are answered between them.
+    m_sweepSteps.setInterval(0);
+    connect(&TimerResetPending, &QTimer::timeout, this, [this] {
+        m_desk->Guarded([this] { m_desk->housekeeping.BeginSweeps(); });
+        if (m_desk->housekeeping.Sweeping()) m_sweepSteps.start();
+    });
+    connect(&m_sweepSteps, &QTimer::timeout, this, [this] {
+        m_desk->Guarded([this] { m_desk->housekeeping.SweepStep(); });
+        if (!m_desk->housekeeping.Sweeping()) m_sweepSteps.stop();
+    });
     // The auto-save writes on a thread of its own; its end comes back through the loop, where
     // an error is shown like that of any handler.
     connect(&m_TimerAutoSave, &QTimer::timeout, this,

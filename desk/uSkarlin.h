@@ -67,6 +67,7 @@ public:
     QWidget* TabSheet23 = nullptr; // Spreadlog
     QTimer Timer1;
     QTimer TimerResetPending;
+    QTimer m_sweepSteps; // the minute sweeps' further steps, one per pass of the loop
     QTimer m_TimerAutoSave;
 
     // settings bar

@@ -32,33 +32,6 @@ int64_t SecondsApart(TDateTime a, TDateTime b) {
     return static_cast<int64_t>(ms / 1000.0);
 }
 
-void OrderHousekeeping::ResetPendingStatus() {
-    OrderBook& ob = m_ctx.orders;
-    ClientDataSet& ds = ob.m_CDSOrderliste;
-    if (!ds.Active()) return;
-    const TDateTime now = m_ctx.clock.Now();
-    struct WalkScope {
-        ClientDataSet& ds;
-        ~WalkScope() { ds.ClearWalkFilter(); }
-    } scope{ds};
-    ds.SetWalkFilter("Status", {stPending});
-    for (ds.First(); !ds.Eof(); ds.Next()) {
-        const int cs = ob.GetOrderStatusByID(ob.GetCounterOrderID(ds.FieldByName("OrderID").AsInteger()));
-        if (ds.FieldByName("Status").AsInteger() != stPending || (cs != stToOpen && cs != stPending))
-            continue;
-        if (SecondsApart(now, StampOf(ds, "PendingTime")) <= kPendingSeconds) continue;
-        ds.Edit();
-        ds.FieldByName("Status").SetAsInteger(stToOpen);
-        ds.FieldByName("PendingTime").Clear();
-        ds.FieldByName("EAID").Clear();
-        ds.FieldByName("Account").Clear();
-        ds.FieldByName("TrigOpenKurs").Clear();
-        ds.Post();
-    }
-    ds.ClearWalkFilter();
-    ds.Last(); // where a walk of every record ends
-}
-
 OrderHousekeeping::OrderHousekeeping(EngineContext ctx) : m_ctx(ctx) {
     m_ctx.orders.m_CDSOrderliste.AddObserver(&m_engineWatch);
 }
@@ -71,68 +44,217 @@ OrderHousekeeping::~OrderHousekeeping() {
 void OrderHousekeeping::Watch::DataChanged(Change change, int row) {
     if (change == Change::Reset) {
         owner.m_stale = true;
+        if (engine) ++owner.m_resets;
         return;
     }
     if (engine || (change != Change::Edited && change != Change::Appended) || !owner.m_list) return;
     ClientDataSet& list = *owner.m_list;
-    list.PeekRecord(row, [&] { owner.m_legs.push_back(list.GetBookmark()); });
+    list.PeekRecord(row, [&] { owner.m_legs.insert(list.GetBookmark()); });
 }
 
 bool OrderHousekeeping::MayEarn(TDateTime now) const {
-    if (m_list->FieldByName("ATRaiseChecked").AsBoolean()) return false;
+    if (m_mark->AsBoolean()) return false;
     // A stamp further back than the window only grows older; one ahead of now comes nearer.
+    // A null stamp reads as 0.0, that is very old.
     const TDateTime from = now - static_cast<double>(kCreditUntil + 1) / 86400.0;
-    return StampOf(*m_list, "PendingTime") >= from || StampOf(*m_list, "OrderCloseTime") >= from;
+    return m_pendingTime->AsDateTime() >= from || m_closeTime->AsDateTime() >= from;
 }
 
-void OrderHousekeeping::Seed(TDateTime now) {
-    if (m_list) m_list->RemoveObserver(&m_listWatch);
-    m_list = std::make_unique<ClientDataSet>("housekeeping");
-    m_list->CloneCursor(m_ctx.orders.m_CDSOrderliste, true);
-    m_list->AddObserver(&m_listWatch);
-    m_legs.clear();
-    for (m_list->First(); !m_list->Eof(); m_list->Next())
-        if (MayEarn(now)) m_legs.push_back(m_list->GetBookmark());
-    m_stale = false;
+// ---- the sweeps, whole and in steps ---------------------------------------------------------------
+
+void OrderHousekeeping::RunToEnd() {
+    while (Sweeping()) SweepStep();
+}
+
+void OrderHousekeeping::ResetPendingStatus() {
+    RunToEnd();
+    m_sweepResets = m_resets;
+    m_thenCredit = false;
+    BeginReset();
+    RunToEnd();
 }
 
 void OrderHousekeeping::CheckAutoTradeRaise() {
-    OrderBook& ob = m_ctx.orders;
-    ClientDataSet& ds = ob.m_CDSOrderliste;
-    if (!ds.Active()) return;
-    const TDateTime now = m_ctx.clock.Now();
-    // Once after the list was opened, and again when the clock went back: every leg is read.
-    if (m_stale || !m_list || now < m_lastSweep) Seed(now);
-    m_lastSweep = now;
+    RunToEnd();
+    m_sweepResets = m_resets;
+    BeginCredit();
+    RunToEnd();
+}
 
-    // The legs that may earn a credit, in the engine cursor's order: OrderID descending, a
-    // null OrderID last, the later record first among equals.
-    struct Leg {
-        Variant orderID;
-        Bookmark bookmark;
-    };
-    std::vector<Leg> legs;
-    {
-        std::vector<Bookmark> marks;
-        marks.swap(m_legs); // what changes from here on is gathered anew
-        std::sort(marks.begin(), marks.end());
-        marks.erase(std::unique(marks.begin(), marks.end()), marks.end());
-        const Field& orderID = m_list->FieldByName("OrderID");
-        for (Bookmark b : marks) {
-            if (!m_list->BookmarkValid(b)) continue; // deleted
-            m_list->GotoBookmark(b);
-            if (MayEarn(now)) legs.push_back({orderID.Value(), b});
-        }
+bool OrderHousekeeping::BeginSweeps() {
+    RunToEnd();
+    m_sweepResets = m_resets;
+    m_thenCredit = true;
+    BeginReset();
+    return SweepStep();
+}
+
+bool OrderHousekeeping::SweepStep() {
+    if (m_phase == Phase::Idle) return false;
+    if (m_resets != m_sweepResets) {
+        // The list was opened anew or reloaded: the legs picked are no longer its legs.
+        m_phase = Phase::Idle;
+        m_due.clear();
+        m_gathered.clear();
+        return false;
     }
-    std::sort(legs.begin(), legs.end(), [](const Leg& a, const Leg& b) {
+    try {
+        switch (m_phase) {
+        case Phase::Reset:
+            StepReset();
+            break;
+        case Phase::Seed:
+            StepSeed();
+            break;
+        case Phase::Gather:
+            StepGather();
+            break;
+        case Phase::Credit:
+            StepCredit();
+            break;
+        case Phase::Idle:
+            break;
+        }
+    } catch (...) {
+        // An error ends the sweep, as it ends a sweep run at once.
+        m_phase = Phase::Idle;
+        m_due.clear();
+        m_gathered.clear();
+        throw;
+    }
+    return Sweeping();
+}
+
+bool OrderHousekeeping::NextIsCounter(int counterID) const {
+    return m_next < m_due.size() && !m_due[m_next].orderID.IsNull() &&
+           m_due[m_next].orderID.AsInteger() == counterID;
+}
+
+void OrderHousekeeping::BeginReset() {
+    ClientDataSet& ds = m_ctx.orders.m_CDSOrderliste;
+    m_due.clear();
+    m_next = 0;
+    if (!ds.Active()) {
+        m_phase = Phase::Idle;
+        if (m_thenCredit) BeginCredit();
+        return;
+    }
+    m_now = m_ctx.clock.Now();
+    // The Pending legs as the walk over every record meets them, newest OrderID first.
+    struct WalkScope {
+        ClientDataSet& ds;
+        ~WalkScope() { ds.ClearWalkFilter(); }
+    } scope{ds};
+    ds.SetWalkFilter("Status", {stPending});
+    const Field& orderID = ds.FieldByName("OrderID");
+    for (ds.First(); !ds.Eof(); ds.Next()) m_due.push_back({orderID.Value(), ds.GetBookmark()});
+    m_phase = Phase::Reset;
+}
+
+void OrderHousekeeping::StepReset() {
+    ClientDataSet& ds = m_ctx.orders.m_CDSOrderliste;
+    const Field& status = ds.FieldByName("Status");
+    int visited = 0;
+    while (m_next < m_due.size()) {
+        const Bookmark b = m_due[m_next++].bookmark;
+        // A leg deleted or no longer Pending is passed over, as the walk passes over it.
+        if (!ds.BookmarkValid(b)) continue;
+        ds.GotoBookmark(b);
+        if (status.IsNull() || status.AsInteger() != stPending) continue;
+        const int counter = m_ctx.orders.GetCounterOrderID(ds.FieldByName("OrderID").AsInteger());
+        const int cs = m_ctx.orders.GetOrderStatusByID(counter);
+        if ((cs == stToOpen || cs == stPending) &&
+            SecondsApart(m_now, StampOf(ds, "PendingTime")) > kPendingSeconds) {
+            ds.Edit();
+            ds.FieldByName("Status").SetAsInteger(stToOpen);
+            ds.FieldByName("PendingTime").Clear();
+            ds.FieldByName("EAID").Clear();
+            ds.FieldByName("Account").Clear();
+            ds.FieldByName("TrigOpenKurs").Clear();
+            ds.Post();
+        }
+        if (++visited >= kLegsPerStep && !NextIsCounter(counter)) return;
+    }
+    m_due.clear();
+    ds.Last(); // where a walk of every record ends
+    m_phase = Phase::Idle;
+    if (m_thenCredit) BeginCredit();
+}
+
+void OrderHousekeeping::BeginCredit() {
+    ClientDataSet& ds = m_ctx.orders.m_CDSOrderliste;
+    m_thenCredit = false;
+    m_due.clear();
+    m_gathered.clear();
+    m_next = 0;
+    m_phase = Phase::Idle;
+    if (!ds.Active()) return;
+    m_now = m_ctx.clock.Now();
+    m_addCanceled = m_ctx.controls.Checked(Ctl::chkbAddCanT);
+    m_addClosed = m_ctx.controls.Checked(Ctl::chkbAddCloT);
+    // Once after the list was opened, and again when the clock went back: every leg is read,
+    // a bounded number of records a step.
+    const bool seed = m_stale || !m_list || m_now < m_lastSweep;
+    m_lastSweep = m_now;
+    if (seed) {
+        if (m_list) m_list->RemoveObserver(&m_listWatch);
+        m_list = std::make_unique<ClientDataSet>("housekeeping");
+        m_list->CloneCursor(ds, true);
+        m_mark = &m_list->FieldByName("ATRaiseChecked");
+        m_pendingTime = &m_list->FieldByName("PendingTime");
+        m_closeTime = &m_list->FieldByName("OrderCloseTime");
+        m_list->AddObserver(&m_listWatch);
+        m_legs.clear();
+        m_stale = false;
+        m_list->First();
+        m_phase = Phase::Seed;
+        return;
+    }
+    // What changes from here on is gathered anew.
+    m_gathered.assign(m_legs.begin(), m_legs.end());
+    m_legs.clear();
+    m_phase = Phase::Gather;
+}
+
+void OrderHousekeeping::StepSeed() {
+    // The own cursor stays where this step left it; a record deleted meanwhile moved it on to
+    // the next one.
+    for (int k = 0; k < kRecordsPerStep && !m_list->Eof(); ++k) {
+        if (MayEarn(m_now)) m_legs.insert(m_list->GetBookmark());
+        m_list->Next();
+    }
+    if (!m_list->Eof()) return;
+    m_gathered.assign(m_legs.begin(), m_legs.end());
+    m_legs.clear();
+    m_next = 0;
+    m_phase = Phase::Gather;
+}
+
+void OrderHousekeeping::StepGather() {
+    // The legs that may earn a credit, later put in the engine cursor's order: OrderID
+    // descending, a null OrderID last, the later record first among equals.
+    const Field& orderID = m_list->FieldByName("OrderID");
+    for (int k = 0; k < kRecordsPerStep && m_next < m_gathered.size(); ++k) {
+        const Bookmark b = m_gathered[m_next++];
+        if (!m_list->BookmarkValid(b)) continue; // deleted
+        m_list->GotoBookmark(b);
+        if (MayEarn(m_now)) m_due.push_back({orderID.Value(), b});
+    }
+    if (m_next < m_gathered.size()) return;
+    m_gathered.clear();
+    std::sort(m_due.begin(), m_due.end(), [](const Leg& a, const Leg& b) {
         if (a.orderID.IsNull() != b.orderID.IsNull()) return b.orderID.IsNull();
         if (!a.orderID.IsNull() && a.orderID.Raw() != b.orderID.Raw())
             return a.orderID.Raw() > b.orderID.Raw();
         return a.bookmark > b.bookmark;
     });
+    m_next = 0;
+    m_phase = Phase::Credit;
+}
 
-    const bool addCanceled = m_ctx.controls.Checked(Ctl::chkbAddCanT);
-    const bool addClosed = m_ctx.controls.Checked(Ctl::chkbAddCloT);
+void OrderHousekeeping::StepCredit() {
+    OrderBook& ob = m_ctx.orders;
+    ClientDataSet& ds = ob.m_CDSOrderliste;
     auto credit = [this] {
         m_ctx.controls.SetSpinValue(Ctl::seMaxAutoTrades, m_ctx.controls.SpinValue(Ctl::seMaxAutoTrades) + 1);
     };
@@ -141,31 +263,39 @@ void OrderHousekeeping::CheckAutoTradeRaise() {
         ds.FieldByName("ATRaiseChecked").SetAsBoolean(true);
         ds.Post();
     };
-    for (const Leg& leg : legs) {
-        ds.GotoBookmark(leg.bookmark);
+    int visited = 0;
+    while (m_next < m_due.size()) {
+        const Bookmark b = m_due[m_next++].bookmark;
+        if (!ds.BookmarkValid(b)) continue; // deleted since it was picked
+        ds.GotoBookmark(b);
         // Legs not marked now keep their place for the next sweeps.
-        m_legs.push_back(leg.bookmark);
-        if (ds.FieldByName("ATRaiseChecked").AsBoolean()) continue;
-        const int cid = ob.GetCounterOrderID(ds.FieldByName("OrderID").AsInteger());
-        const int cs = ob.GetOrderStatusByID(cid);
-        bool cf = false;
-        ob.LookupOrderBoolean(cid, "ATRaiseChecked", cf);
-        const int32_t status = ds.FieldByName("Status").AsInteger();
-        // A cancelled transaction, timed from the moment it triggered.
-        if (!cf && status == stCanceled && (cs == stNoLeg || cs == stCanceled) &&
-            InCreditWindow(SecondsApart(now, StampOf(ds, "PendingTime")))) {
-            mark();
-            if (addCanceled) credit();
+        m_legs.insert(b);
+        int cid = -1;
+        if (!ds.FieldByName("ATRaiseChecked").AsBoolean()) {
+            cid = ob.GetCounterOrderID(ds.FieldByName("OrderID").AsInteger());
+            const int cs = ob.GetOrderStatusByID(cid);
+            bool cf = false;
+            ob.LookupOrderBoolean(cid, "ATRaiseChecked", cf);
+            const int32_t status = ds.FieldByName("Status").AsInteger();
+            // A cancelled transaction, timed from the moment it triggered.
+            if (!cf && status == stCanceled && (cs == stNoLeg || cs == stCanceled) &&
+                InCreditWindow(SecondsApart(m_now, StampOf(ds, "PendingTime")))) {
+                mark();
+                if (m_addCanceled) credit();
+            }
+            // A closed transaction, timed from this leg's close.
+            if (m_addClosed && !ds.FieldByName("ATRaiseChecked").AsBoolean() && !cf && status == stClosed &&
+                (cs == stNoLeg || cs == stClosed || cs == stCanceled) &&
+                InCreditWindow(SecondsApart(m_now, StampOf(ds, "OrderCloseTime")))) {
+                mark();
+                credit();
+            }
         }
-        // A closed transaction, timed from this leg's close.
-        if (addClosed && !ds.FieldByName("ATRaiseChecked").AsBoolean() && !cf && status == stClosed &&
-            (cs == stNoLeg || cs == stClosed || cs == stCanceled) &&
-            InCreditWindow(SecondsApart(now, StampOf(ds, "OrderCloseTime")))) {
-            mark();
-            credit();
-        }
+        if (++visited >= kLegsPerStep && !NextIsCounter(cid)) return;
     }
+    m_due.clear();
     ds.Last(); // where a walk of every record ends
+    m_phase = Phase::Idle;
 }
 
 } // namespace quorvel

@@ -474,3 +474,103 @@ bool OrderBook::LookupOrderBoolean(int iOrderID, const std::string& field, bool&
 }
 
 } // namespace quorvel
+
+namespace quorvel {
+
+// ---- the waiting legs by table ------------------------------------------------------------------
+
+WaitingLegs::WaitingLegs(ClientDataSet& engine) : m_engine(engine) {
+    m_engine.AddObserver(&m_engineWatch);
+}
+
+WaitingLegs::~WaitingLegs() {
+    m_engine.RemoveObserver(&m_engineWatch);
+    if (m_list) m_list->RemoveObserver(&m_listWatch);
+}
+
+void WaitingLegs::Watch::DataChanged(Change change, int row) {
+    if (change == Change::Reset) {
+        owner.m_stale = true;
+        return;
+    }
+    if (engine || owner.m_stale || !owner.m_list) return;
+    if (change != Change::Edited && change != Change::Appended) return;
+    owner.m_list->PeekRecord(row, [this] { owner.Take(); });
+}
+
+void WaitingLegs::Watch::DataChanging(Change change, int row) {
+    if (engine || owner.m_stale || !owner.m_list || change != Change::Deleted) return;
+    owner.m_list->PeekRecord(row, [this] { owner.Drop(owner.m_list->GetBookmark()); });
+}
+
+bool WaitingLegs::Before(const Leg& a, const Leg& b) {
+    if (a.orderIDNull != b.orderIDNull) return b.orderIDNull;
+    if (!a.orderIDNull && a.orderID != b.orderID) return a.orderID > b.orderID;
+    return a.bookmark > b.bookmark;
+}
+
+void WaitingLegs::Drop(Bookmark b) {
+    const auto it = m_tableOf.find(b);
+    if (it == m_tableOf.end()) return;
+    std::vector<Leg>& legs = m_legs[it->second];
+    for (size_t k = 0; k < legs.size(); ++k)
+        if (legs[k].bookmark == b) {
+            legs[k] = legs.back();
+            legs.pop_back();
+            break;
+        }
+    m_tableOf.erase(it);
+}
+
+void WaitingLegs::Take() {
+    const Bookmark b = m_list->GetBookmark();
+    // A leg leaving the waiting legs changes nothing for the others: it is only dropped.
+    Drop(b);
+    if (m_status->IsNull() || m_status->AsInteger() != stToOpen) return;
+    const int t = m_tableID->AsInteger();
+    if (t < 0 || t >= kMaxTables) return;
+    const bool idNull = m_orderID->IsNull();
+    m_legs[t].push_back({b, idNull, idNull ? 0.0 : m_orderID->Value().Raw()});
+    m_tableOf.emplace(b, t);
+    m_changed[t] = true;
+}
+
+void WaitingLegs::Rebuild() {
+    if (m_list) m_list->RemoveObserver(&m_listWatch);
+    m_list.reset();
+    m_status = m_tableID = m_orderID = nullptr;
+    m_tableOf.clear();
+    for (int t = 0; t < kMaxTables; ++t) {
+        m_legs[t].clear();
+        m_changed[t] = true;
+    }
+    m_stale = false;
+    if (!m_engine.Active()) return;
+    m_list = std::make_unique<ClientDataSet>("waitinglegs");
+    m_list->CloneCursor(m_engine, true);
+    m_status = &m_list->FieldByName("Status");
+    m_tableID = &m_list->FieldByName("TableID");
+    m_orderID = &m_list->FieldByName("OrderID");
+    m_list->SetWalkFilter("Status", {stToOpen});
+    for (m_list->First(); !m_list->Eof(); m_list->Next()) Take();
+    m_list->ClearWalkFilter();
+    m_list->AddObserver(&m_listWatch);
+}
+
+void WaitingLegs::Bring() {
+    if (m_stale) Rebuild();
+}
+
+const std::vector<WaitingLegs::Leg>& WaitingLegs::Of(int t) {
+    Bring();
+    return m_legs[t];
+}
+
+bool WaitingLegs::TakeChanged(int t) {
+    Bring();
+    const bool changed = m_changed[t];
+    m_changed[t] = false;
+    return changed;
+}
+
+} // namespace quorvel

@@ -5,8 +5,10 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
+#include "desk/core/pricestore.h"
 #include "desk/core/view.h"
 #include "platform/clientdataset.h"
 
@@ -120,6 +122,62 @@ private:
 
     IDeskView& m_view;
     std::string m_path;
+};
+
+// The "To Open" legs of the order list by table, kept up to date as legs are appended, edited
+// and deleted through any cursor, so that the opening trigger reads only the waiting legs of
+// the tables it has to test. A leg counts for the table its TableID names (read as the
+// trigger reads it); a leg of a TableID outside 0..19 names no EA and is left out. Each table
+// also remembers whether one of its legs came in or was edited while waiting since it was last
+// asked: such a leg has not been tested yet as it is now.
+class WaitingLegs {
+public:
+    explicit WaitingLegs(ClientDataSet& engine);
+    ~WaitingLegs();
+    WaitingLegs(const WaitingLegs&) = delete;
+    WaitingLegs& operator=(const WaitingLegs&) = delete;
+
+    struct Leg {
+        Bookmark bookmark;
+        bool orderIDNull; // the engine cursor puts these last
+        double orderID;
+    };
+    // The waiting legs of table t, in no particular order.
+    const std::vector<Leg>& Of(int t);
+    // Whether a leg of table t came in or was edited since the last call for t; clears it.
+    bool TakeChanged(int t);
+    // The engine cursor's order: OrderID descending, a null OrderID last, the later record
+    // first among equals.
+    static bool Before(const Leg& a, const Leg& b);
+
+private:
+    struct Watch : IDataSetObserver {
+        WaitingLegs& owner;
+        bool engine;
+        Watch(WaitingLegs& o, bool e) : owner(o), engine(e) {}
+        void DataChanged(Change change, int row) override;
+        void DataChanging(Change change, int row) override;
+        void Scrolled() override {}
+    };
+    // A natural-order cursor of its own on the engine cursor's table, and every waiting leg
+    // read through it.
+    void Rebuild();
+    void Bring();
+    // The record under the own cursor: in or out of its table's legs as it is now.
+    void Take();
+    void Drop(Bookmark b);
+
+    ClientDataSet& m_engine;
+    Watch m_engineWatch{*this, true};
+    Watch m_listWatch{*this, false};
+    std::unique_ptr<ClientDataSet> m_list;
+    Field* m_status = nullptr;
+    Field* m_tableID = nullptr;
+    Field* m_orderID = nullptr;
+    std::vector<Leg> m_legs[kMaxTables];
+    bool m_changed[kMaxTables] = {};
+    std::unordered_map<Bookmark, int> m_tableOf; // the table each waiting leg is kept under
+    bool m_stale = true;
 };
 
 } // namespace quorvel

@@ -2,6 +2,7 @@
 // hand-over of a triggered transaction to its EAs, and the pause of each EA pair.
 #include "desk/core/trigger.h"
 
+#include <algorithm>
 #include <string>
 
 namespace quorvel {
@@ -25,42 +26,122 @@ const char* const kBrokerFields[10] = {"ID1", "ID2", "ID3", "ID4", "ID5", "ID6",
 
 } // namespace
 
-void OpeningTrigger::CheckOrders() {
+void OpeningTrigger::CheckEveryWaitingLeg() {
     ClientDataSet& ds = m_ctx.orders.m_CDSOrderliste;
     if (!ds.Active() || m_ctx.controls.Checked(Ctl::chkbStandby)) return;
     const TDateTime now = m_ctx.clock.Now();
     // Only the legs that are "To Open" when they are visited can trigger: the walk passes
     // over every other record, so that its cost follows the waiting legs, not the history.
     // A leg made Pending earlier in this walk is passed over as well.
-    const WalkFields& f = Walk();
+    Walk();
     WalkScope walk(ds, "Status", {stToOpen});
-    for (ds.First(); !ds.Eof(); ds.Next()) {
-        // The table names the ten EA IDs whose quotes are read: one outside the tables names
-        // no EA, so the record is passed over.
-        const int t = f.tableID->AsInteger();
-        if (t < 0 || t >= kMaxTables) continue;
-        Candidates c{};
-        if (!FindPair(t, c)) continue;
-        const double target = f.spread->AsCurrency();
-        // The target in points plus 0.01 point, which absorbs the inexactness of the stored
-        // spread: a target of -0.00019 triggers at -19 points, not at -18.
-        if (!(static_cast<double>(c.lowestAsk - c.highestBid) <= (target * 10.0 + 0.000001) * 10000.0))
-            continue;
-        if (!IsCombinationPauseOver(c.sellEA, c.buyEA, now)) continue;
-        // The stamp starts the pause whatever follows: a transaction held back by a neutral
-        // trend waits the pause out as well.
-        SetLastTrade(c.sellEA, c.buyEA, now);
-        const Bookmark mark = ds.GetBookmark();
-        const int orderID = f.orderID->AsInteger();
-        try {
-            SetOrderPending(c.sellEA, c.buyEA, c.lowestAsk, c.highestBid, orderID);
-        } catch (...) {
-            ds.FreeBookmark(mark);
-            throw;
-        }
-        if (ds.BookmarkValid(mark)) ds.GotoBookmark(mark);
-        ds.FreeBookmark(mark);
+    std::pair<int, int> pair;
+    for (ds.First(); !ds.Eof(); ds.Next()) TestLeg(now, pair);
+}
+
+void OpeningTrigger::CheckOrders() {
+    ClientDataSet& ds = m_ctx.orders.m_CDSOrderliste;
+    if (!ds.Active() || m_ctx.controls.Checked(Ctl::chkbStandby)) return;
+    // The legs are taken in the order of the engine cursor's own index.
+    const IndexDef& ix = ds.Index();
+    if (ix.field != IdxOrderIDDesc().field || !ix.descending) {
+        for (TableSeen& s : m_seen) s.valid = false;
+        CheckEveryWaitingLeg();
+        return;
     }
+    const TDateTime now = m_ctx.clock.Now();
+    const WalkFields& f = Walk();
+    m_due.clear();
+    for (int t = 0; t < kMaxTables; ++t)
+        if (TableDue(t, now)) {
+            const std::vector<WaitingLegs::Leg>& legs = m_waiting.Of(t);
+            m_due.insert(m_due.end(), legs.begin(), legs.end());
+        }
+    if (m_due.empty()) return;
+    std::sort(m_due.begin(), m_due.end(), WaitingLegs::Before);
+    // The legs due are visited as the walk over every waiting leg meets them: a leg that is no
+    // longer "To Open" when its turn comes (made Pending earlier in this walk) is passed over.
+    try {
+        std::pair<int, int> pair;
+        for (const WaitingLegs::Leg& leg : m_due) {
+            if (!ds.BookmarkValid(leg.bookmark)) continue;
+            ds.GotoBookmark(leg.bookmark);
+            if (f.status->IsNull() || f.status->AsInteger() != stToOpen) continue;
+            const int t = f.tableID->AsInteger();
+            if (!TestLeg(now, pair)) continue;
+            std::vector<std::pair<int, int>>& pairs = m_seen[t].pairs;
+            if (std::find(pairs.begin(), pairs.end(), pair) == pairs.end()) pairs.push_back(pair);
+        }
+    } catch (...) {
+        // The walk ended early: legs after the failing one were not tested.
+        for (TableSeen& s : m_seen) s.valid = false;
+        throw;
+    }
+}
+
+bool OpeningTrigger::TableDue(int t, TDateTime now) {
+    TableSeen& s = m_seen[t];
+    if (m_waiting.Of(t).empty()) {
+        s.valid = false;
+        return false;
+    }
+    bool due = m_waiting.TakeChanged(t) || !s.valid;
+    // Whether each EA of the table is a candidate now, and its prices: what decides, with a
+    // leg's own fields, on which pair and at which cross spread it would trigger.
+    const PriceStore& p = m_ctx.prices;
+    const int64_t timeoutMs = DaysToMs(m_ctx.limits.CONNECTION_TIMEOUT);
+    for (int k = 0; k < kEAsPerTable; ++k) {
+        const int id = kEAsPerTable * t + 1 + k;
+        const bool candidate = p.Ask[id] > 0 && p.Bid[id] > 0 && DurationMs(p.Time[id], now) <= timeoutMs;
+        const int64_t ask = candidate ? p.Ask[id] : 0, bid = candidate ? p.Bid[id] : 0;
+        if (candidate != s.candidate[k] || ask != s.ask[k] || bid != s.bid[k]) {
+            due = true;
+            s.candidate[k] = candidate;
+            s.ask[k] = ask;
+            s.bid[k] = bid;
+        }
+    }
+    // A leg that reached its target waits only for its pair's pause; once that is over, it
+    // triggers (again).
+    for (size_t k = 0; !due && k < s.pairs.size(); ++k)
+        due = IsCombinationPauseOver(s.pairs[k].first, s.pairs[k].second, now);
+    if (due) {
+        s.valid = true;
+        s.pairs.clear();
+    }
+    return due;
+}
+
+bool OpeningTrigger::TestLeg(TDateTime now, std::pair<int, int>& pair) {
+    ClientDataSet& ds = m_ctx.orders.m_CDSOrderliste;
+    const WalkFields& f = Walk();
+    // The table names the ten EA IDs whose quotes are read: one outside the tables names
+    // no EA, so the record is passed over.
+    const int t = f.tableID->AsInteger();
+    if (t < 0 || t >= kMaxTables) return false;
+    Candidates c{};
+    if (!FindPair(t, c)) return false;
+    const double target = f.spread->AsCurrency();
+    // The target in points plus 0.01 point, which absorbs the inexactness of the stored
+    // spread: a target of -0.00019 triggers at -19 points, not at -18.
+    if (!(static_cast<double>(c.lowestAsk - c.highestBid) <= (target * 10.0 + 0.000001) * 10000.0))
+        return false;
+    pair = {c.sellEA, c.buyEA};
+    if (!IsCombinationPauseOver(c.sellEA, c.buyEA, now)) return true;
+    // The stamp starts the pause whatever follows: a transaction held back by a neutral
+    // trend waits the pause out as well.
+    SetLastTrade(c.sellEA, c.buyEA, now);
+    const Bookmark mark = ds.GetBookmark();
+    const int orderID = f.orderID->AsInteger();
+    try {
+        SetOrderPending(c.sellEA, c.buyEA, c.lowestAsk, c.highestBid, orderID);
+    } catch (...) {
+        ds.FreeBookmark(mark);
+        throw;
+    }
+    if (ds.BookmarkValid(mark)) ds.GotoBookmark(mark);
+    ds.FreeBookmark(mark);
+    return true;
 }
 
 const OpeningTrigger::WalkFields& OpeningTrigger::Walk() {
@@ -69,6 +150,7 @@ const OpeningTrigger::WalkFields& OpeningTrigger::Walk() {
         m_walk.spread = &ds.FieldByName("Spread");
         m_walk.orderID = &ds.FieldByName("OrderID");
         for (int k = 0; k < 10; ++k) m_walk.brokers[k] = &ds.FieldByName(kBrokerFields[k]);
+        m_walk.status = &ds.FieldByName("Status");
         m_walk.tableID = &ds.FieldByName("TableID");
     }
     return m_walk;

@@ -4,6 +4,8 @@
 // is out of its combination pause, its legs become Pending, each with the EA that is to
 // execute it.
 #include <cstdint>
+#include <utility>
+#include <vector>
 
 #include "desk/core/engine.h"
 
@@ -13,11 +15,16 @@ class OpeningTrigger {
 public:
     // combinationPauseMS: the desk's combination pause in milliseconds, read at each test.
     OpeningTrigger(EngineContext ctx, const int& combinationPauseMS)
-        : m_ctx(ctx), m_pauseMS(combinationPauseMS) {}
+        : m_ctx(ctx), m_pauseMS(combinationPauseMS), m_waiting(ctx.orders.m_CDSOrderliste) {}
 
     // Tests every "To Open" leg, newest OrderID first; nothing while the order list is closed
-    // or "Standby" is ticked.
+    // or "Standby" is ticked. A leg is passed over only when testing it could not have any
+    // effect: nothing it reads has changed since its table's legs were last tested (the leg
+    // itself, the quotes of the table's EAs and whether each is fresh now) and no pair that
+    // it found is out of its pause now.
     void CheckOrders();
+    // The same test of every "To Open" leg, each one read and tested.
+    void CheckEveryWaitingLeg();
     // Makes the visited leg (the engine cursor's current record, `iOrderID`) and its counter
     // order Pending for the given EAs and prices (points), as the trend and the modes say.
     void SetOrderPending(int iSellEAID, int iBuyEAID, int64_t iLowestAsk, int64_t iHighestBid, int iOrderID);
@@ -40,10 +47,30 @@ private:
         int sellEA;
     };
     bool FindPair(int table, Candidates& out);
+    // Tests the leg under the engine cursor and makes its transaction Pending when it
+    // triggers. True, with the pair it found (sell EA first), when the cross spread reached
+    // the target, whether or not the pair's pause then let it trigger.
+    bool TestLeg(TDateTime now, std::pair<int, int>& pair);
+
+    // What the legs of a table were last tested against: whether each of its EAs was a
+    // candidate then and at which prices, and the pairs whose pause held a leg back or that
+    // triggered. Until one of these changes, or a leg of the table comes in or is edited, the
+    // table's legs would all come out as they did. Whatever else the test of a leg comes to
+    // read before the pause must be kept here as well.
+    struct TableSeen {
+        bool valid = false;
+        bool candidate[kEAsPerTable] = {};
+        int64_t ask[kEAsPerTable] = {};
+        int64_t bid[kEAsPerTable] = {};
+        std::vector<std::pair<int, int>> pairs;
+    };
+    // Whether table t must be tested at `now`; its quotes as they are now are kept.
+    bool TableDue(int t, TDateTime now);
 
     // The engine cursor's fields the walk reads on every record, found once.
     struct WalkFields {
         Field* tableID = nullptr;
+        Field* status = nullptr;
         Field* spread = nullptr;
         Field* orderID = nullptr;
         Field* brokers[10] = {};
@@ -53,6 +80,9 @@ private:
     EngineContext m_ctx;
     const int& m_pauseMS;
     WalkFields m_walk;
+    WaitingLegs m_waiting;
+    TableSeen m_seen[kMaxTables];
+    std::vector<WaitingLegs::Leg> m_due; // the legs of this walk
 };
 
 } // namespace quorvel

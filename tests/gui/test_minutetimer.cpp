@@ -2,7 +2,9 @@
 // transaction goes back to To Open, a cancelled one gives its credit back to "Max. AT".
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QTimer>
 #include <gtest/gtest.h>
+#include <vector>
 
 #include "../unit/tempdir.h"
 #include "../unit/testpaths.h"
@@ -60,4 +62,30 @@ TEST(MinuteTimer, TheTickResetsStalePendingLegsAndGivesCreditsBack) {
     EXPECT_TRUE(LoopUntil([&] { return status(pending) == stToOpen; }));
     EXPECT_EQ(desk.Controls().SpinValue(Ctl::seMaxAutoTrades), credits + 1);
     EXPECT_TRUE(list.Lookup("OrderID", Variant(cancelled), "ATRaiseChecked").AsBoolean());
+}
+
+// The sweeps of a long tick run in steps, one per pass of the loop: what else is queued runs
+// while the sweep is under way, and the sweep still ends with every stale transaction back.
+TEST(MinuteTimer, ALongSweepRunsInStepsAndTheLoopGoesOnBetweenThem) {
+    test::TempDir dir;
+    TForm3 form(test::PathsIn(dir), "");
+    Desk& desk = form.DeskCore();
+    ClientDataSet& list = desk.orders.m_CDSOrderliste;
+    std::vector<int32_t> pending;
+    for (int k = 0; k < 200; ++k) pending.push_back(AddTransaction(list, stPending, 120));
+    auto status = [&](int32_t id) { return list.Lookup("OrderID", Variant(id), "Status").AsInteger(); };
+
+    // Another handler of the loop, run at every pass: it finds the sweep under way.
+    int passesMeanwhile = 0;
+    QTimer probe;
+    probe.setInterval(0);
+    QObject::connect(&probe, &QTimer::timeout, [&] { passesMeanwhile += desk.housekeeping.Sweeping(); });
+    probe.start();
+    form.TimerResetPending.setSingleShot(true);
+    form.TimerResetPending.start(0);
+    EXPECT_TRUE(
+        LoopUntil([&] { return status(pending.front()) == stToOpen && !desk.housekeeping.Sweeping(); }));
+    EXPECT_GT(passesMeanwhile, 2);
+    for (int32_t id : pending) EXPECT_EQ(status(id), stToOpen);
+    EXPECT_FALSE(form.m_sweepSteps.isActive());
 }

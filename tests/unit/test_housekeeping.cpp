@@ -2,6 +2,8 @@
 // transaction.
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include "legsfixture.h"
 
 using namespace quorvel;
@@ -288,6 +290,145 @@ TEST_F(Housekeeping, ResetATAfterCreditsWereGivenBack) {
     desk->Button2Click();
     EXPECT_EQ(Credits(), 2);
     EXPECT_TRUE(controls.Checked(Ctl::cbAutoTrade));
+}
+
+// Runs the sweeps in steps as the window does; the number of steps.
+int SweepInSteps(Desk& d) {
+    int steps = 1;
+    for (bool more = d.housekeeping.BeginSweeps(); more; more = d.housekeeping.SweepStep()) ++steps;
+    return steps;
+}
+
+// A random list of transactions in every state the sweeps read, the same for a seed.
+void FillRandomList(Housekeeping& h, unsigned seed, int transactions) {
+    std::mt19937 rng(seed);
+    auto pick = [&rng](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
+    const int32_t statuses[] = {stToOpen, stPending, stPending, stOpened, stClosed, stCanceled, stCanceled};
+    for (int k = 0; k < transactions; ++k) {
+        Housekeeping::LegSpec b;
+        b.status = statuses[pick(7)];
+        Housekeeping::LegSpec s = b;
+        s.type = otSell;
+        s.ea = 2;
+        s.status = pick(3) ? b.status : statuses[pick(7)];
+        if (pick(10) == 0) {
+            s.type = otNone;
+            s.status = stNoLeg;
+        }
+        const Housekeeping::Tx tx = h.AddTransaction(b, s);
+        for (int32_t id : {tx.buy, tx.sell}) {
+            if (pick(8)) h.SetField(id, "PendingTime", Variant(h.Ago(pick(400))));
+            if (pick(2)) h.SetField(id, "OrderCloseTime", Variant(h.Ago(pick(400))));
+            if (pick(12) == 0) h.SetField(id, "ATRaiseChecked", Variant(true));
+        }
+    }
+}
+
+// The sweeps in steps come out as the sweeps at once: the same legs back to To Open, the
+// same legs marked, the same credits, over lists of several steps' worth of legs.
+TEST_F(Housekeeping, InStepsTheSweepsComeOutAsAtOnce) {
+    struct Case {
+        unsigned seed;
+        int transactions;
+        bool addCanceled, addClosed;
+    };
+    const Case cases[] = {
+        {1, 40, true, true}, {2, 300, true, true}, {3, 500, false, true}, {4, 500, true, false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE("seed " + std::to_string(c.seed));
+        struct Desk : Housekeeping {
+            void TestBody() override {}
+        } whole, steps;
+        for (Housekeeping* h : {&whole, &steps}) {
+            h->SetUp();
+            h->controls.checked[Ctl::chkbAddCanT] = c.addCanceled;
+            h->controls.checked[Ctl::chkbAddCloT] = c.addClosed;
+            FillRandomList(*h, c.seed, c.transactions);
+        }
+        // Two minutes: the first sweep reads every leg, the second only those that may earn.
+        for (int minute = 0; minute < 2; ++minute) {
+            whole.Sweep();
+            const int n = SweepInSteps(*steps.desk);
+            if (c.transactions > OrderHousekeeping::kLegsPerStep) {
+                EXPECT_GT(n, 2);
+            }
+            EXPECT_EQ(steps.List().SaveToString(), whole.List().SaveToString());
+            EXPECT_EQ(steps.Credits(), whole.Credits());
+            for (Housekeeping* h : {&whole, &steps}) h->clock.AdvanceSeconds(60);
+        }
+        EXPECT_GT(whole.Credits(), 0);
+        EXPECT_FALSE(steps.desk->housekeeping.Sweeping());
+    }
+}
+
+// Between steps EA messages change legs. Every step ends between two transactions, so no
+// transaction is ever seen half swept; a leg that changes before its transaction's step is
+// swept as it is then, one that changes after it is left as it was made.
+TEST_F(Housekeeping, LegsChangedWhileTheSweepIsUnderWay) {
+    std::vector<Tx> txs;
+    for (int k = 0; k < 100; ++k) txs.push_back(PendingTransaction(90));
+    // A Pending leg alone (it stays) comes first, so that a step's count of legs ends in the
+    // middle of a transaction.
+    LegSpec lone;
+    lone.status = stPending;
+    SetField(AddLeg(lone), "PendingTime", Variant(Ago(90)));
+    // Newest first: the first step sweeps the newest transactions.
+    ASSERT_TRUE(desk->housekeeping.BeginSweeps());
+    auto swept = [&](const Tx& tx) { return Status(tx.buy) == stToOpen; };
+    int steps = 1;
+    bool changedAhead = false, changedBehind = false;
+    const Tx& oldest = txs.front();
+    do {
+        for (size_t k = changedAhead ? 1 : 0; k < txs.size(); ++k)
+            EXPECT_EQ(Status(txs[k].buy), Status(txs[k].sell)) << "half swept at step " << steps;
+        if (!changedAhead) {
+            // Ahead of the sweep: its buy leg was opened by its EA meanwhile.
+            ASSERT_FALSE(swept(oldest));
+            SetField(oldest.buy, "Status", Variant(static_cast<int32_t>(stOpened)));
+            changedAhead = true;
+        } else if (!changedBehind) {
+            // Behind the sweep: made Pending again by a new trigger.
+            ASSERT_TRUE(swept(txs.back()));
+            for (int32_t id : {txs.back().buy, txs.back().sell}) {
+                SetField(id, "Status", Variant(static_cast<int32_t>(stPending)));
+                SetField(id, "PendingTime", Variant(Ago(0)));
+            }
+            changedBehind = true;
+        }
+        ++steps;
+    } while (desk->housekeeping.SweepStep());
+    EXPECT_GT(steps, 3);
+    EXPECT_EQ(Status(oldest.buy), stOpened);
+    EXPECT_EQ(Status(oldest.sell), stPending); // its counter order has gone further
+    EXPECT_EQ(Status(txs.back().buy), stPending);
+    EXPECT_EQ(Status(txs.back().sell), stPending);
+    for (size_t k = 1; k + 1 < txs.size(); ++k) EXPECT_TRUE(swept(txs[k]));
+}
+
+// A sweep under way when the next tick comes runs to its end first; a list opened anew
+// meanwhile leaves the rest of the sweep to the next tick.
+TEST_F(Housekeeping, ASweepUnderWayAtTheNextTickOrAtAReopening) {
+    std::vector<Tx> txs;
+    for (int k = 0; k < 100; ++k) txs.push_back(PendingTransaction(90));
+    ASSERT_TRUE(desk->housekeeping.BeginSweeps());
+    Sweep(); // the next tick, at once
+    for (const Tx& tx : txs) EXPECT_EQ(Status(tx.buy), stToOpen);
+    EXPECT_FALSE(desk->housekeeping.Sweeping());
+
+    for (const Tx& tx : txs)
+        for (int32_t id : {tx.buy, tx.sell}) {
+            SetField(id, "Status", Variant(static_cast<int32_t>(stPending)));
+            SetField(id, "PendingTime", Variant(Ago(90)));
+        }
+    ASSERT_TRUE(desk->housekeeping.BeginSweeps());
+    desk->orders.SaveOrderList();
+    desk->orders.CloseOrderList();
+    desk->orders.OpenOrderList();
+    EXPECT_FALSE(desk->housekeeping.SweepStep());
+    EXPECT_EQ(Status(txs.front().buy), stPending); // left to the next tick
+    EXPECT_TRUE(view.stopBoxes.empty());
+    Sweep();
+    for (const Tx& tx : txs) EXPECT_EQ(Status(tx.buy), stToOpen);
 }
 
 TEST(SecondsApart, WholeSecondsOfTheDistance) {

@@ -2,6 +2,9 @@
 // pause of an EA pair, the trend-ordered modes and the records it passes over.
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <random>
+
 #include "openingfixture.h"
 
 using namespace quorvel;
@@ -389,6 +392,201 @@ TEST_F(Trigger, TheWalkLeavesTheEngineCursorWalkingEveryRecord) {
     for (ds.First(); !ds.Eof(); ds.Next()) ++walked;
     EXPECT_EQ(walked, ds.RecordCount());
     EXPECT_EQ(walked, 6);
+}
+
+} // namespace
+
+namespace {
+
+// A desk whose trigger runs either the walk over every waiting leg or the walk over the legs
+// due, and logs, in order, every leg the trigger posts.
+class TwinDesk : public Desk {
+public:
+    TwinDesk(IDeskControls& c, IDeskView& v, const IClock& k, DeskPaths p, bool everyLeg)
+        : Desk(c, v, k, std::move(p)), m_everyLeg(everyLeg) {}
+    void CheckOrders() override {
+        m_walking = true;
+        if (m_everyLeg)
+            trigger.CheckEveryWaitingLeg();
+        else
+            trigger.CheckOrders();
+        m_walking = false;
+    }
+    void Log() {
+        if (!m_walking) return;
+        const ClientDataSet& ds = orders.m_CDSOrderliste;
+        std::string line;
+        for (const char* f : {"OrderID", "Status", "EAID", "Account", "TrigOpenKurs", "PendingTime",
+                              "OpenAfterCounterOrder", "OpenDelayUntil"})
+            line += ds.FieldByName(f).AsString() + ";";
+        posts.push_back(line);
+    }
+    std::vector<std::string> posts;
+
+private:
+    bool m_everyLeg;
+    bool m_walking = false;
+};
+
+struct Twin {
+    TempDir dir;
+    FakeControls controls;
+    FakeView view;
+    ManualClock clock{45000.25};
+    std::unique_ptr<TwinDesk> desk;
+
+    Twin(bool everyLeg, int pauseMs) {
+        std::ofstream(PathsIn(dir).configIni, std::ios::binary) << "[Defaults]\r\nTables=3\r\nTimeout=2\r\n";
+        desk = std::make_unique<TwinDesk>(controls, view, clock, PathsIn(dir), everyLeg);
+        desk->FormCreate();
+        controls.checked[Ctl::chkbStandby] = false;
+        controls.text[Ctl::rePRIDynamic] = "0,0010";
+        controls.text[Ctl::seDelayPos2] = "100";
+        desk->m_KombinationsPauseMS = pauseMs;
+        desk->orders.OnUpdateSumLabels = [this] { desk->Log(); };
+    }
+};
+
+// One step of a random session, applied alike to both desks.
+struct Step {
+    enum Kind { Quote, HalfQuote, EmptyQuote, Clock, Place, Edit, Control, ResetTable } kind;
+    int a = 0, b = 0, c = 0, d = 0;
+};
+
+void Apply(Twin& w, const Step& s) {
+    Desk& d = *w.desk;
+    ClientDataSet& ds = d.orders.m_CDSOrderliste;
+    switch (s.kind) {
+    case Step::Quote:
+        QuoteTo(d, s.a, s.b, s.b + s.c);
+        break;
+    case Step::HalfQuote: // a bid or an ask that changes the store without a complete quote
+        SendTo(d, s.c % 2 ? EAMsg::NewDataBid : EAMsg::NewDataAsk, s.a, s.b);
+        break;
+    case Step::EmptyQuote: // a complete quote without a price: the time only
+        SendTo(d, EAMsg::NewDataAsk, s.a, 0);
+        SendTo(d, EAMsg::DataComplete, s.a);
+        break;
+    case Step::Clock:
+        w.clock.AdvanceSeconds(s.a / 1000.0);
+        break;
+    case Step::Place: {
+        std::vector<Desk::BrokerItem> items;
+        for (int k = 0; k < 10; ++k)
+            if ((s.b >> k) & 1) items.push_back({std::to_string(10 * s.a + 1 + k), true});
+        const double spreads[] = {-0.0002, -0.0001, -0.00005, 0.0, 0.0001};
+        d.OpenOrder(s.a, 0.1, 1, 1 + s.c % 3, spreads[s.d % 5], items, 1, -0.00009, false, -0.0001, false);
+        break;
+    }
+    case Step::Edit: { // a leg, picked by its place in the list, edited as the other parts do
+        if (ds.RecordCount() == 0) break;
+        ds.SetRecNo(1 + s.a % ds.RecordCount());
+        if (s.b % 5 == 4) {
+            ds.Delete();
+            break;
+        }
+        ds.Edit();
+        switch (s.b % 5) {
+        case 0: // back to To Open, as the minute sweep does
+            ds.FieldByName("Status").SetAsInteger(stToOpen);
+            break;
+        case 1: // handed out and opened
+            ds.FieldByName("Status").SetAsInteger(stOpened);
+            break;
+        case 2: // a new target
+            ds.FieldByName("Spread").SetAsCurrency((s.c % 5 - 3) * 0.00005);
+            break;
+        case 3: // another table, or none
+            ds.FieldByName("TableID").SetAsInteger(s.c % 4 == 3 ? 25 : s.c % 3);
+            break;
+        }
+        ds.Post();
+        break;
+    }
+    case Step::Control:
+        switch (s.a % 5) {
+        case 0:
+            w.controls.checked[Ctl::chkbSeqMode] = !w.controls.checked[Ctl::chkbSeqMode];
+            break;
+        case 1:
+            w.controls.checked[Ctl::chkbDelayMode] = !w.controls.checked[Ctl::chkbDelayMode];
+            break;
+        case 2:
+            w.controls.checked[Ctl::chkbStandby] = !w.controls.checked[Ctl::chkbStandby];
+            break;
+        case 3:
+            w.controls.text[Ctl::seTimeOut] = std::to_string(1 + s.b % 4);
+            d.UpdateConnectionTimeout();
+            break;
+        case 4:
+            d.m_KombinationsPauseMS = (s.b % 4) * 400 - 100;
+            break;
+        }
+        break;
+    case Step::ResetTable:
+        d.ResetAll(10 * s.a + 1, 10 * s.a + 10);
+        break;
+    }
+}
+
+// The walk over the legs due against the walk over every waiting leg: random sessions of
+// quotes (also half and empty ones), a clock that goes on and sometimes back, new
+// transactions, legs edited, deleted and put back, and the controls the trigger reads. After
+// every step both desks must have posted the same legs, with the same values, in the same
+// order, raised the same notifications and stamped the same pairs.
+TEST(TriggerWalk, TheLegsDueTriggerAsTheWalkOverEveryWaitingLeg) {
+    struct Case {
+        unsigned seed;
+        int pauseMs;
+        bool seqMode, delMode;
+    };
+    const Case cases[] = {
+        {1, 500, false, false}, {2, 0, false, false}, {3, 800, true, false},
+        {4, 300, false, true},  {5, -1, true, true},  {6, 1500, false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE("seed " + std::to_string(c.seed));
+        Twin every(true, c.pauseMs), due(false, c.pauseMs);
+        for (Twin* w : {&every, &due}) {
+            w->controls.checked[Ctl::chkbSeqMode] = c.seqMode;
+            w->controls.checked[Ctl::chkbDelayMode] = c.delMode;
+        }
+        std::mt19937 rng(c.seed);
+        auto pick = [&rng](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
+        for (int i = 0; i < 4000; ++i) {
+            Step s{};
+            const int r = pick(100);
+            if (r < 45) {
+                s = {Step::Quote, 1 + pick(30), 100000 + pick(40), 1 + pick(12)};
+            } else if (r < 53) {
+                s = {Step::HalfQuote, 1 + pick(30), 100000 + pick(40), pick(2)};
+            } else if (r < 55) {
+                s = {Step::EmptyQuote, 1 + pick(30)};
+            } else if (r < 75) {
+                s = {Step::Clock, pick(100) < 5 ? -pick(3000) : pick(1200)};
+            } else if (r < 83) {
+                s = {Step::Place, pick(3), pick(1024), pick(3), pick(5)};
+            } else if (r < 94) {
+                s = {Step::Edit, pick(1000), pick(5), pick(12)};
+            } else if (r < 99) {
+                s = {Step::Control, pick(5), pick(8)};
+            } else {
+                s = {Step::ResetTable, pick(3)};
+            }
+            Apply(every, s);
+            Apply(due, s);
+            ASSERT_EQ(due.desk->posts, every.desk->posts) << "step " << i;
+            ASSERT_EQ(due.view.notifications, every.view.notifications) << "step " << i;
+        }
+        for (int sell = 1; sell <= 30; ++sell)
+            for (int buy = 1; buy <= 30; ++buy)
+                EXPECT_EQ(due.desk->engine.adtLastTrade[sell][buy],
+                          every.desk->engine.adtLastTrade[sell][buy]);
+        EXPECT_EQ(due.desk->orders.m_CDSOrderliste.SaveToString(),
+                  every.desk->orders.m_CDSOrderliste.SaveToString());
+        // The sessions trigger often enough to tell the walks apart.
+        EXPECT_GT(every.desk->posts.size(), 100u);
+    }
 }
 
 } // namespace
