@@ -1,4 +1,3 @@
-#include <QListWidget>
 #include <QPushButton>
 #include <QTest>
 #include <filesystem>
@@ -22,9 +21,9 @@ void WriteRaw(const std::string& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
 }
 
-QStringList Items(const QListWidget* list) {
+QStringList Items(const NotificationListBox* list) {
     QStringList out;
-    for (int i = 0; i < list->count(); ++i) out << list->item(i)->text();
+    for (int i = 0; i < list->count(); ++i) out << list->LineText(i);
     return out;
 }
 
@@ -82,7 +81,7 @@ TEST_F(NotificationsWindow, ANotificationGoesFirstIsSelectedAndShowsTheWindow) {
               (QStringList{QString::fromUtf8("08.12. 19:45:15,623: Order 12 opened: Käufer"),
                            "08.12. 19:45:14,123: Alert Tab 0: Cross Spread -0,00021"}));
     EXPECT_EQ(box->ListBox1->currentRow(), 0);
-    EXPECT_TRUE(box->ListBox1->item(0)->isSelected());
+    EXPECT_TRUE(box->ListBox1->selectionModel()->isRowSelected(0));
 
     // "OK" hides it; the next notification shows it again.
     QTest::mouseClick(box->OKButton, Qt::LeftButton);
@@ -146,7 +145,7 @@ TEST_F(NotificationsWindow, TheMainWindowForwardsNotificationsAndSaves) {
     view.ShowNotification("Alert Tab 0: \xE2\x82\xAC"); // UTF-8 from the core
     EXPECT_TRUE(box->isVisible());
     ASSERT_EQ(box->ListBox1->count(), 1);
-    EXPECT_EQ(box->ListBox1->item(0)->text(), QString::fromUtf8("08.12. 19:45:14,123: Alert Tab 0: €"));
+    EXPECT_EQ(box->ListBox1->LineText(0), QString::fromUtf8("08.12. 19:45:14,123: Alert Tab 0: €"));
 
     form3->DeskCore().SaveData();
     EXPECT_EQ(ReadWholeFile(path), "08.12. 19:45:14,123: Alert Tab 0: \x80\r\n");
@@ -184,7 +183,7 @@ TEST_F(NotificationsWindow, AFileThatIsNoRegularFileIsSetAsideAndToldInTheWindow
     std::filesystem::create_directories(path + "/inside");
     auto* box = new TMessageBox(path);
     ASSERT_EQ(box->ListBox1->count(), 1);
-    const QString line = box->ListBox1->item(0)->text();
+    const QString line = box->ListBox1->LineText(0);
     EXPECT_TRUE(line.contains(QString::fromStdString(path + " is not a regular file"))) << line.toStdString();
     EXPECT_TRUE(line.contains(".damaged-")) << line.toStdString();
     EXPECT_TRUE(box->isVisible());
