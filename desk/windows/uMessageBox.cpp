@@ -7,8 +7,10 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
+#include <QStaticText>
 #include <QStyle>
 #include <QStyleOptionFocusRect>
+#include <QStyleOptionSlider>
 #include <algorithm>
 #include <climits>
 #include <cstdio>
@@ -33,6 +35,44 @@ constexpr int kTextIndent = 2;
 QString LineToQString(const std::string& line) {
     return QString::fromUtf8(line.data(), static_cast<qsizetype>(line.size()));
 }
+
+// The list's scroll bar: its range grows with every line, but it is drawn again only when
+// that changes what it shows (the slider's place and length, which arrows can move).
+class RowScrollBar : public QScrollBar {
+public:
+    using QScrollBar::QScrollBar;
+
+protected:
+    void sliderChange(SliderChange change) override {
+        if ((change == SliderRangeChange || change == SliderStepsChange) && m_drawn && Look() == m_look)
+            return;
+        QScrollBar::sliderChange(change);
+    }
+    void paintEvent(QPaintEvent* e) override {
+        m_look = Look();
+        m_drawn = true;
+        QScrollBar::paintEvent(e);
+    }
+    void resizeEvent(QResizeEvent* e) override {
+        m_drawn = false;
+        QScrollBar::resizeEvent(e);
+    }
+
+private:
+    struct Shown {
+        QRect slider;
+        bool back = false, forth = false;
+        bool operator==(const Shown&) const = default;
+    };
+    Shown Look() const {
+        QStyleOptionSlider opt;
+        initStyleOption(&opt);
+        return {style()->subControlRect(QStyle::CC_ScrollBar, &opt, QStyle::SC_ScrollBarSlider, this),
+                value() > minimum(), value() < maximum()};
+    }
+    Shown m_look;
+    bool m_drawn = false;
+};
 
 } // namespace
 
@@ -86,7 +126,9 @@ NotificationListBox::NotificationListBox(QWidget* parent) : QAbstractItemView(pa
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setAutoScroll(true);
+    setVerticalScrollBar(new RowScrollBar(Qt::Vertical, this));
     verticalScrollBar()->setSingleStep(1);
+    viewport()->setAttribute(Qt::WA_OpaquePaintEvent); // the rows paint their background
 }
 
 int NotificationListBox::count() const {
@@ -213,25 +255,44 @@ QRegion NotificationListBox::visualRegionForSelection(const QItemSelection& sele
     return region;
 }
 
+const QStaticText& NotificationListBox::TextOf(const QString& line) const {
+    if (m_texts.size() >= kTextCacheSize) m_texts.clear();
+    auto it = m_texts.find(line);
+    if (it == m_texts.end()) {
+        QStaticText text(line);
+        text.setTextFormat(Qt::PlainText);
+        text.prepare(QTransform(), font());
+        it = m_texts.insert(line, text);
+    }
+    return *it;
+}
+
 void NotificationListBox::paintEvent(QPaintEvent* e) {
-    if (!model()) return;
+    // Every pixel is painted here, a row at a time: the background of a row and its text. The
+    // rows of a list seldom change, the texts are prepared once.
     QPainter painter(viewport());
     const int n = count(), top = TopRow(), width = viewport()->width();
     const QRect dirty = e->rect();
-    const int first = std::max(top, top + dirty.top() / kItemHeight);
-    const int last = std::min(n - 1, top + dirty.bottom() / kItemHeight);
     const QPalette::ColorGroup group = isActiveWindow() ? QPalette::Active : QPalette::Inactive;
     const QPalette& pal = palette();
+    const QBrush& base = pal.brush(group, QPalette::Base);
     const QModelIndex current = currentIndex();
+    const int textTop = (kItemHeight - QFontMetrics(font()).height()) / 2;
     painter.setFont(font());
-    for (int row = first; row <= last; ++row) {
-        const QModelIndex index = model()->index(row, 0, rootIndex());
-        const QRect rect(0, (row - top) * kItemHeight, width, kItemHeight);
+    const int firstSlot = std::max(0, dirty.top()) / kItemHeight;
+    const int lastSlot = std::max(0, dirty.bottom()) / kItemHeight;
+    for (int slot = firstSlot; slot <= lastSlot; ++slot) {
+        const QRect rect(0, slot * kItemHeight, width, kItemHeight);
+        const qint64 row = qint64(top) + slot;
+        if (!model() || row >= n) {
+            painter.fillRect(rect, base);
+            continue;
+        }
+        const QModelIndex index = model()->index(static_cast<int>(row), 0, rootIndex());
         const bool selected = selectionModel() && selectionModel()->isSelected(index);
-        if (selected) painter.fillRect(rect, pal.brush(group, QPalette::Highlight));
+        painter.fillRect(rect, selected ? pal.brush(group, QPalette::Highlight) : base);
         painter.setPen(pal.color(group, selected ? QPalette::HighlightedText : QPalette::Text));
-        painter.drawText(rect.adjusted(kTextIndent, 0, -kTextIndent, 0),
-                         Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, index.data().toString());
+        painter.drawStaticText(kTextIndent, rect.top() + textTop, TextOf(index.data().toString()));
         if (index == current && hasFocus()) {
             QStyleOptionFocusRect focus;
             focus.initFrom(this);
@@ -265,6 +326,7 @@ void NotificationListBox::rowsInserted(const QModelIndex& parent, int start, int
 
 void NotificationListBox::reset() {
     QAbstractItemView::reset();
+    m_texts.clear();
     UpdateScrollBar();
     viewport()->update();
 }

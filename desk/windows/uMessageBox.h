@@ -9,6 +9,8 @@
 // draws only the rows on screen.
 #include <QAbstractItemView>
 #include <QAbstractListModel>
+#include <QHash>
+#include <QStaticText>
 #include <QString>
 #include <QWidget>
 #include <string>
@@ -82,6 +84,10 @@ private:
     // Rows that fit the view entirely (at least one).
     int FullRows() const;
     void UpdateScrollBar();
+    // A line's text laid out for drawing; the lines drawn lately are kept.
+    const QStaticText& TextOf(const QString& line) const;
+    static constexpr qsizetype kTextCacheSize = 256;
+    mutable QHash<QString, QStaticText> m_texts;
 };
 
 class TMessageBox : public QWidget {

@@ -389,3 +389,34 @@ TEST_F(NotificationsWindow, ANotificationIsOnScreenAfterTheWindowPaints) {
     EXPECT_NE(OnScreen(rows), after);
     delete box;
 }
+
+// The scroll bar shows the list as it is after every paint, while its slider shrinks and once
+// it no longer does.
+TEST_F(NotificationsWindow, TheScrollBarOnScreenFollowsTheList) {
+    WriteOldLines(path, 5);
+    auto* box = new TMessageBox(path);
+    box->SetClock(&clock);
+    box->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(box));
+    QScrollBar* bar = box->ListBox1->verticalScrollBar();
+    for (int i = 0; i < 400; ++i) {
+        ShowNotification(QString("note %1").arg(i));
+        QCoreApplication::processEvents();
+        box->Paints()->Flush();
+        if (i % 7 != 0 && i < 390) continue;
+        SCOPED_TRACE(box->ListBox1->count());
+        EXPECT_EQ(bar->maximum(), std::max(0, box->ListBox1->count() - 10));
+        if (bar->isVisible()) {
+            EXPECT_EQ(OnScreen(bar), Drawn(bar));
+        }
+        EXPECT_EQ(OnScreen(box->ListBox1->viewport()), Drawn(box->ListBox1->viewport()));
+    }
+    // Scrolled by the operator, the slider moves on screen.
+    const QImage top = OnScreen(bar);
+    bar->setValue(bar->maximum());
+    QCoreApplication::processEvents();
+    box->Paints()->Flush();
+    EXPECT_NE(OnScreen(bar), top);
+    EXPECT_EQ(OnScreen(bar), Drawn(bar));
+    delete box;
+}
