@@ -120,7 +120,6 @@ TForm3::TForm3(DeskPaths paths, const std::string& linkPath, QWidget* parent) : 
         m_link->Listen(linkPath); // LinkError leaves the constructor: the program block reports it
         auto* notifier = new QSocketNotifier(m_link->PollFd(), QSocketNotifier::Read, this);
         connect(notifier, &QSocketNotifier::activated, this, [this] { ServeLink(); });
-        SetPaintsWaitWhile([this] { return RecordsWaiting(); });
         // The link is ours, so no other desk of this user is saving: what killed saves left
         // beside the state files can go.
         m_desk->RemoveLeftoverTempFiles();
@@ -132,6 +131,8 @@ TForm3::TForm3(DeskPaths paths, const std::string& linkPath, QWidget* parent) : 
         QTimer::singleShot(0, this, [this] {
             for (const std::string& note : m_desk->TakeFileNotes()) ShowNotification(note);
         });
+    // From now on no window paints while EA records wait (the destructor takes it back).
+    if (m_link) SetPaintsWaitWhile([this] { return RecordsWaiting(); });
 }
 
 TForm3::~TForm3() {
