@@ -335,6 +335,11 @@ void NotificationListBox::scrollContentsBy(int, int) {
     viewport()->update();
 }
 
+void NotificationListBox::changeEvent(QEvent* e) {
+    if (e->type() == QEvent::FontChange) m_texts.clear(); // laid out in the old font
+    QAbstractItemView::changeEvent(e);
+}
+
 // ---- the window --------------------------------------------------------------------------------
 
 TMessageBox::TMessageBox(std::string notificationsPath, QWidget* parent)

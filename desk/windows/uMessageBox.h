@@ -79,6 +79,7 @@ protected:
     void rowsInserted(const QModelIndex& parent, int start, int end) override;
     void reset() override;
     void scrollContentsBy(int dx, int dy) override;
+    void changeEvent(QEvent* e) override;
 
 private:
     // Rows that fit the view entirely (at least one).
