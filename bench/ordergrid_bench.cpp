@@ -13,6 +13,7 @@
 
 #include "desk/core/orderlist.h"
 #include "desk/uSkarlin.h"
+#include "platform/widgets/paintthrottle.h"
 
 using namespace quorvel;
 
@@ -67,6 +68,7 @@ struct Desk {
                                                      TGridDrawState) { ++cells; };
         QObject::connect(form->DBSortGrid1->model(), &QAbstractItemModel::modelReset, [this] { ++resets; });
         QApplication::processEvents();
+        form->Paints()->Flush();
     }
     ~Desk() {
         form.reset();
@@ -91,6 +93,7 @@ void PostVisible(benchmark::State& state, bool changeSums) {
     TDBSortGrid& grid = *d.form->DBSortGrid1;
     grid.verticalScrollBar()->setValue(0);
     QApplication::processEvents();
+    d.form->Paints()->Flush();
     ClientDataSet& e = d.form->DeskCore().orders.m_CDSOrderliste;
     const long cells0 = d.cells, resets0 = d.resets;
     int k = 0;
@@ -101,7 +104,8 @@ void PostVisible(benchmark::State& state, bool changeSums) {
         if (changeSums) e.FieldByName("Gewinn").SetAsCurrency((k % 2) ? 1.5 : -1.5);
         e.FieldByName("Status").SetAsInteger(k % 7);
         e.Post();
-        QApplication::processEvents(); // the repaint
+        QApplication::processEvents();
+        d.form->Paints()->Flush(); // the repaint, at once
     }
     state.counters["cells_per_post"] =
         benchmark::Counter(static_cast<double>(d.cells - cells0) / static_cast<double>(state.iterations()));
@@ -123,6 +127,7 @@ void BM_GridPostOfAHiddenLeg(benchmark::State& state) {
     Desk& d = DeskOf(static_cast<int>(state.range(0)));
     d.form->DBSortGrid1->verticalScrollBar()->setValue(0);
     QApplication::processEvents();
+    d.form->Paints()->Flush();
     ClientDataSet& e = d.form->DeskCore().orders.m_CDSOrderliste;
     const int32_t id = static_cast<int32_t>(state.range(0)); // the newest leg, at the bottom
     const long cells0 = d.cells;
@@ -133,6 +138,7 @@ void BM_GridPostOfAHiddenLeg(benchmark::State& state) {
         e.FieldByName("Status").SetAsInteger(++k % 7);
         e.Post();
         QApplication::processEvents();
+        d.form->Paints()->Flush();
     }
     state.counters["cells_per_post"] =
         benchmark::Counter(static_cast<double>(d.cells - cells0) / static_cast<double>(state.iterations()));
@@ -147,8 +153,10 @@ void BM_GridScrollFirstToLast(benchmark::State& state) {
     for (auto _ : state) {
         grid.scrollToBottom();
         QApplication::processEvents();
+        d.form->Paints()->Flush();
         grid.scrollToTop();
         QApplication::processEvents();
+        d.form->Paints()->Flush();
     }
     state.counters["cells_per_scroll"] = benchmark::Counter(static_cast<double>(d.cells - cells0) /
                                                             (2.0 * static_cast<double>(state.iterations())));

@@ -18,6 +18,7 @@
 #include <QVBoxLayout>
 #include <cstdio>
 #include <exception>
+#include <poll.h>
 #include <vector>
 
 #include "components/NumEdit.h"
@@ -33,6 +34,7 @@
 #include "platform/numbers.h"
 #include "platform/widgets/apptitle.h"
 #include "platform/widgets/formfont.h"
+#include "platform/widgets/paintthrottle.h"
 #include "platform/widgets/stringgrid.h"
 
 namespace quorvel {
@@ -84,6 +86,7 @@ TForm3::TForm3(DeskPaths paths, const std::string& linkPath, QWidget* parent) : 
         m_desk->Guarded([this] { m_desk->PageControl1Change(); });
     });
     ConnectSpreadTables();
+    m_paints = new PaintThrottle(this, kPaintIntervalMs);
 
     Timer1.setInterval(3000);
     TimerResetPending.setInterval(60000);
@@ -137,6 +140,8 @@ TForm3::TForm3(DeskPaths paths, const std::string& linkPath, QWidget* parent) : 
         QTimer::singleShot(0, this, [this] {
             for (const std::string& note : m_desk->TakeFileNotes()) ShowNotification(note);
         });
+    // From now on no window paints while EA records wait (the destructor takes it back).
+    if (m_link) SetPaintsWaitWhile([this] { return RecordsWaiting(); });
 }
 
 TForm3::~TForm3() {
@@ -148,11 +153,20 @@ TForm3::~TForm3() {
     // the core does.
     if (DBSortGrid1) DBSortGrid1->SetDataSource(nullptr);
     DataSource1.SetDataSet(nullptr);
-    if (m_link) m_link->Close();
+    if (m_link) {
+        SetPaintsWaitWhile(nullptr);
+        m_link->Close();
+    }
 }
 
 void TForm3::ServeLink() {
     if (m_link) m_link->ProcessReady();
+}
+
+bool TForm3::RecordsWaiting() const {
+    if (!m_link || m_link->PollFd() < 0) return false;
+    pollfd p{m_link->PollFd(), POLLIN, 0};
+    return ::poll(&p, 1, 0) > 0 && (p.revents & POLLIN);
 }
 
 void TForm3::BuildSettingsBar() {

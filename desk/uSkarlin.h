@@ -27,6 +27,7 @@ class QTableView;
 
 namespace quorvel {
 
+class PaintThrottle;
 class TFrameTable;
 class TMessageBox;
 class TRealEdit;
@@ -51,6 +52,11 @@ public:
 
     // Serves the link until nothing is ready (used by the event loop and by tests).
     void ServeLink();
+    // EA records have arrived and wait to be handled: no window paints now.
+    bool RecordsWaiting() const;
+    // The budget of the window's repaints: at most one per kPaintIntervalMs, coalesced.
+    PaintThrottle* Paints() const { return m_paints; }
+    static constexpr int kPaintIntervalMs = 50;
 
     // WM_COPYDATA boxes open at once, each inside the one before; a further WM_COPYDATA
     // waits unanswered until one of them is closed, while the other EAs go on being served.
@@ -156,6 +162,7 @@ private:
     SystemClock m_clock;
     std::unique_ptr<Desk> m_desk;
     std::unique_ptr<LinkServer> m_link;
+    PaintThrottle* m_paints = nullptr;
     std::array<TFrameTable*, kMaxTables> m_frames{};
     std::array<QWidget*, kMaxTables> m_tableSheets{};
     bool m_shown = false;

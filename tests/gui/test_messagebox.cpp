@@ -1,5 +1,5 @@
-#include <QListWidget>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTest>
 #include <filesystem>
 #include <fstream>
@@ -7,6 +7,7 @@
 
 #include "desk/uSkarlin.h"
 #include "desk/windows/uMessageBox.h"
+#include "onscreen.h"
 #include "platform/files.h"
 #include "platform/numbers.h"
 #include "tests/unit/localescope.h"
@@ -22,9 +23,9 @@ void WriteRaw(const std::string& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
 }
 
-QStringList Items(const QListWidget* list) {
+QStringList Items(const NotificationListBox* list) {
     QStringList out;
-    for (int i = 0; i < list->count(); ++i) out << list->item(i)->text();
+    for (int i = 0; i < list->count(); ++i) out << list->LineText(i);
     return out;
 }
 
@@ -82,7 +83,7 @@ TEST_F(NotificationsWindow, ANotificationGoesFirstIsSelectedAndShowsTheWindow) {
               (QStringList{QString::fromUtf8("08.12. 19:45:15,623: Order 12 opened: Käufer"),
                            "08.12. 19:45:14,123: Alert Tab 0: Cross Spread -0,00021"}));
     EXPECT_EQ(box->ListBox1->currentRow(), 0);
-    EXPECT_TRUE(box->ListBox1->item(0)->isSelected());
+    EXPECT_TRUE(box->ListBox1->selectionModel()->isRowSelected(0));
 
     // "OK" hides it; the next notification shows it again.
     QTest::mouseClick(box->OKButton, Qt::LeftButton);
@@ -146,7 +147,7 @@ TEST_F(NotificationsWindow, TheMainWindowForwardsNotificationsAndSaves) {
     view.ShowNotification("Alert Tab 0: \xE2\x82\xAC"); // UTF-8 from the core
     EXPECT_TRUE(box->isVisible());
     ASSERT_EQ(box->ListBox1->count(), 1);
-    EXPECT_EQ(box->ListBox1->item(0)->text(), QString::fromUtf8("08.12. 19:45:14,123: Alert Tab 0: €"));
+    EXPECT_EQ(box->ListBox1->LineText(0), QString::fromUtf8("08.12. 19:45:14,123: Alert Tab 0: €"));
 
     form3->DeskCore().SaveData();
     EXPECT_EQ(ReadWholeFile(path), "08.12. 19:45:14,123: Alert Tab 0: \x80\r\n");
@@ -184,11 +185,238 @@ TEST_F(NotificationsWindow, AFileThatIsNoRegularFileIsSetAsideAndToldInTheWindow
     std::filesystem::create_directories(path + "/inside");
     auto* box = new TMessageBox(path);
     ASSERT_EQ(box->ListBox1->count(), 1);
-    const QString line = box->ListBox1->item(0)->text();
+    const QString line = box->ListBox1->LineText(0);
     EXPECT_TRUE(line.contains(QString::fromStdString(path + " is not a regular file"))) << line.toStdString();
     EXPECT_TRUE(line.contains(".damaged-")) << line.toStdString();
     EXPECT_TRUE(box->isVisible());
     EXPECT_FALSE(std::filesystem::exists(path));
     delete box; // saves the list with that line in a new file
     EXPECT_TRUE(std::filesystem::is_regular_file(path));
+}
+
+namespace {
+
+// Lines "old 0" .. "old n-1" in the file, in that order.
+void WriteOldLines(const std::string& path, int n) {
+    std::string bytes;
+    for (int i = 0; i < n; ++i) bytes += "old " + std::to_string(i) + "\r\n";
+    WriteRaw(path, bytes);
+}
+
+// What the model tells its views.
+struct ModelSignals {
+    std::vector<std::pair<int, int>> inserted;
+    int resets = 0, layouts = 0, changed = 0, removed = 0;
+    explicit ModelSignals(QAbstractItemModel* m) {
+        QObject::connect(m, &QAbstractItemModel::rowsInserted,
+                         [this](const QModelIndex&, int a, int b) { inserted.emplace_back(a, b); });
+        QObject::connect(m, &QAbstractItemModel::modelReset, [this] { ++resets; });
+        QObject::connect(m, &QAbstractItemModel::layoutChanged, [this] { ++layouts; });
+        QObject::connect(m, &QAbstractItemModel::dataChanged, [this] { ++changed; });
+        QObject::connect(m, &QAbstractItemModel::rowsRemoved, [this] { ++removed; });
+    }
+};
+
+std::vector<int> SelectedRows(const NotificationListBox* list) {
+    std::vector<int> rows;
+    for (const QModelIndex& i : list->selectionModel()->selectedIndexes()) rows.push_back(i.row());
+    return rows;
+}
+
+} // namespace
+
+// A notification is one row inserted at the top, whatever the list holds, where the operator
+// had scrolled to and what was selected: nothing else moves, nothing is laid out again.
+TEST_F(NotificationsWindow, ANewLineIsOneRowInsertedAtTheTop) {
+    struct Case {
+        int lines;        // in the file
+        int selected;     // the operator's row before; -1 none
+        bool scrolledEnd; // the list scrolled to its end before
+    };
+    const Case cases[] = {{0, -1, false}, {1, 0, false},   {3, 2, false}, {3, -1, true},
+                          {40, 25, true}, {40, 39, false}, {40, 0, true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE("lines " + std::to_string(c.lines) + ", selected " + std::to_string(c.selected) +
+                     (c.scrolledEnd ? ", scrolled to the end" : ""));
+        WriteOldLines(path, c.lines);
+        auto* box = new TMessageBox(path);
+        box->SetClock(&clock);
+        box->show();
+        NotificationListBox* list = box->ListBox1;
+        if (c.selected >= 0) list->setCurrentRow(c.selected);
+        if (c.scrolledEnd) list->scrollToBottom();
+        if (c.lines > 20 && c.scrolledEnd) {
+            EXPECT_GT(list->TopRow(), 0);
+        }
+        ModelSignals sig(box->Model());
+
+        ShowNotification("new");
+        EXPECT_EQ(sig.inserted, (std::vector<std::pair<int, int>>{{0, 0}}));
+        EXPECT_EQ(sig.resets + sig.layouts + sig.changed + sig.removed, 0);
+        ASSERT_EQ(list->count(), c.lines + 1);
+        EXPECT_EQ(list->LineText(0), "08.12. 19:45:14,123: new");
+        for (int i = 0; i < c.lines; ++i) EXPECT_EQ(list->LineText(i + 1), QString("old %1").arg(i));
+        EXPECT_EQ(list->currentRow(), 0);
+        EXPECT_EQ(SelectedRows(list), std::vector<int>{0});
+        EXPECT_EQ(list->TopRow(), 0); // line 0 is on screen
+        EXPECT_EQ(list->indexAt(QPoint(5, 5)).row(), 0);
+        EXPECT_EQ(list->visualRect(box->Model()->index(0, 0)),
+                  QRect(0, 0, list->viewport()->width(), NotificationListBox::kItemHeight));
+        delete box;
+    }
+}
+
+// The window's text after N notifications, in the window and in the file.
+TEST_F(NotificationsWindow, TheTextAfterNNotifications) {
+    for (const int n : {1, 2, 13, 200}) {
+        SCOPED_TRACE(n);
+        std::filesystem::remove(path);
+        auto* box = new TMessageBox(path);
+        box->SetClock(&clock);
+        QStringList expected;
+        std::string file;
+        for (int i = 0; i < n; ++i) {
+            const int ms = 14123 + 10 * i; // from 19:45:14,123 on
+            clock.Set(EncodeDateTime(2026, 12, 8, 19, 45, ms / 1000, ms % 1000));
+            ShowNotification(QString("note %1").arg(i));
+            const QString line = QString("08.12. 19:45:%1,%2: note %3")
+                                     .arg(ms / 1000, 2, 10, QChar('0'))
+                                     .arg(ms % 1000, 3, 10, QChar('0'))
+                                     .arg(i);
+            expected.prepend(line);
+            file = line.toStdString() + "\r\n" + file;
+        }
+        EXPECT_EQ(Items(box->ListBox1), expected);
+        EXPECT_EQ(box->ListBox1->currentRow(), 0);
+        EXPECT_EQ(SelectedRows(box->ListBox1), std::vector<int>{0});
+        box->Save();
+        EXPECT_EQ(ReadWholeFile(path), file);
+        delete box;
+    }
+}
+
+// The operator moves in the list with the keys and the mouse, one row selected at a time.
+TEST_F(NotificationsWindow, KeysAndClicksMoveTheOneSelectedRow) {
+    WriteOldLines(path, 40);
+    auto* box = new TMessageBox(path);
+    box->show();
+    NotificationListBox* list = box->ListBox1;
+    list->setFocus();
+    const int page = list->viewport()->height() / NotificationListBox::kItemHeight;
+    ASSERT_GT(page, 3);
+    struct Case {
+        Qt::Key key;
+        int from, to;
+    };
+    const Case keys[] = {{Qt::Key_Down, 0, 1},        {Qt::Key_Up, 1, 0},
+                         {Qt::Key_Up, 0, 0},          {Qt::Key_End, 3, 39},
+                         {Qt::Key_Down, 39, 39},      {Qt::Key_Home, 39, 0},
+                         {Qt::Key_PageDown, 0, page}, {Qt::Key_PageUp, page + 2, 2},
+                         {Qt::Key_PageDown, 35, 39}};
+    for (const Case& c : keys) {
+        SCOPED_TRACE(QTest::toString(c.key) + std::string(" from ") + std::to_string(c.from));
+        list->setCurrentRow(c.from);
+        QTest::keyClick(list, c.key);
+        EXPECT_EQ(list->currentRow(), c.to);
+        EXPECT_EQ(SelectedRows(list), std::vector<int>{c.to});
+        // the current row is on screen
+        EXPECT_GE(c.to, list->TopRow());
+        EXPECT_LT(c.to, list->TopRow() + page);
+    }
+    // A click selects the row under the mouse, wherever the list is scrolled to.
+    for (const int top : {0, 5, 40 - page}) {
+        SCOPED_TRACE(top);
+        list->verticalScrollBar()->setValue(top);
+        ASSERT_EQ(list->TopRow(), top);
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                          QPoint(30, 2 * NotificationListBox::kItemHeight + 4));
+        EXPECT_EQ(list->currentRow(), top + 2);
+        EXPECT_EQ(SelectedRows(list), std::vector<int>{top + 2});
+        EXPECT_EQ(list->LineText(top + 2), QString("old %1").arg(top + 2));
+    }
+    // The scroll bar ends with the last line at the bottom of the list.
+    list->scrollToBottom();
+    EXPECT_EQ(list->TopRow(), 40 - page);
+    EXPECT_EQ(list->indexAt(QPoint(5, (page - 1) * NotificationListBox::kItemHeight + 1)).row(), 39);
+    // Below the last line there is no row.
+    QTest::mouseClick(box->Button1, Qt::LeftButton);
+    EXPECT_EQ(list->count(), 0);
+    EXPECT_FALSE(list->indexAt(QPoint(5, 5)).isValid());
+    EXPECT_EQ(list->verticalScrollBar()->maximum(), 0);
+    delete box;
+}
+
+// The window paints at its own pace: a notification is in the list at once, the screen shows it
+// once the window has painted, and not while work waits.
+TEST_F(NotificationsWindow, ANotificationIsOnScreenAfterTheWindowPaints) {
+    WriteOldLines(path, 3);
+    auto* box = new TMessageBox(path);
+    box->SetClock(&clock);
+    box->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(box));
+    ASSERT_TRUE(RunUntil([&] { return !box->Paints()->Holding(); }));
+    EXPECT_EQ(box->Paints()->Interval(), TMessageBox::kPaintIntervalMs);
+    EXPECT_GE(TMessageBox::kPaintIntervalMs, 100);
+    EXPECT_LE(TMessageBox::kPaintIntervalMs, 250);
+    QWidget* rows = box->ListBox1->viewport();
+    const QImage before = OnScreen(rows);
+    {
+        Waiting waiting;
+        PaintCounter counter(rows);
+        for (int i = 1; i <= 5; ++i) {
+            ShowNotification(QString("Order %1 opened").arg(i));
+            QCoreApplication::processEvents();
+        }
+        EXPECT_EQ(box->ListBox1->LineText(0), "08.12. 19:45:14,123: Order 5 opened"); // in the list at once
+        QTest::qWait(3 * TMessageBox::kPaintIntervalMs);
+        EXPECT_EQ(counter.paints, 0);
+        EXPECT_TRUE(box->Paints()->Holding());
+        EXPECT_EQ(OnScreen(rows), before);
+        counter.paints = 0;
+        waiting.on = false;
+        EXPECT_TRUE(RunUntil([&] { return !box->Paints()->Holding(); }));
+        EXPECT_EQ(counter.paints, 1); // the five in one paint
+    }
+    const QImage after = OnScreen(rows);
+    EXPECT_NE(after, before);
+    EXPECT_EQ(after, Drawn(rows));
+    // With nothing waiting the next one gets there on its own.
+    clock.AdvanceSeconds(1);
+    const long delivered = box->Paints()->Delivered();
+    ShowNotification("Order 6 opened");
+    EXPECT_TRUE(RunUntil([&] { return box->Paints()->Delivered() > delivered; }));
+    EXPECT_EQ(OnScreen(rows), Drawn(rows));
+    EXPECT_NE(OnScreen(rows), after);
+    delete box;
+}
+
+// The scroll bar shows the list as it is after every paint, while its slider shrinks and once
+// it no longer does.
+TEST_F(NotificationsWindow, TheScrollBarOnScreenFollowsTheList) {
+    WriteOldLines(path, 5);
+    auto* box = new TMessageBox(path);
+    box->SetClock(&clock);
+    box->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(box));
+    QScrollBar* bar = box->ListBox1->verticalScrollBar();
+    for (int i = 0; i < 400; ++i) {
+        ShowNotification(QString("note %1").arg(i));
+        QCoreApplication::processEvents();
+        box->Paints()->Flush();
+        if (i % 7 != 0 && i < 390) continue;
+        SCOPED_TRACE(box->ListBox1->count());
+        EXPECT_EQ(bar->maximum(), std::max(0, box->ListBox1->count() - 10));
+        if (bar->isVisible()) {
+            EXPECT_EQ(OnScreen(bar), Drawn(bar));
+        }
+        EXPECT_EQ(OnScreen(box->ListBox1->viewport()), Drawn(box->ListBox1->viewport()));
+    }
+    // Scrolled by the operator, the slider moves on screen.
+    const QImage top = OnScreen(bar);
+    bar->setValue(bar->maximum());
+    QCoreApplication::processEvents();
+    box->Paints()->Flush();
+    EXPECT_NE(OnScreen(bar), top);
+    EXPECT_EQ(OnScreen(bar), Drawn(bar));
+    delete box;
 }
