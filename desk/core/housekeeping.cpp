@@ -47,6 +47,7 @@ void OrderHousekeeping::ResetPendingStatus() {
         if (ds.FieldByName("Status").AsInteger() != stPending || (cs != stToOpen && cs != stPending))
             continue;
         if (SecondsApart(now, StampOf(ds, "PendingTime")) <= kPendingSeconds) continue;
+        if (!m_ctx.MayReturnToOpen(ds.FieldByName("OrderID").AsInteger())) continue;
         ds.Edit();
         ds.FieldByName("Status").SetAsInteger(stToOpen);
         ds.FieldByName("PendingTime").Clear();
