@@ -36,7 +36,7 @@ void OpeningHandshake::OrderQuestion(TMessage& m) {
                    std::vector<Variant>{Variant(static_cast<int32_t>(stPending)), Variant(m.WParam)}))
         return;
     const int32_t id = ds.FieldByName("OrderID").AsInteger();
-    const int cs = ob.GetOrderStatusByID(ob.GetCounterOrderID(id));
+    auto counterStatus = [&] { return ob.GetOrderStatusByID(ob.GetCounterOrderID(id)); };
     auto cancel = [&] {
         ds.Edit();
         ds.FieldByName("Status").SetAsInteger(stCanceled);
@@ -44,6 +44,7 @@ void OpeningHandshake::OrderQuestion(TMessage& m) {
     };
     if (ds.FieldByName("OpenAfterCounterOrder").AsBoolean()) {
         // The leg waits for its counter order to open.
+        const int cs = counterStatus();
         if (cs == stOpened || cs == stCloseCond) {
             m.Result = id;
             m_ctx.NoteHandOut(id, m.WParam);
@@ -57,11 +58,14 @@ void OpeningHandshake::OrderQuestion(TMessage& m) {
         }
         return;
     }
-    if ((cs == stCanceled || cs == stClosed) && !m_ctx.WasHandedOut(id)) {
-        // Its counter order has ended before any EA had the leg: opened now, it would stand
-        // alone.
-        cancel();
-        return;
+    if (!m_ctx.WasHandedOut(id)) {
+        // A counter order that has ended before any EA had the leg: opened now, the leg would
+        // stand alone.
+        const int cs = counterStatus();
+        if (cs == stCanceled || cs == stClosed) {
+            cancel();
+            return;
+        }
     }
     // A delayed leg goes from its delay time on; without one (null reads as the zero date) at once.
     if (m_ctx.clock.Now() >= ds.FieldByName("OpenDelayUntil").AsDateTime()) {
