@@ -1,7 +1,7 @@
 #pragma once
-// The order engine's shared ground: its own state (per-pair stamps and closing windows), the
-// narrow references every part of the engine works through, and the helpers the opening and
-// the closing share.
+// The order engine's shared ground: its own state (per-pair stamps and closing windows, the
+// legs it handed out, when each EA last spoke), the narrow references every part of the engine
+// works through, and the helpers the opening and the closing share.
 #include <array>
 #include <cstdint>
 #include <memory>
