@@ -166,8 +166,11 @@ public:
     void SetRecNo(int recNo);
     // Walks that visit only the records whose `field` holds one of `values`, in this cursor's
     // order: First and Next skip every other record. The records are picked when First runs;
-    // Next skips a picked record that no longer matches or was deleted. Cleared by
-    // ClearWalkFilter, Close and every move other than First/Next.
+    // Next skips a picked record that no longer matches or was deleted. Locate, GotoBookmark
+    // and SetRecNo keep the walk: the next Next goes on with the first picked record after
+    // the one the cursor stands on. Last, Prior, GotoNearest, a new index and a reload end the
+    // walk (Next then steps through every record) until First picks anew; a change of filter
+    // or master picks anew at once. The walk filter stays set until ClearWalkFilter or Close.
     void SetWalkFilter(const std::string& field, std::vector<int32_t> values);
     void ClearWalkFilter();
 

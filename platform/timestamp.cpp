@@ -87,4 +87,16 @@ TDateTime NowLocal() {
     return lastStamp;
 }
 
+TDateTime MonotonicNow() {
+    using std::chrono::steady_clock;
+    struct Origin {
+        steady_clock::time_point steady = steady_clock::now();
+        TDateTime local = NowLocal();
+    };
+    static const Origin origin;
+    const auto ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(steady_clock::now() - origin.steady).count();
+    return origin.local + static_cast<double>(ms) / 86400000.0;
+}
+
 } // namespace quorvel

@@ -84,15 +84,19 @@ void ClosingEngine::CloseCondition(int32_t orderID) {
     const int64_t bid = p.Bid[buyEA];
     const int64_t ask = p.Ask[sellEA];
     if (ask - bid > closePts) return;
-    const TDateTime now = m_ctx.clock.Now();
+    // The closing window runs on the monotonic clock: a step of the local time neither
+    // stretches nor shortens it.
+    const TDateTime now = m_ctx.clock.Monotonic();
     if (!IsTradeCloseAllowed(buyEA, sellEA, now)) return;
 
     // Which leg closes first. A one-sided transaction closes at once.
     bool buyWaits = false, sellWaits = false;
     std::optional<TDateTime> buyDelay, sellDelay;
     if (!oneSided) {
+        // The trend is taken in the buy-then-sell order, as the opening takes it, so that both
+        // legs see the same trend even when their EAs quoted in the same millisecond.
         if (m_ctx.controls.Checked(Ctl::chkbSeqMode)) {
-            const int t = m_ctx.GetTrend(ownEA, cEA);
+            const int t = m_ctx.GetTrend(buyEA, sellEA);
             if (t == 0) return;
             // Rising: the buy leg follows its counter; falling: the sell leg does. Only the
             // leading leg's question sets the close going.
@@ -102,7 +106,7 @@ void ClosingEngine::CloseCondition(int32_t orderID) {
                 sellWaits = true;
             if ((t > 0) == buyAsks) return;
         } else if (m_ctx.controls.Checked(Ctl::chkbDelayMode)) {
-            const int t = m_ctx.GetTrend(ownEA, cEA);
+            const int t = m_ctx.GetTrend(buyEA, sellEA);
             if (t == 0) return;
             if (t > 0)
                 buyDelay = m_ctx.GetDelayPos2Time();

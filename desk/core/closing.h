@@ -25,8 +25,9 @@ public:
     // order list is not open.
     void GetTriggerPriceClose(TMessage& m);
 
-    // The closing window of the pair (buy-leg EA, sell-leg EA). A pair with an EA ID that is
-    // not valid is never limited and never counted.
+    // The closing window of the pair (buy-leg EA, sell-leg EA), `now` being a monotonic
+    // reading of the clock. A pair with an EA ID that is not valid is never limited and never
+    // counted.
     bool IsTradeCloseAllowed(int buyEA, int sellEA, TDateTime now) const;
     void RegisterTradeClose(int buyEA, int sellEA, TDateTime now);
     void ClearCloseLimits();

@@ -133,6 +133,8 @@ void Desk::Dispatch(TMessage& m) {
     const Handler h = RouteOf(m.Msg);
     m.Result = 0;
     if (!h) return; // default handling: 0
+    // Which EA is still talking: the minute sweep takes no leg from an EA that is.
+    Engine().NoteSender(m);
     // Through a reference, so that the std::function holds no copy: no allocation per message.
     auto call = [&] { h(*this, m); };
     Guarded(std::ref(call));

@@ -158,7 +158,9 @@ void Desk::ChangeSelectedOrder() {
                 d.FieldByName("OrderType").SetAsInteger(type);
             const int32_t tableID = d.FieldByName("TableID").AsInteger();
             if (type != otNone) {
-                if (hasCounter) d.FieldByName("Status").SetAsInteger(std::max(st, cs));
+                // Only the empty leg that becomes a real one takes a status, "To Open"; a
+                // waiting leg keeps its own and never takes its counter order's.
+                if (hasCounter && legStatus == stNoLeg) d.FieldByName("Status").SetAsInteger(stToOpen);
                 const int items = c.PanelBrokerCount();
                 for (int k = 1; k <= 10; ++k) {
                     const int64_t ea = BrokerEAID(tableID, k);

@@ -1,15 +1,19 @@
 #pragma once
-// The order engine's shared ground: its own state (per-pair stamps and closing windows), the
-// narrow references every part of the engine works through, and the helpers the opening and
-// the closing share.
+// The order engine's shared ground: its own state (per-pair stamps and closing windows, the
+// legs it handed out, when each EA last spoke), the narrow references every part of the engine
+// works through, and the helpers the opening and the closing share.
+#include <array>
 #include <cstdint>
 #include <memory>
+#include <unordered_map>
+#include <unordered_set>
 
 #include "desk/core/controls.h"
 #include "desk/core/crossspreads.h"
 #include "desk/core/orderlist.h"
 #include "desk/core/pricestore.h"
 #include "desk/core/view.h"
+#include "platform/messages.h"
 #include "platform/timestamp.h"
 
 namespace quorvel {
@@ -31,7 +35,8 @@ private:
 // A time stamp for every ordered EA pair.
 using PairTimes = PairArray<TDateTime>;
 
-// State that belongs to the engine alone; kept in memory only, never saved.
+// State that belongs to the engine alone; kept in memory only, never saved. The pair stamps
+// and windows are monotonic readings of the clock (IClock::Monotonic).
 struct EngineState {
     // Last trigger of the pair [sell EA][buy EA]; 0.0 for a pair that never triggered.
     PairTimes adtLastTrade;
@@ -39,6 +44,21 @@ struct EngineState {
     // triggers counted within it.
     PairTimes adtTradeCloseLimitUntil;
     PairArray<int32_t> aiTradesClosedWithinLimit;
+
+    // The legs WM_APP+500 handed out since the start, by OrderID: the EA that holds the leg
+    // now, the EA that held it before (0: none), and whether a ticket came in since it
+    // changed hands.
+    struct HandOut {
+        int32_t ea = 0;
+        int32_t earlier = 0;
+        bool reported = false;
+    };
+    std::unordered_map<int32_t, HandOut> handedOut;
+    // When each EA last sent a message (a monotonic reading); 0.0 for one never heard.
+    std::array<TDateTime, kMaxEAs + 1> lastHeard{};
+    // The legs that opened while their counter order had ended, and of which the operator
+    // was told.
+    std::unordered_set<int32_t> openedAlone;
 };
 
 // What a part of the engine may touch: the order book, the quotes, its own state, the
@@ -60,6 +80,19 @@ struct EngineContext {
     int GetTrend(int first, int second) const;
     // Now plus the "Del" milliseconds.
     TDateTime GetDelayPos2Time() const;
+    // The monotonic reading that belongs to a local time read just now.
+    TDateTime MonotonicAt(TDateTime now) const { return now + (clock.Monotonic() - clock.Now()); }
+
+    // Notes which EA a message comes from: the EA it names, or for a message about a leg the
+    // EA that leg was handed to. Messages of no known EA are passed over.
+    void NoteSender(const TMessage& m);
+    // Notes that WM_APP+500 handed the leg to `ea`.
+    void NoteHandOut(int32_t orderID, int ea);
+    bool WasHandedOut(int32_t orderID) const { return state.handedOut.count(orderID) != 0; }
+    // Whether the minute sweep may give a Pending leg back to "To Open": one never handed
+    // out, or one whose EA has sent nothing for more than 60 seconds (it is gone). An EA that
+    // still talks may still be executing the leg.
+    bool MayReturnToOpen(int32_t orderID) const;
 };
 
 } // namespace quorvel

@@ -123,6 +123,16 @@ void ExecutionFailures::ShowEAMessage(TMessage& m) {
         return;
     }
     if (ds.FieldByName("AutoClose").AsBoolean()) {
+        if (status == stPending && !m_ctx.WasHandedOut(counterID)) {
+            // No EA ever had the counter order: there is no position to close, and a leg in
+            // "To Close" that no EA holds would wait for ever.
+            SetStatus(stCanceled);
+            m_ctx.view.ShowNotification(
+                "FORCED AUTOCLOSE (" + std::to_string(seconds) +
+                " sec.): Counter-Order never handed out --> Counter-Order cancelled: " +
+                LegText(ticket, account, ea));
+            return;
+        }
         SetStatus(stToClose);
         m_ctx.view.ShowNotification("FORCED AUTOCLOSE (" + std::to_string(seconds) + leg);
     } else {

@@ -7,6 +7,20 @@
 
 namespace quorvel {
 
+OpeningHandshake::OpeningHandshake(EngineContext ctx) : m_ctx(ctx) {
+    m_ctx.orders.m_CDSOrderliste.AddObserver(&m_listWatch);
+}
+
+OpeningHandshake::~OpeningHandshake() {
+    m_ctx.orders.m_CDSOrderliste.RemoveObserver(&m_listWatch);
+}
+
+void OpeningHandshake::ListWatch::DataChanged(Change change, int /*row*/) {
+    if (change != Change::Reset || owner.m_ctx.orders.m_CDSOrderliste.Active()) return;
+    owner.m_ctx.state.handedOut.clear();
+    owner.m_ctx.state.openedAlone.clear();
+}
+
 bool OpeningHandshake::LocateOrder(int32_t orderID) {
     return m_ctx.orders.m_CDSOrderliste.Locate("OrderID", Variant(orderID));
 }
@@ -22,25 +36,42 @@ void OpeningHandshake::OrderQuestion(TMessage& m) {
                    std::vector<Variant>{Variant(static_cast<int32_t>(stPending)), Variant(m.WParam)}))
         return;
     const int32_t id = ds.FieldByName("OrderID").AsInteger();
+    auto counterStatus = [&] { return ob.GetOrderStatusByID(ob.GetCounterOrderID(id)); };
+    auto cancel = [&] {
+        ds.Edit();
+        ds.FieldByName("Status").SetAsInteger(stCanceled);
+        ds.Post();
+    };
     if (ds.FieldByName("OpenAfterCounterOrder").AsBoolean()) {
         // The leg waits for its counter order to open.
-        const int cs = ob.GetOrderStatusByID(ob.GetCounterOrderID(id));
+        const int cs = counterStatus();
         if (cs == stOpened || cs == stCloseCond) {
             m.Result = id;
+            m_ctx.NoteHandOut(id, m.WParam);
             ds.Edit();
             ds.FieldByName("OpenDelayUntil").SetAsDateTime(m_ctx.clock.Now());
             ds.Post();
         } else if (cs == stCanceled || cs == stClosed) {
             // Its counter order will never open: the leg can never go, and as the EA's newest
             // Pending leg it would hide the EA's older ones for good.
-            ds.Edit();
-            ds.FieldByName("Status").SetAsInteger(stCanceled);
-            ds.Post();
+            cancel();
         }
         return;
     }
+    if (!m_ctx.WasHandedOut(id)) {
+        // A counter order that has ended before any EA had the leg: opened now, the leg would
+        // stand alone.
+        const int cs = counterStatus();
+        if (cs == stCanceled || cs == stClosed) {
+            cancel();
+            return;
+        }
+    }
     // A delayed leg goes from its delay time on; without one (null reads as the zero date) at once.
-    if (m_ctx.clock.Now() >= ds.FieldByName("OpenDelayUntil").AsDateTime()) m.Result = id;
+    if (m_ctx.clock.Now() >= ds.FieldByName("OpenDelayUntil").AsDateTime()) {
+        m.Result = id;
+        m_ctx.NoteHandOut(id, m.WParam);
+    }
 }
 
 void OpeningHandshake::GetOrderType(TMessage& m) {
@@ -67,19 +98,41 @@ void OpeningHandshake::GetTriggerPrice(TMessage& m) {
 
 void OpeningHandshake::OrderOpened(TMessage& m) {
     m.Result = 0;
-    ClientDataSet& ds = m_ctx.orders.m_CDSOrderliste;
-    if (!LocateOrder(m.WParam)) return;
+    OrderBook& ob = m_ctx.orders;
+    ClientDataSet& ds = ob.m_CDSOrderliste;
+    const int32_t id = m.WParam;
+    const int cs = ob.GetOrderStatusByID(ob.GetCounterOrderID(id));
+    if (!LocateOrder(id)) return;
+    const auto handOut = m_ctx.state.handedOut.find(id);
+    EngineState::HandOut* h = handOut == m_ctx.state.handedOut.end() ? nullptr : &handOut->second;
+    const Field& ticket = ds.FieldByName("Ticket");
+    if (h && h->earlier != 0 && h->reported && !ticket.IsNull() && ticket.AsInteger() != m.LParam) {
+        // The leg changed hands and a ticket came in since: a second one comes from the other
+        // of its two EAs (the report does not say which). The list keeps the position it has;
+        // the other one is the operator's to close.
+        m_ctx.view.Beep();
+        m_ctx.view.ShowNotification(
+            "UNTRACKED POSITION: MANUAL CLOSE REQUIRED: OrderNo=" + std::to_string(m.LParam) + " - Order " +
+            std::to_string(id) + " was handed to EA=" + std::to_string(h->earlier) +
+            " and EA=" + std::to_string(h->ea) + " and keeps OrderNo=" + ticket.AsString());
+        return;
+    }
     ds.Edit();
     const int32_t status = ds.FieldByName("Status").AsInteger();
-    if (status < stOpened || status == stCanceled) ds.FieldByName("Status").SetAsInteger(stOpened);
+    const bool opens = status < stOpened || status == stCanceled;
+    if (opens) ds.FieldByName("Status").SetAsInteger(stOpened);
     ds.FieldByName("Ticket").SetAsInteger(m.LParam);
     ds.FieldByName("OrderOpenTime").SetAsDateTime(m_ctx.clock.Now());
     ds.Post();
+    if (h) h->reported = true;
     m_ctx.view.Beep();
     const bool buy = ds.FieldByName("OrderType").AsInteger() == otBuy;
-    m_ctx.view.ShowNotification(
-        std::string(buy ? "BUY" : "SELL") + "-Order EXECUTED: OrderNo=" + std::to_string(m.LParam) +
-        " - Account=" + ds.FieldByName("Account").AsString() + " - EA=" + ds.FieldByName("EAID").AsString());
+    const std::string leg = "OrderNo=" + std::to_string(m.LParam) +
+                            " - Account=" + ds.FieldByName("Account").AsString() +
+                            " - EA=" + ds.FieldByName("EAID").AsString();
+    m_ctx.view.ShowNotification(std::string(buy ? "BUY" : "SELL") + "-Order EXECUTED: " + leg);
+    if (opens && (cs == stClosed || cs == stCanceled) && m_ctx.state.openedAlone.insert(id).second)
+        m_ctx.view.ShowNotification("OPEN POSITION WITHOUT COUNTER-ORDER: MANUAL CLOSE REQUIRED: " + leg);
 }
 
 void OpeningHandshake::OrderError(TMessage& m) {

@@ -10,7 +10,10 @@ namespace quorvel {
 
 class OpeningHandshake {
 public:
-    explicit OpeningHandshake(EngineContext ctx) : m_ctx(ctx) {}
+    explicit OpeningHandshake(EngineContext ctx);
+    ~OpeningHandshake();
+    OpeningHandshake(const OpeningHandshake&) = delete;
+    OpeningHandshake& operator=(const OpeningHandshake&) = delete;
 
     void OrderQuestion(TMessage& m);   // WM_APP+500: the OrderID to execute now, -1 for none
     void GetOrderType(TMessage& m);    // WM_APP+501
@@ -29,7 +32,17 @@ private:
     void ApplyOpenSpread(double toSpread);
     void ApplyCloseCondition();
 
+    // What the engine remembers of the legs it handed out belongs to the list that was open:
+    // it is forgotten when the list closes.
+    struct ListWatch : IDataSetObserver {
+        OpeningHandshake& owner;
+        explicit ListWatch(OpeningHandshake& o) : owner(o) {}
+        void DataChanged(Change change, int row) override;
+        void Scrolled() override {}
+    };
+
     EngineContext m_ctx;
+    ListWatch m_listWatch{*this};
 };
 
 } // namespace quorvel

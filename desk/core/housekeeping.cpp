@@ -164,7 +164,8 @@ void OrderHousekeeping::StepReset() {
         const int counter = m_ctx.orders.GetCounterOrderID(ds.FieldByName("OrderID").AsInteger());
         const int cs = m_ctx.orders.GetOrderStatusByID(counter);
         if ((cs == stToOpen || cs == stPending) &&
-            SecondsApart(m_now, StampOf(ds, "PendingTime")) > kPendingSeconds) {
+            SecondsApart(m_now, StampOf(ds, "PendingTime")) > kPendingSeconds &&
+            m_ctx.MayReturnToOpen(ds.FieldByName("OrderID").AsInteger())) {
             ds.Edit();
             ds.FieldByName("Status").SetAsInteger(stToOpen);
             ds.FieldByName("PendingTime").Clear();

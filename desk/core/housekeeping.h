@@ -18,7 +18,8 @@ public:
 
     // Every Pending leg whose counter order is To Open or Pending and which triggered more
     // than 60 seconds ago goes back to To Open without its EA, account, trigger price and
-    // pending time. Visits the Pending legs only, newest OrderID first.
+    // pending time; a leg that was handed out only once its EA has gone silent (see
+    // EngineContext::MayReturnToOpen). Visits the Pending legs only, newest OrderID first.
     void ResetPendingStatus();
     // One credit per transaction that was cancelled (timed from its PendingTime) or closed
     // (timed from OrderCloseTime) between 60 and 300 seconds ago, counted once through

@@ -253,15 +253,17 @@ void OpeningTrigger::SetOrderPending(int iSellEAID, int iBuyEAID, int64_t iLowes
 }
 
 void OpeningTrigger::SetLastTrade(int iSellEAID, int iBuyEAID, TDateTime time) {
+    // The stamp is kept on the monotonic clock, so that a step of the local time neither
+    // stretches nor shortens the pause.
     if (m_ctx.IsValidEAID(iSellEAID) && m_ctx.IsValidEAID(iBuyEAID))
-        m_ctx.state.adtLastTrade[iSellEAID][iBuyEAID] = time;
+        m_ctx.state.adtLastTrade[iSellEAID][iBuyEAID] = m_ctx.MonotonicAt(time);
 }
 
 bool OpeningTrigger::IsCombinationPauseOver(int iSellEAID, int iBuyEAID, TDateTime time) const {
     if (!m_ctx.IsValidEAID(iSellEAID) || !m_ctx.IsValidEAID(iBuyEAID)) return true;
     // In whole milliseconds, the resolution of the time stamps: a pause of exactly the
     // setting is over.
-    return DurationMs(m_ctx.state.adtLastTrade[iSellEAID][iBuyEAID], time) >= m_pauseMS;
+    return DurationMs(m_ctx.state.adtLastTrade[iSellEAID][iBuyEAID], m_ctx.MonotonicAt(time)) >= m_pauseMS;
 }
 
 void OpeningTrigger::ClearLastTrades() {

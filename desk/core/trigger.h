@@ -29,7 +29,8 @@ public:
     // order Pending for the given EAs and prices (points), as the trend and the modes say.
     void SetOrderPending(int iSellEAID, int iBuyEAID, int64_t iLowestAsk, int64_t iHighestBid, int iOrderID);
 
-    // The pair's last trigger; nothing unless both IDs are valid.
+    // The pair's last trigger; nothing unless both IDs are valid. `time` is a local time read
+    // just now; the stamp and the pause are kept on the monotonic clock.
     void SetLastTrade(int iSellEAID, int iBuyEAID, TDateTime time);
     // True when either ID is not valid or at least the combination pause has passed since the
     // pair's last trigger.

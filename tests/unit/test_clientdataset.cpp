@@ -234,6 +234,47 @@ TEST(ClientDataSet, WalkFilterVisitsOnlyMatchingRecordsInOrder) {
     EXPECT_EQ(Walk(ds).size(), 6u);
 }
 
+// The trigger moves the cursor to a leg's counter order and back in the middle of its walk:
+// Locate, GotoBookmark and SetRecNo keep the walk, while Prior (like Last) ends it.
+TEST(ClientDataSet, WalkFilterOutlivesLocateAndBookmarksButNotPrior) {
+    ClientDataSet ds;
+    ds.CreateDataSet(kDefs, kDesc);
+    const int statuses[] = {5, 0, 5, 1, 0, 6}; // IDs 1..6; walked newest first: 5, 4, 2
+    for (int s : statuses) AppendRow(ds, s, 1.0);
+    ds.SetWalkFilter("Status", {0, 1});
+    Bookmark four = kNoBookmark;
+    for (ds.First(); !ds.Eof(); ds.Next())
+        if (ds.FieldByName("ID").AsInteger() == 4) four = ds.GetBookmark();
+    struct Case {
+        const char* what;
+        std::function<void()> move; // made with the cursor on the walk's first record, 5
+        std::vector<int> next;      // what Next visits afterwards
+    };
+    const Case cases[] = {
+        {"Locate before the walk's records", [&] { ds.Locate("ID", Variant(6)); }, {5, 4, 2}},
+        {"Locate between them", [&] { ds.Locate("ID", Variant(3)); }, {2}},
+        {"Locate behind them", [&] { ds.Locate("ID", Variant(1)); }, {}},
+        {"GotoBookmark", [&] { ds.GotoBookmark(four); }, {2}},
+        {"SetRecNo", [&] { ds.SetRecNo(2); }, {4, 2}},
+        {"Prior ends the walk", [&] { ds.Prior(); }, {5, 4, 3, 2, 1}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ds.First();
+        ASSERT_EQ(ds.FieldByName("ID").AsInteger(), 5);
+        c.move();
+        std::vector<int> seen;
+        for (ds.Next(); !ds.Eof(); ds.Next()) seen.push_back(ds.FieldByName("ID").AsInteger());
+        EXPECT_EQ(seen, c.next);
+        // The filter stays set: the next First picks anew.
+        EXPECT_EQ(Walk(ds), (std::vector<int>{5, 4, 2}));
+    }
+    ds.Last();
+    EXPECT_EQ(Walk(ds), (std::vector<int>{5, 4, 2}));
+    ds.ClearWalkFilter();
+    EXPECT_EQ(Walk(ds).size(), 6u);
+}
+
 TEST(ClientDataSet, EventsCalculatedFieldsAndControls) {
     ClientDataSet engine, display;
     display.AddCalculatedField("Nr", FieldType::Integer);

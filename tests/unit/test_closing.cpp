@@ -239,6 +239,86 @@ TEST_F(Closing, SeqModeClosesTheLeadingLegFirstAndReleasesTheOtherOnItsCounterCl
     }
 }
 
+// Quotes of the same millisecond: the sell leg's EA counts as the newer, whichever leg asks,
+// so both legs see one trend, as the opening sees it.
+TEST_F(Closing, BothLegsSeeOneTrendWhenTheirEAsQuotedInTheSameMillisecond) {
+    struct Case {
+        const char* what;
+        Ctl mode;
+        int64_t sellBid; // EA 2's bid against EA 1's 1.20000
+        bool sellAsks;
+        int32_t answer;
+        bool buyWaits, sellWaits, buyDelayed, sellDelayed;
+    };
+    const Case cases[] = {
+        // rising: the sell leg leads, whichever leg asks first
+        {"SeqMode, rising, the sell leg asks", Ctl::chkbSeqMode, 120030, true, 2, true, false, false, false},
+        {"SeqMode, rising, the buy leg asks", Ctl::chkbSeqMode, 120030, false, 0, false, false, false, false},
+        // falling: the buy leg leads
+        {"SeqMode, falling, the buy leg asks", Ctl::chkbSeqMode, 119970, false, 2, false, true, false, false},
+        {"SeqMode, falling, the sell leg asks", Ctl::chkbSeqMode, 119970, true, 0, false, false, false,
+         false},
+        // DelMode: the following leg is delayed, whichever leg asks
+        {"DelMode, rising, the sell leg asks", Ctl::chkbDelayMode, 120030, true, 1, false, false, true,
+         false},
+        {"DelMode, rising, the buy leg asks", Ctl::chkbDelayMode, 120030, false, 0, false, false, true,
+         false},
+        {"DelMode, falling, the sell leg asks", Ctl::chkbDelayMode, 119970, true, 0, false, false, false,
+         true},
+        {"DelMode, falling, the buy leg asks", Ctl::chkbDelayMode, 119970, false, 1, false, false, false,
+         true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        clock.AdvanceSeconds(5);
+        desk->closing.ClearCloseLimits();
+        controls.checked[Ctl::chkbSeqMode] = c.mode == Ctl::chkbSeqMode;
+        controls.checked[Ctl::chkbDelayMode] = c.mode == Ctl::chkbDelayMode;
+        const TDateTime same = clock.Now() - 0.1 / 86400.0;
+        SetQuote(1, 120000, 120010, same);
+        SetQuote(2, c.sellBid, c.sellBid + 10, same);
+        const Tx tx = AddTransaction(1, 2, 0.0005);
+        EXPECT_EQ(AskClose(c.sellAsks ? tx.sell : tx.buy), c.answer);
+        const bool closes = c.buyWaits || c.sellWaits || c.buyDelayed || c.sellDelayed;
+        EXPECT_EQ(Status(tx.buy), closes ? stToClose : stCloseCond);
+        EXPECT_EQ(Status(tx.sell), closes ? stToClose : stCloseCond);
+        if (!closes) continue;
+        EXPECT_EQ(Get(tx.buy, "CloseAfterCounterOrder").AsBoolean(), c.buyWaits);
+        EXPECT_EQ(Get(tx.sell, "CloseAfterCounterOrder").AsBoolean(), c.sellWaits);
+        EXPECT_EQ(!Get(tx.buy, "CloseDelayUntil").IsNull(), c.buyDelayed);
+        EXPECT_EQ(!Get(tx.sell, "CloseDelayUntil").IsNull(), c.sellDelayed);
+    }
+}
+
+TEST_F(Closing, AClosingWindowLastsItsSecondWhateverTheLocalTimeDoes) {
+    struct Case {
+        const char* what;
+        double stepSeconds;  // the local time set forward or back
+        double afterSeconds; // then the time that passes
+        bool thirdCloses;
+    };
+    const Case cases[] = {
+        {"an hour back, the window over", -3600, 1.1, true},
+        {"an hour back, within the window", -3600, 0.5, false},
+        {"an hour ahead, within the window", 3600, 0.5, false},
+        {"an hour ahead, the window over", 3600, 1.1, true},
+    };
+    SetQuote(1, 120000, 120010);
+    SetQuote(2, 119985, 119991);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        clock.AdvanceSeconds(5);
+        desk->closing.ClearCloseLimits();
+        const Tx a = AddTransaction(1, 2), b = AddTransaction(1, 2), third = AddTransaction(1, 2);
+        EXPECT_EQ(AskClose(a.buy), 1);
+        EXPECT_EQ(AskClose(b.buy), 1);
+        clock.StepSeconds(c.stepSeconds);
+        clock.AdvanceSeconds(c.afterSeconds);
+        EXPECT_EQ(AskClose(third.buy), c.thirdCloses ? 1 : 0);
+        EXPECT_EQ(Status(third.sell), c.thirdCloses ? stToClose : stCloseCond);
+    }
+}
+
 TEST_F(Closing, NeutralTrendClosesNothingInEitherMode) {
     QuoteTrend(*this, 0);
     const Tx tx = AddTransaction(1, 2, 0.0005);

@@ -46,6 +46,12 @@ TEST_F(EngineHelpers, TrendFollowsTheMidPriceFromTheOlderToTheNewerQuote) {
         // PRIDynamic 0: any move counts, none is neutral
         {120000, 120010, t0, 120001, 120011, t1, "0,0000", 1},
         {120000, 120010, t0, 120000, 120010, t1, "0,0000", 0},
+        // the mid price did not move although both prices did: neutral, to the last point
+        {119990, 120000, t0, 119992, 119998, t1, "0,0000", 0},
+        {119991, 120001, t0, 119993, 119999, t1, "0,0000", 0},
+        {119992, 120002, t0, 119997, 119997, t1, "0,0000", 0},
+        // one point of the mid price is a move
+        {119990, 120000, t0, 119992, 120000, t1, "0,0000", 1},
         // quotes further apart than the timeout (4 s): neutral
         {120000, 120010, t0, 120030, 120040, t0 + 4.5 / 86400, "0,0010", 0},
     };

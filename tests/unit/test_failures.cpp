@@ -2,6 +2,7 @@
 // notices about the counter order of their leg.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <optional>
 
 #include "legsfixture.h"
@@ -197,16 +198,20 @@ TEST_F(Failures, CancelOfALegWithoutTicketOrEAWritesEmptyValues) {
 TEST_F(Failures, NoticesAboutTheCounterOrder) {
     Send(EAMsg::ParamCounterCheckSeconds, 3, 7); // the sending EA's counter-check seconds
     const std::string leg = "OrderNo=9002 - Account=5550002 - EA=2";
+    const std::string neverHandedOut =
+        "FORCED AUTOCLOSE (7 sec.): Counter-Order never handed out --> Counter-Order cancelled: " + leg;
     struct Case {
         int32_t kind;
         int32_t counterStatus;
         bool openAfterCounter;
         bool autoClose;
         int32_t counterAfter;
-        std::string text; // empty: none
+        std::string text;      // empty: none
+        bool handedOut = true; // EA 2 collected its Pending counter order with WM_APP+500
     };
     const Case cases[] = {
         {1, stPending, false, false, stPending, "CANCEL / AUTOCLOSE ATTEMPT (7 sec.): " + leg},
+        {1, stPending, false, false, stPending, "CANCEL / AUTOCLOSE ATTEMPT (7 sec.): " + leg, false},
         {1, stOpened, false, true, stOpened, "CANCEL / AUTOCLOSE ATTEMPT (7 sec.): " + leg},
         {1, stCloseCond, false, false, stCloseCond, "CANCEL / AUTOCLOSE ATTEMPT (7 sec.): " + leg},
         // a counter that waits for its own counter order, or is not open: no notice
@@ -225,13 +230,18 @@ TEST_F(Failures, NoticesAboutTheCounterOrder) {
         {2, stToClose, false, true, stToClose, ""},
         {2, stClosed, false, true, stClosed, ""},
         {2, stCanceled, false, false, stCanceled, ""},
+        // a Pending counter no EA ever collected holds no position: Forced AutoClose cancels it
+        {2, stPending, false, true, stCanceled, neverHandedOut, false},
+        {2, stPending, true, true, stCanceled, neverHandedOut, false},
+        {2, stPending, false, false, stPending, "OPEN POSITION: MANUAL CLOSE REQUIRED: " + leg, false},
         // any other kind: nothing
         {3, stOpened, false, true, stOpened, ""},
         {0, stOpened, false, true, stOpened, ""},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << "kind " << c.kind << " status " << c.counterStatus << " oac "
-                                        << c.openAfterCounter << " autoclose " << c.autoClose);
+        SCOPED_TRACE(testing::Message()
+                     << "kind " << c.kind << " status " << c.counterStatus << " oac " << c.openAfterCounter
+                     << " autoclose " << c.autoClose << " handed out " << c.handedOut);
         view.notifications.clear();
         LegSpec counter;
         counter.status = c.counterStatus;
@@ -243,6 +253,11 @@ TEST_F(Failures, NoticesAboutTheCounterOrder) {
         own.status = stOpened;
         own.ea = 3;
         const Tx tx = AddTransaction(counter, own);
+        if (c.counterStatus == stPending && c.handedOut) {
+            // A counter waiting for its own counter order is released by the opened sell leg.
+            ASSERT_EQ(Send(EAMsg::OrderQuestion, 2), tx.buy);
+            view.notifications.clear();
+        }
         EXPECT_EQ(Send(kNotice, tx.sell, c.kind), 0);
         EXPECT_EQ(Status(tx.buy), c.counterAfter);
         EXPECT_EQ(Status(tx.sell), stOpened); // the sender's own leg never changes
@@ -298,6 +313,69 @@ TEST_F(Failures, NoticeWithoutACounterOrNamingNoLegDoesNothing) {
     EXPECT_EQ(Send(kNotice, tx.sell, 1), 0);
     ASSERT_EQ(view.notifications.size(), 1u);
     EXPECT_EQ(view.notifications[0], "CANCEL / AUTOCLOSE ATTEMPT (0 sec.): OrderNo= - Account=-1 - EA=-1");
+}
+
+} // namespace
+
+namespace {
+
+// Legs 1 (buy, EA 1) and 2 (sell, EA 2) Pending; EA 2 collects leg 2, cancels it and tells of
+// its counter order, leg 1, which EA 1 may or may not have collected before.
+TEST_F(Failures, ACounterOrderLeftAloneIsNeverOpenedUntold) {
+    struct Case {
+        const char* what;
+        bool autoClose;
+        bool collectedByEA1;
+        int32_t afterNotice;   // leg 1 after the kind 2 notice
+        const char* notice;    // the notice's text, after "(0 sec.): " or the manual text
+        int32_t secondAnswer;  // EA 1's WM_APP+500 afterwards (0: leg 1's OrderID)
+        int32_t afterQuestion; // leg 1 then
+    };
+    const Case cases[] = {
+        {"forced autoclose, never handed out", true, false, stCanceled,
+         "FORCED AUTOCLOSE (0 sec.): Counter-Order never handed out --> Counter-Order cancelled: ", -1,
+         stCanceled},
+        {"forced autoclose, handed out", true, true, stToClose, "FORCED AUTOCLOSE (0 sec.): ", -1, stToClose},
+        {"manual, never handed out", false, false, stPending, "OPEN POSITION: MANUAL CLOSE REQUIRED: ", -1,
+         stCanceled},
+        {"manual, handed out", false, true, stPending, "OPEN POSITION: MANUAL CLOSE REQUIRED: ", 0,
+         stPending},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        LegSpec buy;
+        buy.status = stPending;
+        buy.ea = 1;
+        buy.autoClose = c.autoClose;
+        LegSpec sell = buy;
+        sell.type = otSell;
+        sell.ea = 2;
+        const Tx tx = AddTransaction(buy, sell);
+        // The fixture's legs carry tickets; a Pending leg has none yet.
+        SetField(tx.buy, "Ticket", Variant());
+        if (c.collectedByEA1) {
+            ASSERT_EQ(Send(EAMsg::OrderQuestion, 1), tx.buy);
+        }
+        ASSERT_EQ(Send(EAMsg::OrderQuestion, 2), tx.sell);
+        Send(kCancel, tx.sell);
+        view.notifications.clear();
+        EXPECT_EQ(Send(kNotice, tx.sell, 2), 0);
+        EXPECT_EQ(Status(tx.buy), c.afterNotice);
+        ASSERT_EQ(view.notifications.size(), 1u);
+        EXPECT_EQ(view.notifications[0], std::string(c.notice) + "OrderNo= - Account=5550001 - EA=1");
+        EXPECT_EQ(Send(EAMsg::OrderQuestion, 1), c.secondAnswer == 0 ? tx.buy : c.secondAnswer);
+        EXPECT_EQ(Status(tx.buy), c.afterQuestion);
+        // Whatever the list says, a leg an EA opens anyway is recorded, and the operator is told
+        // once that it stands alone.
+        view.notifications.clear();
+        Send(EAMsg::OrderOpened, tx.buy, 777);
+        Send(EAMsg::OrderOpened, tx.buy, 777);
+        EXPECT_EQ(Status(tx.buy), c.afterQuestion == stToClose ? stToClose : stOpened);
+        const std::string alone = "OPEN POSITION WITHOUT COUNTER-ORDER: MANUAL CLOSE REQUIRED: OrderNo=777 - "
+                                  "Account=5550001 - EA=1";
+        EXPECT_EQ(std::count(view.notifications.begin(), view.notifications.end(), alone),
+                  c.afterQuestion == stToClose ? 0 : 1);
+    }
 }
 
 } // namespace

@@ -84,6 +84,51 @@ TEST_F(Housekeeping, PendingLegsGoBackAfterMoreThanSixtySeconds) {
     EXPECT_EQ(Credits(), 0); // cancelled long ago or with no PendingTime: no credit
 }
 
+TEST_F(Housekeeping, AHandedOutLegGoesBackOnlyOnceItsEAHasGoneSilent) {
+    // Both legs Pending; EA 1 collects the buy leg. What EA 1 sends then, and how long ago.
+    struct Case {
+        const char* what;
+        int32_t msg;      // 0: nothing after the hand-out
+        bool aboutTheLeg; // WParam is the buy leg's OrderID, else EA 1
+        double silence;   // seconds between EA 1's last message and the sweep
+        bool back;
+    };
+    const Case cases[] = {
+        {"nothing for 61 s", 0, false, 61, true},
+        {"a quote 30 s ago", EAMsg::NewDataBid, false, 30, false},
+        {"a question about the leg 59 s ago", EAMsg::GetOrderLots, true, 59, false},
+        {"an order question 60 s ago", EAMsg::OrderQuestion, false, 60, false},
+        {"a quote 60.001 s ago", EAMsg::DataComplete, false, 60.001, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const Tx tx = PendingTransaction(0);
+        ASSERT_EQ(Send(EAMsg::OrderQuestion, 1), tx.buy);
+        clock.AdvanceSeconds(90 - c.silence);
+        if (c.msg != 0) Send(c.msg, c.aboutTheLeg ? tx.buy : 1, 123450);
+        Send(EAMsg::NewDataBid, 3, 123450); // another EA's talk counts for nothing
+        clock.AdvanceSeconds(c.silence);
+        Sweep();
+        EXPECT_EQ(Status(tx.buy), c.back ? stToOpen : stPending);
+        EXPECT_EQ(Get(tx.buy, "EAID").IsNull(), c.back);
+        // The leg no EA collected goes back as before.
+        EXPECT_EQ(Status(tx.sell), stToOpen);
+        SetField(tx.buy, "Status", Variant(static_cast<int32_t>(stCanceled)));
+        SetField(tx.sell, "Status", Variant(static_cast<int32_t>(stCanceled)));
+    }
+}
+
+TEST_F(Housekeeping, ALocalTimeStepDoesNotSilenceAnEA) {
+    const Tx tx = PendingTransaction(0);
+    ASSERT_EQ(Send(EAMsg::OrderQuestion, 1), tx.buy);
+    clock.AdvanceSeconds(30);
+    Send(EAMsg::NewDataBid, 1, 123450);
+    clock.StepSeconds(3600); // the local time jumps an hour ahead: EA 1 spoke 30 s ago
+    Sweep();
+    EXPECT_EQ(Status(tx.buy), stPending);
+    EXPECT_EQ(Status(tx.sell), stToOpen);
+}
+
 TEST_F(Housekeeping, PendingLegStaysWhileItsCounterHasGoneFurtherOrIsMissing) {
     // The counter order opened already (a sequential opening waits for it): stays, however old.
     const Tx seq = PendingTransaction(7200, stOpened);

@@ -214,6 +214,7 @@ TEST_F(Handshake, AnOpenedReportStoresTicketAndTimeAndKeepsLaterStatuses) {
                                            " - Account=5002 - EA=2"});
     }
     view.notifications.clear();
+    Set(sell, "Status", I(stOpened)); // an open counter order: the buy leg does not stand alone
     Set(buy, "Account", Variant());
     Send(OPENED, buy, -7);
     EXPECT_EQ(view.notifications,
@@ -361,6 +362,80 @@ TEST_F(Handshake, ATicketIsTurnedIntoTheNewestOrderCarryingIt) {
     Send(OPENED, sell, 5555);
     EXPECT_EQ(Send(BY_TICKET, 0, 5555), sell);
     EXPECT_EQ(Send(BY_TICKET, 0, 0), -1);
+}
+
+TEST_F(Handshake, ALegWhoseCounterEndedBeforeItWasHandedOutIsCanceled) {
+    struct Case {
+        int counter; // the counter order's status when the EA asks
+        bool handed; // the leg's EA collected it before
+        bool goes;   // the leg is handed out
+    };
+    const Case cases[] = {
+        {stClosed, false, false}, {stCanceled, false, false}, {stClosed, true, true},
+        {stCanceled, true, true}, {stPending, false, true},   {stToOpen, false, true},
+        {stOpened, false, true},  {stToClose, false, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.counter << (c.handed ? " handed out" : ""));
+        Reset();
+        const int buy = Triggered(), sell = buy + 1;
+        if (c.handed) {
+            ASSERT_EQ(Send(QUESTION, 1), buy);
+        }
+        Set(sell, "Status", I(c.counter));
+        EXPECT_EQ(Send(QUESTION, 1), c.goes ? buy : -1);
+        EXPECT_EQ(Int(buy, "Status"), c.goes ? stPending : stCanceled);
+        EXPECT_TRUE(view.notifications.empty());
+    }
+}
+
+// EA 1 collects the buy leg and then says nothing for more than a minute: the sweep gives the
+// leg to EA 3. Two positions for one leg are never left untold.
+TEST_F(Handshake, ALegTakenFromASilentEAIsNeverExecutedTwiceUntold) {
+    struct Case {
+        const char* what;
+        bool lateFirst; // EA 1's late report comes before EA 3's
+    };
+    const Case cases[] = {{"EA 3 reports first", false}, {"EA 1 reports first", true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Reset();
+        SetQuote(3, 0, 0, -1); // EA 3 quotes only after the sweep
+        const int buy = Triggered(), sell = buy + 1;
+        ASSERT_EQ(Send(QUESTION, 1), buy);
+        clock.AdvanceSeconds(61);
+        desk->TimerResetPendingTimer();
+        ASSERT_EQ(Int(buy, "Status"), stToOpen);
+        ASSERT_EQ(Int(sell, "Status"), stToOpen);
+        SetQuote(1, 123440, 123456, 10000); // stale
+        SetQuote(2, 123475, 123480);
+        SetQuote(3, 123440, 123450);
+        desk->CheckOrders();
+        ASSERT_EQ(Int(buy, "EAID"), 3);
+        ASSERT_EQ(Send(QUESTION, 3), buy);
+        view.notifications.clear();
+        const int first = c.lateFirst ? 901 : 903, second = c.lateFirst ? 903 : 901;
+        Send(OPENED, buy, first);
+        Send(OPENED, buy, second);
+        Send(OPENED, buy, first); // repeated: nothing new
+        EXPECT_EQ(Int(buy, "Ticket"), first);
+        EXPECT_EQ(Int(buy, "Status"), stOpened);
+        const std::string untracked =
+            "UNTRACKED POSITION: MANUAL CLOSE REQUIRED: OrderNo=" + std::to_string(second) + " - Order " +
+            std::to_string(buy) + " was handed to EA=1 and EA=3 and keeps OrderNo=" + std::to_string(first);
+        EXPECT_EQ(std::count(view.notifications.begin(), view.notifications.end(), untracked), 1);
+        EXPECT_EQ(view.notifications.size(), 3u);
+    }
+}
+
+TEST_F(Handshake, ALegKeepsTheTicketsOfItsOneEA) {
+    // Without a change of hands a new ticket replaces the old one, as the EA reports it.
+    const int buy = Triggered();
+    ASSERT_EQ(Send(QUESTION, 1), buy);
+    Send(OPENED, buy, 11);
+    Send(OPENED, buy, 12);
+    EXPECT_EQ(Int(buy, "Ticket"), 12);
+    EXPECT_EQ(view.notifications.size(), 2u);
 }
 
 } // namespace

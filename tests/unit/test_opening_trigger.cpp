@@ -184,6 +184,43 @@ TEST_F(Trigger, APairWaitsOutItsPauseFromItsStamp) {
     }
 }
 
+TEST_F(Trigger, APauseLastsItsMillisecondsWhateverTheLocalTimeDoes) {
+    struct Case {
+        const char* what;
+        double stepSeconds; // the local time set forward or back after the first trigger
+        double afterMs;     // then the time that passes
+        bool secondStarts;
+    };
+    const Case cases[] = {
+        {"an hour back, the pause over", -3600, 500, true},
+        {"an hour back, within the pause", -3600, 499, false},
+        {"an hour ahead, within the pause", 3600, 0, false},
+        {"an hour ahead, the pause over", 3600, 500, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        desk->orders.m_CDSOrderliste.Close();
+        desk->orders.OpenOrderList();
+        desk->engine.adtLastTrade.Fill(0.0);
+        SetQuote(1, 100000, 100010);
+        SetQuote(2, 100020, 100030);
+        const int first = Place();
+        desk->CheckOrders();
+        ASSERT_EQ(Int(first, "Status"), stPending);
+        const int second = Place();
+        clock.StepSeconds(c.stepSeconds);
+        clock.AdvanceSeconds(c.afterMs / 1000.0);
+        SetQuote(1, 100000, 100010);
+        SetQuote(2, 100020, 100030);
+        desk->CheckOrders();
+        EXPECT_EQ(Int(second, "Status"), c.secondStarts ? stPending : stToOpen);
+        // What is stored keeps the local time.
+        if (c.secondStarts) {
+            EXPECT_EQ(Real(second, "PendingTime"), clock.Now());
+        }
+    }
+}
+
 TEST_F(Trigger, OnOneQuoteOnlyTheNewestTransactionOfAPairStarts) {
     SetQuote(1, 100000, 100010);
     SetQuote(2, 100020, 100030);

@@ -343,6 +343,45 @@ TEST_F(OrderControlsTest, ChangeOrderByDirection) {
     }
 }
 
+TEST_F(OrderControlsTest, ChangeOrderLeavesAWaitingLegItsOwnStatus) {
+    // One leg "To Open", its counter order in every status "Change Order" may meet; the group
+    // is loaded from either leg. Only the empty leg that becomes a real one takes "To Open".
+    struct Case {
+        int counter;
+        Ctl radio;
+        int wantCounter;
+    };
+    const Case cases[] = {
+        {1, Ctl::rbBuySellChange, 1},  {2, Ctl::rbBuySellChange, 2}, {3, Ctl::rbBuySellChange, 3},
+        {4, Ctl::rbBuySellChange, 4},  {5, Ctl::rbBuySellChange, 5}, {6, Ctl::rbBuySellChange, 6},
+        {-1, Ctl::rbBuySellChange, 0},
+    };
+    for (const Case& c : cases) {
+        for (int selected : {1, 2}) {
+            SCOPED_TRACE(testing::Message() << "counter " << c.counter << ", row " << selected);
+            while (!Display().IsEmpty()) Display().Delete();
+            Place(1, 3);
+            if (c.counter == -1) {
+                Set(2, "OrderType", Variant(int32_t(-1)));
+                Set(2, "Lots", Variant());
+            }
+            Set(2, "Status", Variant(int32_t(c.counter)));
+            Set(2, "EAID", Variant(int32_t(12)));
+            Select(3 - selected);
+            d->m_iLastRecNoAnzeige = -1;
+            Select(selected);
+            controls.SetChecked(c.radio, true);
+            controls.text[Ctl::reLotsChange] = "0,30";
+            d->m_btnChangeOrderClick();
+            EXPECT_EQ(Status(1), 0);
+            EXPECT_EQ(Status(2), c.wantCounter);
+            EXPECT_EQ(Get(2, "OrderType").AsInteger(), 2);
+            EXPECT_DOUBLE_EQ(Get(1, "Lots").AsFloat(), 0.3);
+            EXPECT_EQ(d->orders.m_iDisableDataChange, 0);
+        }
+    }
+}
+
 TEST_F(OrderControlsTest, ChangeOrderOnlyWhereThePanelAllows) {
     // Never loaded: nothing written.
     d->m_iLastRecNoAnzeige = -1;
