@@ -51,6 +51,9 @@ public:
 
     // Serves the link until nothing is ready (used by the event loop and by tests).
     void ServeLink();
+    // Where the destruction tells whether the run lost what it could not write (the journal
+    // failed, or the shut-down save did); the program then ends non-zero.
+    void SetDataAtRiskFlag(bool* flag) { m_dataAtRisk = flag; }
 
     // WM_COPYDATA boxes open at once, each inside the one before; a further WM_COPYDATA
     // waits unanswered until one of them is closed, while the other EAs go on being served.
@@ -159,6 +162,7 @@ private:
     std::array<QWidget*, kMaxTables> m_tableSheets{};
     bool m_shown = false;
     bool m_destroyed = false;
+    bool* m_dataAtRisk = nullptr;
 
     // ---- ADMIN PANEL: order list ---------------------------------------------------------------
 public:
