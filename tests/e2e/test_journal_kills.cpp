@@ -157,15 +157,15 @@ TEST(JournalKills, EveryAnsweredReportSurvivesKillsAtRandomMomentsAndNoLegOpensT
     test::TempDir dir;
     DeskProcess desk(dir.Path());
     WriteConfig(dir.Path());
-    constexpr int kTransactions = 40;
+    constexpr int kTransactions = 100;
     WriteWaitingTransactions(dir.Path() / "Orderlist.xml", kTransactions);
     const std::string before = ReadWholeFile((dir.Path() / "Orderlist.xml").string()).value_or("");
 
     Driver driver;
     std::mt19937 rng(20261210);
-    std::uniform_int_distribution<int> delayMs(5, 250);
+    std::uniform_int_distribution<int> delayMs(5, 150);
     int kills = 0;
-    for (int round = 0; round < 12 && kills < 8; ++round) {
+    for (int round = 0; round < 20 && kills < 8; ++round) {
         SCOPED_TRACE(round);
         ASSERT_TRUE(desk.Start()) << desk.StdErr();
         driver.CheckNoHandOutOfOpenedLegs(desk.SocketPath());
@@ -187,7 +187,7 @@ TEST(JournalKills, EveryAnsweredReportSurvivesKillsAtRandomMomentsAndNoLegOpensT
         desk.Kill();
         ++kills;
     }
-    EXPECT_GE(kills, 4);
+    EXPECT_GE(kills, 3);
     // No save ran during the killed runs: what they left is in the journal alone.
     EXPECT_EQ(driver.twice, 0);
 
