@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cctype>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -272,6 +273,8 @@ public:
         }
     }
     // What the lanes have read since the last call.
+    // True when the lanes have news that Take would return.
+    bool HasNews() const { return m_newsSignalled.load(std::memory_order_acquire); }
     std::vector<News>& Take() {
         Clear(m_notifyFd);
         m_taken.clear();
@@ -282,6 +285,8 @@ public:
     }
 
 private:
+    // How long a lane that has nothing to do keeps looking before it sleeps.
+    static constexpr std::chrono::microseconds kSpin{50};
     struct Out {
         unsigned sent;
         unsigned char rec[16];
@@ -463,15 +468,15 @@ private:
     void Run(Lane& lane) {
         std::vector<Command> work;
         epoll_event events[64];
+        auto lastBusy = std::chrono::steady_clock::now();
         for (;;) {
             bool stop;
             {
                 std::lock_guard<std::mutex> g(lane.mutex);
                 work.swap(lane.queue);
                 stop = lane.stop;
-                if (work.empty() && !stop) lane.sleeping = true;
             }
-            const bool idle = work.empty();
+            const bool hadWork = !work.empty();
             for (Command& c : work) Apply(lane, c);
             work.clear();
             Publish(lane);
@@ -488,7 +493,24 @@ private:
                 }
                 return;
             }
-            const int n = epoll_wait(lane.epoll, events, 64, idle ? -1 : 0);
+            int n = epoll_wait(lane.epoll, events, 64, 0);
+            const auto now = std::chrono::steady_clock::now();
+            if (n > 0 || hadWork) {
+                lastBusy = now;
+            } else if (n == 0 && now - lastBusy >= kSpin) {
+                // Nothing for a while: sleep until the serving thread or a socket wakes the lane.
+                // While the EAs keep it busy, it looks again instead, and the serving thread
+                // hands over its answers without having to wake it.
+                {
+                    std::lock_guard<std::mutex> g(lane.mutex);
+                    if (!lane.queue.empty() || lane.stop) continue;
+                    lane.sleeping = true;
+                }
+                n = epoll_wait(lane.epoll, events, 64, -1);
+                std::lock_guard<std::mutex> g(lane.mutex);
+                lane.sleeping = false;
+                lastBusy = std::chrono::steady_clock::now();
+            }
             for (int i = 0; i < n; ++i) {
                 const uint64_t id = events[i].data.u64;
                 if (id == 0) {
@@ -512,7 +534,7 @@ private:
     std::vector<std::vector<Command>> m_outbox;
     std::mutex m_newsMutex;
     std::vector<News> m_news;
-    bool m_newsSignalled = false;
+    std::atomic<bool> m_newsSignalled{false};
     std::vector<News> m_taken;
 };
 
@@ -935,6 +957,14 @@ int LinkServer::ServeHeld() {
     return served;
 }
 
+bool LinkServer::AwaitNews() const {
+    const auto until = std::chrono::steady_clock::now() + kAwaitNews;
+    do {
+        if (m_lanes->HasNews()) return true;
+    } while (std::chrono::steady_clock::now() < until);
+    return false;
+}
+
 int LinkServer::ProcessReady() {
     if (m_epoll < 0) return 0;
     epoll_event events[128];
@@ -973,9 +1003,13 @@ int LinkServer::ProcessReady() {
                 }
                 Serve(id);
             }
+            const bool busy = m_ready.size() >= static_cast<size_t>(kOffloadBatch);
             served += RunBatch();
             Release();
-            if (n < 128) break;
+            if (n >= 128) continue;
+            // After a busy round the lanes' next records are due within microseconds: waiting a
+            // moment for them costs less than going to sleep and being woken.
+            if (!busy || !AwaitNews()) break;
         }
         if (!m_heldNesting.empty() || !m_heldOther.empty()) served += ServeHeld();
         if (m_workSignalled && m_ready.empty() && m_pending.empty()) {

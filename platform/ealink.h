@@ -3,6 +3,7 @@
 // little-endian 32-bit integers (Msg, WParam, LParam, Result). The desk answers each record
 // with the same record, Result set by its handler. One record is in flight per connection.
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -127,6 +128,9 @@ public:
     // the cost of the system calls and of waking the EAs; more would take cores from the EAs,
     // which usually run on the same machine.
     static constexpr int kIoLanes = 3;
+    // After a busy round, how long the serving thread looks for the lanes' next records
+    // before it returns to its loop.
+    static constexpr std::chrono::microseconds kAwaitNews{30};
     // However the handlers nest, no deeper than this: any further record is held.
     static constexpr int kMaxDepth = 64;
 
@@ -168,6 +172,7 @@ private:
     bool SetWatch(Conn& c, Watch w);
     Watch WantedWatch(const Conn& c) const;
     void SignalWork();
+    bool AwaitNews() const;
 
     Handler m_handler;
     Predicate m_nests;
