@@ -110,10 +110,15 @@ TForm3::TForm3(DeskPaths paths, const std::string& linkPath, QWidget* parent) : 
 
     // The link listens before the creation sequence: a start-up box serves the EAs too.
     if (!linkPath.empty()) {
-        // The changes a message made are on disk before its EA gets the answer.
-        m_link = std::make_unique<LinkServer>([this](TMessage& m) {
-            m_desk->Dispatch(m);
-            m_desk->CommitJournal();
+        m_link = std::make_unique<LinkServer>([this](TMessage& m) { m_desk->Dispatch(m); });
+        // The changes of a batch of messages go to disk in one flush before any of their EAs
+        // gets its answer. No box opens inside the batch: a failure's box follows in the loop.
+        m_link->SetBatchDone([this] {
+            m_desk->CommitJournal(true);
+            std::string box = m_desk->TakeJournalBox();
+            if (!box.empty())
+                QMetaObject::invokeMethod(
+                    this, [this, box = std::move(box)] { ShowStopBox(box); }, Qt::QueuedConnection);
         });
         // Each WM_COPYDATA box runs a loop inside the one before it: a bounded number at once.
         m_link->SetNestingLimit(kMaxCopyDataBoxes,

@@ -203,17 +203,17 @@ void Desk::FormDestroy() {
     orders.CloseOrderList();
 }
 
-void Desk::CommitJournal() {
+void Desk::CommitJournal(bool boxLater) {
     OrderJournal* journal = orders.Journal();
     if (!journal || !journal->Pending()) return;
     try {
         journal->Commit();
     } catch (const std::exception& e) {
-        JournalFailed(e.what());
+        JournalFailed(e.what(), boxLater);
     }
 }
 
-void Desk::JournalFailed(const std::string& error) {
+void Desk::JournalFailed(const std::string& error, bool boxLater) {
     if (m_bJournalFailed) return;
     m_bJournalFailed = true;
     m_controls.SetChecked(Ctl::chkbStandby, true);
@@ -226,7 +226,10 @@ void Desk::JournalFailed(const std::string& error) {
         std::fprintf(stderr, "%s\n", text.c_str());
         m_view.ShowNotification(text);
     }
-    m_view.ShowStopBox(StopBoxText(text));
+    if (boxLater)
+        m_journalBox = StopBoxText(text);
+    else
+        m_view.ShowStopBox(StopBoxText(text));
 }
 
 void Desk::SaveData() {

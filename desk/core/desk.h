@@ -94,15 +94,20 @@ public:
     // Flushes the changes of the order list made since the last call to disk, in one write and
     // one flush; nothing when there are none. Called before the EAs get the answers of the
     // messages that made them. When the journal cannot be written: JournalFailed.
-    void CommitJournal();
+    // boxLater: where no box may open (the link's batch end), the stop box's text is kept for
+    // TakeJournalBox instead.
+    void CommitJournal(bool boxLater = false);
     // The journal cannot be written: "Standby" is set, and the operator is told at once (a
     // notification, stderr and the stop box). Once per run; the run then ends non-zero.
-    void JournalFailed(const std::string& error);
+    void JournalFailed(const std::string& error, bool boxLater = false);
+    // The stop box text a commit kept (empty: none).
+    std::string TakeJournalBox() { return std::move(m_journalBox); }
     // What the run could not keep: the journal failed, or the shut-down save did. The program
     // ends non-zero then.
     bool DataAtRisk() const { return m_bJournalFailed || m_bFinalSaveFailed; }
     bool m_bJournalFailed = false;
     bool m_bFinalSaveFailed = false;
+    std::string m_journalBox;
 
     // ---- EA messages of the price store ----------------------------------------------------
     void NewDataBid(TMessage& m);
