@@ -20,8 +20,9 @@ namespace journal {
 
 namespace {
 
-// Far beyond any record of a list of 64 columns; a longer length is damage.
-constexpr uint32_t kMaxBody = uint32_t{1} << 26;
+// Far beyond any record of a list of 64 columns; a longer length is damage, also where it
+// would reach beyond the end of the file.
+constexpr uint32_t kMaxBody = uint32_t{1} << 20;
 
 struct Out {
     std::string s;
@@ -432,6 +433,7 @@ void OrderJournal::Open(ClientDataSet& list, const ListFileId& base, std::vector
         if (aside.empty()) {
             // It stays where it is, unwritten; what follows is kept in memory until a save.
             m_broken = true;
+            m_keepFile = true;
             m_pending = std::move(kept);
             m_changes = replayed;
             m_fileChanges = 0;
@@ -485,6 +487,7 @@ void OrderJournal::NoteSaved(const Mark& mark, const ListFileId& saved) {
 
 void OrderJournal::Restart(const Mark& mark, const ListFileId& saved) {
     if (!m_open) return;
+    if (m_keepFile) throw FileError(m_path + " could not be set aside and is left as it is");
     std::string kept;
     // The changes after the mark: those the file holds beyond it, then those still pending.
     uint64_t ordinal = mark.offsetChanges;

@@ -152,6 +152,7 @@ private:
     uint64_t m_fileChanges = 0;    // ordinal of the first change not in the file
     std::atomic<bool> m_broken{false};
     bool m_open = false;
+    bool m_keepFile = false; // a damaged journal that could not be set aside: never replaced
 };
 
 } // namespace quorvel

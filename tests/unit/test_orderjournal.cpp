@@ -187,6 +187,8 @@ TEST(OrderJournal, DamageIsSetAsideAndReportedWithTheChangesBeforeItKept) {
     const std::string full = ReadAll(dir.File("Orderlist.journal"));
     std::string garbledMiddle = full;
     garbledMiddle[played.ends[2] + 9] ^= 0x55; // in the body of the third change, more behind it
+    std::string hugeLength = full;
+    for (int i = 0; i < 4; ++i) hugeLength[played.ends[2] + static_cast<size_t>(i)] = i == 3 ? '\x40' : '\0';
     std::string otherList = full;
     {
         // The same changes, written for a list file of other content.
@@ -208,6 +210,7 @@ TEST(OrderJournal, DamageIsSetAsideAndReportedWithTheChangesBeforeItKept) {
     };
     const Case cases[] = {
         {"a damaged record", garbledMiddle, 2, "holds a damaged record"},
+        {"a length beyond the end", hugeLength, 2, "holds a damaged record"},
         {"of another list", otherList, 0, "does not belong to the order list"},
         {"no journal at all", "<DATAPACKET Version=\"2.0\">", 0, "is no journal"},
         {"another version", std::string("QVJOURNL\x02\0\0\0", 12) + full.substr(12), 0, "version 2"},
