@@ -8,8 +8,10 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <memory>
+#include <string>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -25,6 +27,9 @@ using namespace quorvel;
 namespace {
 
 int g_signalPipe[2] = {-1, -1};
+
+// The exit code of a run that could not keep everything on disk.
+constexpr int kExitDataAtRisk = 2;
 
 void OnSignal(int) {
     const int saved = errno;
@@ -79,6 +84,7 @@ int ProgramMain(int argc, char** argv) {
     TForm3* running = nullptr; // the main window once its creation is complete
     DeskPaths paths;           // set once the application is named
     int rc = 0;
+    bool dataAtRisk = false; // told by the main window's destruction
     // A signal closes the open boxes and lets no other box wait. Once the main window exists it
     // is closed in the ordinary way, so the shut-down saves run; during its creation the program
     // block sees the shut-down when the creation returns.
@@ -100,7 +106,11 @@ int ProgramMain(int argc, char** argv) {
 
         // config.ini beside the executable; the other state files in the current directory.
         paths = DeskPaths::In(QCoreApplication::applicationDirPath().toStdString(), "");
+        // QUORVEL_JOURNAL=0: no Orderlist.journal (a kill then loses what the last save lacks).
+        if (const char* journal = std::getenv("QUORVEL_JOURNAL"); journal && std::string(journal) == "0")
+            paths.orderJournal.clear();
         form3 = new TForm3(paths, LinkSocketPath());
+        form3->SetDataAtRiskFlag(&dataAtRisk);
         if (SignalShutDown()) {
             // Ended during the creation: no showing and no loop, but the notifications window
             // takes what the closed boxes said, and the saves that are due run as at any end.
@@ -122,6 +132,8 @@ int ProgramMain(int argc, char** argv) {
     delete form3;
     // What a signal shut-down reported after the notifications window was gone.
     SaveReportedTexts(paths.notifications);
+    // The journal could not be written, or the shut-down save failed: the run is not all on disk.
+    if (dataAtRisk && rc == 0) rc = kExitDataAtRisk;
     return rc;
 }
 

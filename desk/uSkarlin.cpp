@@ -123,6 +123,15 @@ TForm3::TForm3(DeskPaths paths, const std::string& linkPath, QWidget* parent) : 
     // The link listens before the creation sequence: a start-up box serves the EAs too.
     if (!linkPath.empty()) {
         m_link = std::make_unique<LinkServer>([this](TMessage& m) { m_desk->Dispatch(m); });
+        // The changes of a batch of messages go to disk in one flush before any of their EAs
+        // gets its answer. No box opens inside the batch: a failure's box follows in the loop.
+        m_link->SetBatchDone([this] {
+            m_desk->CommitJournal(true);
+            std::string box = m_desk->TakeJournalBox();
+            if (!box.empty())
+                QMetaObject::invokeMethod(
+                    this, [this, box = std::move(box)] { ShowStopBox(box); }, Qt::QueuedConnection);
+        });
         // Each WM_COPYDATA box runs a loop inside the one before it: a bounded number at once.
         m_link->SetNestingLimit(kMaxCopyDataBoxes,
                                 [](const TMessage& m) { return m.Msg == EAMsg::NewDataCompanyName; });
@@ -134,6 +143,11 @@ TForm3::TForm3(DeskPaths paths, const std::string& linkPath, QWidget* parent) : 
         m_desk->RemoveLeftoverTempFiles();
     }
 
+    // Changes made outside the link (timers, the operator) go to disk at the next loop turn.
+    m_desk->orders.OnJournalPending = [this] {
+        QMetaObject::invokeMethod(
+            this, [this] { m_desk->CommitJournal(); }, Qt::QueuedConnection);
+    };
     m_desk->Guarded([this] { m_desk->FormCreate(); });
     // What the creation had to say about the state files, once the notifications window exists.
     if (!m_desk->FileNotes().empty())
@@ -148,6 +162,7 @@ TForm3::~TForm3() {
     if (!m_destroyed) {
         m_destroyed = true;
         m_desk->Guarded([this] { m_desk->FormDestroy(); });
+        if (m_dataAtRisk) *m_dataAtRisk = m_desk->DataAtRisk();
     }
     // The grid's model and the data source observe a cursor of the desk core; they go before
     // the core does.

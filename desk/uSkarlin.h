@@ -57,6 +57,9 @@ public:
     // The budget of the window's repaints: at most one per kPaintIntervalMs, coalesced.
     PaintThrottle* Paints() const { return m_paints; }
     static constexpr int kPaintIntervalMs = 50;
+    // Where the destruction tells whether the run lost what it could not write (the journal
+    // failed, or the shut-down save did); the program then ends non-zero.
+    void SetDataAtRiskFlag(bool* flag) { m_dataAtRisk = flag; }
 
     // WM_COPYDATA boxes open at once, each inside the one before; a further WM_COPYDATA
     // waits unanswered until one of them is closed, while the other EAs go on being served.
@@ -167,6 +170,7 @@ private:
     std::array<QWidget*, kMaxTables> m_tableSheets{};
     bool m_shown = false;
     bool m_destroyed = false;
+    bool* m_dataAtRisk = nullptr;
 
     // ---- ADMIN PANEL: order list ---------------------------------------------------------------
 public:

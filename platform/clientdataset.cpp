@@ -213,10 +213,80 @@ void TableSnapshot::SaveToFile(const std::string& path) const {
     WriteFileAtomic(path, [this](const FilePieceWriter& put) { cds::WritePacket(*m_s, put); });
 }
 
+void TableSnapshot::WriteTo(const std::function<void(std::string_view)>& put) const {
+    cds::WritePacket(*m_s, put);
+}
+
 std::string TableSnapshot::SaveToString() const {
     std::string text;
     cds::WritePacket(*m_s, [&text](std::string_view piece) { text.append(piece); });
     return text;
+}
+
+// ---- record changes for a journal -------------------------------------------------------------
+
+Variant RecordChange::Value(int c) const {
+    if (!m_record || c < 0 || static_cast<size_t>(c) >= m_table->defs.size() || m_record->IsNull(c))
+        return Variant();
+    const double raw = m_record->v[static_cast<size_t>(c)];
+    if (m_table->IsText(c)) return Variant(m_table->TextOf(raw));
+    return Variant::Of(m_table->defs[static_cast<size_t>(c)].type, raw);
+}
+
+void ClientDataSet::SetChangeListener(std::function<void(const RecordChange&)> listener) {
+    CheckActive();
+    m_table->changeListener = std::move(listener);
+}
+
+void ClientDataSet::ApplyRecordChange(RecordChange::Kind kind, size_t position, const Variant& key,
+                                      const std::vector<std::pair<int, Variant>>& values) {
+    CheckBrowseMode();
+    Table& t = *m_table;
+    auto fail = [this](const std::string& why) { throw DataSetError(m_name + ": " + why); };
+    const bool append = kind == RecordChange::Kind::Appended;
+    if (append ? position != t.records.size() : position >= t.records.size())
+        fail("No record at position " + std::to_string(position));
+    Record* target = append ? nullptr : t.records[position].get();
+    if (!key.IsNull()) {
+        const int ac = t.autoIncColumn;
+        if (!target || ac < 0 || target->IsNull(ac) || target->v[static_cast<size_t>(ac)] != key.Raw())
+            fail("The record at position " + std::to_string(position) + " is not record " + key.AsString());
+    }
+    if (kind == RecordChange::Kind::Deleted) {
+        t.Remove(target);
+        return;
+    }
+    if (kind != RecordChange::Kind::Edited && !append) fail("Unknown change");
+    std::vector<double> v = append ? std::vector<double>(t.defs.size(), 0.0) : target->v;
+    uint64_t nulls = append ? (t.defs.size() >= 64 ? ~0ull : (1ull << t.defs.size()) - 1) : target->nulls;
+    for (const auto& [c, value] : values) {
+        if (c < 0 || static_cast<size_t>(c) >= t.defs.size()) fail("No column " + std::to_string(c));
+        const uint64_t bit = 1ull << c;
+        if (value.IsNull()) {
+            nulls |= bit;
+            v[static_cast<size_t>(c)] = 0.0;
+            continue;
+        }
+        const bool text = t.IsText(c);
+        if (text != (value.kind() == Variant::Kind::String))
+            fail("A value of another type in column " + t.defs[static_cast<size_t>(c)].name);
+        v[static_cast<size_t>(c)] = text ? t.Intern(value.AsString()) : value.Raw();
+        nulls &= ~bit;
+    }
+    if (!append) {
+        t.Update(target, v, nulls);
+        return;
+    }
+    const int ac = t.autoIncColumn;
+    if (ac >= 0 && !((nulls >> ac) & 1u)) {
+        const double id = v[static_cast<size_t>(ac)];
+        if (!(id >= 0 && id <= 2147483647.0) || id != std::floor(id)) fail("A key out of range");
+        t.nextAutoInc = std::max<int64_t>(t.nextAutoInc, static_cast<int64_t>(id) + 1);
+    }
+    auto rec = std::make_unique<Record>();
+    rec->v = std::move(v);
+    rec->nulls = nulls;
+    t.Insert(std::move(rec));
 }
 
 void ClientDataSet::CloneCursor(ClientDataSet& source, bool reset, bool keepSettings) {

@@ -61,11 +61,36 @@ public:
     // written at the moment of taking; replaced atomically, FileError on failure.
     void SaveToFile(const std::string& path) const;
     std::string SaveToString() const;
+    // The same packet handed to `put` in pieces, in order (see SaveToFile).
+    void WriteTo(const std::function<void(std::string_view)>& put) const;
 
 private:
     friend class ClientDataSet;
     explicit TableSnapshot(std::unique_ptr<cds::Snapshot> s);
     std::unique_ptr<cds::Snapshot> m_s;
+};
+
+// One change of a table's records, told to the table's change listener once it is made,
+// whichever cursor made it: enough to make the same change again on a table that holds the
+// same records (ApplyRecordChange). `position` is the record's place in the natural order:
+// where an appended record went, where an edited one stands, where a deleted one stood.
+// `columns` has bit c set for each column c that Value gives: an appended record's non-null
+// columns, an edited record's changed ones. `key` is the AutoInc column of the record before
+// the change (null for an appended record, or when the table has no such column).
+class RecordChange {
+public:
+    enum class Kind : uint8_t { Appended = 1, Edited = 2, Deleted = 3 };
+    Kind kind = Kind::Appended;
+    size_t position = 0;
+    uint64_t columns = 0;
+    Variant key;
+    // Column c's value after the change (null when it became null).
+    Variant Value(int c) const;
+
+private:
+    friend struct cds::Table;
+    const cds::Table* m_table = nullptr;
+    const cds::Record* m_record = nullptr;
 };
 
 // Told of changes a cursor sees, unless its controls are disabled.
@@ -122,6 +147,18 @@ public:
     // on its first record. The packet must hold the table's columns with their types, else
     // DataSetError and the data stays as it was. The records get new bookmarks.
     void ReloadFromString(std::string data);
+    // Tells `listener` of every change of the shared table's records from now on (see
+    // RecordChange); an empty one tells no one. Kept by the table: a load or a new table
+    // starts without one.
+    void SetChangeListener(std::function<void(const RecordChange&)> listener);
+    // Makes a change that a listener was told of on the shared table: an appended record with
+    // `values` (every other column null; an AutoInc value moves the next key beyond it), an
+    // edit of `values` into the record at `position`, or the delete of that record. `key`,
+    // unless null, must be the record's AutoInc value, and an append must go to the end.
+    // Raises no event and moves no cursor that stands elsewhere; the listener is told.
+    // Throws DataSetError when the change does not fit the table, which then is unchanged.
+    void ApplyRecordChange(RecordChange::Kind kind, size_t position, const Variant& key,
+                           const std::vector<std::pair<int, Variant>>& values);
     // The table as it is now, for writing it elsewhere (see TableSnapshot).
     std::unique_ptr<TableSnapshot> Snapshot() const;
     // A further cursor on the source's table. reset: no index (natural order), no filter, not

@@ -213,7 +213,23 @@ Record* Table::Insert(std::unique_ptr<Record> r) {
     records.push_back(std::move(r));
     IndexAdd(p);
     for (ClientDataSet* c : cursors) c->TableChanged(IDataSetObserver::Change::Appended, p, 0);
+    if (changeListener) TellChange(RecordChange::Kind::Appended, p, records.size() - 1, ~p->nulls, nullptr);
     return p;
+}
+
+void Table::TellChange(RecordChange::Kind kind, const Record* r, size_t position, uint64_t columns,
+                       const Record* before) {
+    RecordChange change;
+    change.kind = kind;
+    change.position = position;
+    const uint64_t all = defs.size() >= 64 ? ~0ull : (1ull << defs.size()) - 1;
+    change.columns = kind == RecordChange::Kind::Deleted ? 0 : columns & all;
+    if (before && autoIncColumn >= 0 && !before->IsNull(autoIncColumn))
+        change.key = Variant(before->v[static_cast<size_t>(autoIncColumn)]);
+    change.m_table = this;
+    change.m_record = r;
+    const auto listener = changeListener; // it may replace itself
+    listener(change);
 }
 
 void Table::KeepForSnapshots(const Record* r) {
@@ -232,10 +248,19 @@ void Table::Update(Record* r, const std::vector<double>& v, uint64_t nulls) {
         if (!((nulls >> c) & 1u) && !r->IsNull(static_cast<int>(c)) && r->v[c] != v[c]) changed |= 1ull << c;
     if (changed && !snapshots.empty()) KeepForSnapshots(r);
     if (changed) IndexRemove(r, changed);
+    Record before;
+    if (changed && changeListener && autoIncColumn >= 0) {
+        before.nulls = r->nulls;
+        before.v.assign(1 + static_cast<size_t>(autoIncColumn), 0.0);
+        before.v[static_cast<size_t>(autoIncColumn)] = r->v[static_cast<size_t>(autoIncColumn)];
+    }
     r->v = v;
     r->nulls = nulls;
     if (changed) IndexAdd(r, changed);
     for (ClientDataSet* c : cursors) c->TableChanged(IDataSetObserver::Change::Edited, r, 0);
+    if (changed && changeListener)
+        TellChange(RecordChange::Kind::Edited, r, NaturalPos(r), changed,
+                   autoIncColumn >= 0 ? &before : nullptr);
 }
 
 void Table::Remove(Record* r) {
@@ -253,6 +278,7 @@ void Table::Remove(Record* r) {
     records.erase(records.begin() + static_cast<long>(pos));
     for (size_t i = 0; i < cursors.size(); ++i)
         cursors[i]->TableChanged(IDataSetObserver::Change::Deleted, nullptr, positions[i]);
+    if (changeListener) TellChange(RecordChange::Kind::Deleted, nullptr, pos, 0, keep.get());
 }
 
 } // namespace cds

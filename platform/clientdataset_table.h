@@ -60,6 +60,8 @@ struct Table {
     std::vector<std::string> texts;
     std::unordered_map<std::string, uint32_t> textIds;
     mutable std::mutex textLock;
+    // Told of every record change (ClientDataSet::SetChangeListener).
+    std::function<void(const RecordChange&)> changeListener;
 
     explicit Table(std::vector<FieldDef> d);
     int Column(std::string_view name) const; // -1 when none
@@ -90,6 +92,8 @@ struct Table {
     void LoadRecord(std::unique_ptr<Record> r);
 
 private:
+    void TellChange(RecordChange::Kind kind, const Record* r, size_t position, uint64_t columns,
+                    const Record* before);
     // Before a row changes or goes: every held snapshot that holds it keeps its present values.
     void KeepForSnapshots(const Record* r);
     // The record enters or leaves the indexes and sums of the columns in `columns`.

@@ -100,8 +100,9 @@ public:
         }
     }
 
-    void Commit() {
+    void Commit(const std::function<void()>& beforeReplace = {}) {
         if (m_sync == FileSync::Now && fsync(m_fd) != 0) throw FileError(ErrnoText("Cannot write", m_path));
+        if (beforeReplace) beforeReplace();
         const int fd = m_fd;
         m_fd = -1;
         if (close(fd) != 0) throw FileError(ErrnoText("Cannot write", m_path));
@@ -148,6 +149,13 @@ void WriteFileAtomic(const std::string& path, const std::function<void(const Fil
     TempFile f(path, FileSync::Now);
     produce([&f](std::string_view piece) { f.Write(piece); });
     f.Commit();
+}
+
+void WriteFileAtomic(const std::string& path, const std::function<void(const FilePieceWriter&)>& produce,
+                     const std::function<void()>& beforeReplace) {
+    TempFile f(path, FileSync::Now);
+    produce([&f](std::string_view piece) { f.Write(piece); });
+    f.Commit(beforeReplace);
 }
 
 FileRead ReadStateFile(const std::string& path, size_t cap) {

@@ -32,6 +32,10 @@ void WriteFileAtomic(const std::string& path, std::string_view data);
 // the previous file as it was and is passed on.
 using FilePieceWriter = std::function<void(std::string_view)>;
 void WriteFileAtomic(const std::string& path, const std::function<void(const FilePieceWriter&)>& produce);
+// The same, with `beforeReplace` called once the new content is on disk and before it is
+// renamed over the target; what it throws leaves the previous file as it was and is passed on.
+void WriteFileAtomic(const std::string& path, const std::function<void(const FilePieceWriter&)>& produce,
+                     const std::function<void()>& beforeReplace);
 
 // What reading a state file found.
 enum class ReadStatus {

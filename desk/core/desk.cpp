@@ -21,7 +21,7 @@ DeskPaths DeskPaths::In(const std::string& configDir, const std::string& dataDir
         return dir.empty() ? std::string(name) : dir + "/" + name;
     };
     return {in(configDir, "config.ini"), in(dataDir, "Data.dat"), in(dataDir, "Orderlist.xml"),
-            in(dataDir, "Notifications.txt")};
+            in(dataDir, "Notifications.txt"), in(dataDir, "Orderlist.journal")};
 }
 
 Desk::Desk(IDeskControls& controls, IDeskView& view, const IClock& clock, DeskPaths paths)
@@ -34,7 +34,9 @@ Desk::Desk(IDeskControls& controls, IDeskView& view, const IClock& clock, DeskPa
       closeReports(EngineContext{orders, prices, engine, controls, view, clock, *this, m_iMaxIDs}),
       failures(EngineContext{orders, prices, engine, controls, view, clock, *this, m_iMaxIDs}),
       housekeeping(EngineContext{orders, prices, engine, controls, view, clock, *this, m_iMaxIDs}),
-      m_controls(controls), m_view(view), m_clock(clock), m_paths(std::move(paths)) {}
+      m_controls(controls), m_view(view), m_clock(clock), m_paths(std::move(paths)) {
+    if (!m_paths.orderJournal.empty()) orders.UseJournal(m_paths.orderJournal);
+}
 
 void Desk::Guarded(const std::function<void()>& handler) {
     try {
@@ -178,15 +180,58 @@ void Desk::FormCreate() {
     spreads.ResetCrossSpreads();
     trigger.ClearLastTrades();
     closing.ClearCloseLimits();
+    m_creating = true;
+    struct Created {
+        bool& flag;
+        ~Created() { flag = false; }
+    } created{m_creating};
     orders.OpenOrderList();
+    for (const std::string& note : orders.TakeJournalNotes()) NoteFileProblem(note);
+    const std::string error = orders.TakeJournalError();
+    if (!error.empty()) JournalFailed(error);
 }
 
 void Desk::FormDestroy() {
     // A save still being written ends first, so that no two writers share a file; its error
     // is shown, and the shut-down save runs all the same.
     Guarded([this] { FinishAutoSave(true); });
-    SaveData();
+    CommitJournal();
+    try {
+        SaveData();
+    } catch (...) {
+        m_bFinalSaveFailed = true;
+        throw;
+    }
     orders.CloseOrderList();
+}
+
+void Desk::CommitJournal(bool boxLater) {
+    OrderJournal* journal = orders.Journal();
+    if (!journal || !journal->Pending()) return;
+    try {
+        journal->Commit();
+    } catch (const std::exception& e) {
+        JournalFailed(e.what(), boxLater);
+    }
+}
+
+void Desk::JournalFailed(const std::string& error, bool boxLater) {
+    if (m_bJournalFailed) return;
+    m_bJournalFailed = true;
+    m_controls.SetChecked(Ctl::chkbStandby, true);
+    const std::string text = "The order list's journal cannot be written (" + error +
+                             "). Standby is set; changes from now on are kept in memory only, until "
+                             "Orderlist.xml is saved.";
+    if (m_creating) {
+        NoteFileProblem(text); // stderr now; a notification once the window exists
+    } else {
+        std::fprintf(stderr, "%s\n", text.c_str());
+        m_view.ShowNotification(text);
+    }
+    if (boxLater)
+        m_journalBox = StopBoxText(text);
+    else
+        m_view.ShowStopBox(StopBoxText(text));
 }
 
 void Desk::SaveData() {
@@ -251,8 +296,19 @@ void Desk::AutoSave() {
         steps.push_back(
             [path = m_paths.dataDat, bytes = prices.Serialize()] { WriteFileAtomic(path, bytes); });
     m_savingList = orders.SnapshotForSave();
-    if (m_savingList)
-        steps.push_back([list = m_savingList.get(), path = orders.Path()] { list->SaveToFile(path); });
+    m_savedList.reset();
+    if (m_savingList) {
+        // The journal's changes so far are in the snapshot; those that follow stay in it.
+        CommitJournal();
+        OrderJournal* journal = orders.Journal();
+        auto saved = std::make_shared<SavedList>();
+        if (journal) saved->mark = journal->TakeMark();
+        m_savedList = saved;
+        steps.push_back([list = m_savingList.get(), path = orders.Path(), journal, saved] {
+            saved->id = WriteOrderList(*list, path, journal, saved->mark);
+            saved->written = true;
+        });
+    }
     std::function<void()> notifications = m_view.NotificationsWriter();
     m_saveNotificationsHere = !notifications;
     if (notifications) steps.push_back(std::move(notifications));
@@ -261,6 +317,7 @@ void Desk::AutoSave() {
     } catch (const std::system_error&) {
         // No thread to be had: this thread writes, as the shut-down save does.
         m_savingList.reset();
+        m_savedList.reset();
         m_saveNotificationsHere = false;
         SaveData();
     }
@@ -275,6 +332,18 @@ void Desk::FinishAutoSave(bool wait) {
     };
     for (const std::string& e : m_saveWriter.Collect()) note(e);
     m_savingList.reset();
+    // Orderlist.xml now holds what the journal had up to the snapshot: the journal starts anew.
+    if (const std::shared_ptr<SavedList> saved = std::move(m_savedList); saved && saved->written) {
+        if (OrderJournal* journal = orders.Journal()) {
+            try {
+                journal->Restart(saved->mark, saved->id);
+            } catch (const std::exception& e) {
+                JournalFailed(e.what());
+            }
+        }
+    }
+    if (OrderJournal* journal = orders.Journal(); journal && journal->Broken())
+        JournalFailed(journal->LastError());
     if (m_saveNotificationsHere) {
         m_saveNotificationsHere = false;
         try {
@@ -336,9 +405,10 @@ void Desk::SavePriceSnapshot() {
 
 std::vector<std::string> Desk::RemoveLeftoverTempFiles() {
     std::vector<std::string> removed;
-    for (const std::string* p :
-         {&m_paths.configIni, &m_paths.dataDat, &m_paths.orderList, &m_paths.notifications})
-        for (std::string& name : quorvel::RemoveLeftoverTempFiles(*p)) removed.push_back(std::move(name));
+    for (const std::string* p : {&m_paths.configIni, &m_paths.dataDat, &m_paths.orderList,
+                                 &m_paths.notifications, &m_paths.orderJournal})
+        if (!p->empty())
+            for (std::string& name : quorvel::RemoveLeftoverTempFiles(*p)) removed.push_back(std::move(name));
     return removed;
 }
 

@@ -36,6 +36,8 @@ struct DeskPaths {
     std::string dataDat;
     std::string orderList;
     std::string notifications;
+    // Orderlist.journal beside Orderlist.xml; empty: no journal.
+    std::string orderJournal;
     // config.ini in `configDir`, the other files in `dataDir` (an empty `dataDir` gives their
     // bare names, relative to the current directory).
     static DeskPaths In(const std::string& configDir, const std::string& dataDir);
@@ -87,6 +89,25 @@ public:
     // Called on the writer's thread when a background save has ended; the main window posts
     // FinishAutoSave to its loop from here.
     std::function<void()> OnAutoSaveEnded;
+
+    // ---- the order list's journal -------------------------------------------------------------
+    // Flushes the changes of the order list made since the last call to disk, in one write and
+    // one flush; nothing when there are none. Called before the EAs get the answers of the
+    // messages that made them. When the journal cannot be written: JournalFailed.
+    // boxLater: where no box may open (the link's batch end), the stop box's text is kept for
+    // TakeJournalBox instead.
+    void CommitJournal(bool boxLater = false);
+    // The journal cannot be written: "Standby" is set, and the operator is told at once (a
+    // notification, stderr and the stop box). Once per run; the run then ends non-zero.
+    void JournalFailed(const std::string& error, bool boxLater = false);
+    // The stop box text a commit kept (empty: none).
+    std::string TakeJournalBox() { return std::move(m_journalBox); }
+    // What the run could not keep: the journal failed, or the shut-down save did. The program
+    // ends non-zero then.
+    bool DataAtRisk() const { return m_bJournalFailed || m_bFinalSaveFailed; }
+    bool m_bJournalFailed = false;
+    bool m_bFinalSaveFailed = false;
+    std::string m_journalBox;
 
     // ---- EA messages of the price store ----------------------------------------------------
     void NewDataBid(TMessage& m);
@@ -276,6 +297,14 @@ private:
     // that came while it ran, the notification list to be saved here when the view has no
     // writer for another thread. The writer goes first when the desk does: it waits.
     std::unique_ptr<TableSnapshot> m_savingList;
+    // What the background save wrote of the list, for the journal's new start.
+    struct SavedList {
+        OrderJournal::Mark mark;
+        ListFileId id;
+        bool written = false; // set on the writer's thread before it ends
+    };
+    std::shared_ptr<SavedList> m_savedList;
+    bool m_creating = false;
     bool m_autoSaveQueued = false;
     bool m_saveNotificationsHere = false;
     SaveWriter m_saveWriter;

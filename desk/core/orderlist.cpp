@@ -3,8 +3,10 @@
 #include "desk/core/orderlist.h"
 
 #include <cstdio>
+#include <optional>
 
 #include "desk/core/ordergrid.h"
+#include "platform/crc32.h"
 #include "platform/files.h"
 #include "platform/numbers.h"
 
@@ -381,11 +383,17 @@ void OrderBook::UpdateSumLabels() {
 void OrderBook::OpenOrderList() {
     m_CDSOrderliste.Close();
     bool failed = false;
+    ListFileId base; // what the journal continues
     try {
-        if (FileExists(m_path))
-            m_CDSOrderliste.LoadFromFile(m_path, IdxOrderIDDesc());
-        else
+        if (FileExists(m_path)) {
+            std::optional<std::string> bytes = ReadWholeFile(m_path);
+            if (!bytes) throw DataSetError("Cannot open file \"" + m_path + "\"");
+            const ListFileId loaded = ListFileId::Of(*bytes);
+            m_CDSOrderliste.LoadFromString(std::move(*bytes), IdxOrderIDDesc());
+            base = loaded;
+        } else {
             m_CDSOrderliste.CreateDataSet(OrderListFieldDefs(), IdxOrderIDDesc());
+        }
         m_bOrderListLoaded = true;
     } catch (const std::exception&) {
         failed = true;
@@ -405,13 +413,56 @@ void OrderBook::OpenOrderList() {
         m_CDSOrderliste.CreateDataSet(OrderListFieldDefs(), IdxOrderIDDesc());
         m_bOrderListLoaded = !aside.empty();
     }
+    // The journal of a list that is never saved stays as it is: it belongs to the file kept.
+    m_journalActive = m_journal && m_bOrderListLoaded;
+    if (m_journalActive) {
+        try {
+            m_journal->Open(m_CDSOrderliste, base, m_journalNotes);
+        } catch (const std::exception& e) {
+            m_journalError = e.what();
+        }
+        m_CDSOrderliste.SetChangeListener([this](const RecordChange& c) {
+            const bool idle = m_journal->Idle();
+            m_journal->Record(c);
+            if (idle && OnJournalPending) OnJournalPending();
+        });
+    }
     m_CDSOrderlisteAnzeige.CloneCursor(m_CDSOrderliste, true, false);
     m_CDSAddNewOrder.CloneCursor(m_CDSOrderliste, true, false);
 }
 
+ListFileId WriteOrderList(const TableSnapshot& list, const std::string& path, OrderJournal* journal,
+                          const OrderJournal::Mark& mark) {
+    ListFileId id{true, 0, 0};
+    WriteFileAtomic(
+        path,
+        [&](const FilePieceWriter& put) {
+            list.WriteTo([&](std::string_view piece) {
+                id.size += piece.size();
+                id.crc = Crc32(piece, id.crc);
+                put(piece);
+            });
+        },
+        [&] {
+            if (journal) journal->NoteSaved(mark, id);
+        });
+    return id;
+}
+
 void OrderBook::SaveOrderList() {
     if (!m_bOrderListLoaded || !m_CDSOrderliste.Active()) return;
-    m_CDSOrderliste.SaveToFile(m_path);
+    OrderJournal* journal = Journal();
+    if (!journal) {
+        m_CDSOrderliste.SaveToFile(m_path);
+        return;
+    }
+    const OrderJournal::Mark mark = journal->TakeMark();
+    ListFileId id;
+    {
+        const std::unique_ptr<TableSnapshot> list = m_CDSOrderliste.Snapshot();
+        id = WriteOrderList(*list, m_path, journal, mark);
+    }
+    journal->Restart(mark, id);
 }
 
 std::unique_ptr<TableSnapshot> OrderBook::SnapshotForSave() const {

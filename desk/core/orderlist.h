@@ -8,6 +8,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "desk/core/orderjournal.h"
 #include "desk/core/pricestore.h"
 #include "desk/core/view.h"
 #include "platform/clientdataset.h"
@@ -50,6 +51,12 @@ const std::vector<std::string>& AppendCursorFields();
 // The message shown when Orderlist.xml does not load.
 extern const char16_t kOrderListLoadFailed[];
 
+// Writes `list` to `path` (replaced atomically, FileError on failure) and returns what
+// identifies the file written. With a journal, its save record is written before the file
+// replaces the old one. Safe on the save writer's thread.
+ListFileId WriteOrderList(const TableSnapshot& list, const std::string& path, OrderJournal* journal,
+                          const OrderJournal::Mark& mark);
+
 // Raises a busy counter for the life of the guard.
 struct BusyGuard {
     int& counter;
@@ -76,13 +83,26 @@ public:
     int m_iDisableDataChange = 0;
     // Whether the list was loaded; a list that was never loaded is never saved.
     bool m_bOrderListLoaded = false;
+    // Called when the journal takes a change while it has none unwritten: a commit is due.
+    std::function<void()> OnJournalPending;
     // Called after every refresh of the order grid's sum labels.
     std::function<void()> OnUpdateSumLabels;
 
-    // Loads Orderlist.xml (or creates the list empty) and clones the other two cursors.
+    // Loads Orderlist.xml (or creates the list empty), replays the journal over it and clones
+    // the other two cursors.
     void OpenOrderList();
-    // Writes Orderlist.xml; never a list that was not loaded. Throws FileError on failure.
+    // Writes Orderlist.xml, then starts the journal anew from it; never a list that was not
+    // loaded. Throws FileError on failure.
     void SaveOrderList();
+    // Keeps every change of the list's records in the journal at `path` from the next
+    // OpenOrderList on.
+    void UseJournal(const std::string& path) { m_journal = std::make_unique<OrderJournal>(path); }
+    // None without UseJournal, or when the list was never loaded.
+    OrderJournal* Journal() { return m_journalActive ? m_journal.get() : nullptr; }
+    // What the opening found about the journal: notes for the operator, and the error that
+    // kept it from being written (empty: none).
+    std::vector<std::string> TakeJournalNotes() { return std::move(m_journalNotes); }
+    std::string TakeJournalError() { return std::move(m_journalError); }
     // What SaveOrderList would write, taken now to be written elsewhere; none when it would
     // write nothing.
     std::unique_ptr<TableSnapshot> SnapshotForSave() const;
@@ -122,6 +142,10 @@ private:
 
     IDeskView& m_view;
     std::string m_path;
+    std::unique_ptr<OrderJournal> m_journal;
+    bool m_journalActive = false;
+    std::vector<std::string> m_journalNotes;
+    std::string m_journalError;
 };
 
 // The "To Open" legs of the order list by table, kept up to date as legs are appended, edited

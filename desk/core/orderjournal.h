@@ -1,0 +1,158 @@
+#pragma once
+// Orderlist.journal: every change of the order list's records since Orderlist.xml was last
+// written, flushed to disk before the EA that caused it gets its answer, so that a desk that
+// is killed between two saves loses no answered report. At start the journal is replayed over
+// the Orderlist.xml it belongs to; after each save of Orderlist.xml it starts anew from what
+// that file holds.
+//
+// The file (integers little-endian):
+//   "QVJOURNL", u32 version 1, then records: u32 body length, u32 CRC-32 of the body, the body
+//   (u8 type, then its payload). A record cut short by a kill is the journal's end; a record
+//   whose CRC does not match, with more behind it, is damage.
+//   type 1, the first record: the list file it continues (u8 exists, u64 size, u32 CRC-32 of its
+//     bytes), u16 column count, per column u8 type and u8 name length and name.
+//   type 2, one change (RecordChange): u8 kind, u32 position, key, u8 cell count, cells. A key
+//     is u8 present and f64; a cell u8 column (bit 7 set: null) and its value, f64 or, in a
+//     text column, u32 length and bytes.
+//   type 3, a save: u64 number of changes since the first record that the file holds, then the
+//     file as in type 1. Written before the new Orderlist.xml replaces the old one, so that a
+//     kill before the journal starts anew still finds where the file's changes end.
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "platform/clientdataset.h"
+
+namespace quorvel {
+
+// What identifies the content of a list file: its size and CRC-32; or that there is none.
+struct ListFileId {
+    bool exists = false;
+    uint64_t size = 0;
+    uint32_t crc = 0;
+    bool operator==(const ListFileId&) const = default;
+    static ListFileId Of(std::string_view bytes);
+};
+
+namespace journal {
+
+constexpr char kMagic[] = "QVJOURNL";
+constexpr uint32_t kVersion = 1;
+constexpr size_t kHeaderSize = 12;
+constexpr uint8_t kBase = 1, kChange = 2, kSaved = 3;
+
+struct Column {
+    FieldType type;
+    std::string name;
+    bool operator==(const Column&) const = default;
+};
+
+// The start of a journal: magic, version and the first record.
+std::string Header(const ListFileId& base, const std::vector<FieldDef>& columns);
+// One record: length, CRC, body.
+std::string Frame(std::string_view body);
+// The body of a change record, of a save record.
+std::string ChangeBody(const RecordChange& change, const std::vector<FieldDef>& columns);
+std::string SavedBody(uint64_t changes, const ListFileId& file);
+
+struct Change {
+    RecordChange::Kind kind = RecordChange::Kind::Appended;
+    size_t position = 0;
+    Variant key;
+    std::vector<std::pair<int, Variant>> cells;
+    std::string_view framed; // the whole record as it stands in the file
+};
+struct Saved {
+    uint64_t changes = 0;
+    ListFileId file;
+};
+
+// A journal read back. `ok` false: no journal of this kind (see `damage`). A torn tail is
+// dropped silently; damage beyond it ends the reading with `damage` set, keeping what came
+// before.
+struct Parsed {
+    bool ok = false;
+    ListFileId base;
+    std::vector<Column> columns;
+    std::vector<Change> changes;
+    std::vector<std::pair<size_t, Saved>> saves; // after that many changes
+    bool tornTail = false;
+    std::string damage; // empty: none
+};
+Parsed Parse(std::string_view bytes);
+
+} // namespace journal
+
+class OrderJournal {
+public:
+    explicit OrderJournal(std::string path);
+    ~OrderJournal();
+    OrderJournal(const OrderJournal&) = delete;
+    OrderJournal& operator=(const OrderJournal&) = delete;
+    const std::string& Path() const { return m_path; }
+
+    // At start, once `list` is loaded from the file identified by `base` (or created empty):
+    // replays the journal that belongs to it, sets aside one that does not or that is damaged
+    // (noting what became of it), and starts a journal of the list as it now stands. Throws
+    // FileError when that journal cannot be written; the list is replayed all the same, and
+    // the changes that follow are kept in memory (Broken).
+    void Open(ClientDataSet& list, const ListFileId& base, std::vector<std::string>& notes);
+    // Takes one change of the list (its change listener).
+    void Record(const RecordChange& change);
+    // Changes taken and not yet on disk.
+    bool Pending() const { return !m_broken && !m_pending.empty(); }
+    // Nothing taken since the last write (a broken journal keeps what it takes).
+    bool Idle() const { return m_pending.empty(); }
+    // Writes the pending changes and flushes them to disk. Throws FileError when that fails;
+    // the journal is then broken until a save lets it start anew.
+    void Commit();
+    bool Broken() const { return m_broken; }
+    // Why it broke (the last error of a write).
+    std::string LastError() const {
+        std::lock_guard<std::mutex> hold(m_fileLock);
+        return m_error;
+    }
+    // Changes recorded since the journal was opened.
+    uint64_t Changes() const { return m_changes; }
+
+    // ---- saves of the list ----------------------------------------------------------------
+    // Where the journal stood when a snapshot of the list was taken: the changes up to here
+    // are in it. Commits first (FileError as Commit; a broken journal gives its mark all the same).
+    struct Mark {
+        uint64_t changes = 0;
+        uint64_t offset = 0;        // the file's length then
+        uint64_t offsetChanges = 0; // the changes in the file up to offset
+    };
+    Mark TakeMark();
+    // On the thread that writes the snapshot, before the file replaces Orderlist.xml: the file
+    // `saved` holds the changes up to `mark`. Nothing for a broken journal. Throws FileError.
+    void NoteSaved(const Mark& mark, const ListFileId& saved);
+    // Once the file replaced Orderlist.xml: the journal starts anew from it, with the changes
+    // after `mark`. A broken journal works again when this succeeds. Throws FileError.
+    void Restart(const Mark& mark, const ListFileId& saved);
+
+private:
+    void OpenForAppend(uint64_t length);
+    void CloseFile();
+    void WriteLocked(std::string_view bytes); // under m_fileLock
+
+    std::string m_path;
+    std::vector<FieldDef> m_columns;
+    int m_fd = -1;
+    mutable std::mutex m_fileLock; // the file's appends: this thread's commits, the writer's save record
+    std::string m_error;           // under m_fileLock
+    uint64_t m_length = 0;         // of the file, all of it on disk
+    std::string m_pending;         // framed change records not yet written
+    uint64_t m_changes = 0;        // ordinal of the next change
+    uint64_t m_fileFirst = 0;      // ordinal of the file's first change
+    uint64_t m_fileChanges = 0;    // ordinal of the first change not in the file
+    std::atomic<bool> m_broken{false};
+    bool m_open = false;
+    bool m_keepFile = false; // a damaged journal that could not be set aside: never replaced
+};
+
+} // namespace quorvel
