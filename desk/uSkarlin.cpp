@@ -17,6 +17,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <vector>
 
@@ -169,8 +170,11 @@ void TForm3::ListenRemote(const std::string& linkPath) {
             this, [this, text] { ShowNotification(text); }, Qt::QueuedConnection);
         return;
     }
-    if (m_remote->CreatedCredentials())
-        std::printf("Created the desk's link key and certificate in %s\n", deskDir.c_str());
+    if (m_remote->CreatedCredentials()) {
+        char* where = realpath(deskDir.c_str(), nullptr);
+        std::printf("Created the desk's link key and certificate in %s\n", where ? where : deskDir.c_str());
+        std::free(where);
+    }
     std::printf("Remote link listening on %s (port %u); desk certificate SHA-256 %s\n", listen.c_str(),
                 static_cast<unsigned>(m_remote->Port()), m_remote->Fingerprint().c_str());
     std::fflush(stdout);
