@@ -26,7 +26,7 @@ namespace quorvel {
 
 namespace {
 
-constexpr uint64_t kListenId = 0, kWakeId = 1, kTimerId = 2; // connections count from 16
+constexpr uint64_t kListenId = 0, kWakeId = 1, kTimerId = 2, kWorkId = 3; // connections count from 16
 
 std::string Errno(const std::string& what) {
     return what + ": " + std::strerror(errno);
@@ -152,84 +152,161 @@ uint64_t RaiseOpenFilesLimit() {
     return rl.rlim_cur == RLIM_INFINITY ? UINT64_MAX : static_cast<uint64_t>(rl.rlim_cur);
 }
 
-// What the server and the I/O lanes share of a connection. The descriptor is closed when the
-// last user (the connection or a queued answer) lets go.
-struct LinkServer::Socket {
-    int fd = -1;
-    uint64_t id = 0;
-    std::atomic<unsigned> queued{0};   // answers handed to the lane and not yet written
-    std::atomic<bool> wantWake{false}; // the server waits for the lane to catch up
-    Socket(int f, uint64_t i) : fd(f), id(i) {}
-    ~Socket() {
-        if (fd >= 0) close(fd);
+namespace {
+
+class SocketTransport final : public LinkTransport {
+public:
+    explicit SocketTransport(int fd) : m_fd(fd) {}
+    ~SocketTransport() override {
+        if (m_fd >= 0) close(m_fd);
     }
+    int Fd() const override { return m_fd; }
+    long Read(void* data, unsigned long size) override { return read(m_fd, data, size); }
+    long Write(const void* data, unsigned long size) override {
+        return send(m_fd, data, size, MSG_NOSIGNAL | MSG_DONTWAIT);
+    }
+    void Shutdown() override { shutdown(m_fd, SHUT_RDWR); }
+
+private:
+    int m_fd;
 };
 
-// I/O threads that write answers. A connection always goes to the same lane, and the server
-// writes an answer itself only when the lane holds none of that connection, so its answers
-// keep their order. A socket that takes no more for now keeps its answers, in order, until it
-// does; the other sockets of the lane go on meanwhile. A failed write shuts the socket down;
-// the serving thread then sees the hang-up and drops the connection.
-class LinkServer::Writers {
+void Signal(int fd) {
+    const uint64_t one = 1;
+    [[maybe_unused]] ssize_t n = write(fd, &one, sizeof one);
+}
+
+void Clear(int fd) {
+    uint64_t v;
+    [[maybe_unused]] ssize_t n = read(fd, &v, sizeof v);
+}
+
+bool WouldBlock() {
+    return errno == EAGAIN || errno == EWOULDBLOCK;
+}
+
+} // namespace
+
+std::unique_ptr<LinkTransport> MakeSocketTransport(int fd) {
+    return std::make_unique<SocketTransport>(fd);
+}
+
+// A connection as the serving thread and its lane share it. The transport (and with it the
+// descriptor) goes when the last of them lets go.
+struct LinkServer::Socket {
+    std::unique_ptr<LinkTransport> t;
+    uint64_t id;
+    int fd;
+    Socket(std::unique_ptr<LinkTransport> transport, uint64_t i)
+        : t(std::move(transport)), id(i), fd(t->Fd()) {}
+};
+
+// The I/O lanes. A connection always belongs to the same lane, which reads its records one at a
+// time and writes its answers in order: after a whole record the connection is not read again
+// until its answer has been written. Each lane waits in an epoll set of its own; the serving
+// thread hands it answers in batches and takes its records and news in batches.
+class LinkServer::Lanes {
 public:
-    Writers(int lanes, int notifyFd) : m_notifyFd(notifyFd), m_lanes(static_cast<size_t>(lanes)) {
+    enum class Kind { Answer, Start, Forget, Kill };
+    struct Command {
+        std::shared_ptr<Socket> sock;
+        Kind kind = Kind::Answer;
+        unsigned sent = 0; // bytes of rec already written
+        unsigned char rec[16];
+    };
+    // A whole record of the connection, or its end (broken: it failed).
+    struct News {
+        uint64_t id;
+        bool closed;
+        bool broken;
+        unsigned char rec[16];
+    };
+
+    Lanes(int lanes, int notifyFd)
+        : m_notifyFd(notifyFd), m_lanes(static_cast<size_t>(lanes)), m_outbox(static_cast<size_t>(lanes)) {
         for (auto& lane : m_lanes) {
             lane.wake = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-            if (lane.wake < 0) {
+            lane.epoll = epoll_create1(EPOLL_CLOEXEC);
+            epoll_event ev{};
+            ev.events = EPOLLIN;
+            ev.data.u64 = 0;
+            if (lane.wake < 0 || lane.epoll < 0 ||
+                epoll_ctl(lane.epoll, EPOLL_CTL_ADD, lane.wake, &ev) != 0) {
+                const std::string msg = Errno("Cannot start the link's I/O lanes");
                 Stop();
-                throw LinkError(Errno("Cannot start the link's writers"));
+                throw LinkError(msg);
             }
         }
         for (auto& lane : m_lanes) lane.thread = std::thread([this, &lane] { Run(lane); });
     }
-    ~Writers() { Stop(); }
+    ~Lanes() { Stop(); }
 
-    void Push(const std::shared_ptr<Socket>& sock, const unsigned char rec[16], unsigned sent) {
-        Lane& lane = m_lanes[sock->id % m_lanes.size()];
-        sock->queued.fetch_add(1);
-        Item item{sock, {}, sent};
-        std::memcpy(item.rec, rec, 16);
-        bool wake;
-        {
-            std::lock_guard<std::mutex> g(lane.mutex);
-            lane.queue.push_back(std::move(item));
-            wake = lane.sleeping;
-            lane.sleeping = false;
-        }
-        if (wake) Signal(lane.wake);
+    // Queued on the serving thread; Commit hands what is queued to the lanes.
+    void Queue(const std::shared_ptr<Socket>& sock, Kind kind, const unsigned char* rec = nullptr,
+               unsigned sent = 0) {
+        auto& box = m_outbox[sock->id % m_lanes.size()];
+        box.emplace_back();
+        Command& c = box.back();
+        c.sock = sock;
+        c.kind = kind;
+        c.sent = sent;
+        if (rec) std::memcpy(c.rec, rec, 16);
     }
-
-    // The connections whose queue has fallen below the limit since the last call.
-    std::vector<uint64_t> TakeDrained() {
-        std::vector<uint64_t> out;
-        std::lock_guard<std::mutex> g(m_drainedMutex);
-        out.swap(m_drained);
-        return out;
+    void Commit() {
+        for (size_t i = 0; i < m_lanes.size(); ++i) {
+            auto& box = m_outbox[i];
+            if (box.empty()) continue;
+            Lane& lane = m_lanes[i];
+            bool wake;
+            {
+                std::lock_guard<std::mutex> g(lane.mutex);
+                if (lane.queue.empty())
+                    lane.queue.swap(box);
+                else
+                    for (Command& c : box) lane.queue.push_back(std::move(c));
+                wake = lane.sleeping;
+                lane.sleeping = false;
+            }
+            box.clear();
+            if (wake) Signal(lane.wake);
+        }
+    }
+    // What the lanes have read since the last call.
+    std::vector<News>& Take() {
+        Clear(m_notifyFd);
+        m_taken.clear();
+        std::lock_guard<std::mutex> g(m_newsMutex);
+        m_taken.swap(m_news);
+        m_newsSignalled = false;
+        return m_taken;
     }
 
 private:
-    struct Item {
-        std::shared_ptr<Socket> sock;
+    struct Out {
+        unsigned sent;
         unsigned char rec[16];
-        unsigned sent = 0; // bytes of rec already written
     };
-    struct Blocked {
+    struct LaneConn {
         std::shared_ptr<Socket> sock;
-        std::deque<Item> items;
+        std::deque<Out> out;
+        bool registered = false; // in the lane's epoll set
+        bool reading = false;
+        bool forgetting = false; // let go once the answers are written
+        unsigned have = 0;
+        unsigned char buf[16];
     };
     struct Lane {
         std::mutex mutex;
-        std::vector<Item> queue;
+        std::vector<Command> queue;
         bool sleeping = false;
         bool stop = false;
         int wake = -1;
+        int epoll = -1;
         std::thread thread;
+        // Owned by the lane's thread.
+        std::unordered_map<uint64_t, LaneConn> conns;
+        std::vector<News> news;
     };
-
-    static void Signal(int fd) {
-        const uint64_t one = 1;
-        [[maybe_unused]] ssize_t n = write(fd, &one, sizeof one);
-    }
 
     void Stop() {
         for (auto& lane : m_lanes) {
@@ -241,119 +318,202 @@ private:
         }
         for (auto& lane : m_lanes) {
             if (lane.thread.joinable()) lane.thread.join();
-            if (lane.wake >= 0) close(lane.wake);
-            lane.wake = -1;
-        }
-    }
-
-    // One answer is written or given up.
-    void Done(Socket& sock) {
-        const unsigned left = sock.queued.fetch_sub(1) - 1;
-        if (left < kMaxQueuedAnswers && sock.wantWake.load() && sock.wantWake.exchange(false)) {
-            {
-                std::lock_guard<std::mutex> g(m_drainedMutex);
-                m_drained.push_back(sock.id);
+            lane.conns.clear();
+            for (int* fd : {&lane.wake, &lane.epoll}) {
+                if (*fd >= 0) close(*fd);
+                *fd = -1;
             }
-            Signal(m_notifyFd);
         }
     }
 
-    // Writes what the socket takes; false when the socket failed and its answers were given up.
-    bool WriteOut(Item& it) {
-        while (it.sent < 16) {
-            const ssize_t w = send(it.sock->fd, it.rec + it.sent, 16 - it.sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+    void Publish(Lane& lane) {
+        if (lane.news.empty()) return;
+        bool wake;
+        {
+            std::lock_guard<std::mutex> g(m_newsMutex);
+            if (m_news.empty())
+                m_news.swap(lane.news);
+            else
+                m_news.insert(m_news.end(), lane.news.begin(), lane.news.end());
+            wake = !m_newsSignalled;
+            m_newsSignalled = true;
+        }
+        lane.news.clear();
+        if (wake) Signal(m_notifyFd);
+    }
+
+    void Closed(Lane& lane, LaneConn& lc, bool broken) {
+        if (broken) lc.sock->t->Shutdown();
+        lane.news.push_back(News{lc.sock->id, true, broken, {}});
+        Remove(lane, lc);
+    }
+
+    void Remove(Lane& lane, LaneConn& lc) {
+        const uint64_t id = lc.sock->id;
+        if (lc.registered) epoll_ctl(lane.epoll, EPOLL_CTL_DEL, lc.sock->fd, nullptr);
+        lane.conns.erase(id);
+    }
+
+    // Waits (once) for the connection to become readable, or writable with `write`.
+    void Arm(Lane& lane, LaneConn& lc, bool write) {
+        epoll_event ev{};
+        // While an answer waits for room only writability counts: an EA that has shut down its
+        // sending side would otherwise report a hang-up over and over.
+        ev.events = write ? EPOLLONESHOT | EPOLLOUT
+                          : EPOLLONESHOT | EPOLLIN | EPOLLRDHUP | (lc.sock->t->WantsWrite() ? EPOLLOUT : 0u);
+        ev.data.u64 = lc.sock->id;
+        const int op = lc.registered ? EPOLL_CTL_MOD : EPOLL_CTL_ADD;
+        if (epoll_ctl(lane.epoll, op, lc.sock->fd, &ev) != 0) {
+            Closed(lane, lc, true);
+            return;
+        }
+        lc.registered = true;
+    }
+
+    void StartReading(Lane& lane, LaneConn& lc) {
+        lc.reading = true;
+        if (lc.sock->t->Buffered())
+            Read(lane, lc);
+        else
+            Arm(lane, lc, false);
+    }
+
+    // Reads up to the end of one record; the next one is read after its answer.
+    void Read(Lane& lane, LaneConn& lc) {
+        LinkTransport& t = *lc.sock->t;
+        for (;;) {
+            const long n = t.Read(lc.buf + lc.have, sizeof lc.buf - lc.have);
+            if (n > 0) {
+                lc.have += static_cast<unsigned>(n);
+                if (lc.have < sizeof lc.buf) continue;
+                News r{lc.sock->id, false, false, {}};
+                std::memcpy(r.rec, lc.buf, 16);
+                lane.news.push_back(r);
+                lc.have = 0;
+                lc.reading = false;
+                return;
+            }
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0 && WouldBlock()) {
+                Arm(lane, lc, false);
+                return;
+            }
+            // End of stream (a partial record is discarded) or a broken connection.
+            Closed(lane, lc, n < 0);
+            return;
+        }
+    }
+
+    // Writes the answers in order while the connection takes them; then reads on.
+    void Flush(Lane& lane, LaneConn& lc) {
+        LinkTransport& t = *lc.sock->t;
+        while (!lc.out.empty()) {
+            Out& o = lc.out.front();
+            const long w = t.Write(o.rec + o.sent, 16 - o.sent);
             if (w > 0) {
-                it.sent += static_cast<unsigned>(w);
+                o.sent += static_cast<unsigned>(w);
+                if (o.sent == 16) lc.out.pop_front();
                 continue;
             }
             if (w < 0 && errno == EINTR) continue;
-            if (w < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return true;
-            shutdown(it.sock->fd, SHUT_RDWR);
-            return false;
-        }
-        return true;
-    }
-
-    // Writes the blocked socket's answers in order while it takes them; true when none is left.
-    bool Flush(Blocked& b) {
-        while (!b.items.empty()) {
-            Item& it = b.items.front();
-            if (!WriteOut(it)) {
-                for (Item& gone : b.items) Done(*gone.sock);
-                b.items.clear();
-                return true;
-            }
-            if (it.sent < 16) return false;
-            Done(*it.sock);
-            b.items.pop_front();
-        }
-        return true;
-    }
-
-    void Write(std::vector<Blocked>& blocked, Item&& it) {
-        for (Blocked& b : blocked) {
-            if (b.sock == it.sock) {
-                b.items.push_back(std::move(it));
+            if (w < 0 && WouldBlock()) {
+                Arm(lane, lc, true);
                 return;
             }
-        }
-        if (!WriteOut(it) || it.sent == 16) {
-            Done(*it.sock);
+            Closed(lane, lc, true); // the EA went away: what is queued is given up
             return;
         }
-        Blocked b{it.sock, {}};
-        b.items.push_back(std::move(it));
-        blocked.push_back(std::move(b));
+        if (lc.forgetting)
+            Remove(lane, lc);
+        else
+            StartReading(lane, lc);
+    }
+
+    void Apply(Lane& lane, Command& c) {
+        const uint64_t id = c.sock->id;
+        auto it = lane.conns.find(id);
+        if (c.kind == Kind::Answer || c.kind == Kind::Start) {
+            if (it == lane.conns.end()) {
+                it = lane.conns.emplace(id, LaneConn{}).first;
+                it->second.sock = c.sock;
+            }
+            LaneConn& lc = it->second;
+            if (c.kind == Kind::Start) {
+                StartReading(lane, lc);
+                return;
+            }
+            lc.out.push_back(Out{c.sent, {}});
+            std::memcpy(lc.out.back().rec, c.rec, 16);
+            if (lc.out.size() == 1) Flush(lane, lc);
+            return;
+        }
+        if (it == lane.conns.end()) return; // the lane let go already
+        LaneConn& lc = it->second;
+        if (c.kind == Kind::Kill) {
+            lc.sock->t->Shutdown();
+            Remove(lane, lc);
+        } else if (lc.out.empty()) {
+            Remove(lane, lc);
+        } else {
+            lc.forgetting = true; // a plain end: the answers still go out
+            lc.reading = false;
+        }
     }
 
     void Run(Lane& lane) {
-        std::vector<Item> work;
-        std::vector<Blocked> blocked;
-        std::vector<pollfd> fds;
+        std::vector<Command> work;
+        epoll_event events[64];
         for (;;) {
-            bool stop, idle;
+            bool stop;
             {
                 std::lock_guard<std::mutex> g(lane.mutex);
                 work.swap(lane.queue);
                 stop = lane.stop;
-                idle = work.empty();
-                if (idle && !stop) lane.sleeping = true;
+                if (work.empty() && !stop) lane.sleeping = true;
             }
-            for (Item& it : work) Write(blocked, std::move(it));
+            const bool idle = work.empty();
+            for (Command& c : work) Apply(lane, c);
             work.clear();
-            if (stop && idle) {
+            Publish(lane);
+            if (stop) {
                 // One last try; what a socket does not take now is given up.
-                for (Blocked& b : blocked)
-                    if (!Flush(b))
-                        for (Item& gone : b.items) Done(*gone.sock);
+                for (auto& [id, lc] : lane.conns) {
+                    LinkTransport& t = *lc.sock->t;
+                    for (Out& o : lc.out)
+                        while (o.sent < 16) {
+                            const long w = t.Write(o.rec + o.sent, 16 - o.sent);
+                            if (w <= 0) break;
+                            o.sent += static_cast<unsigned>(w);
+                        }
+                }
                 return;
             }
-            if (!idle && blocked.empty()) continue;
-            // Wait for more work or for a blocked socket to take data again (only look, when
-            // more work may be queued already).
-            fds.clear();
-            fds.push_back(pollfd{lane.wake, POLLIN, 0});
-            for (const Blocked& b : blocked) fds.push_back(pollfd{b.sock->fd, POLLOUT, 0});
-            if (poll(fds.data(), fds.size(), idle && !stop ? -1 : 0) < 0) continue;
-            if (fds[0].revents) {
-                uint64_t v;
-                [[maybe_unused]] ssize_t n = read(lane.wake, &v, sizeof v);
+            const int n = epoll_wait(lane.epoll, events, 64, idle ? -1 : 0);
+            for (int i = 0; i < n; ++i) {
+                const uint64_t id = events[i].data.u64;
+                if (id == 0) {
+                    Clear(lane.wake);
+                    continue;
+                }
+                auto it = lane.conns.find(id);
+                if (it == lane.conns.end()) continue;
+                LaneConn& lc = it->second;
+                if (!lc.out.empty())
+                    Flush(lane, lc);
+                else if (lc.reading)
+                    Read(lane, lc);
             }
-            size_t keep = 0;
-            for (size_t i = 0; i < blocked.size(); ++i) {
-                const bool ready = fds[i + 1].revents != 0;
-                if (ready && Flush(blocked[i])) continue;
-                if (keep != i) blocked[keep] = std::move(blocked[i]);
-                ++keep;
-            }
-            blocked.resize(keep);
+            Publish(lane);
         }
     }
 
     int m_notifyFd;
     std::vector<Lane> m_lanes;
-    std::mutex m_drainedMutex;
-    std::vector<uint64_t> m_drained;
+    std::vector<std::vector<Command>> m_outbox;
+    std::mutex m_newsMutex;
+    std::vector<News> m_news;
+    bool m_newsSignalled = false;
+    std::vector<News> m_taken;
 };
 
 LinkServer::LinkServer(Handler handler) : m_handler(std::move(handler)) {}
@@ -408,17 +568,20 @@ void LinkServer::Listen(const std::string& path) {
     if (m_epoll < 0) fail("Cannot create the link's epoll set");
     m_wake = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     if (m_wake < 0) fail("Cannot create the link's wake-up event");
+    m_work = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (m_work < 0) fail("Cannot create the link's wake-up event");
     m_timer = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
     if (m_timer < 0) fail("Cannot create the link's timer");
     m_reserve = open("/dev/null", O_RDONLY | O_CLOEXEC);
-    for (const auto& [fd, id] : {std::pair{m_listen, kListenId}, {m_wake, kWakeId}, {m_timer, kTimerId}}) {
+    for (const auto& [fd, id] :
+         {std::pair{m_listen, kListenId}, {m_wake, kWakeId}, {m_timer, kTimerId}, {m_work, kWorkId}}) {
         epoll_event ev{};
         ev.events = EPOLLIN;
         ev.data.u64 = id;
         if (epoll_ctl(m_epoll, EPOLL_CTL_ADD, fd, &ev) != 0) fail("Cannot watch the link socket");
     }
     try {
-        m_writers = std::make_unique<Writers>(kIoLanes, m_wake);
+        m_lanes = std::make_unique<Lanes>(kIoLanes, m_wake);
     } catch (...) {
         Close();
         throw;
@@ -433,8 +596,10 @@ void LinkServer::Listen(const std::string& path) {
 }
 
 void LinkServer::Close() {
-    m_writers.reset(); // writes what is queued, then stops
+    m_lanes.reset(); // writes what is queued, then stops
     m_conns.clear();
+    m_ready.clear();
+    m_pending.clear();
     m_heldNesting.clear();
     m_heldOther.clear();
     if (m_listen >= 0) {
@@ -442,11 +607,13 @@ void LinkServer::Close() {
         m_listen = -1;
         if (!m_path.empty()) unlink(m_path.c_str());
     }
-    for (int* fd : {&m_epoll, &m_wake, &m_timer, &m_reserve}) {
+    for (int* fd : {&m_epoll, &m_wake, &m_work, &m_timer, &m_reserve}) {
         if (*fd >= 0) close(*fd);
         *fd = -1;
     }
     m_accepting = false;
+    m_workSignalled = false;
+    m_busyRound = false;
     m_path.clear();
 }
 
@@ -462,8 +629,7 @@ void LinkServer::PauseAccepting() {
 }
 
 void LinkServer::ResumeAccepting() {
-    uint64_t v;
-    [[maybe_unused]] ssize_t n = read(m_timer, &v, sizeof v);
+    Clear(m_timer);
     if (m_accepting) return;
     epoll_event ev{};
     ev.events = EPOLLIN;
@@ -475,6 +641,39 @@ void LinkServer::ResumeAccepting() {
     itimerspec t{};
     t.it_value.tv_nsec = 100 * 1000 * 1000;
     timerfd_settime(m_timer, 0, &t, nullptr);
+}
+
+uint64_t LinkServer::AddConnection(std::unique_ptr<LinkTransport> t, bool pinned) {
+    // Over the cap the transport goes at once: the EA sees the link closed.
+    if (!t || m_conns.size() >= m_maxConns || !m_lanes) return 0;
+    auto c = std::make_unique<Conn>();
+    c->id = m_nextId++;
+    c->sock = std::make_shared<Socket>(std::move(t), c->id);
+    c->fd = c->sock->fd;
+    c->pinned = pinned;
+    if (pinned) {
+        c->laned = true;
+        c->watch = Watch::None;
+        m_lanes->Queue(c->sock, Lanes::Kind::Start);
+        m_lanes->Commit();
+    } else {
+        epoll_event ev{};
+        ev.events = EPOLLIN | EPOLLRDHUP;
+        ev.data.u64 = c->id;
+        if (epoll_ctl(m_epoll, EPOLL_CTL_ADD, c->fd, &ev) != 0) return 0;
+        c->watch = Watch::Read;
+    }
+    const uint64_t id = c->id;
+    m_conns.emplace(id, std::move(c));
+    return id;
+}
+
+uint64_t LinkServer::Adopt(std::unique_ptr<LinkTransport> transport) {
+    return AddConnection(std::move(transport), true);
+}
+
+void LinkServer::Disconnect(uint64_t id) {
+    Drop(id, true);
 }
 
 void LinkServer::AcceptAll() {
@@ -498,20 +697,7 @@ void LinkServer::AcceptAll() {
             PauseAccepting();
             return;
         }
-        if (m_conns.size() >= m_maxConns) {
-            close(fd); // over the cap: the EA sees the link closed at once
-            continue;
-        }
-        auto c = std::make_unique<Conn>();
-        c->id = m_nextId++;
-        c->sock = std::make_shared<Socket>(fd, c->id);
-        c->fd = fd;
-        epoll_event ev{};
-        ev.events = EPOLLIN | EPOLLRDHUP;
-        ev.data.u64 = c->id;
-        if (epoll_ctl(m_epoll, EPOLL_CTL_ADD, fd, &ev) != 0) continue; // c closes it
-        c->watch = Watch::Read;
-        m_conns.emplace(c->id, std::move(c));
+        AddConnection(MakeSocketTransport(fd), false);
     }
 }
 
@@ -521,9 +707,14 @@ void LinkServer::Drop(uint64_t id, bool broken) {
     Conn& c = *it->second;
     // Only a descriptor that is not in the set can fail to leave it: nothing to mend.
     if (c.watch != Watch::None) epoll_ctl(m_epoll, EPOLL_CTL_DEL, c.fd, nullptr);
-    // A broken connection is shut down: answers still queued for it are given up. After a
-    // plain end of stream the lane still writes what it holds.
-    if (broken) shutdown(c.fd, SHUT_RDWR);
+    if (c.laned && m_lanes) {
+        // The lane lets go: a broken connection at once, giving up what is queued for it;
+        // after a plain end of stream once it has written what it holds.
+        m_lanes->Queue(c.sock, broken ? Lanes::Kind::Kill : Lanes::Kind::Forget);
+        m_lanes->Commit();
+    } else if (broken) {
+        c.sock->t->Shutdown();
+    }
     m_conns.erase(it);
 }
 
@@ -545,53 +736,95 @@ bool LinkServer::SetWatch(Conn& c, Watch w) {
 }
 
 LinkServer::Watch LinkServer::WantedWatch(const Conn& c) const {
-    if (c.busy || c.waitDrain) return Watch::None;
-    return c.held ? Watch::HangUp : Watch::Read;
+    if (c.busy || c.queued) return Watch::None;
+    if (c.held) return Watch::HangUp; // its lane does not look at it meanwhile
+    return c.laned ? Watch::None : Watch::Read;
 }
 
 bool LinkServer::MayRun(bool nests) const {
     return m_depth < kMaxDepth && (!nests || m_nestOpen < m_nestLimit);
 }
 
-bool LinkServer::Serve(uint64_t id, bool offload) {
-    auto it = m_conns.find(id);
-    if (it == m_conns.end()) return false; // closed meanwhile
-    Conn* c = it->second.get();
-    if (c->busy || c->held || c->waitDrain) {
+void LinkServer::SignalWork() {
+    // A handler may run a nested loop; it must find the link ready, so that it takes over the
+    // records and answers of this round.
+    if (m_workSignalled) return;
+    Signal(m_work);
+    m_workSignalled = true;
+}
+
+void LinkServer::Serve(uint64_t id) {
+    Conn* c = m_conns.at(id).get();
+    if (c->laned || c->busy || c->held || c->queued) {
         // Its record is being answered further up the stack, or waits: look at it afterwards.
         if (!SetWatch(*c, WantedWatch(*c))) Drop(id, true);
-        return false;
+        return;
     }
     // Read only up to the end of one record: the next one is taken after this answer.
     for (;;) {
-        ssize_t n = read(c->fd, c->buf + c->have, sizeof c->buf - c->have);
+        const long n = c->sock->t->Read(c->buf + c->have, sizeof c->buf - c->have);
         if (n > 0) {
             c->have += static_cast<unsigned>(n);
             if (c->have == sizeof c->buf) break;
             continue;
         }
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return false; // partial: wait
+        if (n < 0 && WouldBlock()) return; // partial: wait
         Drop(id, n < 0); // end of stream (a partial record is discarded) or a broken connection
-        return false;
+        return;
     }
-    const bool nests = m_nests && m_nests(DecodeMessage(c->buf));
-    if (!MayRun(nests)) {
-        // Held until a nested handler returns; only a hang-up is watched meanwhile.
-        c->held = true;
-        (nests ? m_heldNesting : m_heldOther).push_back(id);
-        if (!SetWatch(*c, Watch::HangUp)) Drop(id, true);
-        return false;
-    }
-    return Handle(id, nests, offload);
+    c->have = 0;
+    c->queued = true;
+    m_ready.push_back(id);
 }
 
-bool LinkServer::Handle(uint64_t id, bool nests, bool offload) {
+void LinkServer::TakeFromLanes() {
+    for (const Lanes::News& n : m_lanes->Take()) {
+        auto it = m_conns.find(n.id);
+        if (it == m_conns.end()) continue;
+        Conn& c = *it->second;
+        if (n.closed) {
+            // The lane has let go already.
+            if (c.watch != Watch::None) epoll_ctl(m_epoll, EPOLL_CTL_DEL, c.fd, nullptr);
+            m_conns.erase(it);
+            continue;
+        }
+        std::memcpy(c.buf, n.rec, 16);
+        c.queued = true;
+        m_ready.push_back(n.id);
+    }
+}
+
+int LinkServer::RunBatch() {
+    int served = 0;
+    if (m_ready.size() >= static_cast<size_t>(kOffloadBatch)) m_busyRound = true;
+    while (!m_ready.empty()) {
+        const uint64_t id = m_ready.front();
+        m_ready.pop_front();
+        auto it = m_conns.find(id);
+        if (it == m_conns.end() || !it->second->queued) continue; // gone meanwhile
+        Conn& c = *it->second;
+        c.queued = false;
+        const bool nests = m_nests && m_nests(DecodeMessage(c.buf));
+        if (!MayRun(nests)) {
+            // Held until a nested handler returns; only a hang-up is watched meanwhile.
+            c.held = true;
+            (nests ? m_heldNesting : m_heldOther).push_back(id);
+            if (!SetWatch(c, Watch::HangUp)) Drop(id, true);
+            continue;
+        }
+        Handle(id, nests);
+        ++served;
+    }
+    return served;
+}
+
+void LinkServer::Handle(uint64_t id, bool nests) {
     Conn* c = m_conns.at(id).get();
     TMessage m = DecodeMessage(c->buf);
-    c->have = 0;
     m.Result = 0;
     c->busy = true;
+    if (!m_ready.empty() || !m_pending.empty()) SignalWork();
     {
         // Whatever way the handler leaves, the nesting counts go back; when it throws, its
         // EA gets no answer, so its connection is closed rather than left waiting.
@@ -615,54 +848,65 @@ bool LinkServer::Handle(uint64_t id, bool nests, bool offload) {
         m_handler(m); // a nested loop may serve other EAs here
         running.returned = true;
     }
-    auto it = m_conns.find(id);
-    if (it == m_conns.end()) return true;
-    c = it->second.get();
-    c->busy = false;
-    unsigned char out[16];
-    EncodeMessage(m, out);
-    Answer(*c, out, offload);
-    return true;
+    if (m_conns.find(id) == m_conns.end()) return; // closed meanwhile
+    m_pending.emplace_back();
+    m_pending.back().id = id;
+    EncodeMessage(m, m_pending.back().rec);
 }
 
-void LinkServer::Answer(Conn& c, const unsigned char out[16], bool offload) {
-    Socket& s = *c.sock;
-    const uint64_t id = c.id;
+void LinkServer::MoveToLane(Conn& c, const unsigned char out[16], unsigned sent) {
+    // From now on its lane reads and answers it.
+    c.laned = true;
+    if (!SetWatch(c, WantedWatch(c))) {
+        Drop(c.id, true);
+        return;
+    }
+    m_lanes->Queue(c.sock, Lanes::Kind::Answer, out, sent);
+}
+
+void LinkServer::AnswerDirect(Conn& c, const unsigned char out[16]) {
     unsigned sent = 0;
-    if (!offload && s.queued.load() == 0) {
-        for (;;) {
-            const ssize_t w = send(c.fd, out + sent, 16 - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
-            if (w > 0) {
-                sent += static_cast<unsigned>(w);
-                if (sent == 16) break;
-                continue;
-            }
-            if (w < 0 && errno == EINTR) continue;
-            if (w < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break; // the lane finishes it
-            Drop(id, true);                                                // the EA went away
+    for (;;) {
+        const long w = c.sock->t->Write(out + sent, 16 - sent);
+        if (w > 0) {
+            sent += static_cast<unsigned>(w);
+            if (sent < 16) continue;
+            if (!SetWatch(c, WantedWatch(c))) Drop(c.id, true);
             return;
         }
-    }
-    if (sent < 16) {
-        m_writers->Push(c.sock, out, sent);
-        if (s.queued.load() >= kMaxQueuedAnswers) {
-            s.wantWake.store(true);
-            if (s.queued.load() >= kMaxQueuedAnswers || !s.wantWake.exchange(false)) c.waitDrain = true;
+        if (w < 0 && errno == EINTR) continue;
+        if (w < 0 && WouldBlock()) {
+            MoveToLane(c, out, sent); // the lane finishes it
+            return;
         }
+        Drop(c.id, true); // the EA went away
+        return;
     }
-    if (!SetWatch(c, WantedWatch(c))) Drop(id, true);
 }
 
-void LinkServer::OnWake() {
-    uint64_t v;
-    [[maybe_unused]] ssize_t n = read(m_wake, &v, sizeof v);
-    if (!m_writers) return;
-    for (uint64_t id : m_writers->TakeDrained()) {
-        auto it = m_conns.find(id);
+void LinkServer::Release() {
+    if (m_pending.empty()) return;
+    if (m_batchDone) m_batchDone();
+    std::vector<Pending> out;
+    out.swap(m_pending);
+    const bool busy = m_busyRound || out.size() >= static_cast<size_t>(kOffloadBatch);
+    m_busyRound = false;
+    for (const Pending& p : out) {
+        auto it = m_conns.find(p.id);
         if (it == m_conns.end()) continue;
         Conn& c = *it->second;
-        c.waitDrain = false;
-        if (!c.busy && !SetWatch(c, WantedWatch(c))) Drop(id, true);
+        c.busy = false;
+        if (c.laned)
+            m_lanes->Queue(c.sock, Lanes::Kind::Answer, p.rec);
+        else if (busy)
+            MoveToLane(c, p.rec, 0);
+        else
+            AnswerDirect(c, p.rec);
+    }
+    m_lanes->Commit();
+    if (m_pending.empty()) {
+        out.clear();
+        m_pending.swap(out); // keeps its room for the next batch
     }
 }
 
@@ -680,7 +924,13 @@ int LinkServer::ServeHeld() {
         auto it = m_conns.find(id);
         if (it == m_conns.end() || !it->second->held) continue; // gone meanwhile
         it->second->held = false;
-        if (Handle(id, from == &m_heldNesting, false)) ++served;
+        if (!SetWatch(*it->second, Watch::None)) {
+            Drop(id, true);
+            continue;
+        }
+        Handle(id, from == &m_heldNesting);
+        ++served;
+        Release();
     }
     return served;
 }
@@ -689,42 +939,54 @@ int LinkServer::ProcessReady() {
     if (m_epoll < 0) return 0;
     epoll_event events[128];
     int served = 0;
-    // Bounded: the event loop gets control back after a few rounds even under full load.
-    for (int round = 0; round < 8; ++round) {
-        const int n = epoll_wait(m_epoll, events, 128, 0);
-        if (n <= 0) break;
-        for (int i = 0; i < n; ++i) {
-            const uint64_t id = events[i].data.u64;
-            if (id == kListenId) {
-                AcceptAll();
-                continue;
+    try {
+        // Bounded: the event loop gets control back after a few rounds even under full load.
+        for (int round = 0; round < 8; ++round) {
+            const int n = epoll_wait(m_epoll, events, 128, 0);
+            for (int i = 0; i < n; ++i) {
+                const uint64_t id = events[i].data.u64;
+                if (id == kListenId) {
+                    AcceptAll();
+                    continue;
+                }
+                if (id == kWakeId) {
+                    TakeFromLanes();
+                    continue;
+                }
+                if (id == kTimerId) {
+                    ResumeAccepting();
+                    continue;
+                }
+                if (id == kWorkId) continue; // cleared once the round's work is done
+                auto it = m_conns.find(id);
+                if (it == m_conns.end()) continue;
+                Conn& c = *it->second;
+                const uint32_t ev = events[i].events;
+                const bool hangUp = (ev & (EPOLLHUP | EPOLLERR | EPOLLRDHUP)) != 0;
+                if (c.held) {
+                    if (hangUp) Drop(id, (ev & EPOLLERR) != 0); // its EA no longer waits
+                    continue;
+                }
+                if (!c.busy && !c.queued && !c.laned && (ev & EPOLLIN) == 0 && hangUp) {
+                    Drop(id, (ev & EPOLLERR) != 0);
+                    continue;
+                }
+                Serve(id);
             }
-            if (id == kWakeId) {
-                OnWake();
-                continue;
-            }
-            if (id == kTimerId) {
-                ResumeAccepting();
-                continue;
-            }
-            auto it = m_conns.find(id);
-            if (it == m_conns.end()) continue;
-            Conn& c = *it->second;
-            const uint32_t ev = events[i].events;
-            const bool hangUp = (ev & (EPOLLHUP | EPOLLERR | EPOLLRDHUP)) != 0;
-            if (c.held) {
-                if (hangUp) Drop(id, (ev & EPOLLERR) != 0); // its EA no longer waits
-                continue;
-            }
-            if (!c.busy && !c.waitDrain && (ev & EPOLLIN) == 0 && hangUp) {
-                Drop(id, (ev & EPOLLERR) != 0);
-                continue;
-            }
-            if (Serve(id, n >= kOffloadBatch)) ++served;
+            served += RunBatch();
+            Release();
+            if (n < 128) break;
         }
-        if (n < 128) break;
+        if (!m_heldNesting.empty() || !m_heldOther.empty()) served += ServeHeld();
+        if (m_workSignalled && m_ready.empty() && m_pending.empty()) {
+            Clear(m_work);
+            m_workSignalled = false;
+        }
+    } catch (...) {
+        // What this round still holds is served at the next call: make sure there is one.
+        SignalWork();
+        throw;
     }
-    if (!m_heldNesting.empty() || !m_heldOther.empty()) served += ServeHeld();
     return served;
 }
 

@@ -10,6 +10,7 @@
 #include <stdexcept>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 #include "platform/messages.h"
 
@@ -33,10 +34,44 @@ bool ParseMessageNumber(const std::string& text, int32_t& out);
 // EAs as the system allows; returns the soft limit in force afterwards.
 uint64_t RaiseOpenFilesLimit();
 
+// One connection's byte stream as the link's I/O threads use it. A plain Unix socket is one
+// kind; others (an encrypted stream, say) plug into the same lanes through LinkServer::Adopt.
+// Read, Write and Shutdown are called by one thread at a time, from the moment the server
+// takes the connection until it lets go; the transport is destroyed after the last of them
+// (its destructor closes the descriptor).
+class LinkTransport {
+public:
+    virtual ~LinkTransport() = default;
+    // The non-blocking descriptor whose readiness the lane waits for.
+    virtual int Fd() const = 0;
+    // As read(2) and send(2) on a non-blocking socket: the bytes moved; 0 from Read at the end
+    // of the stream; -1 with errno set, EAGAIN meaning "not now, wait for the descriptor".
+    virtual long Read(void* data, unsigned long size) = 0;
+    virtual long Write(const void* data, unsigned long size) = 0;
+    // Ends the connection in both directions at once (queued answers are given up).
+    virtual void Shutdown() = 0;
+    // Bytes already taken from the descriptor and not yet read (a decrypting layer may hold
+    // some): the lane reads them without waiting for the descriptor.
+    virtual bool Buffered() const { return false; }
+    // After Read or Write said EAGAIN: the transport needs the descriptor writable (as well
+    // as readable) to go on, for example in the middle of a hand-shake.
+    virtual bool WantsWrite() const { return false; }
+};
+
+// A plain connected stream socket; the descriptor is closed with the transport.
+std::unique_ptr<LinkTransport> MakeSocketTransport(int fd);
+
 // The desk's end of the link. It owns a listening socket and an epoll set; the event loop
-// watches PollFd() and calls ProcessReady() when it becomes readable. ProcessReady may be
-// re-entered from within a handler (a modal box runs its own loop): the connection whose
-// record is being handled is not read again until its answer has been written.
+// watches PollFd() and calls ProcessReady() when it becomes readable. Handlers run only on
+// that thread, one at a time. ProcessReady may be re-entered from within a handler (a modal
+// box runs its own loop): the connection whose record is being handled is not read again
+// until its answer has been written, and the records and answers of the interrupted round
+// are served by the inner loop.
+//
+// A quiet connection is read and answered by the calling thread itself, which keeps a single
+// EA's round trip short. A connection answered within a busy round moves to one of the I/O
+// lanes, which read its records and write its answers from then on; the calling thread then
+// takes the lanes' ready records as a batch per wake-up.
 class LinkServer {
 public:
     using Handler = std::function<void(TMessage&)>;
@@ -58,6 +93,18 @@ public:
     // Serves what is ready now; returns the number of records answered.
     int ProcessReady();
 
+    // Called on the serving thread after a batch of handlers has run and before any of their
+    // answers is released: no EA sees an answer before the call has returned. It must not
+    // throw (an exception leaves ProcessReady, and the answers wait for the next batch).
+    void SetBatchDone(std::function<void()> done) { m_batchDone = std::move(done); }
+
+    // Takes a connection accepted elsewhere (its transport already set up): it is served by an
+    // I/O lane like any other, within the same cap. Call on the serving thread, after Listen.
+    // Returns the connection's id, or 0 when it was refused (the transport is then destroyed).
+    uint64_t Adopt(std::unique_ptr<LinkTransport> transport);
+    // Closes a connection at once (its queued answers are given up); nothing when it is gone.
+    void Disconnect(uint64_t id);
+
     // Records for which `nests` holds may run a nested loop in their handler (a modal box).
     // At most `limit` of them are handled at once; a further one is held, unanswered, its
     // connection not read, until one of them returns. Other records go on being served.
@@ -74,65 +121,77 @@ public:
     int Depth() const { return m_depth; }
     const std::string& Path() const { return m_path; }
 
-    // Answers are written by this thread while few EAs are active. Under load, waking each EA
-    // costs more than handling its message, so the writes of a busy round go to I/O threads;
-    // handlers still run only on the thread that calls ProcessReady.
+    // A round with this many records moves its connections to the I/O lanes.
     static constexpr int kOffloadBatch = 16;
-    // Three lanes: handlers run on one thread, so the lanes only take over the writes, whose
-    // cost is waking the EAs; a few threads absorb that, and more would take cores from the
-    // EAs, which usually run on the same machine.
+    // The lanes read and write; the handlers stay on the serving thread. A few lanes absorb
+    // the cost of the system calls and of waking the EAs; more would take cores from the EAs,
+    // which usually run on the same machine.
     static constexpr int kIoLanes = 3;
-    // A connection with this many answers still unwritten is not read until its lane has
-    // written some: an EA that sends without reading its answers cannot grow the queue.
-    static constexpr unsigned kMaxQueuedAnswers = 64;
     // However the handlers nest, no deeper than this: any further record is held.
     static constexpr int kMaxDepth = 64;
 
 private:
     struct Socket;
-    class Writers;
+    class Lanes;
     enum class Watch { None, HangUp, Read };
     struct Conn {
         std::shared_ptr<Socket> sock;
         int fd = -1;
         uint64_t id = 0;
         unsigned have = 0;
-        bool busy = false;
-        bool held = false;      // a whole record waits in buf for a nested handler to return
-        bool waitDrain = false; // too many answers still unwritten
+        bool laned = false;  // read and answered by its lane
+        bool pinned = false; // adopted: never read by the serving thread
+        bool queued = false; // a whole record in buf waits in this round's batch
+        bool busy = false;   // its record is being handled, or its answer waits for the batch's end
+        bool held = false;   // a whole record waits in buf for a nested handler to return
         Watch watch = Watch::Read;
         unsigned char buf[16];
     };
+    struct Pending {
+        uint64_t id;
+        unsigned char rec[16];
+    };
+    uint64_t AddConnection(std::unique_ptr<LinkTransport> t, bool pinned);
     void AcceptAll();
     void PauseAccepting();
     void ResumeAccepting();
-    bool Serve(uint64_t id, bool offload);
-    bool Handle(uint64_t id, bool nests, bool offload);
+    void Serve(uint64_t id);
+    void TakeFromLanes();
+    int RunBatch();
+    void Handle(uint64_t id, bool nests);
     int ServeHeld();
     bool MayRun(bool nests) const;
-    void Answer(Conn& c, const unsigned char out[16], bool offload);
+    void Release();
+    void AnswerDirect(Conn& c, const unsigned char out[16]);
+    void MoveToLane(Conn& c, const unsigned char out[16], unsigned sent);
     void Drop(uint64_t id, bool broken);
     bool SetWatch(Conn& c, Watch w);
     Watch WantedWatch(const Conn& c) const;
-    void OnWake();
+    void SignalWork();
 
     Handler m_handler;
     Predicate m_nests;
+    std::function<void()> m_batchDone;
     int m_nestLimit = 16;
     int m_nestOpen = 0;
     int m_depth = 0;
     int m_listen = -1;
     int m_epoll = -1;
-    int m_wake = -1;    // eventfd: the I/O lanes have drained a connection
+    int m_wake = -1;    // eventfd: the lanes have records or news
+    int m_work = -1;    // eventfd: records or answers of an interrupted round wait
     int m_timer = -1;   // timerfd: accepting resumes
     int m_reserve = -1; // a spare descriptor, given up to refuse a connection when none is left
     bool m_accepting = false;
+    bool m_workSignalled = false;
+    bool m_busyRound = false;
     std::atomic<size_t> m_maxConns{1024}; // may be lowered from another thread
     uint64_t m_nextId = 16;
     std::string m_path;
     std::unordered_map<uint64_t, std::unique_ptr<Conn>> m_conns;
+    std::deque<uint64_t> m_ready;   // this round's records, in arrival order
+    std::vector<Pending> m_pending; // answers waiting for the batch's end
     std::deque<uint64_t> m_heldNesting, m_heldOther;
-    std::unique_ptr<Writers> m_writers;
+    std::unique_ptr<Lanes> m_lanes;
 };
 
 // The EA's end: a blocking client for tools, tests and benchmarks.

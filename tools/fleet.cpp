@@ -80,6 +80,8 @@ struct Options {
 
 enum Phase : int { kTrade = 0, kDrain = 1, kStop = 2 };
 
+constexpr std::chrono::duration<double> kStartUpSpread{1.0};
+
 // The order list's transactions as the run started, so that the figures can count whole
 // transactions and not only legs.
 struct Transactions {
@@ -138,6 +140,7 @@ struct Shared {
     std::atomic<uint64_t> legsOpened{0}, legsClosed{0}, legsFailed{0}, retries{0}, notices{0};
     std::atomic<uint64_t> txOpened{0}, txClosed{0};
     std::atomic<uint64_t> activity{0};
+    std::atomic<int> openLegs{0}; // opened by an EA and not yet closed
     std::atomic<int> noticesDue{0};
     std::atomic<int> failedEAs{0};
     std::atomic<int> finished{0};
@@ -163,6 +166,10 @@ public:
 
     void Run() {
         try {
+            // The EAs come up one after another over about a second, as terminals started by
+            // hand do; all at once would measure the machine's hand-shakes, not the desk.
+            const auto spread = std::chrono::duration_cast<Clock::duration>(kStartUpSpread);
+            std::this_thread::sleep_for(spread * m_slot / static_cast<int>(m_s.fds.size()));
             if (!m_client.Connect(m_s.socketPath)) throw LinkError(m_client.Error());
             m_s.fds[static_cast<size_t>(m_slot)].store(m_client.Fd());
             Play();
@@ -324,6 +331,7 @@ private:
             const int32_t fill = type == otBuy ? trigger + slip : trigger - slip;
             Call(EAMsg::OrderOpenPrice, orderID, fill);
             m_open.push_back({orderID, type, fill, lots100});
+            m_s.openLegs.fetch_add(1);
             m_s.legsOpened.fetch_add(1, std::memory_order_relaxed);
             if (m_s.haveTransactions && m_s.transactions.Count(orderID, true)) m_s.txOpened.fetch_add(1);
             return;
@@ -340,6 +348,7 @@ private:
         const int64_t money = std::clamp<int64_t>(points * leg.lots100 * 1000, INT32_MIN, INT32_MAX);
         Call(EAMsg::OrderProfitLoss, leg.orderID, static_cast<int32_t>(money));
         m_s.legsClosed.fetch_add(1, std::memory_order_relaxed);
+        m_s.openLegs.fetch_sub(1);
         if (m_s.haveTransactions && m_s.transactions.Count(leg.orderID, false)) m_s.txClosed.fetch_add(1);
     }
 
@@ -643,9 +652,17 @@ int FleetCommand(int argc, char** argv, const std::string& socketPath) {
     for (auto& ea : eas) threads.emplace_back([&ea] { ea->Run(); });
 
     // The common price walks, the figures come once a second, the trading ends after the
-    // given seconds and the winding down when nothing has happened for a second (or after
-    // --drain seconds).
+    // given seconds and the winding down when nothing has happened for a second and no EA
+    // holds an open leg (or after --drain seconds).
     std::mt19937_64 rng(o.seed);
+    // While winding down the price keeps a small trend that turns now and then, as a market
+    // does: "SeqMode" and "DelMode" close only on a trend, and every EA quotes the common price
+    // then, so without it their transactions would never close. The price moves in steps of a
+    // few points, larger than the desk's tolerance for a trend, so that for a moment after each
+    // step the EAs that quoted since see a trend against those that have not yet.
+    constexpr int kDrainStep = 4;
+    int trend = 1;
+    auto nextStep = Clock::time_point::max(), nextTurn = Clock::time_point::max();
     Reporter reporter(s);
     const auto tradeEnd =
         start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(o.seconds));
@@ -658,7 +675,19 @@ int FleetCommand(int argc, char** argv, const std::string& socketPath) {
     while (s.finished.load() < total) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
         const auto now = Clock::now();
-        const int32_t p = s.price.load() + (rng() & 1 ? 1 : -1);
+        int32_t p = s.price.load();
+        if (s.phase.load() == kTrade) {
+            p += rng() & 1 ? 1 : -1;
+        } else {
+            if (now >= nextTurn) {
+                trend = -trend;
+                nextTurn = now + std::chrono::milliseconds(1000 + static_cast<int>(rng() % 2000));
+            }
+            if (now >= nextStep) {
+                p += trend * kDrainStep;
+                nextStep = now + std::chrono::milliseconds(300 + static_cast<int>(rng() % 500));
+            }
+        }
         s.price.store(std::clamp(p, 100000, 120000));
         if (now >= nextSecond) {
             reporter.Second(std::chrono::duration<double>(now - start).count());
@@ -667,11 +696,13 @@ int FleetCommand(int argc, char** argv, const std::string& socketPath) {
         const int phase = s.phase.load();
         if (phase == kTrade && now >= tradeEnd) {
             s.phase.store(kDrain);
+            nextTurn = now + std::chrono::milliseconds(1000 + static_cast<int>(rng() % 2000));
+            nextStep = now;
             lastActivity = s.activity.load();
             quietSince = now;
         } else if (phase == kDrain) {
             const uint64_t a = s.activity.load();
-            if (a != lastActivity || s.noticesDue.load() > 0) {
+            if (a != lastActivity || s.noticesDue.load() > 0 || s.openLegs.load() > 0) {
                 lastActivity = a;
                 quietSince = now;
             }

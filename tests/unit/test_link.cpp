@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <mutex>
 #include <poll.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -14,6 +15,7 @@
 #include <sys/un.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 #include "platform/ealink.h"
 #include "tempdir.h"
@@ -620,6 +622,251 @@ TEST(Link, RaisingTheOpenFilesLimitReachesTheHardLimit) {
     ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &rl), 0);
     EXPECT_EQ(rl.rlim_cur, rl.rlim_max);
     EXPECT_EQ(now, rl.rlim_max == RLIM_INFINITY ? UINT64_MAX : static_cast<uint64_t>(rl.rlim_max));
+}
+
+} // namespace
+
+namespace {
+
+// Handlers run on the serving thread only, one batch at a time, and no EA sees an answer before
+// the batch's end has been told: each answer carries the number of batch ends told before its
+// handler ran, and must arrive after one more. Many EAs at once move to the I/O lanes; one EA
+// alone is answered by the serving thread; both keep the rule.
+TEST(Link, AnswersWaitForTheEndOfTheirBatch) {
+    for (const int clients : {48, 1}) {
+        TempDir dir;
+        const std::string path = dir.File("TForm3");
+        std::atomic<int32_t> batchesDone{0};
+        std::atomic<int> offThread{0};
+        std::atomic<bool> inBatch{false};
+        std::thread::id serving;
+        LinkServer server([&](TMessage& m) {
+            if (std::this_thread::get_id() != serving) ++offThread;
+            inBatch = true;
+            m.Result = batchesDone.load();
+        });
+        server.SetBatchDone([&] {
+            if (std::this_thread::get_id() != serving || !inBatch.exchange(false)) ++offThread;
+            ++batchesDone;
+        });
+        server.Listen(path);
+        std::atomic<bool> stop{false};
+        std::thread loop([&] {
+            while (!stop.load()) {
+                pollfd p{server.PollFd(), POLLIN, 0};
+                if (poll(&p, 1, 5) > 0) server.ProcessReady();
+            }
+        });
+        serving = loop.get_id();
+        std::atomic<int> early{0}, failed{0};
+        std::vector<std::thread> threads;
+        for (int c = 0; c < clients; ++c)
+            threads.emplace_back([&] {
+                LinkClient client;
+                if (!client.Connect(path)) {
+                    ++failed;
+                    return;
+                }
+                for (int i = 0; i < 400; ++i)
+                    if (client.Send(1, 0, 0) >= batchesDone.load()) ++early;
+            });
+        for (auto& t : threads) t.join();
+        stop = true;
+        loop.join();
+        EXPECT_EQ(failed.load(), 0) << clients;
+        EXPECT_EQ(early.load(), 0) << clients << " EAs: answers released before their batch ended";
+        EXPECT_EQ(offThread.load(), 0) << clients;
+    }
+}
+
+// A handler that runs a nested loop without being announced (a stop box after an error) while
+// another EA's record waits in the same round: the inner loop answers that EA, whichever of
+// the two the round took first.
+TEST(Link, ANestedLoopServesTheRestOfTheInterruptedRound) {
+    TempDir dir;
+    const std::string path = dir.File("TForm3");
+    LinkServer* self = nullptr;
+    int boxFd = -1, otherFd = -1;
+    bool otherAnsweredInside = false;
+    LinkServer server([&](TMessage& m) {
+        if (m.Msg == 98) {
+            for (int i = 0; i < 2000 && !otherAnsweredInside; ++i) {
+                pollfd p{self->PollFd(), POLLIN, 0};
+                if (poll(&p, 1, 5) > 0) self->ProcessReady();
+                pollfd o{otherFd, POLLIN, 0};
+                otherAnsweredInside = poll(&o, 1, 0) == 1;
+            }
+        }
+        m.Result = m.Msg;
+    });
+    self = &server;
+    server.Listen(path);
+    LinkClient box, other;
+    ASSERT_TRUE(box.Connect(path));
+    ASSERT_TRUE(other.Connect(path));
+    boxFd = box.Fd();
+    otherFd = other.Fd();
+    unsigned char rec[16];
+    EncodeMessage(TMessage{98, 0, 0, 0}, rec);
+    box.SendRaw(rec, sizeof rec);
+    EncodeMessage(TMessage{97, 0, 0, 0}, rec);
+    other.SendRaw(rec, sizeof rec);
+    // Both connections are accepted, then both records are read in one round.
+    for (int i = 0; i < 200 && server.ConnectionCount() < 2; ++i) {
+        pollfd p{server.PollFd(), POLLIN, 0};
+        if (poll(&p, 1, 5) > 0) server.ProcessReady();
+    }
+    ASSERT_EQ(server.ConnectionCount(), 2u);
+    for (int i = 0; i < 200; ++i) {
+        pollfd p[2] = {{boxFd, POLLIN, 0}, {otherFd, POLLIN, 0}};
+        if (poll(p, 2, 0) > 0) break;
+        pollfd s{server.PollFd(), POLLIN, 0};
+        if (poll(&s, 1, 5) > 0) server.ProcessReady();
+    }
+    EXPECT_TRUE(otherAnsweredInside);
+    const auto o = ReadAnswers(otherFd, 1);
+    const auto b = ReadAnswers(boxFd, 1);
+    ASSERT_EQ(o.size(), 1u);
+    ASSERT_EQ(b.size(), 1u);
+    EXPECT_EQ(o[0].Result, 97);
+    EXPECT_EQ(b[0].Result, 98);
+}
+
+// A transport over one end of a socket pair that flips every byte on the wire and notes the
+// threads it is used on.
+class FlippingTransport : public LinkTransport {
+public:
+    FlippingTransport(int fd, std::atomic<int>& onServing, std::thread::id serving, std::atomic<bool>& gone)
+        : m_fd(fd), m_onServing(onServing), m_serving(serving), m_gone(gone) {}
+    ~FlippingTransport() override {
+        close(m_fd);
+        m_gone = true;
+    }
+    int Fd() const override { return m_fd; }
+    long Read(void* data, unsigned long size) override {
+        Note();
+        const long n = read(m_fd, data, size);
+        for (long i = 0; i < n; ++i) static_cast<unsigned char*>(data)[i] ^= 0xFF;
+        return n;
+    }
+    long Write(const void* data, unsigned long size) override {
+        Note();
+        std::vector<unsigned char> flipped(static_cast<const unsigned char*>(data),
+                                           static_cast<const unsigned char*>(data) + size);
+        for (auto& b : flipped) b ^= 0xFF;
+        return send(m_fd, flipped.data(), size, MSG_NOSIGNAL | MSG_DONTWAIT);
+    }
+    void Shutdown() override {
+        Note();
+        shutdown(m_fd, SHUT_RDWR);
+    }
+
+private:
+    void Note() {
+        if (std::this_thread::get_id() == m_serving) ++m_onServing;
+    }
+    int m_fd;
+    std::atomic<int>& m_onServing;
+    std::thread::id m_serving;
+    std::atomic<bool>& m_gone;
+};
+
+int32_t FlippedSend(int fd, TMessage m) {
+    unsigned char rec[16];
+    EncodeMessage(m, rec);
+    for (auto& b : rec) b ^= 0xFF;
+    if (send(fd, rec, sizeof rec, MSG_NOSIGNAL) != 16) return INT32_MIN;
+    const auto answers = ReadAnswers(fd, 1);
+    if (answers.empty()) return INT32_MIN;
+    unsigned char back[16];
+    EncodeMessage(answers[0], back);
+    for (auto& b : back) b ^= 0xFF;
+    return DecodeMessage(back).Result;
+}
+
+// An adopted connection is served through its own transport, by an I/O lane only, within the
+// cap; Disconnect closes it, and the transport goes with it.
+TEST(Link, AdoptedConnectionsAreServedThroughTheirTransport) {
+    TempDir dir;
+    const std::string path = dir.File("TForm3");
+    std::thread::id serving;
+    LinkServer server([&](TMessage& m) {
+        if (std::this_thread::get_id() != serving)
+            m.Result = -1;
+        else
+            m.Result = m.WParam * 2;
+    });
+    server.Listen(path);
+    std::atomic<bool> stop{false};
+    std::mutex calls;
+    std::vector<std::function<void()>> onLoop; // run on the serving thread
+    std::thread loop([&] {
+        while (!stop.load()) {
+            {
+                std::lock_guard<std::mutex> g(calls);
+                for (auto& f : onLoop) f();
+                onLoop.clear();
+            }
+            pollfd p{server.PollFd(), POLLIN, 0};
+            if (poll(&p, 1, 5) > 0) server.ProcessReady();
+        }
+    });
+    serving = loop.get_id();
+    auto onServing = [&](std::function<void()> f) {
+        std::atomic<bool> done{false};
+        {
+            std::lock_guard<std::mutex> g(calls);
+            onLoop.push_back([&] {
+                f();
+                done = true;
+            });
+        }
+        while (!done.load()) std::this_thread::yield();
+    };
+
+    std::atomic<int> usedOnServing{0};
+    struct Pair {
+        int ours = -1, theirs = -1;
+        std::atomic<bool> gone{false};
+        uint64_t id = 0;
+    };
+    Pair pairs[3];
+    for (Pair& p : pairs) {
+        int sv[2];
+        ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv), 0);
+        fcntl(sv[0], F_SETFL, O_NONBLOCK);
+        p.ours = sv[1];
+        p.theirs = sv[0];
+    }
+    onServing([&] { server.SetMaxConnections(2); });
+    for (Pair& p : pairs)
+        onServing([&] {
+            p.id =
+                server.Adopt(std::make_unique<FlippingTransport>(p.theirs, usedOnServing, serving, p.gone));
+        });
+    EXPECT_NE(pairs[0].id, 0u);
+    EXPECT_NE(pairs[1].id, 0u);
+    EXPECT_EQ(pairs[2].id, 0u) << "adopted beyond the cap";
+    EXPECT_TRUE(pairs[2].gone.load());
+
+    for (int i = 0; i < 200; ++i) {
+        EXPECT_EQ(FlippedSend(pairs[0].ours, TMessage{1, i, 0, 0}), 2 * i);
+        EXPECT_EQ(FlippedSend(pairs[1].ours, TMessage{1, -i, 0, 0}), -2 * i);
+    }
+    EXPECT_EQ(usedOnServing.load(), 0) << "the transport was used on the serving thread";
+
+    onServing([&] { server.Disconnect(pairs[0].id); });
+    EXPECT_TRUE(ReadAnswers(pairs[0].ours, 1).empty()) << "still open after Disconnect";
+    EXPECT_TRUE(Eventually([&] { return pairs[0].gone.load(); }));
+    EXPECT_EQ(FlippedSend(pairs[1].ours, TMessage{1, 21, 0, 0}), 42);
+    // A partial record, then the end: that connection goes, and its transport with it.
+    ASSERT_EQ(send(pairs[1].ours, "\x01\x02\x03", 3, MSG_NOSIGNAL), 3);
+    shutdown(pairs[1].ours, SHUT_WR);
+    EXPECT_TRUE(Eventually([&] { return pairs[1].gone.load(); }));
+    EXPECT_TRUE(Eventually([&] { return server.ConnectionCount() == 0; }));
+    stop = true;
+    loop.join();
+    for (Pair& p : pairs) close(p.ours);
 }
 
 } // namespace
