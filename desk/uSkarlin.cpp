@@ -122,7 +122,7 @@ TForm3::TForm3(DeskPaths paths, const std::string& linkPath, QWidget* parent) : 
         // The link is ours, so no other desk of this user is saving: what killed saves left
         // beside the state files can go.
         m_desk->RemoveLeftoverTempFiles();
-        ListenRemote(linkPath);
+        ListenRemote();
     }
 
     m_desk->Guarded([this] { m_desk->FormCreate(); });
@@ -146,18 +146,31 @@ TForm3::~TForm3() {
     if (m_link) m_link->Close();
 }
 
-void TForm3::ListenRemote(const std::string& linkPath) {
+void TForm3::ListenRemote() {
     const std::string listen = TIniFile(m_desk->Paths().configIni).ReadString("Link", "Listen", "");
     if (listen.empty()) return;
     // The desk's folder: that of its order list.
     const std::string& list = m_desk->Paths().orderList;
     const size_t slash = list.rfind('/');
     const std::string deskDir = slash == std::string::npos ? std::string(".") : list.substr(0, slash + 1);
-    // Refusals are told from the link's own threads; the notifications take them in the loop.
-    m_remote = std::make_unique<RemoteLinkServer>(deskDir, linkPath, [this](const std::string& text) {
-        QMetaObject::invokeMethod(
-            this, [this, text] { ShowNotification(text); }, Qt::QueuedConnection);
-    });
+    // Connections and refusals come from the remote link's own threads; the loop takes them.
+    m_remote = std::make_unique<RemoteLinkServer>(
+        deskDir,
+        [this](std::unique_ptr<LinkTransport> t) {
+            auto held = std::make_shared<std::unique_ptr<LinkTransport>>(std::move(t));
+            QMetaObject::invokeMethod(
+                this,
+                [this, held] {
+                    if (m_link && m_link->Adopt(std::move(*held)) == 0)
+                        ShowNotification(
+                            "Remote link: a machine's connection refused: the desk takes no more EAs");
+                },
+                Qt::QueuedConnection);
+        },
+        [this](const std::string& text) {
+            QMetaObject::invokeMethod(
+                this, [this, text] { ShowNotification(text); }, Qt::QueuedConnection);
+        });
     try {
         m_remote->Listen(listen);
     } catch (const LinkError& e) {

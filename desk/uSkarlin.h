@@ -158,7 +158,7 @@ private:
     std::unique_ptr<LinkServer> m_link;
     // Terminals on other machines, when config.ini's [Link] Listen asks for them.
     std::unique_ptr<RemoteLinkServer> m_remote;
-    void ListenRemote(const std::string& linkPath);
+    void ListenRemote();
     std::array<TFrameTable*, kMaxTables> m_frames{};
     std::array<QWidget*, kMaxTables> m_tableSheets{};
     bool m_shown = false;

@@ -213,23 +213,151 @@ TMessage RecordFramer::Take() {
 
 // ---- the desk's end ---------------------------------------------------------------------------
 
+// Tells the refusals, at most kLogsPerMinute a minute; shared by the server and the transports
+// it handed over (which may outlive it inside the link server).
+class RemoteLinkServer::Teller {
+public:
+    explicit Teller(Log log) : m_log(std::move(log)) {}
+    void Tell(const std::string& text) {
+        std::lock_guard<std::mutex> g(m_mutex);
+        Roll(Minute());
+        if (m_count >= kLogsPerMinute) {
+            ++m_suppressed;
+            return;
+        }
+        ++m_count;
+        if (m_log) m_log("Remote link: " + text);
+    }
+    void Roll() {
+        std::lock_guard<std::mutex> g(m_mutex);
+        Roll(Minute());
+    }
+
+private:
+    void Roll(int64_t minute) {
+        if (minute == m_window) return;
+        if (m_suppressed > 0 && m_log)
+            m_log("Remote link: " + std::to_string(m_suppressed) +
+                  " more refused connections in the last minute");
+        m_window = minute;
+        m_count = 0;
+        m_suppressed = 0;
+    }
+    Log m_log;
+    std::mutex m_mutex;
+    int64_t m_window = 0;
+    int m_count = 0, m_suppressed = 0;
+};
+
+// What the server keeps of a connection it handed over: enough to cut it when its machine is
+// revoked. The descriptor is shut down only while the transport still owns it.
+struct RemoteLinkServer::Handed {
+    std::mutex mutex;
+    int fd = -1;
+    bool open = true;
+    void Cut() {
+        std::lock_guard<std::mutex> g(mutex);
+        if (open) shutdown(fd, SHUT_RDWR);
+    }
+};
+
+namespace {
+
+// An authenticated TLS connection as the link server's I/O lanes read and write it. Each
+// record is checked against the machine's EA IDs as its last byte is read: a record naming
+// another machine's EA never reaches the desk, and the connection closes.
+class TlsTransport final : public LinkTransport {
+public:
+    TlsTransport(int fd, SSL* ssl, std::string who, EaIdRanges ids,
+                 std::shared_ptr<RemoteLinkServer::Teller> teller,
+                 std::shared_ptr<RemoteLinkServer::Handed> handed)
+        : m_fd(fd), m_ssl(ssl), m_who(std::move(who)), m_ids(std::move(ids)), m_teller(std::move(teller)),
+          m_handed(std::move(handed)) {}
+    ~TlsTransport() override {
+        {
+            std::lock_guard<std::mutex> g(m_handed->mutex);
+            m_handed->open = false;
+        }
+        SSL_free(m_ssl);
+        close(m_fd);
+    }
+    int Fd() const override { return m_fd; }
+    long Read(void* data, unsigned long size) override {
+        ERR_clear_error();
+        m_wantsWrite = false;
+        const int r = SSL_read(m_ssl, data, static_cast<int>(std::min<unsigned long>(size, 1 << 20)));
+        if (r > 0) {
+            const auto* p = static_cast<const unsigned char*>(data);
+            size_t at = 0;
+            while (at < static_cast<size_t>(r)) {
+                at += m_framer.Feed(p + at, static_cast<size_t>(r) - at);
+                if (!m_framer.Complete()) continue;
+                const TMessage m = m_framer.Take();
+                int32_t claimed = 0;
+                if (!MayClaim(m, m_ids, claimed)) {
+                    m_teller->Tell(m_who + " claimed EA " + std::to_string(claimed) +
+                                   ", which is not one of its EAs (" + m_ids.Text() + "); connection closed");
+                    errno = EPROTO;
+                    return -1;
+                }
+            }
+            return r;
+        }
+        const int err = SSL_get_error(m_ssl, r);
+        if (err == SSL_ERROR_WANT_READ || err == SSL_ERROR_WANT_WRITE) {
+            m_wantsWrite = err == SSL_ERROR_WANT_WRITE;
+            errno = EAGAIN;
+            return -1;
+        }
+        if (err == SSL_ERROR_ZERO_RETURN || (err == SSL_ERROR_SYSCALL && ERR_peek_error() == 0)) {
+            if (m_framer.Partial() > 0) m_teller->Tell(m_who + " closed in the middle of a record");
+            return 0;
+        }
+        m_teller->Tell(m_who + " sent what is not TLS: " + SslReason("broken stream") +
+                       "; connection closed");
+        errno = EPROTO;
+        return -1;
+    }
+    long Write(const void* data, unsigned long size) override {
+        ERR_clear_error();
+        m_wantsWrite = false;
+        const int r = SSL_write(m_ssl, data, static_cast<int>(size));
+        if (r > 0) return r;
+        const int err = SSL_get_error(m_ssl, r);
+        if (err == SSL_ERROR_WANT_READ || err == SSL_ERROR_WANT_WRITE) {
+            m_wantsWrite = err == SSL_ERROR_WANT_WRITE;
+            errno = EAGAIN;
+            return -1;
+        }
+        ERR_clear_error();
+        errno = EPIPE;
+        return -1;
+    }
+    void Shutdown() override { shutdown(m_fd, SHUT_RDWR); }
+    bool Buffered() const override { return SSL_pending(m_ssl) > 0; }
+    bool WantsWrite() const override { return m_wantsWrite; }
+
+private:
+    int m_fd;
+    SSL* m_ssl;
+    std::string m_who;
+    EaIdRanges m_ids;
+    std::shared_ptr<RemoteLinkServer::Teller> m_teller;
+    std::shared_ptr<RemoteLinkServer::Handed> m_handed;
+    RecordFramer m_framer;
+    bool m_wantsWrite = false;
+};
+
+} // namespace
+
 struct RemoteLinkServer::Conn {
     uint64_t id = 0;
-    int tcp = -1, ux = -1;
+    int tcp = -1;
     SSL* ssl = nullptr;
-    bool ready = false; // handshake done and the machine accepted
-    std::string peer, name, serial;
-    EaIdRanges ids;
-    RecordFramer in;
-    bool awaiting = false; // a record is with the desk; its answer is not yet written
-    unsigned char ans[16];
-    unsigned ansHave = 0;
-    bool ansPending = false; // the whole answer waits to be written into TLS
-    uint32_t tcpWatch = EPOLLIN;
+    std::string peer;
     ~Conn() {
         if (ssl) SSL_free(ssl);
         if (tcp >= 0) close(tcp);
-        if (ux >= 0) close(ux);
     }
 };
 
@@ -249,32 +377,12 @@ struct RemoteLinkServer::Lane {
     }
 };
 
-RemoteLinkServer::RemoteLinkServer(std::string deskDir, std::string socketPath, Log log)
-    : m_dir(std::move(deskDir)), m_socketPath(std::move(socketPath)), m_log(std::move(log)) {}
+RemoteLinkServer::RemoteLinkServer(std::string deskDir, Handoff handoff, Log log)
+    : m_dir(std::move(deskDir)), m_handoff(std::move(handoff)),
+      m_teller(std::make_shared<Teller>(std::move(log))) {}
 
 RemoteLinkServer::~RemoteLinkServer() {
     Close();
-}
-
-void RemoteLinkServer::TellSuppressed(int64_t minute) {
-    if (minute == m_logWindow) return;
-    if (m_logSuppressed > 0 && m_log)
-        m_log("Remote link: " + std::to_string(m_logSuppressed) +
-              " more refused connections in the last minute");
-    m_logWindow = minute;
-    m_logCount = 0;
-    m_logSuppressed = 0;
-}
-
-void RemoteLinkServer::Tell(const std::string& text) {
-    std::lock_guard<std::mutex> g(m_logMutex);
-    TellSuppressed(Minute());
-    if (m_logCount >= kLogsPerMinute) {
-        ++m_logSuppressed;
-        return;
-    }
-    ++m_logCount;
-    if (m_log) m_log("Remote link: " + text);
 }
 
 void RemoteLinkServer::Listen(const std::string& hostPort) {
@@ -372,15 +480,11 @@ void RemoteLinkServer::Close() {
 }
 
 void RemoteLinkServer::Run(Lane& lane) {
-    // Lanes' own helpers, over the lane's connections.
-    auto watchTcp = [&](Conn& c, uint32_t events) {
-        if (c.tcpWatch == events) return true;
+    auto watch = [&](Conn& c, uint32_t events) {
         epoll_event ev{};
         ev.events = events;
-        ev.data.u64 = c.id << 1;
-        if (epoll_ctl(lane.epoll, EPOLL_CTL_MOD, c.tcp, &ev) != 0) return false;
-        c.tcpWatch = events;
-        return true;
+        ev.data.u64 = c.id;
+        return epoll_ctl(lane.epoll, EPOLL_CTL_MOD, c.tcp, &ev) == 0;
     };
     auto drop = [&](uint64_t id) {
         if (lane.conns.erase(id)) m_open.fetch_sub(1);
@@ -396,6 +500,8 @@ void RemoteLinkServer::Run(Lane& lane) {
         }
         return "is not enrolled";
     };
+    // Reads the list of machines again when it changed; a machine revoked meanwhile loses the
+    // connections it has open.
     auto reloadMachines = [&] {
         struct stat st {};
         const std::string path = m_dir + "/" + kLinkMachinesFile;
@@ -409,122 +515,66 @@ void RemoteLinkServer::Run(Lane& lane) {
         lane.machines = LoadEnrolledMachines(m_dir);
         lane.machinesSize = st.st_size;
         lane.machinesStamp = st.st_mtim;
-        // A machine revoked meanwhile loses its open connections too.
-        std::vector<uint64_t> gone;
-        for (auto& [id, c] : lane.conns) {
-            if (!c->ready) continue;
-            const std::string why = standing(c->name, c->serial, nullptr);
-            if (why.empty()) continue;
-            Tell("machine \"" + c->name + "\" (" + c->peer + ") " + why + "; connection closed");
-            gone.push_back(id);
+        std::lock_guard<std::mutex> g(m_handedMutex);
+        for (size_t i = 0; i < m_handed.size();) {
+            HandedEntry& e = m_handed[i];
+            auto h = e.handed.lock();
+            if (!h) {
+                m_handed[i] = std::move(m_handed.back());
+                m_handed.pop_back();
+                continue;
+            }
+            const std::string why = standing(e.name, e.serial, nullptr);
+            if (!why.empty() && !e.cut) {
+                e.cut = true;
+                m_teller->Tell(e.who + " " + why + "; connection closed");
+                h->Cut();
+            }
+            ++i;
         }
-        for (uint64_t id : gone) drop(id);
     };
-    // Moves one connection on as far as it can go now; false when it was closed.
+    // Moves a handshake on; once it is done and the machine may speak, the connection goes to
+    // the desk. False when the connection is closed or handed over.
     auto pump = [&](Conn& c) -> bool {
         ERR_clear_error();
-        if (!c.ready) {
-            const int r = SSL_do_handshake(c.ssl);
-            if (r != 1) {
-                const int err = SSL_get_error(c.ssl, r);
-                if (err == SSL_ERROR_WANT_READ) return watchTcp(c, EPOLLIN);
-                if (err == SSL_ERROR_WANT_WRITE) return watchTcp(c, EPOLLIN | EPOLLOUT);
-                std::string reason = SslReason("the connection closed");
-                const long verify = SSL_get_verify_result(c.ssl);
-                if (verify != X509_V_OK)
-                    reason += " (" + std::string(X509_verify_cert_error_string(verify)) + ")";
-                Tell(c.peer + " failed the TLS handshake: " + reason + "; connection closed");
-                return false;
-            }
-            X509* peer = SSL_get0_peer_certificate(c.ssl);
-            if (!peer) {
-                Tell(c.peer + " presented no certificate; connection closed");
-                return false;
-            }
-            c.name = CommonName(peer);
-            c.serial = SerialOf(peer);
-            reloadMachines();
-            const std::string why = standing(c.name, c.serial, &c.ids);
-            if (!why.empty()) {
-                Tell("machine \"" + c.name + "\" (" + c.peer + ") " + why + "; connection closed");
-                return false;
-            }
-            c.ux = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-            sockaddr_un addr{};
-            addr.sun_family = AF_UNIX;
-            std::strncpy(addr.sun_path, m_socketPath.c_str(), sizeof addr.sun_path - 1);
-            if (c.ux < 0 || connect(c.ux, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-                fcntl(c.ux, F_SETFL, O_NONBLOCK) != 0) {
-                Tell(Errno("machine \"" + c.name + "\" (" + c.peer + ") cannot reach the desk's link"));
-                return false;
-            }
-            epoll_event ev{};
-            ev.events = EPOLLIN;
-            ev.data.u64 = c.id << 1 | 1;
-            if (epoll_ctl(lane.epoll, EPOLL_CTL_ADD, c.ux, &ev) != 0) return false;
-            c.ready = true;
+        const int r = SSL_do_handshake(c.ssl);
+        if (r != 1) {
+            const int err = SSL_get_error(c.ssl, r);
+            if (err == SSL_ERROR_WANT_READ) return watch(c, EPOLLIN);
+            if (err == SSL_ERROR_WANT_WRITE) return watch(c, EPOLLIN | EPOLLOUT);
+            std::string reason = SslReason("the connection closed");
+            const long verify = SSL_get_verify_result(c.ssl);
+            if (verify != X509_V_OK)
+                reason += " (" + std::string(X509_verify_cert_error_string(verify)) + ")";
+            m_teller->Tell(c.peer + " failed the TLS handshake: " + reason + "; connection closed");
+            return false;
         }
-        for (;;) {
-            if (c.ansPending) {
-                const int r = SSL_write(c.ssl, c.ans, 16);
-                if (r <= 0) {
-                    const int err = SSL_get_error(c.ssl, r);
-                    if (err == SSL_ERROR_WANT_WRITE) return watchTcp(c, EPOLLOUT);
-                    if (err == SSL_ERROR_WANT_READ) return watchTcp(c, EPOLLIN);
-                    return false; // the machine went away
-                }
-                c.ansPending = false;
-                c.awaiting = false;
-            }
-            // While the desk holds a record, only a hang-up is watched.
-            if (c.awaiting) return watchTcp(c, EPOLLRDHUP);
-            while (!c.in.Complete()) {
-                unsigned char buf[16];
-                const int r = SSL_read(c.ssl, buf, static_cast<int>(16 - c.in.Partial()));
-                if (r > 0) {
-                    c.in.Feed(buf, static_cast<size_t>(r));
-                    continue;
-                }
-                const int err = SSL_get_error(c.ssl, r);
-                if (err == SSL_ERROR_WANT_READ) return watchTcp(c, EPOLLIN);
-                if (err == SSL_ERROR_WANT_WRITE) return watchTcp(c, EPOLLIN | EPOLLOUT);
-                if (err == SSL_ERROR_ZERO_RETURN || (err == SSL_ERROR_SYSCALL && ERR_peek_error() == 0)) {
-                    if (c.in.Partial() > 0)
-                        Tell("machine \"" + c.name + "\" (" + c.peer + ") closed in the middle of a record");
-                    return false;
-                }
-                Tell("machine \"" + c.name + "\" (" + c.peer +
-                     ") sent what is not TLS: " + SslReason("broken stream") + "; connection closed");
-                return false;
-            }
-            const TMessage m = c.in.Take();
-            int32_t claimed = 0;
-            if (!MayClaim(m, c.ids, claimed)) {
-                Tell("machine \"" + c.name + "\" (" + c.peer + ") claimed EA " + std::to_string(claimed) +
-                     ", which is not one of its EAs (" + c.ids.Text() + "); connection closed");
-                return false;
-            }
-            unsigned char rec[16];
-            EncodeMessage(m, rec);
-            const ssize_t w = send(c.ux, rec, 16, MSG_NOSIGNAL | MSG_DONTWAIT);
-            if (w != 16) return false; // one record in flight always fits: the desk's end is gone
-            c.awaiting = true;
+        X509* peer = SSL_get0_peer_certificate(c.ssl);
+        if (!peer) {
+            m_teller->Tell(c.peer + " presented no certificate; connection closed");
+            return false;
         }
-    };
-    auto onDesk = [&](Conn& c) -> bool {
-        for (;;) {
-            const ssize_t n = read(c.ux, c.ans + c.ansHave, 16 - c.ansHave);
-            if (n > 0) {
-                c.ansHave += static_cast<unsigned>(n);
-                if (c.ansHave < 16) continue;
-                c.ansHave = 0;
-                c.ansPending = true;
-                return pump(c);
-            }
-            if (n < 0 && errno == EINTR) continue;
-            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return true;
-            return false; // the desk closed its end
+        const std::string name = CommonName(peer), serial = SerialOf(peer);
+        const std::string who = "machine \"" + name + "\" (" + c.peer + ")";
+        reloadMachines();
+        EaIdRanges ids;
+        const std::string why = standing(name, serial, &ids);
+        if (!why.empty()) {
+            m_teller->Tell(who + " " + why + "; connection closed");
+            return false;
         }
+        epoll_ctl(lane.epoll, EPOLL_CTL_DEL, c.tcp, nullptr);
+        auto handed = std::make_shared<Handed>();
+        handed->fd = c.tcp;
+        {
+            std::lock_guard<std::mutex> g(m_handedMutex);
+            m_handed.push_back(HandedEntry{name, serial, who, handed, false});
+        }
+        auto t = std::make_unique<TlsTransport>(c.tcp, c.ssl, who, ids, m_teller, handed);
+        c.tcp = -1;
+        c.ssl = nullptr;
+        if (m_handoff) m_handoff(std::move(t));
+        return false;
     };
     auto accept = [&] {
         for (int i = 0; i < 64; ++i) {
@@ -538,14 +588,14 @@ void RemoteLinkServer::Run(Lane& lane) {
             }
             if (m_open.load() >= kMaxConnections) {
                 close(fd);
-                Tell(PeerText(from) + " refused: " + std::to_string(kMaxConnections) +
-                     " connections are open");
+                m_teller->Tell(PeerText(from) + " refused: " + std::to_string(kMaxConnections) +
+                               " hand-shakes are going on");
                 continue;
             }
             const int one = 1;
             setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
             auto c = std::make_unique<Conn>();
-            c->id = lane.nextId++;
+            c->id = lane.nextId++ + 1; // 0 and 1 are the listening socket and the wake-up
             c->tcp = fd;
             c->peer = PeerText(from);
             c->ssl = SSL_new(m_ctx);
@@ -553,7 +603,7 @@ void RemoteLinkServer::Run(Lane& lane) {
             SSL_set_accept_state(c->ssl);
             epoll_event ev{};
             ev.events = EPOLLIN;
-            ev.data.u64 = c->id << 1;
+            ev.data.u64 = c->id;
             if (epoll_ctl(lane.epoll, EPOLL_CTL_ADD, fd, &ev) != 0) continue;
             lane.handshakes.emplace_back(Clock::now() + std::chrono::milliseconds(m_handshakeMs), c->id);
             m_open.fetch_add(1);
@@ -578,36 +628,23 @@ void RemoteLinkServer::Run(Lane& lane) {
                 continue;
             }
             if (key == 1) return; // closing
-            const uint64_t id = key >> 1;
-            auto it = lane.conns.find(id);
+            auto it = lane.conns.find(key);
             if (it == lane.conns.end()) continue;
-            Conn& c = *it->second;
-            const uint32_t ev = events[i].events;
-            bool alive;
-            if (key & 1)
-                alive = onDesk(c);
-            else if (c.awaiting && !c.ansPending)
-                alive = (ev & (EPOLLHUP | EPOLLERR | EPOLLRDHUP)) == 0; // the machine hung up
-            else
-                alive = pump(c);
-            if (!alive) drop(id);
+            if (!pump(*it->second)) drop(key);
         }
         const auto now = Clock::now();
         while (!lane.handshakes.empty() && lane.handshakes.front().first <= now) {
             const uint64_t id = lane.handshakes.front().second;
             lane.handshakes.pop_front();
             auto it = lane.conns.find(id);
-            if (it == lane.conns.end() || it->second->ready) continue;
-            Tell(it->second->peer + " did not finish the TLS handshake within " +
-                 std::to_string(m_handshakeMs) + " ms; connection closed");
+            if (it == lane.conns.end()) continue;
+            m_teller->Tell(it->second->peer + " did not finish the TLS handshake within " +
+                           std::to_string(m_handshakeMs) + " ms; connection closed");
             drop(id);
         }
         if (now - lastCheck >= std::chrono::seconds(1)) {
             lastCheck = now;
-            {
-                std::lock_guard<std::mutex> g(m_logMutex);
-                TellSuppressed(Minute());
-            }
+            m_teller->Roll();
             reloadMachines();
         }
     }

@@ -3,11 +3,11 @@
 // TCP. Every terminal machine presents a client certificate that the desk signed
 // (platform/linkcerts.h) and may speak only for the EA IDs it was enrolled with.
 //
-// The desk's end takes the TLS connections on I/O threads of its own: handshakes, the
-// machine's checks and the records' encryption never run on the thread of the handlers. Each
-// authenticated connection is carried to the desk's link server as one ordinary connection of
-// its socket, so the records are served, one in flight per connection, exactly as those of a
-// local EA.
+// The desk's end takes the TLS connections on I/O threads of its own: handshakes and the
+// machine's checks never run on the thread of the handlers. Each authenticated connection is
+// then adopted by the desk's link server, whose I/O lanes read, decrypt and check its records
+// and write its answers; the records are served, one in flight per connection, exactly as
+// those of a local EA.
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -56,10 +56,12 @@ public:
     // Every refusal (a failed or stalled handshake, a machine not enrolled or revoked, a claim
     // of another machine's EA, a broken stream) is told through `log`, from an I/O thread.
     using Log = std::function<void(const std::string&)>;
+    // Takes an authenticated connection, from an I/O thread of the remote link; the desk
+    // adopts it into its link server (LinkServer::Adopt, on the serving thread).
+    using Handoff = std::function<void(std::unique_ptr<LinkTransport>)>;
 
-    // `deskDir` holds the credentials and the enrolled machines; `socketPath` is the desk's
-    // own link socket, to which every authenticated connection is carried.
-    RemoteLinkServer(std::string deskDir, std::string socketPath, Log log);
+    // `deskDir` holds the credentials and the enrolled machines.
+    RemoteLinkServer(std::string deskDir, Handoff handoff, Log log);
     ~RemoteLinkServer();
     RemoteLinkServer(const RemoteLinkServer&) = delete;
     RemoteLinkServer& operator=(const RemoteLinkServer&) = delete;
@@ -67,31 +69,39 @@ public:
     // Loads (or at the first start creates) the desk's credentials, binds host:port and starts
     // the I/O threads. Throws LinkError with the reason.
     void Listen(const std::string& hostPort);
+    // Stops taking connections; those handed over stay with the link server.
     void Close();
 
     uint16_t Port() const { return m_port; }
     const std::string& Fingerprint() const { return m_fingerprint; }
     bool CreatedCredentials() const { return m_created; }
-    // Connections open now, authenticated or still in their handshake.
-    size_t ConnectionCount() const { return m_open.load(); }
+    // Connections in their handshake now.
+    size_t HandshakeCount() const { return m_open.load(); }
 
     // A handshake not finished within this time is given up.
     void SetHandshakeTimeout(int ms) { m_handshakeMs = ms; }
     static constexpr int kLanes = 2;
-    // Connections beyond this many are closed as soon as they are accepted.
+    // Connections beyond this many in their handshake are closed as soon as they are accepted.
     static constexpr size_t kMaxConnections = 4096;
     // At most this many refusals are told per minute; the rest are counted and told as one.
     static constexpr int kLogsPerMinute = 30;
 
+    class Teller;
+    struct Handed;
+
 private:
     struct Lane;
     struct Conn;
+    struct HandedEntry {
+        std::string name, serial, who;
+        std::weak_ptr<Handed> handed;
+        bool cut = false;
+    };
     void Run(Lane& lane);
-    void Tell(const std::string& text);
-    void TellSuppressed(int64_t minute);
 
-    std::string m_dir, m_socketPath;
-    Log m_log;
+    std::string m_dir;
+    Handoff m_handoff;
+    std::shared_ptr<Teller> m_teller;
     SSL_CTX* m_ctx = nullptr;
     int m_listen = -1;
     uint16_t m_port = 0;
@@ -100,9 +110,8 @@ private:
     bool m_created = false;
     std::atomic<size_t> m_open{0};
     std::vector<std::unique_ptr<Lane>> m_lanes;
-    std::mutex m_logMutex;
-    int64_t m_logWindow = 0;
-    int m_logCount = 0, m_logSuppressed = 0;
+    std::mutex m_handedMutex;
+    std::vector<HandedEntry> m_handed;
 };
 
 // A terminal machine's end: a blocking client for tools, tests and the C library.

@@ -5,9 +5,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
+#include <mutex>
 #include <poll.h>
 #include <string>
+#include <sys/eventfd.h>
 #include <unistd.h>
+#include <vector>
 
 #include "platform/ealink.h"
 #include "platform/linkcerts.h"
@@ -26,8 +30,19 @@ int main() {
                 static_cast<int32_t>(static_cast<uint32_t>(m.WParam) + static_cast<uint32_t>(m.LParam));
         });
         server.Listen(socketPath);
-        RemoteLinkServer remote(dir, socketPath,
-                                [](const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); });
+        // The remote link hands its connections over from its own threads; this loop adopts them.
+        const int wake = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+        std::mutex mutex;
+        std::vector<std::unique_ptr<LinkTransport>> handed;
+        RemoteLinkServer remote(
+            dir,
+            [&](std::unique_ptr<LinkTransport> t) {
+                std::lock_guard<std::mutex> g(mutex);
+                handed.push_back(std::move(t));
+                const uint64_t one = 1;
+                [[maybe_unused]] ssize_t n = write(wake, &one, sizeof one);
+            },
+            [](const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); });
         remote.Listen("127.0.0.1:0");
         EaIdRanges ids;
         EaIdRanges::Parse("1-5", ids);
@@ -36,14 +51,25 @@ int main() {
                     dir.c_str());
         std::fflush(stdout);
         for (;;) {
-            pollfd p[2] = {{server.PollFd(), POLLIN, 0}, {STDIN_FILENO, POLLIN, 0}};
-            if (poll(p, 2, -1) < 0) continue;
+            pollfd p[3] = {{server.PollFd(), POLLIN, 0}, {STDIN_FILENO, POLLIN, 0}, {wake, POLLIN, 0}};
+            if (poll(p, 3, -1) < 0) continue;
+            if (p[2].revents) {
+                uint64_t v;
+                [[maybe_unused]] ssize_t n = read(wake, &v, sizeof v);
+                std::vector<std::unique_ptr<LinkTransport>> take;
+                {
+                    std::lock_guard<std::mutex> g(mutex);
+                    take.swap(handed);
+                }
+                for (auto& t : take) server.Adopt(std::move(t));
+            }
             if (p[0].revents) server.ProcessReady();
             if (p[1].revents) {
                 char b[64];
                 if (read(STDIN_FILENO, b, sizeof b) <= 0) break;
             }
         }
+        remote.Close();
     } catch (const std::exception& e) {
         std::fprintf(stderr, "link_test_desk: %s\n", e.what());
         rc = 1;
