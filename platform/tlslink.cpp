@@ -542,7 +542,7 @@ void RemoteLinkServer::Run(Lane& lane) {
             const int err = SSL_get_error(c.ssl, r);
             if (err == SSL_ERROR_WANT_READ) return watch(c, EPOLLIN);
             if (err == SSL_ERROR_WANT_WRITE) return watch(c, EPOLLIN | EPOLLOUT);
-            std::string reason = SslReason("the connection closed");
+            std::string reason = SslReason("the peer hung up");
             const long verify = SSL_get_verify_result(c.ssl);
             if (verify != X509_V_OK)
                 reason += " (" + std::string(X509_verify_cert_error_string(verify)) + ")";

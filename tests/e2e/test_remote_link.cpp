@@ -49,14 +49,43 @@ void WriteConfig(const fs::path& root, const std::string& listen) {
     WriteFileAtomic((root / "bin" / "config.ini").string(), "[Link]\r\nListen=" + listen + "\r\n");
 }
 
+// Whether something accepts TCP connections on 127.0.0.1:port.
+bool Accepts(uint16_t port) {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const bool ok = connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    close(fd);
+    return ok;
+}
+
+// Starts the desk with its remote link on a free port and waits until that listens; the
+// address, or "" when it never did. A port taken meanwhile by another test is tried again.
+std::string StartListening(DeskProcess& desk, const fs::path& root) {
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        const uint16_t port = FreePort();
+        WriteConfig(root, "127.0.0.1:" + std::to_string(port));
+        if (!desk.Start()) return "";
+        for (int i = 0; i < 200; ++i) {
+            if (Accepts(port)) return "127.0.0.1:" + std::to_string(port);
+            if (desk.StdErr().find("Remote link not started") != std::string::npos) break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        desk.Stop();
+        fs::remove(root / "stderr.log");
+    }
+    return "";
+}
+
 } // namespace
 
 TEST(DeskRemoteLink, AnEnrolledMachineTradesAndAForeignClaimIsTold) {
     test::TempDir dir;
     DeskProcess desk(dir.Path());
-    const std::string address = "127.0.0.1:" + std::to_string(FreePort());
-    WriteConfig(dir.Path(), address);
-    ASSERT_TRUE(desk.Start()) << desk.StdErr();
+    const std::string address = StartListening(desk, dir.Path());
+    ASSERT_FALSE(address.empty()) << desk.StdErr();
     EXPECT_TRUE(fs::exists(dir.Path() / kLinkKeyFile));
 
     auto [rc, out] = Tool(dir.Path(), "enrol m1 --ids 1-5");
