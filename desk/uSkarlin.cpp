@@ -17,6 +17,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <poll.h>
 #include <vector>
@@ -32,6 +33,7 @@
 #include "desk/windows/uMessageBox.h"
 #include "platform/files.h"
 #include "platform/numbers.h"
+#include "platform/profile.h"
 #include "platform/widgets/apptitle.h"
 #include "platform/widgets/formfont.h"
 #include "platform/widgets/paintthrottle.h"
@@ -141,6 +143,7 @@ TForm3::TForm3(DeskPaths paths, const std::string& linkPath, QWidget* parent) : 
         // The link is ours, so no other desk of this user is saving: what killed saves left
         // beside the state files can go.
         m_desk->RemoveLeftoverTempFiles();
+        ListenRemote();
     }
 
     // Changes made outside the link (timers, the operator) go to disk at the next loop turn.
@@ -168,10 +171,58 @@ TForm3::~TForm3() {
     // the core does.
     if (DBSortGrid1) DBSortGrid1->SetDataSource(nullptr);
     DataSource1.SetDataSet(nullptr);
+    if (m_remote) m_remote->Close();
     if (m_link) {
         SetPaintsWaitWhile(nullptr);
         m_link->Close();
     }
+}
+
+void TForm3::ListenRemote() {
+    const std::string listen = TIniFile(m_desk->Paths().configIni).ReadString("Link", "Listen", "");
+    if (listen.empty()) return;
+    // The desk's folder: that of its order list.
+    const std::string& list = m_desk->Paths().orderList;
+    const size_t slash = list.rfind('/');
+    const std::string deskDir = slash == std::string::npos ? std::string(".") : list.substr(0, slash + 1);
+    // Connections and refusals come from the remote link's own threads; the loop takes them.
+    m_remote = std::make_unique<RemoteLinkServer>(
+        deskDir,
+        [this](std::unique_ptr<LinkTransport> t) {
+            auto held = std::make_shared<std::unique_ptr<LinkTransport>>(std::move(t));
+            QMetaObject::invokeMethod(
+                this,
+                [this, held] {
+                    if (m_link && m_link->Adopt(std::move(*held)) == 0)
+                        ShowNotification(
+                            "Remote link: a machine's connection refused: the desk takes no more EAs");
+                },
+                Qt::QueuedConnection);
+        },
+        [this](const std::string& text) {
+            QMetaObject::invokeMethod(
+                this, [this, text] { ShowNotification(text); }, Qt::QueuedConnection);
+        });
+    try {
+        m_remote->Listen(listen);
+    } catch (const LinkError& e) {
+        // The desk goes on with its local link: the operator loses nothing but the remote one.
+        m_remote.reset();
+        std::string text = "Remote link not started: ";
+        text.append(e.what());
+        std::fprintf(stderr, "%s\n", text.c_str());
+        QMetaObject::invokeMethod(
+            this, [this, text] { ShowNotification(text); }, Qt::QueuedConnection);
+        return;
+    }
+    if (m_remote->CreatedCredentials()) {
+        char* where = realpath(deskDir.c_str(), nullptr);
+        std::printf("Created the desk's link key and certificate in %s\n", where ? where : deskDir.c_str());
+        std::free(where);
+    }
+    std::printf("Remote link listening on %s (port %u); desk certificate SHA-256 %s\n", listen.c_str(),
+                static_cast<unsigned>(m_remote->Port()), m_remote->Fingerprint().c_str());
+    std::fflush(stdout);
 }
 
 void TForm3::ServeLink() {

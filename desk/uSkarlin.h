@@ -12,6 +12,7 @@
 #include "components/DBSortGrid.h"
 #include "desk/core/desk.h"
 #include "platform/ealink.h"
+#include "platform/tlslink.h"
 #include "platform/widgets/spinedit.h"
 #include "platform/widgets/updown.h"
 
@@ -166,6 +167,9 @@ private:
     std::unique_ptr<Desk> m_desk;
     std::unique_ptr<LinkServer> m_link;
     PaintThrottle* m_paints = nullptr;
+    // Terminals on other machines, when config.ini's [Link] Listen asks for them.
+    std::unique_ptr<RemoteLinkServer> m_remote;
+    void ListenRemote();
     std::array<TFrameTable*, kMaxTables> m_frames{};
     std::array<QWidget*, kMaxTables> m_tableSheets{};
     bool m_shown = false;

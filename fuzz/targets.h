@@ -19,6 +19,8 @@ int FuzzNotifications(const uint8_t* data, size_t size);
 // The EA messages: a run of messages, interleaved with clock steps and operator ticks, handed
 // to Dispatch of a desk with plain controls and view.
 int FuzzDispatch(const uint8_t* data, size_t size);
+// The remote link's record reader: a machine's EA IDs, then a stream of any bytes in chunks.
+int FuzzRemoteRecords(const uint8_t* data, size_t size);
 
 using Target = int (*)(const uint8_t*, size_t);
 struct NamedTarget {
@@ -27,7 +29,7 @@ struct NamedTarget {
 };
 inline constexpr NamedTarget kTargets[] = {
     {"orderlist", FuzzOrderList},         {"profile", FuzzProfile},   {"datadat", FuzzDataDat},
-    {"notifications", FuzzNotifications}, {"dispatch", FuzzDispatch},
+    {"notifications", FuzzNotifications}, {"dispatch", FuzzDispatch}, {"remoterecords", FuzzRemoteRecords},
 };
 
 } // namespace quorvel::fuzz

@@ -9,7 +9,7 @@ cd "$(dirname "$0")/.."
 BUILD_DIR=${BUILD_DIR:-build-fuzz}
 SECONDS_PER_TARGET=${FUZZ_SECONDS:-20}
 TARGETS=("$@")
-[ ${#TARGETS[@]} -gt 0 ] || TARGETS=(orderlist profile datadat notifications dispatch)
+[ ${#TARGETS[@]} -gt 0 ] || TARGETS=(orderlist profile datadat notifications dispatch remoterecords)
 JOBS=${JOBS:-${#TARGETS[@]}}
 
 if ! command -v clang++ >/dev/null; then

@@ -29,6 +29,7 @@
 #include "platform/ealink.h"
 #include "platform/messages.h"
 #include "platform/numbers.h"
+#include "platform/tlslink.h"
 #include "tools/fleetfiles.h"
 #include "tools/roundtrips.h"
 
@@ -371,7 +372,7 @@ private:
     int m_slot;
     int32_t m_id;
     std::mt19937_64 m_rng;
-    LinkClient m_client;
+    EaConnection m_client;
     int32_t m_checkSeconds = 1;
     int m_attempts = 1;
     int m_offset = 0;
@@ -624,7 +625,7 @@ int FleetCommand(int argc, char** argv, const std::string& socketPath) {
     const auto byTable = EAsByTable(o.eas, o.tables);
     if (!haveSeconds || byTable.empty() || (o.stopDesk && o.dir.empty())) return FleetUsage();
     {
-        LinkClient probe;
+        EaConnection probe;
         if (!probe.Connect(socketPath)) {
             std::fprintf(stderr, "quorvel-ea: no desk is running (%s)\n", probe.Error().c_str());
             return 1;

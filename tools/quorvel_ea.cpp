@@ -7,6 +7,9 @@
 //   quorvel-ea fleet --eas N --seconds S [...]     many EAs trading (see tools/fleet.cpp)
 //   quorvel-ea prepare DIR --eas N [...]           a desk folder for the fleet
 //   quorvel-ea check DIR                           how the transactions of a run ended
+//   quorvel-ea enrol NAME --ids 1-50 [--dir DESKDIR] [--out FILE]   a terminal machine's file
+//   quorvel-ea revoke NAME [--dir DESKDIR]                          that machine connects no more
+// send, bench and fleet talk to a desk on another machine with --connect HOST:PORT --cert FILE.
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -21,6 +24,8 @@
 #include <vector>
 
 #include "platform/ealink.h"
+#include "platform/linkcerts.h"
+#include "platform/tlslink.h"
 #include "tools/fleet.h"
 
 using namespace quorvel;
@@ -29,18 +34,23 @@ using Clock = std::chrono::steady_clock;
 namespace {
 
 int Usage() {
-    std::fprintf(stderr,
-                 "usage:\n"
-                 "  quorvel-ea send MSG WPARAM LPARAM      send one message, print its Result\n"
-                 "  quorvel-ea bench [--clients N] [--seconds S] [--msg MSG] [--wparam W] [--lparam L]\n"
-                 "                   [--quotes-per-second Q] [--every S] [--no-echo] [--socket PATH]\n"
-                 "--every S prints the messages and the longest round trip of every S seconds.\n"
-                 "  quorvel-ea fleet --eas N [--tables T] --seconds S [--fail-rate P] [--seed K]\n"
-                 "                   [--loop-ms L] [--drain S] [--dir DIR [--stop-desk PID]] [--brief]\n"
-                 "  quorvel-ea prepare DIR --eas N [--tables T] [--transactions K] [--history H]\n"
-                 "                   [--seed K] [--config PATH] [--seqmode] [--delmode] [--auto-trades N]\n"
-                 "  quorvel-ea check DIR                 how the transactions in DIR/Orderlist.xml ended\n"
-                 "MSG is a number, 0x hex, or a name such as WM_APP+404 or WM_COPYDATA.\n");
+    std::fprintf(
+        stderr,
+        "usage:\n"
+        "  quorvel-ea send MSG WPARAM LPARAM      send one message, print its Result\n"
+        "  quorvel-ea bench [--clients N] [--seconds S] [--msg MSG] [--wparam W] [--lparam L]\n"
+        "                   [--quotes-per-second Q] [--every S] [--no-echo] [--socket PATH]\n"
+        "--every S prints the messages and the longest round trip of every S seconds.\n"
+        "  quorvel-ea fleet --eas N [--tables T] --seconds S [--fail-rate P] [--seed K]\n"
+        "                   [--loop-ms L] [--drain S] [--dir DIR [--stop-desk PID]] [--brief]\n"
+        "  quorvel-ea prepare DIR --eas N [--tables T] [--transactions K] [--history H]\n"
+        "                   [--seed K] [--config PATH] [--seqmode] [--delmode] [--auto-trades N]\n"
+        "  quorvel-ea check DIR                 how the transactions in DIR/Orderlist.xml ended\n"
+        "  quorvel-ea enrol NAME --ids 1-50[,60,...] [--dir DESKDIR] [--out FILE]\n"
+        "                                       a terminal machine's file (default NAME.pem)\n"
+        "  quorvel-ea revoke NAME [--dir DESKDIR]  the machine no longer connects\n"
+        "send, bench and fleet reach a desk on another machine with --connect HOST:PORT --cert FILE.\n"
+        "MSG is a number, 0x hex, or a name such as WM_APP+404 or WM_COPYDATA.\n");
     return 2;
 }
 
@@ -64,7 +74,7 @@ int Send(int argc, char** argv, const std::string& path) {
         std::fprintf(stderr, "quorvel-ea: WPARAM and LPARAM must be 32-bit integers\n");
         return 2;
     }
-    LinkClient client;
+    EaConnection client;
     if (!client.Connect(path)) {
         std::fprintf(stderr, "quorvel-ea: no desk is running (%s)\n", client.Error().c_str());
         return 1;
@@ -115,7 +125,7 @@ BenchResult RunLoad(const std::string& path, const BenchOptions& o) {
     std::vector<std::thread> threads;
     for (int c = 0; c < o.clients; ++c) {
         threads.emplace_back([&, c] {
-            LinkClient client;
+            EaConnection client;
             auto& my = lat[static_cast<size_t>(c)];
             auto& myAt = sentAt[static_cast<size_t>(c)];
             my.reserve(o.quotesPerSecond > 0 ? 1 << 12 : 1 << 20);
@@ -292,7 +302,7 @@ int Bench(int argc, char** argv, const std::string& path) {
     }
     if (o.seconds <= 0) return Usage();
     {
-        LinkClient probe;
+        EaConnection probe;
         if (!probe.Connect(path)) {
             std::fprintf(stderr, "quorvel-ea: no desk is running (%s)\n", probe.Error().c_str());
             return 1;
@@ -301,7 +311,15 @@ int Bench(int argc, char** argv, const std::string& path) {
     std::printf("%d clients, %.1f s, %s\n", o.clients, o.seconds,
                 o.quotesPerSecond > 0 ? "paced complete quotes (400, 401, 404)" : "back-to-back messages");
     const BenchResult desk = RunLoad(path, o);
-    Print("desk", desk, o.every);
+    Print(EaConnection::Remote() ? "tls" : "desk", desk, o.every);
+    if (EaConnection::Remote()) {
+        // The same desk through its local socket, in the same run.
+        EaConnection::UseRemote("", "");
+        const BenchResult local = RunLoad(path, o);
+        Print("unix", local, o.every);
+        std::printf("tls - unix: p50 %+.1f us, p99 %+.1f us\n", desk.p50 - local.p50, desk.p99 - local.p99);
+        return desk.failedClients || local.failedClients ? 1 : 0;
+    }
     if (o.echo) {
         const std::string echoPath = LinkDirectory() + "/echo-" + std::to_string(getpid());
         EchoServer echo(echoPath);
@@ -318,19 +336,71 @@ int Bench(int argc, char** argv, const std::string& path) {
     return desk.failedClients ? 1 : 0;
 }
 
+// enrol NAME --ids RANGES [--dir DESKDIR] [--out FILE], revoke NAME [--dir DESKDIR]
+int Machines(const std::string& cmd, int argc, char** argv) {
+    if (argc < 1) return Usage();
+    const std::string name = argv[0];
+    std::string dir = ".", out = name + ".pem", idsText;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (i + 1 >= argc) return Usage();
+        if (a == "--dir")
+            dir = argv[++i];
+        else if (a == "--out" && cmd == "enrol")
+            out = argv[++i];
+        else if (a == "--ids" && cmd == "enrol")
+            idsText = argv[++i];
+        else
+            return Usage();
+    }
+    try {
+        if (cmd == "revoke") {
+            RevokeMachine(dir, name);
+            std::printf("Revoked %s: it no longer connects to the desk in %s\n", name.c_str(), dir.c_str());
+            return 0;
+        }
+        EaIdRanges ids;
+        if (!EaIdRanges::Parse(idsText, ids)) {
+            std::fprintf(stderr, "quorvel-ea: --ids needs EA IDs such as 1-50 or 1-20,41,45-50\n");
+            return 2;
+        }
+        bool created = false;
+        const DeskCredentials desk = LoadOrCreateDeskCredentials(dir, &created);
+        if (created) std::printf("Created the desk's link key and certificate in %s\n", dir.c_str());
+        EnrolMachine(dir, name, ids, out);
+        std::printf("Enrolled %s for EA IDs %s: %s\ndesk certificate SHA-256 %s\n", name.c_str(),
+                    ids.Text().c_str(), out.c_str(), desk.fingerprint.c_str());
+        return 0;
+    } catch (const LinkError& e) {
+        std::fprintf(stderr, "quorvel-ea: %s\n", e.what());
+        return 1;
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     if (argc < 2) return Usage();
     std::string path = LinkSocketPath();
+    std::string connectTo, certFile;
     std::vector<char*> rest;
     for (int i = 2; i < argc; ++i) {
         if (std::strcmp(argv[i], "--socket") == 0 && i + 1 < argc)
             path = argv[++i];
+        else if (std::strcmp(argv[i], "--connect") == 0 && i + 1 < argc)
+            connectTo = argv[++i];
+        else if (std::strcmp(argv[i], "--cert") == 0 && i + 1 < argc)
+            certFile = argv[++i];
         else
             rest.push_back(argv[i]);
     }
     const std::string cmd = argv[1];
+    if (connectTo.empty() != certFile.empty()) {
+        std::fprintf(stderr, "quorvel-ea: --connect and --cert go together\n");
+        return 2;
+    }
+    if (!connectTo.empty()) EaConnection::UseRemote(connectTo, certFile);
+    if (cmd == "enrol" || cmd == "revoke") return Machines(cmd, static_cast<int>(rest.size()), rest.data());
     if (cmd == "send") return Send(static_cast<int>(rest.size()), rest.data(), path);
     if (cmd == "bench") return Bench(static_cast<int>(rest.size()), rest.data(), path);
     if (cmd == "fleet") return fleet::FleetCommand(static_cast<int>(rest.size()), rest.data(), path);
