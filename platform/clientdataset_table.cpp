@@ -209,6 +209,7 @@ void Table::LoadRecord(std::unique_ptr<Record> r) {
 Record* Table::Insert(std::unique_ptr<Record> r) {
     r->seq = nextSeq++;
     for (ClientDataSet* c : cursors) c->RecordChanging(IDataSetObserver::Change::Appended, r.get());
+    ++version;
     Record* p = r.get();
     records.push_back(std::move(r));
     IndexAdd(p);
@@ -232,6 +233,7 @@ void Table::Update(Record* r, const std::vector<double>& v, uint64_t nulls) {
         if (!((nulls >> c) & 1u) && !r->IsNull(static_cast<int>(c)) && r->v[c] != v[c]) changed |= 1ull << c;
     if (changed && !snapshots.empty()) KeepForSnapshots(r);
     if (changed) IndexRemove(r, changed);
+    ++version;
     r->v = v;
     r->nulls = nulls;
     if (changed) IndexAdd(r, changed);
@@ -247,6 +249,7 @@ void Table::Remove(Record* r) {
         c->RecordRemoving(r);
     }
     IndexRemove(r);
+    ++version;
     if (!snapshots.empty()) KeepForSnapshots(r);
     const size_t pos = NaturalPos(r);
     std::unique_ptr<Record> keep = std::move(records[pos]);
