@@ -371,7 +371,13 @@ void TDBSortGrid::SetSortColumn(int Value) {
 void TDBSortGrid::ApplySortColumn(int Value) {
     ClientDataSet& ds = *m_dataSource->DataSet();
     const std::string fieldName = ColumnField(Value)->FieldName();
-    // Our datasets have no master link, so there is no detail prefix to keep in front.
+    // A detail keeps its master link's field in front of the sort field: the first of the
+    // index field names it has now.
+    std::string prefix;
+    if (ds.MasterSource()) {
+        m_sInitialIndexString = ds.IndexFieldNames();
+        prefix = m_sInitialIndexString.substr(0, m_sInitialIndexString.find(';'));
+    }
     if (m_nSortColumn >= 0 && m_nSortColumn < ColumnCount()) LookOf(m_nSortColumn) = m_lookOld;
     TCloneClientDataSet* clone = dynamic_cast<TCloneClientDataSet*>(&ds);
     if (clone) clone->DisableDataChange();
@@ -392,9 +398,10 @@ void TDBSortGrid::ApplySortColumn(int Value) {
     Field* id = ds.FindField("Id");
     const int32_t idValue = id ? id->AsInteger() : 0;
     const Bookmark mark = id ? kNoBookmark : ds.GetBookmark();
-    std::string index = fieldName;
+    std::string index = prefix.empty() ? fieldName : prefix + ";" + fieldName;
     if (!DefaultSortFields.empty()) index += ";" + DefaultSortFields;
-    if (ds.IndexFieldNames() != index) {
+    // Always ascending: a descending index on the same fields is replaced too.
+    if (ds.IndexFieldNames() != index || ds.Index().descending) {
         ds.SetIndexFieldNames(index);
         m_selectedRows.clear();
     }
@@ -450,10 +457,8 @@ int TDBSortGrid::GetColIndexByFieldname(const std::string& sFieldname) const {
     for (const char ch : sFieldname)
         if (static_cast<unsigned char>(ch) > ' ') blank = false;
     if (blank) return -1;
-    const QString name = QString::fromStdString(sFieldname);
     for (int c = 0; c < ColumnCount(); ++c)
-        if (QString::fromStdString(ColumnField(c)->FieldName()).compare(name, Qt::CaseInsensitive) == 0)
-            return c;
+        if (ColumnField(c)->FieldName() == sFieldname) return c;
     return -1;
 }
 
@@ -474,6 +479,11 @@ void TDBSortGrid::KeyPress(char16_t Key) {
     liKeyHistoryTickCount = t;
     Variant value;
     switch (field->DataType()) {
+    case FieldType::String:
+        // The first value in the dataset's order that begins with the text, in any case; an
+        // error here is not a number that failed to convert and goes on to the caller.
+        ds.Locate(field->FieldName(), Variant(sKeyHistory), loCaseInsensitive | loPartialKey);
+        return;
     case FieldType::Integer:
     case FieldType::AutoInc:
         if (auto v = ParseInt32(sKeyHistory)) {
@@ -531,9 +541,10 @@ void TDBSortGrid::LoadSettingsFromMem(const TGridSettings& Settings) {
                  [&](int i) { return Settings[static_cast<size_t>(i - 1)]; });
 }
 
-// Position i (from 1) takes the column of the entry's field; the entry's width goes to it. An
-// entry naming a field the grid does not show is passed over, width and all, and only widths
-// from 1 to kMaxLayoutColumnWidth are taken: a damaged layout neither hides nor loses a column.
+// Position i (from 1) takes the column of the entry's field; the entry's width goes to the
+// column standing at that position then, also when the name is empty or no column shows that
+// field. Only widths from 1 to kMaxLayoutColumnWidth are taken: a damaged layout neither hides
+// nor loses a column.
 void TDBSortGrid::LoadSettings(int count, const std::function<TGridSetting(int)>& entry) {
     ClientDataSet* ds = m_dataSource ? m_dataSource->DataSet() : nullptr;
     const bool disable = ds && !ds->ControlsDisabled();
@@ -555,8 +566,7 @@ void TDBSortGrid::PlaceColumns(int count, const std::function<TGridSetting(int)>
             if (static_cast<unsigned char>(ch) > ' ') blank = false;
         if (!blank) {
             const int at = GetColIndexByFieldname(e.sName);
-            if (at < 0) continue;
-            if (at != i - 1) MoveColumn(at, i - 1);
+            if (at >= 0 && at != i - 1) MoveColumn(at, i - 1);
         }
         if (e.nWidth > 0 && e.nWidth <= kMaxLayoutColumnWidth && i <= ColumnCount())
             setColumnWidth(LogicalOf(i - 1), e.nWidth);

@@ -9,7 +9,8 @@
 // took the focus raises the data source's data-change event.
 //
 // Sorting: a title click or SortColumn sorts the dataset ascending by the column's field
-// (through its index field names, DefaultSortFields appended), highlights the column's title
+// (through its index field names, DefaultSortFields appended; a detail keeps the first of its
+// index fields, its master link's, in front), highlights the column's title
 // and cells with the Sel* colours and fonts, and keeps the current record. While sorting is
 // off (DisableSorting) neither does anything. With a sort column and no in-place editing,
 // characters typed within a second of each other build a text the dataset is moved to, on
@@ -127,8 +128,8 @@ public:
     // The rows marked by plain key moves (shown only with multi-selection).
     const std::set<Bookmark>& SelectedRows() const { return m_selectedRows; }
 
-    // Index of the column showing the field (names compared without regard to case, like
-    // the dataset's), -1 when none does or the name is blank.
+    // Index of the first column showing the field (the name compared exactly, case included),
+    // -1 when none does or the name is blank.
     int GetColIndexByFieldname(const std::string& sFieldname) const;
     // The number of columns, and the field shown in a column (null outside).
     int ColumnCount() const;
@@ -256,6 +257,7 @@ private:
     TGridSettings m_keptLayout;      // the layout across a reset of the model
     int32_t liKeyHistoryTickCount = 0;
     std::string sKeyHistory;
+    std::string m_sInitialIndexString; // a detail's index field names at the last sort
     int m_keptSortLogical = -1;
     std::set<Bookmark> m_selectedRows;
     bool m_following = false;     // the view follows a move of the cursor

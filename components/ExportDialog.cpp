@@ -1,14 +1,43 @@
 #include "components/ExportDialog.h"
 
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMessageBox>
 
 #include "components/core/csvexport.h"
 
 namespace quorvel {
 
+namespace {
+// The save dialog refuses a file in a folder that does not exist: it says so and stays open.
+class CsvSaveDialog : public QFileDialog {
+public:
+    using QFileDialog::QFileDialog;
+    void accept() override {
+        const QStringList files = selectedFiles();
+        if (!files.isEmpty()) {
+            const QFileInfo file(files.constFirst());
+            if (!file.isDir() && !QFileInfo(file.absolutePath()).isDir()) {
+                auto* box =
+                    new QMessageBox(QMessageBox::Warning, windowTitle(),
+                                    QString::fromUtf8("Der Ordner \u201e%1\u201c ist nicht vorhanden.")
+                                        .arg(QDir::toNativeSeparators(file.absolutePath())),
+                                    QMessageBox::Ok, this);
+                box->setAttribute(Qt::WA_DeleteOnClose);
+                box->open();
+                return;
+            }
+        }
+        QFileDialog::accept();
+    }
+};
+} // namespace
+
 QFileDialog* CreateCsvSaveDialog(QWidget* parent) {
-    auto* dialog = new QFileDialog(parent);
+    auto* dialog = new CsvSaveDialog(parent);
+    // Our own dialog, so that the folder is checked wherever the desk runs.
+    dialog->setOption(QFileDialog::DontUseNativeDialog, true);
     dialog->setWindowTitle(QString::fromUtf8("Datens\u00e4tze im CSV-Format speichern"));
     dialog->setNameFilter(QStringLiteral("CSV (Trennzeichen getrennt) (*.csv)"));
     dialog->setDefaultSuffix(QStringLiteral("csv"));

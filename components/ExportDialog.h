@@ -14,7 +14,8 @@ class ClientDataSet;
 
 // The save dialog: title "Datensätze im CSV-Format speichern", the one filter
 // "CSV (Trennzeichen getrennt) (*.csv)", default suffix "csv" (appended to a name without
-// one), asks before an existing file is overwritten; no initial file name or folder.
+// one), asks before an existing file is overwritten, refuses a name in a folder that does not
+// exist (a warning says so and the dialog stays open); no initial file name or folder.
 QFileDialog* CreateCsvSaveDialog(QWidget* parent);
 
 // The error box: error icon, "Fehler beim anlegen der Datei!" and "Möglicherweise ist die Datei

@@ -18,11 +18,21 @@ using cds::Record;
 using cds::Table;
 
 namespace {
-bool CellEquals(const Table& t, const Record* r, int c, const Variant& v) {
+// Whether a cell's text is the key: the whole text, or its beginning with loPartialKey; the
+// letters A-Z in either case with loCaseInsensitive.
+bool TextEquals(const std::string& cell, const std::string& key, TLocateOptions options) {
+    if (options & loPartialKey ? cell.size() < key.size() : cell.size() != key.size()) return false;
+    if (!(options & loCaseInsensitive)) return cell.compare(0, key.size(), key) == 0;
+    for (size_t i = 0; i < key.size(); ++i)
+        if (AsciiLower(cell[i]) != AsciiLower(key[i])) return false;
+    return true;
+}
+
+bool CellEquals(const Table& t, const Record* r, int c, const Variant& v, TLocateOptions options = 0) {
     if (v.IsNull()) return r->IsNull(c);
     if (r->IsNull(c)) return false;
     const double cell = r->v[static_cast<size_t>(c)];
-    if (t.IsText(c)) return t.TextOf(cell) == v.AsString();
+    if (t.IsText(c)) return TextEquals(t.TextOf(cell), v.AsString(), options);
     if (v.kind() == Variant::Kind::String) {
         const auto d = ParseDouble(v.AsString(), '.');
         return d && cell == *d;
@@ -317,6 +327,7 @@ void ClientDataSet::CloneCursor(ClientDataSet& source, bool reset, bool keepSett
 }
 
 void ClientDataSet::Open(std::shared_ptr<Table> table) {
+    ForgetShown();
     m_table = std::move(table);
     try {
         BindFields();
@@ -398,6 +409,7 @@ void ClientDataSet::Close() {
     if (!m_indexColumns.empty()) m_table->ReleaseOrdered(m_indexColumns);
     m_indexColumns.clear();
     m_table.reset();
+    ForgetShown();
     m_state = DataSetState::Inactive;
     m_cur = nullptr;
     m_eof = m_bof = true;
@@ -429,6 +441,7 @@ void ClientDataSet::SetIndex(const IndexDef& index) {
     if (!m_indexColumns.empty()) m_table->ReleaseOrdered(m_indexColumns);
     m_indexColumns = std::move(columns);
     m_index = index;
+    ForgetShown();
     m_walking = false;
     NotifyObservers(IDataSetObserver::Change::Reset, 0);
 }
@@ -632,10 +645,38 @@ void ClientDataSet::Prior() {
 
 int ClientDataSet::RecordCount() const {
     CheckActive();
-    if (!m_filterExpr && !m_master) return static_cast<int>(m_table->records.size());
-    int n = 0;
-    for (const auto& r : m_table->records) n += Shows(r.get()) ? 1 : 0;
-    return n;
+    if (!Hides()) return static_cast<int>(m_table->records.size());
+    return static_cast<int>(ShownRecords().size());
+}
+
+const std::vector<Record*>& ClientDataSet::ShownRecords() const {
+    // What a master shows while it edits may change without a word to us: no keeping then.
+    const bool masterSteady =
+        !m_master || m_master->m_state == DataSetState::Browse || m_master->m_state == DataSetState::Inactive;
+    const uint64_t masterVersion = m_master && m_master->m_table ? m_master->m_table->version : 0;
+    const Record* masterRecord = m_master ? m_master->m_cur : nullptr;
+    if (m_shownValid && masterSteady && m_shownTableVersion == m_table->version &&
+        m_shownMasterVersion == masterVersion && m_shownMasterRecord == masterRecord)
+        return m_shown;
+    m_shown.clear();
+    for (size_t i = 0, n = OrderSize(); i < n; ++i)
+        if (Record* r = OrderAt(i); Shows(r)) m_shown.push_back(r);
+    m_shownValid = true;
+    m_shownTableVersion = m_table->version;
+    m_shownMasterVersion = masterVersion;
+    m_shownMasterRecord = masterRecord;
+    return m_shown;
+}
+
+int ClientDataSet::ShownPosition(const Record* r) const {
+    const auto& shown = ShownRecords();
+    const auto it = std::lower_bound(shown.begin(), shown.end(), r,
+                                     [this](const Record* a, const Record* b) { return Before(a, b); });
+    return it == shown.end() || *it != r ? -1 : static_cast<int>(it - shown.begin());
+}
+
+int ClientDataSet::RowOf(const Record* r) const {
+    return Hides() ? ShownPosition(r) : static_cast<int>(PositionOf(r));
 }
 
 bool ClientDataSet::Shows(const Record* r) const {
@@ -683,6 +724,7 @@ void ClientDataSet::SetMasterSource(ClientDataSet* master, const std::string& ma
 }
 
 void ClientDataSet::MasterMoved() {
+    ForgetShown();
     if (!Active() || m_state == DataSetState::Edit || m_state == DataSetState::Insert) return;
     m_walking = false;
     NotifyObservers(IDataSetObserver::Change::Reset, 0);
@@ -690,6 +732,7 @@ void ClientDataSet::MasterMoved() {
 }
 
 void ClientDataSet::CompileFilter() {
+    ForgetShown();
     m_filterExpr.reset();
     if (!m_table || !m_filtered) return;
     bool blank = true;
@@ -789,11 +832,19 @@ void ClientDataSet::GotoNearest(const Variant& key) {
 int ClientDataSet::RecNo() const {
     CheckActive();
     if (m_state == DataSetState::Insert || !m_cur) return -1;
-    return static_cast<int>(PositionOf(m_cur)) + 1;
+    const int row = RowOf(m_cur);
+    return row < 0 ? -1 : row + 1;
 }
 
 void ClientDataSet::SetRecNo(int recNo) {
     CheckBrowseMode();
+    if (Hides()) {
+        const auto& shown = ShownRecords();
+        if (recNo < 1 || recNo > static_cast<int>(shown.size())) return;
+        m_eof = m_bof = false;
+        SetCurrent(shown[static_cast<size_t>(recNo - 1)]);
+        return;
+    }
     if (recNo < 1 || recNo > static_cast<int>(OrderSize())) return;
     m_eof = m_bof = false;
     SetCurrent(OrderAt(static_cast<size_t>(recNo - 1)));
@@ -819,7 +870,8 @@ void ClientDataSet::ClearWalkFilter() {
 }
 
 std::vector<Record*> ClientDataSet::Matches(const std::vector<std::string>& fields,
-                                            const std::vector<Variant>& values) const {
+                                            const std::vector<Variant>& values,
+                                            TLocateOptions options) const {
     CheckActive();
     if (fields.size() != values.size() || fields.empty())
         throw DataSetError(m_name + ": Locate needs one value per field");
@@ -842,7 +894,8 @@ std::vector<Record*> ClientDataSet::Matches(const std::vector<std::string>& fiel
         for (Record* r : it->second) {
             if (!Shows(r)) continue;
             bool all = true;
-            for (size_t j = 0; j < cols.size() && all; ++j) all = CellEquals(*m_table, r, cols[j], values[j]);
+            for (size_t j = 0; j < cols.size() && all; ++j)
+                all = CellEquals(*m_table, r, cols[j], values[j], options);
             if (all) out.push_back(r);
         }
         return out;
@@ -851,15 +904,16 @@ std::vector<Record*> ClientDataSet::Matches(const std::vector<std::string>& fiel
         if (!Shows(r.get())) continue;
         bool all = true;
         for (size_t j = 0; j < cols.size() && all; ++j)
-            all = CellEquals(*m_table, r.get(), cols[j], values[j]);
+            all = CellEquals(*m_table, r.get(), cols[j], values[j], options);
         if (all) out.push_back(r.get());
     }
     return out;
 }
 
-bool ClientDataSet::Locate(const std::vector<std::string>& fields, const std::vector<Variant>& values) {
+bool ClientDataSet::Locate(const std::vector<std::string>& fields, const std::vector<Variant>& values,
+                           TLocateOptions options) {
     CheckBrowseMode();
-    auto found = Matches(fields, values);
+    auto found = Matches(fields, values, options);
     if (found.empty()) return false;
     Record* best = found[0];
     for (Record* r : found)
@@ -1017,7 +1071,9 @@ void ClientDataSet::RecordRemoving(const Record* r) {
 }
 
 void ClientDataSet::RecordChanging(IDataSetObserver::Change change, const Record* r) {
-    if (m_observers.empty()) return;
+    // A cursor that hides records cannot tell yet whether the change shows or hides one: its
+    // observers hear of it afterwards as a change of the whole data.
+    if (m_observers.empty() || Hides()) return;
     if (m_disableCount > 0) {
         m_pendingReset = true;
         return;
@@ -1032,6 +1088,10 @@ void ClientDataSet::TableChanged(IDataSetObserver::Change change, const Record* 
     if (m_observers.empty()) return;
     if (m_disableCount > 0) {
         m_pendingReset = true;
+        return;
+    }
+    if (Hides()) {
+        NotifyObservers(IDataSetObserver::Change::Reset, 0);
         return;
     }
     const int row =
@@ -1096,8 +1156,11 @@ void ClientDataSet::RunCalcFields() const {
 
 void ClientDataSet::PeekRecord(int recNo, const std::function<void()>& fn) {
     CheckActive();
-    if (recNo < 1 || recNo > static_cast<int>(OrderSize())) return;
-    Record* target = OrderAt(static_cast<size_t>(recNo - 1));
+    const bool hides = Hides();
+    const size_t count = hides ? ShownRecords().size() : OrderSize();
+    if (recNo < 1 || recNo > static_cast<int>(count)) return;
+    Record* target =
+        hides ? m_shown[static_cast<size_t>(recNo - 1)] : OrderAt(static_cast<size_t>(recNo - 1));
     const DataSetState state = m_state;
     Record* cur = m_cur;
     const size_t hint = m_posHint;
@@ -1106,7 +1169,7 @@ void ClientDataSet::PeekRecord(int recNo, const std::function<void()>& fn) {
     const bool peekOther = target != cur || state == DataSetState::Insert;
     if (peekOther) m_state = DataSetState::Browse;
     m_cur = target;
-    m_posHint = static_cast<size_t>(recNo - 1);
+    if (!hides) m_posHint = static_cast<size_t>(recNo - 1);
     m_calcValid = false;
     auto restore = [&] {
         m_state = state;

@@ -25,6 +25,12 @@ namespace quorvel {
 
 enum class DataSetState { Inactive, Browse, Edit, Insert, CalcFields };
 
+// How Locate compares the texts of string fields (other fields always compare exactly):
+// loCaseInsensitive folds the letters A-Z, loPartialKey matches a value that begins with the
+// text sought.
+enum TLocateOption : unsigned { loCaseInsensitive = 1u << 0, loPartialKey = 1u << 1 };
+using TLocateOptions = unsigned;
+
 // An ordered index of a cursor: one field, or several separated by ";" (the first most
 // significant), ascending or descending. Records with equal keys keep their natural order
 // (descending: the later one first); nulls sort below every value.
@@ -198,7 +204,10 @@ public:
     bool Bof() const { return m_bof; }
     bool IsEmpty() const { return RecordCount() == 0; }
     int RecordCount() const;
-    // 1-based position of the current record in this cursor's order; -1 when there is none.
+    // 1-based position of the current record among the records this cursor shows (its filter
+    // and master link applied), in its order; -1 when there is none or it is hidden. SetRecNo
+    // and PeekRecord count the same way. (The observers of such a cursor hear of every change
+    // of the table as a change of the whole data.)
     int RecNo() const;
     void SetRecNo(int recNo);
     // Walks that visit only the records whose `field` holds one of `values`, in this cursor's
@@ -239,11 +248,12 @@ public:
     void GotoNearest(const Variant& key);
 
     // Moves to the first record in this cursor's order whose fields equal the values (the
-    // newest first on a descending index). Returns whether one was found; when not, the
-    // cursor stays where it was.
-    bool Locate(const std::vector<std::string>& fields, const std::vector<Variant>& values);
-    bool Locate(const std::string& field, const Variant& value) {
-        return Locate(std::vector<std::string>{field}, std::vector<Variant>{value});
+    // newest first on a descending index); the options loosen the comparison of texts.
+    // Returns whether one was found; when not, the cursor stays where it was.
+    bool Locate(const std::vector<std::string>& fields, const std::vector<Variant>& values,
+                TLocateOptions options = 0);
+    bool Locate(const std::string& field, const Variant& value, TLocateOptions options = 0) {
+        return Locate(std::vector<std::string>{field}, std::vector<Variant>{value}, options);
     }
     // The value of resultField in the first record whose key fields equal the values, or null
     // when none matches. The current record stays.
@@ -313,7 +323,16 @@ private:
     size_t InsertPosition(const cds::Record* r) const;             // where an appended record goes
     bool Before(const cds::Record* a, const cds::Record* b) const; // a comes first in our order
     std::vector<cds::Record*> Matches(const std::vector<std::string>& fields,
-                                      const std::vector<Variant>& values) const;
+                                      const std::vector<Variant>& values, TLocateOptions options = 0) const;
+    // Whether a filter or master link may hide records of the table.
+    bool Hides() const { return m_filterExpr || m_master; }
+    // The records this cursor shows, in its order (for a cursor that hides records); kept
+    // until the table, the master's record, the filter, the index or the link change.
+    const std::vector<cds::Record*>& ShownRecords() const;
+    // 0-based place of a shown record among ShownRecords(); -1 for a hidden one.
+    int ShownPosition(const cds::Record* r) const;
+    // 0-based row of a record for observers and record numbers.
+    int RowOf(const cds::Record* r) const;
     // table notifications
     void RecordChanging(IDataSetObserver::Change change, const cds::Record* r);
     void TableChanged(IDataSetObserver::Change change, const cds::Record* r, int deletedPos);
@@ -360,6 +379,13 @@ private:
     bool m_filtered = false;
     bool m_filterCaseInsensitive = false;
     std::unique_ptr<cds::FilterExpr> m_filterExpr; // set while open, filtered and not empty
+    // the records shown, while Hides()
+    mutable std::vector<cds::Record*> m_shown;
+    mutable bool m_shownValid = false;
+    mutable uint64_t m_shownTableVersion = 0;
+    mutable uint64_t m_shownMasterVersion = 0;
+    mutable const cds::Record* m_shownMasterRecord = nullptr;
+    void ForgetShown() { m_shownValid = false; }
     // walk filter
     int m_filterColumn = -1;
     std::vector<int32_t> m_filterValues;

@@ -209,6 +209,7 @@ void Table::LoadRecord(std::unique_ptr<Record> r) {
 Record* Table::Insert(std::unique_ptr<Record> r) {
     r->seq = nextSeq++;
     for (ClientDataSet* c : cursors) c->RecordChanging(IDataSetObserver::Change::Appended, r.get());
+    ++version;
     Record* p = r.get();
     records.push_back(std::move(r));
     IndexAdd(p);
@@ -254,6 +255,7 @@ void Table::Update(Record* r, const std::vector<double>& v, uint64_t nulls) {
         before.v.assign(1 + static_cast<size_t>(autoIncColumn), 0.0);
         before.v[static_cast<size_t>(autoIncColumn)] = r->v[static_cast<size_t>(autoIncColumn)];
     }
+    ++version;
     r->v = v;
     r->nulls = nulls;
     if (changed) IndexAdd(r, changed);
@@ -272,6 +274,7 @@ void Table::Remove(Record* r) {
         c->RecordRemoving(r);
     }
     IndexRemove(r);
+    ++version;
     if (!snapshots.empty()) KeepForSnapshots(r);
     const size_t pos = NaturalPos(r);
     std::unique_ptr<Record> keep = std::move(records[pos]);

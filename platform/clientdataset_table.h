@@ -43,6 +43,7 @@ struct Table {
     std::unordered_map<std::string, int> byLowerName;
     std::vector<std::unique_ptr<Record>> records; // natural order: seq ascending
     uint64_t nextSeq = 1;
+    uint64_t version = 0; // counts the record changes: appends, edits and deletes
     int64_t nextAutoInc = 1;
     int autoIncColumn = -1;
     std::map<int, std::unordered_map<int64_t, std::vector<Record*>>> keys;

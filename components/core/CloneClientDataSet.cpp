@@ -474,6 +474,8 @@ bool TCloneClientDataSet::IstNummerFrei(const std::string& sReferenceField, cons
             return true; // no integer field holds a text that is no integer
         }
         key = Variant(*n);
+    } else if (ref.DataType() == FieldType::String) {
+        key = Variant(iNumber); // a text reference ("303-101") is looked up as it stands
     } else {
         const auto d = ParseDouble(iNumber, '.');
         if (!d) throw DataSetError("'" + iNumber + "' is not a valid number");

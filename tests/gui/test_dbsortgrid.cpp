@@ -377,6 +377,39 @@ TEST(DBSortGrid, CellRectCountsTheIndicatorAndTheTitles) {
               f.grid.rect().topLeft() + QPoint(f.grid.frameWidth(), f.grid.frameWidth()));
     EXPECT_EQ(f.grid.CellRect(2, 0).height(), f.grid.horizontalHeader()->height());
     EXPECT_TRUE(f.grid.CellRect(9, 1).isNull()); // no such column
-    EXPECT_EQ(f.grid.GetColIndexByFieldname("FLAG"), 2);
+    // Field names are compared exactly: case and blanks count.
+    EXPECT_EQ(f.grid.GetColIndexByFieldname("flag"), 2);
+    EXPECT_EQ(f.grid.GetColIndexByFieldname("FLAG"), -1);
+    EXPECT_EQ(f.grid.GetColIndexByFieldname(" flag"), -1);
     EXPECT_EQ(f.grid.GetColIndexByFieldname("none"), -1);
+}
+
+TEST(DBSortGrid, AGridOnAFilteredCursorShowsAndFollowsTheShownRecords) {
+    GridFixture f(30);
+    f.ds->SetFilter("n>20 AND n<>25");
+    f.ds->SetFiltered(true);
+    auto* model = f.grid.model();
+    ASSERT_EQ(model->rowCount(), 9);
+    std::vector<QString> shown;
+    for (int r = 0; r < model->rowCount(); ++r) shown.push_back(model->data(model->index(r, 1)).toString());
+    EXPECT_EQ(shown, (std::vector<QString>{"21", "22", "23", "24", "26", "27", "28", "29", "30"}));
+    EXPECT_EQ(f.grid.currentIndex().row(), 0);
+    // A click on a row makes its record current; a move of the cursor moves the grid's row.
+    QTest::mouseClick(f.grid.viewport(), Qt::LeftButton, {}, f.InViewport(4, 1));
+    EXPECT_EQ(f.ds->FieldByName("n").AsInteger(), 26);
+    ASSERT_TRUE(f.ds->Locate("n", Variant(29)));
+    EXPECT_EQ(f.grid.currentIndex().row(), 7);
+    // A record appended through another cursor shows in its place.
+    ClientDataSet other("o");
+    other.CloneCursor(*f.ds, true);
+    other.Append();
+    other.FieldByName("n").SetAsInteger(40);
+    other.Post();
+    other.Append();
+    other.FieldByName("n").SetAsInteger(2); // hidden
+    other.Post();
+    ASSERT_EQ(model->rowCount(), 10);
+    EXPECT_EQ(model->data(model->index(9, 1)).toString(), "40");
+    EXPECT_EQ(f.ds->FieldByName("n").AsInteger(), 29);
+    EXPECT_EQ(f.grid.currentIndex().row(), 7);
 }

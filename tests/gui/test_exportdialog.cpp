@@ -139,6 +139,55 @@ TEST(ExportDialog, CancelWritesNothingAndTheChosenFileGetsItsSuffix) {
     EXPECT_EQ(ds.RecNo(), 2);
 }
 
+TEST(ExportDialog, TheSaveDialogRefusesAFolderThatDoesNotExist) {
+    Scratch scratch;
+    std::filesystem::create_directories(scratch.dir / "there");
+    const CsvExportPrompts prompts = CsvExportDialogs(nullptr);
+    struct Case {
+        const char* what;
+        std::string typed;
+        std::string chosen; // empty: refused, the dialog stays open
+    };
+    const Case cases[] = {
+        {"missing folder", scratch.File("missing/orders.csv"), ""},
+        {"missing folder below an existing one", scratch.File("there/missing/orders.csv"), ""},
+        {"a file where the folder should be", scratch.File("there/plain.txt/orders.csv"), ""},
+        {"existing folder", scratch.File("there/orders.csv"), scratch.File("there/orders.csv")},
+    };
+    std::ofstream(scratch.File("there/plain.txt")) << "x";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        bool refused = false, stayedOpen = false;
+        QString warning;
+        WhenModal([&](QWidget* w) {
+            auto* d = qobject_cast<QFileDialog*>(w);
+            ASSERT_NE(d, nullptr);
+            auto* name = d->findChild<QLineEdit*>("fileNameEdit");
+            ASSERT_NE(name, nullptr);
+            name->setText(QString::fromStdString(c.typed));
+            QTest::keyClick(name, Qt::Key_Return);
+            if (!d->isVisible()) return; // accepted
+            // Refused: a warning in front of the dialog, which is still open afterwards.
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            refused = box != nullptr;
+            if (box) {
+                warning = box->text();
+                box->button(QMessageBox::Ok)->click();
+            }
+            QApplication::processEvents();
+            stayedOpen = d->isVisible();
+            d->reject();
+        });
+        EXPECT_EQ(prompts.askFileName(), c.chosen);
+        EXPECT_EQ(refused, c.chosen.empty());
+        EXPECT_EQ(stayedOpen, c.chosen.empty());
+        if (c.chosen.empty()) {
+            EXPECT_TRUE(warning.contains("nicht vorhanden")) << warning.toStdString();
+        }
+    }
+    EXPECT_FALSE(std::filesystem::exists(scratch.dir / "missing")); // nothing was made
+}
+
 TEST(ExportDialog, TheExportAsksAgainOnlyWhileTheFileCannotBeCreated) {
     Scratch scratch;
     ClientDataSet ds;

@@ -293,6 +293,149 @@ TEST(GridSorting, TypedCharactersWithinASecondSearchTheSortColumn) {
     EXPECT_EQ(f.Current(), 12);
 }
 
+namespace {
+// A grid over a dataset with one text column.
+struct TextFixture {
+    ClientDataSet ds{"t"};
+    TDataSource source;
+    TDBSortGrid grid;
+    uint32_t tick = 50000;
+    TextFixture() {
+        ds.CreateDataSet({{"id", FieldType::AutoInc}, {"name", FieldType::String}});
+        for (const char* name : {"delta", "Alpha", "beta", "ALPINE", "alps", "Bart"}) {
+            ds.Append();
+            ds.FieldByName("name").SetAsString(name);
+            ds.Post();
+        }
+        ds.First();
+        source.SetDataSet(&ds);
+        grid.SetDataSource(&source);
+        grid.SetOptions(grid.Options() & ~dgEditing);
+        grid.TickCount = [this] { return tick; };
+        grid.resize(400, 300);
+        grid.show();
+    }
+    ~TextFixture() {
+        grid.SetDataSource(nullptr);
+        source.SetDataSet(nullptr);
+    }
+    std::string Current() { return ds.FieldByName("name").AsString(); }
+};
+} // namespace
+
+TEST(GridSorting, TypedCharactersFindTheFirstTextBeginningWithThemInAnyCase) {
+    struct Step {
+        uint32_t pause;
+        char16_t key;
+        std::string history;
+        std::string current;
+    };
+    // In the sort order: ALPINE, Alpha, Bart, alps, beta, delta.
+    const Step steps[] = {
+        {5000, 'a', "a", "ALPINE"},    {10, 'l', "al", "ALPINE"},   {10, 'p', "alp", "ALPINE"},
+        {10, 'h', "alph", "Alpha"},    {10, 'x', "alphx", "Alpha"}, // nothing begins so: it stays
+        {1200, 'B', "B", "Bart"},      {10, 'E', "BE", "beta"},     {1000, 'a', "a", "ALPINE"},
+        {10, 'l', "al", "ALPINE"},     {10, 'p', "alp", "ALPINE"},  {10, 's', "alps", "alps"},
+        {999, '\b', "alps\b", "alps"},
+    };
+    TextFixture f;
+    f.grid.SetSortColumn(1);
+    ASSERT_EQ(f.ds.IndexFieldNames(), "name");
+    for (const Step& s : steps) {
+        SCOPED_TRACE(s.history);
+        f.tick += s.pause;
+        f.grid.KeyPress(s.key);
+        EXPECT_EQ(f.grid.KeyHistory(), s.history);
+        EXPECT_EQ(f.Current(), s.current);
+    }
+    // Typed through the widget, and in the dataset's order whatever it is.
+    f.ds.SetIndexFieldNames("");
+    f.tick += 5000;
+    QTest::keyClicks(&f.grid, "AL");
+    EXPECT_EQ(f.Current(), "Alpha"); // the natural order: delta, Alpha, ...
+    f.tick += 5000;
+    QTest::keyClicks(&f.grid, "D");
+    EXPECT_EQ(f.Current(), "delta");
+}
+
+TEST(GridSorting, ADetailKeepsItsMasterFieldInFrontOfTheSortField) {
+    struct Case {
+        const char* what;
+        std::string index;    // the detail's index field names before the sort
+        std::string defaults; // DefaultSortFields
+        std::string sorted;   // afterwards
+    };
+    const Case cases[] = {
+        {"master field alone", "m", "", "m;x"},
+        {"master field and more", "m;id", "", "m;x"},
+        {"with default sort fields", "m;id", "y", "m;x;y"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ClientDataSet master("m");
+        master.CreateDataSet({{"m", FieldType::Integer}});
+        for (int m : {1, 2}) {
+            master.Append();
+            master.FieldByName("m").SetAsInteger(m);
+            master.Post();
+        }
+        master.First();
+        TCloneClientDataSet detail("d");
+        detail.CreateDataSet({{"id", FieldType::AutoInc},
+                              {"m", FieldType::Integer},
+                              {"x", FieldType::Integer},
+                              {"y", FieldType::Integer}});
+        const int rows[][2] = {{1, 30}, {2, 5}, {1, 10}, {2, 20}, {1, 20}};
+        for (const auto& [m, x] : rows) {
+            detail.Append();
+            detail.FieldByName("m").SetAsInteger(m);
+            detail.FieldByName("x").SetAsInteger(x);
+            detail.Post();
+        }
+        detail.SetIndexFieldNames(c.index);
+        detail.SetMasterSource(&master, "m");
+        TDataSource source;
+        source.SetDataSet(&detail);
+        TDBSortGrid grid;
+        grid.SetDataSource(&source);
+        grid.DefaultSortFields = c.defaults;
+        auto ids = [&] {
+            std::vector<int> out;
+            for (detail.First(); !detail.Eof(); detail.Next())
+                out.push_back(detail.FieldByName("id").AsInteger());
+            return out;
+        };
+        ASSERT_TRUE(detail.Locate("id", Variant(5)));
+        grid.SetSortColumn(2);
+        EXPECT_EQ(detail.IndexFieldNames(), c.sorted);
+        EXPECT_EQ(detail.FieldByName("id").AsInteger(), 5); // still current
+        EXPECT_EQ(ids(), (std::vector<int>{3, 5, 1}));      // its master's records, by x
+        master.Next();
+        EXPECT_EQ(ids(), (std::vector<int>{2, 4}));
+        grid.SetDataSource(nullptr);
+    }
+}
+
+TEST(GridSorting, SortingIsAlwaysAscendingAlsoOnADescendingIndex) {
+    struct Case {
+        const char* field;
+        int column;
+        std::vector<int> order; // n in the sorted order
+    };
+    const Case cases[] = {{"n", 1, {3, 7, 12, 12, 30, 125}}, {"Id", 0, {30, 12, 7, 125, 12, 3}}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.field);
+        SortFixture f;
+        f.ds->SetIndex({"down", c.field, true});
+        ASSERT_TRUE(f.ds->Locate("n", Variant(7)));
+        f.grid.SetSortColumn(c.column);
+        EXPECT_FALSE(f.ds->Index().descending);
+        EXPECT_EQ(f.ds->IndexFieldNames(), c.field);
+        EXPECT_EQ(f.Walk(), c.order);
+        EXPECT_EQ(f.Current(), 7);
+    }
+}
+
 TEST(GridSorting, NoSearchWithoutASortColumnOrWithInPlaceEditing) {
     struct Case {
         const char* what;
@@ -348,6 +491,15 @@ TEST(GridLayout, ALayoutSavedAndRestoredByFieldName) {
         EXPECT_EQ(f.grid.SortColumn(), 3);
         EXPECT_FALSE(f.ds->ControlsDisabled());
     }
+    // A name that no column shows, or none, or one in another case, moves nothing; its width
+    // still goes to the column standing at that position.
+    {
+        SortFixture g;
+        g.grid.LoadSettingsFromMem({{"nosuch", 41}, {"", 42}, {"LOTS", 43}, {"flag", 44}});
+        EXPECT_EQ(g.Columns(), (std::vector<std::string>{"Id", "n", "lots", "flag", "at", "calc"}));
+        for (int c = 0; c < 4; ++c)
+            EXPECT_EQ(g.grid.columnWidth(g.grid.horizontalHeader()->logicalIndex(c)), 41 + c) << c;
+    }
     // A layout of fewer columns restores only its own positions.
     SortFixture f;
     f.grid.LoadSettingsFromMem({{"lots", 50}, {"n", -1}});
@@ -362,10 +514,10 @@ TEST(GridLayout, ADamagedLayoutFileNeitherHidesNorLosesAColumn) {
         std::ofstream out(path, std::ios::binary);
         static const char raw[] =
             "[Grid]\r\n"
-            "spalte_1_name=nosuchfield\r\nspalte_1_breite=5\r\n" // unknown field: passed over
-            "spalte_2_name=lots\r\nspalte_2_breite=0\r\n"        // zero: would hide it
-            "spalte_3_name=n\r\nspalte_3_breite=-40\r\n"         // negative
-            "spalte_4_name=flag\r\nspalte_4_breite=99999999\r\n" // far too wide
+            "spalte_1_name=nosuchfield\r\nspalte_1_breite=55\r\n" // unknown field: moves nothing
+            "spalte_2_name=lots\r\nspalte_2_breite=0\r\n"         // zero: would hide it
+            "spalte_3_name=n\r\nspalte_3_breite=-40\r\n"          // negative
+            "spalte_4_name=flag\r\nspalte_4_breite=99999999\r\n"  // far too wide
             "spalte_5_name=\x01\xff\xfe garbage\r\nspalte_5_breite=abc\r\n"
             "spalte_6_name=lots\r\nspalte_6_breite=10001\r\n" // twice: placed again
             "\x00\x00\x80 broken line\r\n";
@@ -379,9 +531,10 @@ TEST(GridLayout, ADamagedLayoutFileNeitherHidesNorLosesAColumn) {
     std::vector<std::string> shown = f.Columns();
     std::sort(shown.begin(), shown.end());
     EXPECT_EQ(shown, (std::vector<std::string>{"Id", "at", "calc", "flag", "lots", "n"}));
+    before[0] = 55; // the unknown field's width went to the column at its position, Id
     for (int c = 0; c < f.grid.ColumnCount(); ++c) {
         SCOPED_TRACE(c);
-        EXPECT_EQ(f.grid.columnWidth(c), before[static_cast<size_t>(c)]); // no width was usable
+        EXPECT_EQ(f.grid.columnWidth(c), before[static_cast<size_t>(c)]); // no other width was usable
         EXPECT_FALSE(f.grid.isColumnHidden(c));
     }
     EXPECT_EQ(f.grid.ColumnField(5)->FieldName(), "lots");

@@ -1,3 +1,4 @@
+#include <functional>
 #include <gtest/gtest.h>
 
 #include "platform/clientdataset.h"
@@ -241,4 +242,212 @@ TEST(DataSetFilter, ADetailShowsTheRecordsOfTheMastersCurrentRecord) {
     }
     EXPECT_EQ(detail.MasterSource(), nullptr); // the master went first
     EXPECT_EQ(detail.RecordCount(), 6);
+}
+
+namespace {
+
+// The ids of the shown records as the record numbers reach them: SetRecNo, RecNo and PeekRecord
+// each from 1 to RecordCount.
+struct Numbered {
+    std::vector<int> bySetRecNo, byPeek, recNos;
+};
+Numbered ByRecordNumber(ClientDataSet& ds) {
+    Numbered out;
+    const int n = ds.RecordCount();
+    for (int k = 1; k <= n; ++k) {
+        ds.SetRecNo(k);
+        out.bySetRecNo.push_back(ds.FieldByName("id").AsInteger());
+        out.recNos.push_back(ds.RecNo());
+        ds.PeekRecord(k, [&] { out.byPeek.push_back(ds.FieldByName("id").AsInteger()); });
+    }
+    return out;
+}
+
+} // namespace
+
+TEST(DataSetFilter, RecordNumbersCountOnlyTheShownRecords) {
+    struct Case {
+        const char* what;
+        std::function<void(ClientDataSet& ds, ClientDataSet& master)> set;
+        std::vector<int> ids;
+    };
+    const Case cases[] = {
+        {"no filter", [](ClientDataSet&, ClientDataSet&) {}, {1, 2, 3, 4, 5, 6}},
+        {"filter",
+         [](ClientDataSet& ds, ClientDataSet&) {
+             ds.SetFilter("n>4");
+             ds.SetFiltered(true);
+         },
+         {1, 3, 5}},
+        {"filter on an index",
+         [](ClientDataSet& ds, ClientDataSet&) {
+             ds.SetIndexFieldNames("n");
+             ds.SetFilter("n>4");
+             ds.SetFiltered(true);
+         },
+         {1, 3, 5}},
+        {"filter on a descending index",
+         [](ClientDataSet& ds, ClientDataSet&) {
+             ds.SetIndex({"down", "n", true});
+             ds.SetFilter("n>4");
+             ds.SetFiltered(true);
+         },
+         {5, 3, 1}},
+        {"detail",
+         [](ClientDataSet& ds, ClientDataSet& master) {
+             ds.SetIndexFieldNames("n");
+             ds.SetMasterSource(&master, "n");
+         },
+         {2, 4}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ClientDataSet master("m"), ds("f");
+        master.CreateDataSet({{"n", FieldType::Integer}});
+        master.Append();
+        master.FieldByName("n").SetAsInteger(3);
+        master.Post();
+        Fill(ds); // n: 5, 3, 9, 3, 12, null
+        c.set(ds, master);
+        ASSERT_EQ(ds.RecordCount(), static_cast<int>(c.ids.size()));
+        std::vector<int> numbers(c.ids.size());
+        for (size_t k = 0; k < numbers.size(); ++k) numbers[k] = static_cast<int>(k) + 1;
+        const Numbered got = ByRecordNumber(ds);
+        EXPECT_EQ(got.bySetRecNo, c.ids);
+        EXPECT_EQ(got.byPeek, c.ids);
+        EXPECT_EQ(got.recNos, numbers);
+        // Past the shown records nothing moves and nothing is read.
+        ds.SetRecNo(1);
+        ds.SetRecNo(static_cast<int>(c.ids.size()) + 1);
+        EXPECT_EQ(ds.RecNo(), 1);
+        bool read = false;
+        ds.PeekRecord(static_cast<int>(c.ids.size()) + 1, [&] { read = true; });
+        EXPECT_FALSE(read);
+    }
+}
+
+TEST(DataSetFilter, RecordNumbersFollowChangesOfTheDataAndOfTheMaster) {
+    ClientDataSet ds("f");
+    Fill(ds); // n: 5, 3, 9, 3, 12, null
+    ds.SetFilter("n>4");
+    ds.SetFiltered(true); // 1, 3, 5
+    ASSERT_EQ(ByRecordNumber(ds).byPeek, (std::vector<int>{1, 3, 5}));
+    // An edit through another cursor hides a record and shows another.
+    ClientDataSet other("o");
+    other.CloneCursor(ds, true);
+    ASSERT_TRUE(other.Locate("id", Variant(3)));
+    other.Edit();
+    other.FieldByName("n").SetAsInteger(1);
+    other.Post();
+    ASSERT_TRUE(other.Locate("id", Variant(2)));
+    other.Edit();
+    other.FieldByName("n").SetAsInteger(8);
+    other.Post();
+    EXPECT_EQ(ByRecordNumber(ds).byPeek, (std::vector<int>{1, 2, 5}));
+    other.Append();
+    other.FieldByName("n").SetAsInteger(7);
+    other.Post(); // id 7
+    ASSERT_TRUE(other.Locate("id", Variant(1)));
+    other.Delete();
+    EXPECT_EQ(ByRecordNumber(ds).byPeek, (std::vector<int>{2, 5, 7}));
+    ds.SetFilter("n<4");
+    EXPECT_EQ(ByRecordNumber(ds).byPeek, (std::vector<int>{3, 4}));
+    // A record hidden by an edit through this cursor has no number while it stays current.
+    ASSERT_TRUE(ds.Locate("id", Variant(4)));
+    ds.Edit();
+    ds.FieldByName("n").SetAsInteger(40);
+    ds.Post();
+    EXPECT_EQ(ds.RecNo(), -1);
+    EXPECT_EQ(ds.RecordCount(), 1);
+
+    // A detail numbers the records of its master's current record, also while the master's
+    // controls are off and its moves are not told.
+    ClientDataSet master("m"), detail("d");
+    master.CreateDataSet({{"n", FieldType::Integer}});
+    for (int n : {3, 5}) {
+        master.Append();
+        master.FieldByName("n").SetAsInteger(n);
+        master.Post();
+    }
+    Fill(detail);
+    detail.SetIndexFieldNames("n");
+    detail.SetMasterSource(&master, "n");
+    master.First();
+    EXPECT_EQ(ByRecordNumber(detail).byPeek, (std::vector<int>{2, 4}));
+    master.DisableControls();
+    master.Next();
+    EXPECT_EQ(detail.RecordCount(), 1);
+    detail.PeekRecord(1, [&] { EXPECT_EQ(detail.FieldByName("id").AsInteger(), 1); });
+    master.EnableControls();
+    EXPECT_EQ(ByRecordNumber(detail).byPeek, (std::vector<int>{1}));
+}
+
+TEST(DataSetFilter, ObserversOfACursorThatHidesRecordsHearOfTheWholeData) {
+    struct Heard : IDataSetObserver {
+        std::vector<std::pair<Change, int>> changed;
+        int changing = 0;
+        void DataChanged(Change c, int row) override { changed.emplace_back(c, row); }
+        void DataChanging(Change, int) override { ++changing; }
+        void Scrolled() override {}
+    } heard;
+    ClientDataSet ds("f"), other("o");
+    Fill(ds);
+    ds.SetFilter("n>4");
+    ds.SetFiltered(true);
+    other.CloneCursor(ds, true);
+    ds.AddObserver(&heard);
+    other.Append();
+    other.FieldByName("n").SetAsInteger(1); // hidden: its place in the table is no row here
+    other.Post();
+    other.First();
+    other.Delete(); // id 1, the first row shown
+    ds.RemoveObserver(&heard);
+    using C = IDataSetObserver::Change;
+    EXPECT_EQ(heard.changed, (std::vector<std::pair<C, int>>{{C::Reset, 0}, {C::Reset, 0}}));
+    EXPECT_EQ(heard.changing, 0);
+}
+
+TEST(DataSetFilter, LocateComparesTextsByPrefixAndCaseOnRequest) {
+    ClientDataSet ds("s");
+    ds.CreateDataSet({{"id", FieldType::AutoInc}, {"code", FieldType::String}, {"n", FieldType::Integer}});
+    const char* texts[] = {"Bravo", "alpha", "ALPS", "al", "beta"};
+    for (const char* t : texts) {
+        ds.Append();
+        ds.FieldByName("code").SetAsString(t);
+        ds.FieldByName("n").SetAsInteger(10);
+        ds.Post();
+    }
+    struct Case {
+        const char* key;
+        TLocateOptions options;
+        int natural; // id found in the natural order, 0: none
+        int indexed; // ... on the index by code
+    };
+    const Case cases[] = {
+        {"alpha", 0, 2, 2},
+        {"ALPHA", 0, 0, 0},
+        {"ALPHA", loCaseInsensitive, 2, 2},
+        {"alp", 0, 0, 0},
+        {"alp", loPartialKey, 2, 2},
+        {"AL", loPartialKey, 3, 3},
+        {"al", loPartialKey | loCaseInsensitive, 2, 3}, // the index puts ALPS first
+        {"b", loPartialKey | loCaseInsensitive, 1, 1},
+        {"b", loPartialKey, 5, 5},
+        {"alphabet", loPartialKey | loCaseInsensitive, 0, 0},
+        {"", loPartialKey, 1, 3}, // every text begins with the empty one
+    };
+    for (bool indexed : {false, true}) {
+        ds.SetIndexFieldNames(indexed ? "code" : "");
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(c.key) + (indexed ? " indexed" : " natural"));
+            const int expected = indexed ? c.indexed : c.natural;
+            ASSERT_TRUE(ds.Locate("id", Variant(4)));
+            EXPECT_EQ(ds.Locate("code", Variant(std::string(c.key)), c.options), expected != 0);
+            EXPECT_EQ(ds.FieldByName("id").AsInteger(), expected ? expected : 4);
+        }
+    }
+    // Numbers compare exactly whatever the options; with two fields each text field is loosened.
+    EXPECT_FALSE(ds.Locate("n", Variant(1), loPartialKey));
+    EXPECT_TRUE(ds.Locate(std::vector<std::string>{"code", "n"}, {Variant("be"), Variant(10)}, loPartialKey));
+    EXPECT_EQ(ds.FieldByName("id").AsInteger(), 5);
 }

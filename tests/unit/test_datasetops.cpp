@@ -114,6 +114,36 @@ TEST(DataSetOperations, IstNummerFreiLooksAtTheShownRecords) {
     EXPECT_FALSE(ds.IstNummerFrei("nr", "7", id, ""));
 }
 
+TEST(DataSetOperations, IstNummerFreiLooksUpATextReferenceAsItStands) {
+    TCloneClientDataSet ds("ds");
+    ds.CreateDataSet({{"id", FieldType::AutoInc}, {"code", FieldType::String}, {"grp", FieldType::Integer}});
+    for (const auto& [code, grp] : {std::pair{"303-101", 1}, {"303-102", 2}, {"12", 1}}) {
+        ds.Append();
+        ds.FieldByName("code").SetAsString(code);
+        ds.FieldByName("grp").SetAsInteger(grp);
+        ds.Post();
+    }
+    struct Case {
+        const char* number;
+        const char* filter;
+        bool free;
+    };
+    const Case cases[] = {
+        {"303-101", "", false},     {"303-102", "", false},
+        {"303-103", "", true},      {"303-10", "", true}, // the whole text, not its beginning
+        {"12", "", false},          {"12.0", "", true},   // a text, not a number
+        {"303-102", "grp=1", true}, {"", "", true},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(ds.IstNummerFrei("code", c.number, 0, c.filter), c.free) << c.number;
+    // In edit state the record with the given id is passed over.
+    ASSERT_TRUE(ds.Locate("code", Variant("303-101")));
+    ds.Edit();
+    EXPECT_TRUE(ds.IstNummerFrei("code", "303-101", ds.FieldByName("id").AsInteger(), ""));
+    EXPECT_FALSE(ds.IstNummerFrei("code", "303-102", ds.FieldByName("id").AsInteger(), ""));
+    ds.Cancel();
+}
+
 TEST(DataSetOperations, CloneDBTakesTheSourcesDesignSettings) {
     TCloneClientDataSet src("src");
     src.AddField("id", FieldType::AutoInc);
