@@ -476,7 +476,7 @@ private:
                 work.swap(lane.queue);
                 stop = lane.stop;
             }
-            const bool hadWork = !work.empty();
+            const size_t commands = work.size();
             for (Command& c : work) Apply(lane, c);
             work.clear();
             Publish(lane);
@@ -495,12 +495,16 @@ private:
             }
             int n = epoll_wait(lane.epoll, events, 64, 0);
             const auto now = std::chrono::steady_clock::now();
-            if (n > 0 || hadWork) {
-                lastBusy = now;
+            const size_t items = (n > 0 ? static_cast<size_t>(n) : 0) + commands;
+            if (items >= 2) {
+                lastBusy = now; // several EAs at once: worth looking again before sleeping
+            } else if (items == 1) {
+                lastBusy = now - kSpin;
             } else if (n == 0 && now - lastBusy >= kSpin) {
                 // Nothing for a while: sleep until the serving thread or a socket wakes the lane.
-                // While the EAs keep it busy, it looks again instead, and the serving thread
-                // hands over its answers without having to wake it.
+                // While many EAs keep it busy, it looks again instead, and the serving thread
+                // hands over its answers without having to wake it; a lane with one EA at a
+                // time sleeps at once.
                 {
                     std::lock_guard<std::mutex> g(lane.mutex);
                     if (!lane.queue.empty() || lane.stop) continue;
