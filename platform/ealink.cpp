@@ -294,7 +294,7 @@ private:
     struct LaneConn {
         std::shared_ptr<Socket> sock;
         std::deque<Out> out;
-        bool registered = false; // in the lane's epoll set
+        uint32_t watch = 0; // what the lane's epoll set watches of it (0: not in the set)
         bool reading = false;
         bool forgetting = false; // let go once the answers are written
         unsigned have = 0;
@@ -355,32 +355,46 @@ private:
 
     void Remove(Lane& lane, LaneConn& lc) {
         const uint64_t id = lc.sock->id;
-        if (lc.registered) epoll_ctl(lane.epoll, EPOLL_CTL_DEL, lc.sock->fd, nullptr);
+        if (lc.watch) epoll_ctl(lane.epoll, EPOLL_CTL_DEL, lc.sock->fd, nullptr);
         lane.conns.erase(id);
     }
 
-    // Waits (once) for the connection to become readable, or writable with `write`.
-    void Arm(Lane& lane, LaneConn& lc, bool write) {
-        epoll_event ev{};
-        // While an answer waits for room only writability counts: an EA that has shut down its
-        // sending side would otherwise report a hang-up over and over.
-        ev.events = write ? EPOLLONESHOT | EPOLLOUT
-                          : EPOLLONESHOT | EPOLLIN | EPOLLRDHUP | (lc.sock->t->WantsWrite() ? EPOLLOUT : 0u);
-        ev.data.u64 = lc.sock->id;
-        const int op = lc.registered ? EPOLL_CTL_MOD : EPOLL_CTL_ADD;
-        if (epoll_ctl(lane.epoll, op, lc.sock->fd, &ev) != 0) {
-            Closed(lane, lc, true);
-            return;
+    // What the lane waits for: the connection readable, or writable while an answer waits for
+    // room, or nothing. The set is level-triggered and changed only when the wish changes: an
+    // EA that waits for each answer costs no change at all, as its connection says nothing
+    // while its record is in flight. One that says something then (the next record, or its
+    // end) is taken out of the set until the answer is written.
+    bool Watch(Lane& lane, LaneConn& lc, uint32_t events) {
+        if (lc.watch == events) return true;
+        int rc;
+        if (events == 0) {
+            rc = epoll_ctl(lane.epoll, EPOLL_CTL_DEL, lc.sock->fd, nullptr);
+        } else {
+            epoll_event ev{};
+            ev.events = events;
+            ev.data.u64 = lc.sock->id;
+            rc = epoll_ctl(lane.epoll, lc.watch ? EPOLL_CTL_MOD : EPOLL_CTL_ADD, lc.sock->fd, &ev);
         }
-        lc.registered = true;
+        if (rc != 0) {
+            Closed(lane, lc, true);
+            return false;
+        }
+        lc.watch = events;
+        return true;
     }
+    uint32_t ReadEvents(const LaneConn& lc) const {
+        return EPOLLIN | EPOLLRDHUP | (lc.sock->t->WantsWrite() ? EPOLLOUT : 0u);
+    }
+    // While an answer waits for room only writability counts: an EA that has shut down its
+    // sending side would otherwise report a hang-up over and over.
+    static constexpr uint32_t kWriteEvents = EPOLLOUT;
 
     void StartReading(Lane& lane, LaneConn& lc) {
         lc.reading = true;
         if (lc.sock->t->Buffered())
             Read(lane, lc);
         else
-            Arm(lane, lc, false);
+            Watch(lane, lc, ReadEvents(lc));
     }
 
     // Reads up to the end of one record; the next one is read after its answer.
@@ -400,7 +414,7 @@ private:
             }
             if (n < 0 && errno == EINTR) continue;
             if (n < 0 && WouldBlock()) {
-                Arm(lane, lc, false);
+                Watch(lane, lc, ReadEvents(lc));
                 return;
             }
             // End of stream (a partial record is discarded) or a broken connection.
@@ -422,7 +436,7 @@ private:
             }
             if (w < 0 && errno == EINTR) continue;
             if (w < 0 && WouldBlock()) {
-                Arm(lane, lc, true);
+                Watch(lane, lc, kWriteEvents);
                 return;
             }
             Closed(lane, lc, true); // the EA went away: what is queued is given up
@@ -528,6 +542,8 @@ private:
                     Flush(lane, lc);
                 else if (lc.reading)
                     Read(lane, lc);
+                else
+                    Watch(lane, lc, 0); // its record is in flight: not before the answer
             }
             Publish(lane);
         }
