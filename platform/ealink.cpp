@@ -985,14 +985,52 @@ bool LinkServer::AwaitNews() const {
     return false;
 }
 
+// One EA alone, record after record: its connection is read first, without asking the epoll
+// set, which saves a system call per record. Every few records, and whenever it has nothing,
+// the set is asked as usual, so that nothing else waits for long.
+bool LinkServer::ServeQuiet(int& served) {
+    if (m_quietStreak < 2 || m_quietRun >= 8) {
+        m_quietRun = 0;
+        return false;
+    }
+    auto it = m_conns.find(m_quiet);
+    if (it == m_conns.end()) return false;
+    const Conn& c = *it->second;
+    if (c.laned || c.busy || c.queued || c.held || c.watch != Watch::Read || !m_ready.empty() ||
+        !m_pending.empty())
+        return false;
+    Serve(m_quiet);
+    if (m_ready.empty()) {
+        m_quietStreak = 0;
+        return false;
+    }
+    ++m_quietRun;
+    served += RunBatch();
+    Release();
+    return true;
+}
+
+void LinkServer::NoteQuiet(uint64_t id) {
+    auto it = id ? m_conns.find(id) : m_conns.end();
+    if (it == m_conns.end() || it->second->laned) {
+        m_quietStreak = 0;
+        m_quiet = 0;
+        return;
+    }
+    m_quietStreak = id == m_quiet ? m_quietStreak + 1 : 1;
+    m_quiet = id;
+}
+
 int LinkServer::ProcessReady() {
     if (m_epoll < 0) return 0;
     epoll_event events[128];
     int served = 0;
     try {
+        if (ServeQuiet(served)) goto roundsDone;
         // Bounded: the event loop gets control back after a few rounds even under full load.
         for (int round = 0; round < 8; ++round) {
             const int n = epoll_wait(m_epoll, events, 128, 0);
+            const uint64_t only = n == 1 ? events[0].data.u64 : 0;
             for (int i = 0; i < n; ++i) {
                 const uint64_t id = events[i].data.u64;
                 if (id == kListenId) {
@@ -1024,13 +1062,16 @@ int LinkServer::ProcessReady() {
                 Serve(id);
             }
             const bool busy = m_ready.size() >= static_cast<size_t>(kOffloadBatch);
+            const bool one = m_ready.size() == 1 && m_ready.front() == only;
             served += RunBatch();
             Release();
+            NoteQuiet(round == 0 && one ? only : 0);
             if (n >= 128) continue;
             // After a busy round the lanes' next records are due within microseconds: waiting a
             // moment for them costs less than going to sleep and being woken.
             if (!busy || !AwaitNews()) break;
         }
+    roundsDone:
         if (!m_heldNesting.empty() || !m_heldOther.empty()) served += ServeHeld();
         if (m_workSignalled && m_ready.empty() && m_pending.empty()) {
             Clear(m_work);

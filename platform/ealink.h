@@ -174,6 +174,8 @@ private:
     Watch WantedWatch(const Conn& c) const;
     void SignalWork();
     bool AwaitNews() const;
+    bool ServeQuiet(int& served);
+    void NoteQuiet(uint64_t id);
 
     Handler m_handler;
     Predicate m_nests;
@@ -190,6 +192,9 @@ private:
     bool m_accepting = false;
     bool m_workSignalled = false;
     bool m_busyRound = false;
+    uint64_t m_quiet = 0;                 // the connection that alone sent the last records
+    int m_quietStreak = 0;                // rounds in a row with its record alone
+    int m_quietRun = 0;                   // records taken from it without asking the epoll set
     std::atomic<size_t> m_maxConns{1024}; // may be lowered from another thread
     uint64_t m_nextId = 16;
     std::string m_path;
