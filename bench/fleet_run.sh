@@ -7,6 +7,7 @@
 #   bench/fleet_run.sh [SECONDS] [-- more quorvel-ea fleet options]
 #
 # Builds the desk and the tools in build-fleet-release/ (BUILD_DIR names another folder).
+# DESK=PATH measures another desk binary (an older build, say) with the same fleet.
 set -euo pipefail
 here="$(cd "$(dirname "$0")/.." && pwd)"
 build="${BUILD_DIR:-$here/build-fleet-release}"
@@ -31,7 +32,7 @@ trap cleanup EXIT
 
 mkdir -p "$run/bin" "$run/xdg"
 chmod 700 "$run/xdg"
-cp "$build/quorvel" "$run/bin/quorvel" # config.ini lives beside the executable
+cp "${DESK:-$build/quorvel}" "$run/bin/quorvel" # config.ini lives beside the executable
 "$build/quorvel-ea" prepare "$run" --eas 200 --tables 20 --transactions 400 --history 100000 \
     --config "$run/bin/config.ini"
 
