@@ -12,10 +12,13 @@ void CloseReports::OrderClosed(TMessage& m) {
     m.Result = 0;
     ClientDataSet& ds = m_ctx.orders.m_CDSOrderliste;
     if (!ds.Active() || !ds.Locate("OrderID", Variant(m.WParam))) return;
+    const TDateTime now = m_ctx.clock.Now();
     ds.Edit();
     ds.FieldByName("Status").SetAsInteger(stClosed);
-    ds.FieldByName("OrderCloseTime").SetAsDateTime(m_ctx.clock.Now());
+    ds.FieldByName("OrderCloseTime").SetAsDateTime(now);
     ds.Post();
+    // The credit sweep times the close on the monotonic clock.
+    m_ctx.NoteStamp(m_ctx.state.closeTimes, m.WParam, now);
     m_ctx.view.Beep();
     m_ctx.view.Beep();
     const bool buy = ds.FieldByName("OrderType").AsInteger() == otBuy;

@@ -116,7 +116,7 @@ void ClosingEngine::CloseCondition(int32_t orderID) {
     }
 
     // The asking leg, then its counter order, each only while it is still in "Close Cond.".
-    auto toClose = [&](bool buyLeg) {
+    auto toClose = [&](bool buyLeg, int32_t id) {
         ds.Edit();
         f.status->SetAsInteger(stToClose);
         f.trigCloseKurs->SetAsCurrency(PriceOf(buyLeg ? bid : ask));
@@ -124,9 +124,12 @@ void ClosingEngine::CloseCondition(int32_t orderID) {
         const std::optional<TDateTime>& delay = buyLeg ? buyDelay : sellDelay;
         if (delay) f.closeDelayUntil->SetAsDateTime(*delay);
         ds.Post();
+        // The delay is measured on the monotonic clock.
+        if (delay) m_ctx.NoteStamp(m_ctx.state.closeDelays, id, *delay);
     };
-    toClose(buyAsks);
-    if (ds.Locate("OrderID", Variant(counter)) && f.status->AsInteger() == stCloseCond) toClose(!buyAsks);
+    toClose(buyAsks, orderID);
+    if (ds.Locate("OrderID", Variant(counter)) && f.status->AsInteger() == stCloseCond)
+        toClose(!buyAsks, counter);
     RegisterTradeClose(buyEA, sellEA, now);
 }
 
@@ -144,9 +147,11 @@ int32_t ClosingEngine::CloseAnswer(int32_t orderID) {
     if (f.closeAfterCounterOrder->AsBoolean()) {
         // The waiting leg goes once its counter order has closed or was cancelled.
         if (cs < stClosed) return kWait;
+        const TDateTime now = m_ctx.clock.Now();
         ds.Edit();
-        f.closeDelayUntil->SetAsDateTime(m_ctx.clock.Now());
+        f.closeDelayUntil->SetAsDateTime(now);
         ds.Post();
+        m_ctx.NoteStamp(m_ctx.state.closeDelays, orderID, now);
         return kCloseNow;
     }
 
@@ -176,7 +181,8 @@ int32_t ClosingEngine::CloseAnswer(int32_t orderID) {
     }
 
     // An undelayed leg (a null delay reads as the zero date) goes at once.
-    return m_ctx.clock.Now() >= f.closeDelayUntil->AsDateTime() ? kCloseNow : kWait;
+    return m_ctx.HasCome(m_ctx.state.closeDelays, orderID, f.closeDelayUntil->AsDateTime()) ? kCloseNow
+                                                                                            : kWait;
 }
 
 void ClosingEngine::GetTriggerPriceClose(TMessage& m) {

@@ -14,11 +14,11 @@ int64_t DurationMs(TDateTime from, TDateTime to) {
     return DaysToMs(to - from);
 }
 
-bool CrossSpreads::IsEligible(int k, TDateTime now) const {
+bool CrossSpreads::IsEligible(int k, const ClockReading& now) const {
     const int t = (k - 1) / kEAsPerTable;
     const int item = (k - 1) % kEAsPerTable;
     if (item >= m_controls.BrokerCount(t) || !m_controls.BrokerChecked(t, item)) return false;
-    return DurationMs(m_prices.Time[k], now) < DaysToMs(m_limits.CONNECTION_TIMEOUT);
+    return DaysToMs(m_prices.QuoteAge(k, now)) < DaysToMs(m_limits.CONNECTION_TIMEOUT);
 }
 
 void CrossSpreads::ComputeCrossSpreads(int id) {
@@ -29,7 +29,7 @@ void CrossSpreads::ComputeCrossSpreads(int id) {
     const PriceStore& p = m_prices;
     const int first = kEAsPerTable * t + 1;
     // One reading of the clock serves the freshness test and the alert and auto-trade tests.
-    const TDateTime now = m_clock.Now();
+    const ClockReading now = ReadClock(m_clock);
     bool eligible[kEAsPerTable];
     for (int k = 0; k < kEAsPerTable; ++k) eligible[k] = IsEligible(first + k, now);
 
@@ -109,8 +109,9 @@ void CrossSpreads::ComputeCrossSpreads(int id) {
     const bool below = static_cast<double>(cs) / 100000.0 < level;
     if (!below) return;
 
-    if (m_controls.Checked(Ctl::cbAlertAktiv) && static_cast<double>(DurationMs(adtLastAlert[t], now)) >
-                                                     m_controls.RealValue(Ctl::reAlertIntervall) * 1000.0) {
+    if (m_controls.Checked(Ctl::cbAlertAktiv) &&
+        static_cast<double>(DurationMs(adtLastAlert[t], now.monotonic)) >
+            m_controls.RealValue(Ctl::reAlertIntervall) * 1000.0) {
         m_view.Beep();
         text.Clear()
             .Add("ALERT: Tab ")
@@ -122,16 +123,16 @@ void CrossSpreads::ComputeCrossSpreads(int id) {
         text.Add(" (Ask ").AddPoints(minAsk).Add(") - EA=").AddInt(maxBidEA).Add(" (Bid ").AddPoints(maxBid);
         text.Add(')');
         m_view.ShowNotification(text.Str());
-        adtLastAlert[t] = now;
+        adtLastAlert[t] = now.monotonic;
     }
 
     if (m_controls.Checked(Ctl::cbAutoTrade) && m_controls.SpinValue(Ctl::seMaxAutoTrades) > 0 &&
-        DurationMs(adtLastAutoTrade[t], now) >
+        DurationMs(adtLastAutoTrade[t], now.monotonic) >
             static_cast<int64_t>(m_controls.SpinValue(Ctl::seTradeIntervall)) * 1000) {
         // A failure to place the transaction leaves the credit and the interval untouched.
         m_host.AutoTradeTable(t);
         m_controls.SetSpinValue(Ctl::seMaxAutoTrades, m_controls.SpinValue(Ctl::seMaxAutoTrades) - 1);
-        adtLastAutoTrade[t] = now;
+        adtLastAutoTrade[t] = now.monotonic;
     }
 }
 

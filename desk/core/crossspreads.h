@@ -68,7 +68,7 @@ public:
     void ResetMinCrossSpread(int iIDStart, int iIDEnd);
     // Whether EA k counts in its table's cross spread now: ticked in the broker list and
     // quoted within the connection timeout.
-    bool IsEligible(int k, TDateTime now) const;
+    bool IsEligible(int k, const ClockReading& now) const;
 
     PairMinima acMinSpread;
     std::array<int64_t, kMaxTables> CrossSpread{};
@@ -76,6 +76,8 @@ public:
     std::array<bool, kMaxTables> CSActiv{};
     std::array<int64_t, kMaxTables> CSMin{};
     std::array<int64_t, kMaxTables> CSGegenwertMin{};
+    // Each table's last alert and automatic transaction, as monotonic readings of the clock:
+    // a step of the local time neither stretches nor shortens their intervals.
     std::array<TDateTime, kMaxTables> adtLastAlert{};
     std::array<TDateTime, kMaxTables> adtLastAutoTrade{};
 

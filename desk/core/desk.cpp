@@ -441,7 +441,7 @@ void Desk::DataComplete(TMessage& m) {
         return;
     }
     PriceStore& p = prices;
-    p.Time[id] = m_clock.Now();
+    p.StampQuote(id, ReadClock(m_clock));
     if (p.Ask[id] <= 0 || p.Bid[id] <= 0) {
         m.Result = 5;
         return;

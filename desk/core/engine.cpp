@@ -47,10 +47,14 @@ int EngineContext::GetTrend(int first, int second) const {
     // Both IDs index the quote arrays: an ID outside them has no quote and no trend.
     if (first < 1 || first > kMaxEAs || second < 1 || second > kMaxEAs) return 0;
     const PriceStore& p = prices;
-    const bool firstNewer = p.Time[first] > p.Time[second];
+    // Two quotes this desk received are compared by when they came in, so that a step of the
+    // local time between them changes nothing; otherwise by their local times.
+    const bool received = p.Time[first] == p.TimeStamped[first] && p.Time[second] == p.TimeStamped[second];
+    const EAArray<TDateTime>& time = received ? p.TimeReceived : p.Time;
+    const bool firstNewer = time[first] > time[second];
     const int newer = firstNewer ? first : second;
     const int older = firstNewer ? second : first;
-    if (std::fabs(p.Time[first] - p.Time[second]) > limits.CONNECTION_TIMEOUT) return 0;
+    if (std::fabs(time[first] - time[second]) > limits.CONNECTION_TIMEOUT) return 0;
     // The move of the mid price in points, computed on the whole points the EAs sent: a mid
     // price that did not move is exactly 0.
     const double x = static_cast<double>((p.Ask[newer] - p.Ask[older]) + (p.Bid[newer] - p.Bid[older])) / 2.0;

@@ -35,6 +35,16 @@ private:
 // A time stamp for every ordered EA pair.
 using PairTimes = PairArray<TDateTime>;
 
+// The time stamps the engine put in one field of the legs (by OrderID), each with the
+// monotonic reading that belongs to it. A stamp speaks for the field only while the field
+// still holds its local time: a field edited since, or loaded at start-up, is read by its
+// local time, as it is stored and shown.
+struct LegStamp {
+    TDateTime local;
+    TDateTime monotonic;
+};
+using LegStamps = std::unordered_map<int32_t, LegStamp>;
+
 // State that belongs to the engine alone; kept in memory only, never saved. The pair stamps
 // and windows are monotonic readings of the clock (IClock::Monotonic).
 struct EngineState {
@@ -59,6 +69,11 @@ struct EngineState {
     // The legs that opened while their counter order had ended, and of which the operator
     // was told.
     std::unordered_set<int32_t> openedAlone;
+    // The stamps of the legs' OpenDelayUntil, CloseDelayUntil, PendingTime and OrderCloseTime.
+    LegStamps openDelays;
+    LegStamps closeDelays;
+    LegStamps pendingTimes;
+    LegStamps closeTimes;
 };
 
 // What a part of the engine may touch: the order book, the quotes, its own state, the
@@ -82,6 +97,22 @@ struct EngineContext {
     TDateTime GetDelayPos2Time() const;
     // The monotonic reading that belongs to a local time read just now.
     TDateTime MonotonicAt(TDateTime now) const { return now + (clock.Monotonic() - clock.Now()); }
+    // Notes that the leg's field was just given `local`, a local time read relative to now.
+    void NoteStamp(LegStamps& stamps, int32_t orderID, TDateTime local) const {
+        stamps[orderID] = {local, MonotonicAt(local)};
+    }
+    // The stamp noted for the leg while its field (holding `field`) still holds it; null
+    // otherwise.
+    static const LegStamp* StampOf(const LegStamps& stamps, int32_t orderID, TDateTime field) {
+        const auto it = stamps.find(orderID);
+        return it != stamps.end() && it->second.local == field ? &it->second : nullptr;
+    }
+    // Whether the time in the leg's field (`until`; the zero date for a null) has come: on the
+    // monotonic clock when the engine stamped it, else by the local time.
+    bool HasCome(const LegStamps& stamps, int32_t orderID, TDateTime until) const {
+        const LegStamp* s = StampOf(stamps, orderID, until);
+        return s ? clock.Monotonic() >= s->monotonic : clock.Now() >= until;
+    }
 
     // Notes which EA a message comes from: the EA it names, or for a message about a leg the
     // EA that leg was handed to. Messages of no known EA are passed over.

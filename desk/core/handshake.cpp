@@ -19,6 +19,10 @@ void OpeningHandshake::ListWatch::DataChanged(Change change, int /*row*/) {
     if (change != Change::Reset || owner.m_ctx.orders.m_CDSOrderliste.Active()) return;
     owner.m_ctx.state.handedOut.clear();
     owner.m_ctx.state.openedAlone.clear();
+    owner.m_ctx.state.openDelays.clear();
+    owner.m_ctx.state.closeDelays.clear();
+    owner.m_ctx.state.pendingTimes.clear();
+    owner.m_ctx.state.closeTimes.clear();
 }
 
 bool OpeningHandshake::LocateOrder(int32_t orderID) {
@@ -48,9 +52,11 @@ void OpeningHandshake::OrderQuestion(TMessage& m) {
         if (cs == stOpened || cs == stCloseCond) {
             m.Result = id;
             m_ctx.NoteHandOut(id, m.WParam);
+            const TDateTime now = m_ctx.clock.Now();
             ds.Edit();
-            ds.FieldByName("OpenDelayUntil").SetAsDateTime(m_ctx.clock.Now());
+            ds.FieldByName("OpenDelayUntil").SetAsDateTime(now);
             ds.Post();
+            m_ctx.NoteStamp(m_ctx.state.openDelays, id, now);
         } else if (cs == stCanceled || cs == stClosed) {
             // Its counter order will never open: the leg can never go, and as the EA's newest
             // Pending leg it would hide the EA's older ones for good.
@@ -68,7 +74,7 @@ void OpeningHandshake::OrderQuestion(TMessage& m) {
         }
     }
     // A delayed leg goes from its delay time on; without one (null reads as the zero date) at once.
-    if (m_ctx.clock.Now() >= ds.FieldByName("OpenDelayUntil").AsDateTime()) {
+    if (m_ctx.HasCome(m_ctx.state.openDelays, id, ds.FieldByName("OpenDelayUntil").AsDateTime())) {
         m.Result = id;
         m_ctx.NoteHandOut(id, m.WParam);
     }

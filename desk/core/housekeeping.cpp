@@ -52,12 +52,26 @@ void OrderHousekeeping::Watch::DataChanged(Change change, int row) {
     list.PeekRecord(row, [&] { owner.m_legs.insert(list.GetBookmark()); });
 }
 
-bool OrderHousekeeping::MayEarn(TDateTime now) const {
+int64_t OrderHousekeeping::SecondsSince(const LegStamps& stamps, int32_t orderID, TDateTime field) const {
+    if (const LegStamp* s = EngineContext::StampOf(stamps, orderID, field))
+        return SecondsApart(m_nowMonotonic, s->monotonic);
+    return SecondsApart(m_now, field);
+}
+
+bool OrderHousekeeping::MayEarn() const {
     if (m_mark->AsBoolean()) return false;
     // A stamp further back than the window only grows older; one ahead of now comes nearer.
-    // A null stamp reads as 0.0, that is very old.
-    const TDateTime from = now - static_cast<double>(kCreditUntil + 1) / 86400.0;
-    return m_pendingTime->AsDateTime() >= from || m_closeTime->AsDateTime() >= from;
+    // A null stamp reads as 0.0, that is very old. A stamp the engine noted is measured on the
+    // monotonic clock as well: after a step of the local time it may be recent there alone.
+    const TDateTime window = static_cast<double>(kCreditUntil + 1) / 86400.0;
+    const TDateTime from = m_now - window;
+    const TDateTime pending = m_pendingTime->AsDateTime(), closed = m_closeTime->AsDateTime();
+    if (pending >= from || closed >= from) return true;
+    const int32_t id = m_orderID->AsInteger();
+    const LegStamp* p = EngineContext::StampOf(m_ctx.state.pendingTimes, id, pending);
+    const LegStamp* c = EngineContext::StampOf(m_ctx.state.closeTimes, id, closed);
+    const TDateTime fromMonotonic = m_nowMonotonic - window;
+    return (p && p->monotonic >= fromMonotonic) || (c && c->monotonic >= fromMonotonic);
 }
 
 // ---- the sweeps, whole and in steps ---------------------------------------------------------------
@@ -140,6 +154,7 @@ void OrderHousekeeping::BeginReset() {
         return;
     }
     m_now = m_ctx.clock.Now();
+    m_nowMonotonic = m_ctx.MonotonicAt(m_now);
     // The Pending legs as the walk over every record meets them, newest OrderID first.
     struct WalkScope {
         ClientDataSet& ds;
@@ -161,11 +176,13 @@ void OrderHousekeeping::StepReset() {
         if (!ds.BookmarkValid(b)) continue;
         ds.GotoBookmark(b);
         if (status.IsNull() || status.AsInteger() != stPending) continue;
-        const int counter = m_ctx.orders.GetCounterOrderID(ds.FieldByName("OrderID").AsInteger());
+        const int32_t id = ds.FieldByName("OrderID").AsInteger();
+        const int counter = m_ctx.orders.GetCounterOrderID(id);
         const int cs = m_ctx.orders.GetOrderStatusByID(counter);
         if ((cs == stToOpen || cs == stPending) &&
-            SecondsApart(m_now, StampOf(ds, "PendingTime")) > kPendingSeconds &&
-            m_ctx.MayReturnToOpen(ds.FieldByName("OrderID").AsInteger())) {
+            SecondsSince(m_ctx.state.pendingTimes, id, StampOf(ds, "PendingTime")) > kPendingSeconds &&
+            m_ctx.MayReturnToOpen(id)) {
+            m_ctx.state.pendingTimes.erase(id);
             ds.Edit();
             ds.FieldByName("Status").SetAsInteger(stToOpen);
             ds.FieldByName("PendingTime").Clear();
@@ -191,6 +208,7 @@ void OrderHousekeeping::BeginCredit() {
     m_phase = Phase::Idle;
     if (!ds.Active()) return;
     m_now = m_ctx.clock.Now();
+    m_nowMonotonic = m_ctx.MonotonicAt(m_now);
     m_addCanceled = m_ctx.controls.Checked(Ctl::chkbAddCanT);
     m_addClosed = m_ctx.controls.Checked(Ctl::chkbAddCloT);
     // Once after the list was opened, and again when the clock went back: every leg is read,
@@ -203,6 +221,7 @@ void OrderHousekeeping::BeginCredit() {
         m_list->CloneCursor(ds, true);
         m_mark = &m_list->FieldByName("ATRaiseChecked");
         m_pendingTime = &m_list->FieldByName("PendingTime");
+        m_orderID = &m_list->FieldByName("OrderID");
         m_closeTime = &m_list->FieldByName("OrderCloseTime");
         m_list->AddObserver(&m_listWatch);
         m_legs.clear();
@@ -221,7 +240,7 @@ void OrderHousekeeping::StepSeed() {
     // The own cursor stays where this step left it; a record deleted meanwhile moved it on to
     // the next one.
     for (int k = 0; k < kRecordsPerStep && !m_list->Eof(); ++k) {
-        if (MayEarn(m_now)) m_legs.insert(m_list->GetBookmark());
+        if (MayEarn()) m_legs.insert(m_list->GetBookmark());
         m_list->Next();
     }
     if (!m_list->Eof()) return;
@@ -239,7 +258,7 @@ void OrderHousekeeping::StepGather() {
         const Bookmark b = m_gathered[m_next++];
         if (!m_list->BookmarkValid(b)) continue; // deleted
         m_list->GotoBookmark(b);
-        if (MayEarn(m_now)) m_due.push_back({orderID.Value(), b});
+        if (MayEarn()) m_due.push_back({orderID.Value(), b});
     }
     if (m_next < m_gathered.size()) return;
     m_gathered.clear();
@@ -273,21 +292,22 @@ void OrderHousekeeping::StepCredit() {
         m_legs.insert(b);
         int cid = -1;
         if (!ds.FieldByName("ATRaiseChecked").AsBoolean()) {
-            cid = ob.GetCounterOrderID(ds.FieldByName("OrderID").AsInteger());
+            const int32_t id = ds.FieldByName("OrderID").AsInteger();
+            cid = ob.GetCounterOrderID(id);
             const int cs = ob.GetOrderStatusByID(cid);
             bool cf = false;
             ob.LookupOrderBoolean(cid, "ATRaiseChecked", cf);
             const int32_t status = ds.FieldByName("Status").AsInteger();
             // A cancelled transaction, timed from the moment it triggered.
             if (!cf && status == stCanceled && (cs == stNoLeg || cs == stCanceled) &&
-                InCreditWindow(SecondsApart(m_now, StampOf(ds, "PendingTime")))) {
+                InCreditWindow(SecondsSince(m_ctx.state.pendingTimes, id, StampOf(ds, "PendingTime")))) {
                 mark();
                 if (m_addCanceled) credit();
             }
             // A closed transaction, timed from this leg's close.
             if (m_addClosed && !ds.FieldByName("ATRaiseChecked").AsBoolean() && !cf && status == stClosed &&
                 (cs == stNoLeg || cs == stClosed || cs == stCanceled) &&
-                InCreditWindow(SecondsApart(m_now, StampOf(ds, "OrderCloseTime")))) {
+                InCreditWindow(SecondsSince(m_ctx.state.closeTimes, id, StampOf(ds, "OrderCloseTime")))) {
                 mark();
                 credit();
             }

@@ -60,8 +60,11 @@ private:
         void DataChanged(Change change, int row) override;
         void Scrolled() override {}
     };
-    // Whether the leg under the own cursor can earn a credit at `now` or later.
-    bool MayEarn(TDateTime now) const;
+    // Whether the leg under the own cursor can earn a credit at the sweep's time or later.
+    bool MayEarn() const;
+    // The whole seconds from the time in a leg's field (`field`) to the sweep's time: on the
+    // monotonic clock while the engine's stamp of it stands, else by the local time.
+    int64_t SecondsSince(const LegStamps& stamps, int32_t orderID, TDateTime field) const;
 
     enum class Phase { Idle, Reset, Seed, Gather, Credit };
     struct Leg {
@@ -89,6 +92,7 @@ private:
     const Field* m_mark = nullptr;         // its ATRaiseChecked, PendingTime, OrderCloseTime
     const Field* m_pendingTime = nullptr;
     const Field* m_closeTime = nullptr;
+    const Field* m_orderID = nullptr;
     std::unordered_set<Bookmark> m_legs; // may earn a credit, each once however often posted
     bool m_stale = true;                 // the list was opened anew, or reset
     TDateTime m_lastSweep = 0.0;
@@ -96,6 +100,7 @@ private:
     // The sweep under way.
     Phase m_phase = Phase::Idle;
     TDateTime m_now = 0.0;
+    TDateTime m_nowMonotonic = 0.0;
     std::vector<Leg> m_due; // the legs of the phase, in its order
     std::vector<Bookmark> m_gathered;
     size_t m_next = 0;          // the next of m_due (or m_gathered) to visit

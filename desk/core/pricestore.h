@@ -3,6 +3,7 @@
 // and its snapshot file Data.dat.
 #include <array>
 #include <cstdint>
+#include <limits>
 #include <string>
 #include <string_view>
 
@@ -23,6 +24,16 @@ constexpr size_t kDataDatSize = 800 + 8 * 1600;
 
 template <class T> using EAArray = std::array<T, kMaxEAs + 1>; // indexed by EA ID 1..200; [0] unused
 
+// One reading of both of the clock's readings, taken together: the local time and the
+// monotonic reading (IClock::Monotonic).
+struct ClockReading {
+    TDateTime local;
+    TDateTime monotonic;
+};
+inline ClockReading ReadClock(const IClock& clock) {
+    return {clock.Now(), clock.Monotonic()};
+}
+
 struct PriceStore {
     EAArray<int32_t> Accounts{};
     EAArray<TDateTime> Time{};
@@ -35,6 +46,26 @@ struct PriceStore {
     EAArray<int64_t> MinBid{};
     EAArray<int32_t> aiParamCounterCheckSeconds{};
 
+    // When this desk received each EA's quote, as a monotonic reading, and the local time it
+    // stamped in Time then. The reading speaks for the quote only while Time still holds that
+    // stamp: a time loaded from Data.dat, or set otherwise, is aged by the local time. Memory
+    // only, never saved.
+    EAArray<TDateTime> TimeReceived{};
+    EAArray<TDateTime> TimeStamped = NoStamps();
+
+    // Stamps EA id's quote as received now: Time gets the local time.
+    void StampQuote(int id, const ClockReading& now) {
+        Time[id] = now.local;
+        TimeReceived[id] = now.monotonic;
+        TimeStamped[id] = now.local;
+    }
+    // The age of EA id's quote at `now`, in days: on the monotonic clock for a quote this desk
+    // received, so that a step of the local time neither ages nor refreshes it; otherwise
+    // by its local time.
+    TDateTime QuoteAge(int id, const ClockReading& now) const {
+        return Time[id] == TimeStamped[id] ? now.monotonic - TimeReceived[id] : now.local - Time[id];
+    }
+
     // The no-value markers for an inclusive EA ID range (clipped to 1..200): account, time,
     // quote and spread; the minimum and its quote.
     void ResetQuotes(int iIDStart, int iIDEnd);
@@ -46,6 +77,13 @@ struct PriceStore {
     // Fills the arrays in file order as far as the bytes reach; the rest keeps its value.
     // Bytes beyond the layout are ignored.
     void Deserialize(std::string_view bytes);
+
+private:
+    static EAArray<TDateTime> NoStamps() {
+        EAArray<TDateTime> a;
+        a.fill(std::numeric_limits<TDateTime>::quiet_NaN()); // equal to no time
+        return a;
+    }
 };
 
 } // namespace quorvel

@@ -32,9 +32,13 @@ constexpr double kAlertIntervalMin = 0.1;
 // ---- texts ---------------------------------------------------------------------------------
 
 void ConnStatusText(FixedText& out, TDateTime time, TDateTime now, double timeoutDays) {
+    QuoteAgeText(out, time, now - time, timeoutDays);
+}
+
+void QuoteAgeText(FixedText& out, TDateTime time, TDateTime age, double timeoutDays) {
     out.Clear();
     if (time < 0) return;
-    const int64_t ageMs = DurationMs(time, now);
+    const int64_t ageMs = DaysToMs(age);
     if (ageMs < DaysToMs(timeoutDays)) {
         // The age as a time of day: its seconds within the minute.
         const int64_t s = ageMs / 1000 % 60; // no negation: the age may be the lowest count
@@ -81,7 +85,7 @@ void Desk::UpdateTables(int iEAID) {
     if (t < 0 || t >= kMaxTables || t >= m_iAnzahlTabellen || !m_controls.HasFrame(t)) return;
 
     const PriceStore& p = prices;
-    const TDateTime now = m_clock.Now();
+    const ClockReading now = ReadClock(m_clock);
     FixedText text;
     auto cell = [&](int col, int row) { m_view.SetGridCell(Grid::Quote, t, col, row, text.View()); };
     for (int i = lo; i <= hi; ++i) {
@@ -89,7 +93,7 @@ void Desk::UpdateTables(int iEAID) {
         text.Clear();
         if (p.Accounts[i] >= 0) text.AddInt(p.Accounts[i]);
         cell(1, r);
-        ConnStatusText(text, p.Time[i], now, CONNECTION_TIMEOUT);
+        QuoteAgeText(text, p.Time[i], p.QuoteAge(i, now), CONNECTION_TIMEOUT);
         cell(2, r);
         const bool live = p.Spread[i] >= 0;
         text.Clear();

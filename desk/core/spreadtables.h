@@ -9,6 +9,8 @@ namespace quorvel {
 // "Conn. Status" of an EA quoted at `time`: empty before the first quote, the age's seconds
 // within the minute followed by " s" while fresh, else "Timeout".
 void ConnStatusText(FixedText& out, TDateTime time, TDateTime now, double timeoutDays);
+// The same for a quote whose age is `age` days (the price store's QuoteAge).
+void QuoteAgeText(FixedText& out, TDateTime time, TDateTime age, double timeoutDays);
 // "hh:nn:ss" and "dd.mm. hh:nn:ss" with the locale's time separator.
 void TimeText(FixedText& out, TDateTime t);
 void DayTimeText(FixedText& out, TDateTime t);

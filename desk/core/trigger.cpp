@@ -29,7 +29,7 @@ const char* const kBrokerFields[10] = {"ID1", "ID2", "ID3", "ID4", "ID5", "ID6",
 void OpeningTrigger::CheckEveryWaitingLeg() {
     ClientDataSet& ds = m_ctx.orders.m_CDSOrderliste;
     if (!ds.Active() || m_ctx.controls.Checked(Ctl::chkbStandby)) return;
-    const TDateTime now = m_ctx.clock.Now();
+    const ClockReading now = ReadClock(m_ctx.clock);
     // Only the legs that are "To Open" when they are visited can trigger: the walk passes
     // over every other record, so that its cost follows the waiting legs, not the history.
     // A leg made Pending earlier in this walk is passed over as well.
@@ -49,7 +49,7 @@ void OpeningTrigger::CheckOrders() {
         CheckEveryWaitingLeg();
         return;
     }
-    const TDateTime now = m_ctx.clock.Now();
+    const ClockReading now = ReadClock(m_ctx.clock);
     const WalkFields& f = Walk();
     m_due.clear();
     for (int t = 0; t < kMaxTables; ++t)
@@ -79,7 +79,7 @@ void OpeningTrigger::CheckOrders() {
     }
 }
 
-bool OpeningTrigger::TableDue(int t, TDateTime now) {
+bool OpeningTrigger::TableDue(int t, const ClockReading& now) {
     TableSeen& s = m_seen[t];
     if (m_waiting.Of(t).empty()) {
         s.valid = false;
@@ -92,7 +92,7 @@ bool OpeningTrigger::TableDue(int t, TDateTime now) {
     const int64_t timeoutMs = DaysToMs(m_ctx.limits.CONNECTION_TIMEOUT);
     for (int k = 0; k < kEAsPerTable; ++k) {
         const int id = kEAsPerTable * t + 1 + k;
-        const bool candidate = p.Ask[id] > 0 && p.Bid[id] > 0 && DurationMs(p.Time[id], now) <= timeoutMs;
+        const bool candidate = p.Ask[id] > 0 && p.Bid[id] > 0 && DaysToMs(p.QuoteAge(id, now)) <= timeoutMs;
         const int64_t ask = candidate ? p.Ask[id] : 0, bid = candidate ? p.Bid[id] : 0;
         if (candidate != s.candidate[k] || ask != s.ask[k] || bid != s.bid[k]) {
             due = true;
@@ -104,7 +104,7 @@ bool OpeningTrigger::TableDue(int t, TDateTime now) {
     // A leg that reached its target waits only for its pair's pause; once that is over, it
     // triggers (again).
     for (size_t k = 0; !due && k < s.pairs.size(); ++k)
-        due = IsCombinationPauseOver(s.pairs[k].first, s.pairs[k].second, now);
+        due = IsCombinationPauseOver(s.pairs[k].first, s.pairs[k].second, now.local);
     if (due) {
         s.valid = true;
         s.pairs.clear();
@@ -112,7 +112,7 @@ bool OpeningTrigger::TableDue(int t, TDateTime now) {
     return due;
 }
 
-bool OpeningTrigger::TestLeg(TDateTime now, std::pair<int, int>& pair) {
+bool OpeningTrigger::TestLeg(const ClockReading& now, std::pair<int, int>& pair) {
     ClientDataSet& ds = m_ctx.orders.m_CDSOrderliste;
     const WalkFields& f = Walk();
     // The table names the ten EA IDs whose quotes are read: one outside the tables names
@@ -120,17 +120,17 @@ bool OpeningTrigger::TestLeg(TDateTime now, std::pair<int, int>& pair) {
     const int t = f.tableID->AsInteger();
     if (t < 0 || t >= kMaxTables) return false;
     Candidates c{};
-    if (!FindPair(t, c)) return false;
+    if (!FindPair(t, now, c)) return false;
     const double target = f.spread->AsCurrency();
     // The target in points plus 0.01 point, which absorbs the inexactness of the stored
     // spread: a target of -0.00019 triggers at -19 points, not at -18.
     if (!(static_cast<double>(c.lowestAsk - c.highestBid) <= (target * 10.0 + 0.000001) * 10000.0))
         return false;
     pair = {c.sellEA, c.buyEA};
-    if (!IsCombinationPauseOver(c.sellEA, c.buyEA, now)) return true;
+    if (!IsCombinationPauseOver(c.sellEA, c.buyEA, now.local)) return true;
     // The stamp starts the pause whatever follows: a transaction held back by a neutral
     // trend waits the pause out as well.
-    SetLastTrade(c.sellEA, c.buyEA, now);
+    SetLastTrade(c.sellEA, c.buyEA, now.local);
     const Bookmark mark = ds.GetBookmark();
     const int orderID = f.orderID->AsInteger();
     try {
@@ -156,7 +156,7 @@ const OpeningTrigger::WalkFields& OpeningTrigger::Walk() {
     return m_walk;
 }
 
-bool OpeningTrigger::FindPair(int t, Candidates& out) {
+bool OpeningTrigger::FindPair(int t, const ClockReading& now, Candidates& out) {
     int32_t ticked[10];
     for (int k = 0; k < 10; ++k) ticked[k] = Walk().brokers[k]->AsInteger();
     const PriceStore& p = m_ctx.prices;
@@ -167,8 +167,7 @@ bool OpeningTrigger::FindPair(int t, Candidates& out) {
         for (int32_t v : ticked) considered = considered || v == id;
         if (!considered) continue;
         // An age equal to the timeout still counts as fresh here.
-        if (p.Ask[id] <= 0 || p.Bid[id] <= 0 || DurationMs(p.Time[id], m_ctx.clock.Now()) > timeoutMs)
-            continue;
+        if (p.Ask[id] <= 0 || p.Bid[id] <= 0 || DaysToMs(p.QuoteAge(id, now)) > timeoutMs) continue;
         // Strict comparisons: on equal prices the lower EA ID keeps the role.
         if (p.Ask[id] < out.lowestAsk) {
             out.lowestAsk = p.Ask[id];
@@ -239,8 +238,15 @@ void OpeningTrigger::SetOrderPending(int iSellEAID, int iBuyEAID, int64_t iLowes
         ds.Edit();
         if (type != otNone) ds.FieldByName("Status").SetAsInteger(stPending);
         ds.FieldByName("OpenAfterCounterOrder").SetAsBoolean(wait);
-        if (delayed) ds.FieldByName("OpenDelayUntil").SetAsDateTime(delay);
-        ds.FieldByName("PendingTime").SetAsDateTime(m_ctx.clock.Now());
+        // Both stamps are noted with their monotonic readings as well: the delay and the age
+        // of the Pending leg are measured on the monotonic clock.
+        if (delayed) {
+            ds.FieldByName("OpenDelayUntil").SetAsDateTime(delay);
+            m_ctx.NoteStamp(m_ctx.state.openDelays, legs[k], delay);
+        }
+        const TDateTime pendingTime = m_ctx.clock.Now();
+        ds.FieldByName("PendingTime").SetAsDateTime(pendingTime);
+        m_ctx.NoteStamp(m_ctx.state.pendingTimes, legs[k], pendingTime);
         ds.FieldByName("EAID").SetAsInteger(ea);
         ds.FieldByName("Account").SetAsInteger(ea >= 1 && ea <= kMaxEAs ? m_ctx.prices.Accounts[ea]
                                                                         : kNoAccount);

@@ -47,11 +47,12 @@ private:
         int buyEA;
         int sellEA;
     };
-    bool FindPair(int table, Candidates& out);
+    // The quotes' freshness is read at `now`, as the table's test reads it.
+    bool FindPair(int table, const ClockReading& now, Candidates& out);
     // Tests the leg under the engine cursor and makes its transaction Pending when it
     // triggers. True, with the pair it found (sell EA first), when the cross spread reached
     // the target, whether or not the pair's pause then let it trigger.
-    bool TestLeg(TDateTime now, std::pair<int, int>& pair);
+    bool TestLeg(const ClockReading& now, std::pair<int, int>& pair);
 
     // What the legs of a table were last tested against: whether each of its EAs was a
     // candidate then and at which prices, and the pairs whose pause held a leg back or that
@@ -66,7 +67,7 @@ private:
         std::vector<std::pair<int, int>> pairs;
     };
     // Whether table t must be tested at `now`; its quotes as they are now are kept.
-    bool TableDue(int t, TDateTime now);
+    bool TableDue(int t, const ClockReading& now);
 
     // The engine cursor's fields the walk reads on every record, found once.
     struct WalkFields {

@@ -447,6 +447,36 @@ TEST_F(Closing, DelModeDelaysTheFollowingLegByDel) {
     }
 }
 
+TEST_F(Closing, ACloseDelayLastsItsMillisecondsWhateverTheLocalTimeDoes) {
+    struct Case {
+        const char* what;
+        double stepSeconds; // the local time set forward or back after the close trigger
+        double afterSeconds;
+        bool closes;
+    };
+    const Case cases[] = {
+        {"an hour back, within the delay", -3600, 0.249, false},
+        {"an hour back, the delay over", -3600, 0.251, true},
+        {"an hour ahead, within the delay", 3600, 0.249, false},
+        {"an hour ahead, the delay over", 3600, 0.251, true},
+    };
+    controls.checked[Ctl::chkbDelayMode] = true;
+    controls.text[Ctl::seDelayPos2] = "250";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        clock.AdvanceSeconds(5);
+        desk->closing.ClearCloseLimits();
+        QuoteTrend(*this, 1); // rising: the buy leg follows by the delay
+        const Tx tx = AddTransaction(1, 2, 0.0005);
+        ASSERT_EQ(AskClose(tx.sell), 1);
+        const TDateTime until = Get(tx.buy, "CloseDelayUntil").AsFloat();
+        clock.StepSeconds(c.stepSeconds);
+        clock.AdvanceSeconds(c.afterSeconds);
+        EXPECT_EQ(AskClose(tx.buy), c.closes ? 1 : 0);
+        EXPECT_EQ(Get(tx.buy, "CloseDelayUntil").AsFloat(), until); // stored and shown as it was set
+    }
+}
+
 TEST_F(Closing, OneSidedTransactionClosesAtOnceWithTheEmptyLegsEA) {
     controls.checked[Ctl::chkbSeqMode] = true;
     controls.checked[Ctl::chkbDelayMode] = true;

@@ -200,6 +200,42 @@ TEST_F(CrossSpreads, TableWhoseEAsStopQuotingKeepsItsValues) {
     EXPECT_EQ(Label(0, L::Summe), "0,00020 (EA ID1 - EA ID1)");
 }
 
+// A quote counts for its timeout from when it came in: a step of the local time neither ages a
+// fresh quote nor refreshes a stale one. A time loaded from Data.dat (no reading of when it
+// came in) goes by the local time.
+TEST_F(CrossSpreads, AQuoteCountsForItsTimeoutWhateverTheLocalTimeDoes) {
+    struct Case {
+        const char* what;
+        double stepSeconds; // the local time set forward or back after EA 1's quote
+        double afterSeconds;
+        bool loaded; // EA 1's time as read from Data.dat
+        bool fresh;
+        const char* status; // EA 1's "Conn. Status" then
+    };
+    const Case cases[] = {
+        {"an hour ahead", 3600, 1, false, true, "1 s"},
+        {"an hour ahead, past the timeout", 3600, 4, false, false, "Timeout"},
+        {"an hour back, within the timeout", -3600, 3.9, false, true, "3 s"},
+        {"an hour back, past the timeout", -3600, 4.1, false, false, "Timeout"},
+        {"loaded, an hour ahead", 3600, 1, true, false, "Timeout"},
+    };
+    Create();
+    controls.activePage = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        clock.AdvanceSeconds(60); // the quotes of the case before are stale
+        Quote(1, 100000, 100010);
+        if (c.loaded) desk->prices.Time[1] = clock.Now() - 1.0 / 86400000.0;
+        clock.StepSeconds(c.stepSeconds);
+        clock.AdvanceSeconds(c.afterSeconds);
+        Quote(2, 100020, 100030);
+        desk->Guarded([&] { desk->UpdateTables(-1); });
+        // EA 1's ask 1,00010 against EA 2's bid 1,00020, or EA 2 alone.
+        EXPECT_EQ(desk->spreads.CrossSpread[0], c.fresh ? -10 : 10);
+        EXPECT_EQ(view.quote[0].Cell(2, 1), c.status);
+    }
+}
+
 // ---- alert and auto trade ---------------------------------------------------------------
 
 struct AlertAndAutoTrade : SpreadFixture {
@@ -299,6 +335,38 @@ TEST_F(AlertAndAutoTrade, IntervalsPerTable) {
     CrossAt(0, -20);
     EXPECT_EQ(atDesk->placed, (std::vector<int>{0, 1, 0}));
     EXPECT_EQ(controls.text[Ctl::seMaxAutoTrades], "97");
+}
+
+TEST_F(AlertAndAutoTrade, IntervalsLastTheirTimeWhateverTheLocalTimeDoes) {
+    // An alert every second at most, an auto trade every 10 seconds at most.
+    struct Case {
+        const char* what;
+        double stepSeconds; // the local time set forward or back after the first alert
+        double afterSeconds;
+        size_t alerts, trades;
+    };
+    const Case cases[] = {
+        {"an hour back, 1.1 s later", -3600, 1.1, 2, 1},
+        {"an hour back, 10.1 s later", -3600, 10.1, 2, 2},
+        {"an hour ahead at once", 3600, 0, 1, 1},
+        {"an hour ahead, 1.1 s later", 3600, 1.1, 2, 1},
+    };
+    controls.text[Ctl::reAlertIntervall] = "1,0";
+    controls.text[Ctl::seMaxAutoTrades] = "100";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        clock.AdvanceSeconds(60); // the intervals of the case before are over
+        view.notifications.clear();
+        atDesk->placed.clear();
+        CrossAt(0, -20);
+        ASSERT_EQ(view.notifications.size(), 1u);
+        ASSERT_EQ(atDesk->placed.size(), 1u);
+        clock.StepSeconds(c.stepSeconds);
+        clock.AdvanceSeconds(c.afterSeconds);
+        CrossAt(0, -20);
+        EXPECT_EQ(view.notifications.size(), c.alerts);
+        EXPECT_EQ(atDesk->placed.size(), c.trades);
+    }
 }
 
 TEST_F(AlertAndAutoTrade, FailedPlacementKeepsCreditAndIntervalSoTheNextQuoteTriesAgain) {

@@ -120,6 +120,101 @@ TEST_F(Handshake, ADelayedLegGoesFromItsDelayTimeOn) {
     EXPECT_EQ(Send(QUESTION, 1), buy);
 }
 
+// The cases of a step of the local time: forward or back by an hour, then the time that passes.
+struct Step {
+    const char* what;
+    double stepSeconds;
+    double afterSeconds;
+    bool over;
+};
+
+TEST_F(Handshake, ADelayLastsItsMillisecondsWhateverTheLocalTimeDoes) {
+    const Step cases[] = {
+        {"an hour back, within the delay", -3600, 0.249, false},
+        {"an hour back, the delay over", -3600, 0.251, true},
+        {"an hour ahead, within the delay", 3600, 0.249, false},
+        {"an hour ahead, the delay over", 3600, 0.251, true},
+    };
+    controls.checked[Ctl::chkbDelayMode] = true;
+    controls.text[Ctl::seDelayPos2] = "250";
+    for (const Step& c : cases) {
+        SCOPED_TRACE(c.what);
+        Reset();
+        // Rising from buy EA 1 to sell EA 2: the sell leg follows by the delay.
+        SetQuote(1, 120000, 120010, 200);
+        SetQuote(2, 120020, 120040, 0);
+        const int buy = Place(), sell = buy + 1;
+        desk->CheckOrders();
+        ASSERT_EQ(Int(sell, "Status"), stPending);
+        const TDateTime until = Real(sell, "OpenDelayUntil");
+        ASSERT_EQ(Send(QUESTION, 1), buy);
+        clock.StepSeconds(c.stepSeconds);
+        clock.AdvanceSeconds(c.afterSeconds);
+        EXPECT_EQ(Send(QUESTION, 2), c.over ? sell : -1);
+        EXPECT_EQ(Real(sell, "OpenDelayUntil"), until); // stored and shown as it was set
+    }
+}
+
+TEST_F(Handshake, APendingLegGoesBackAfterItsMinuteWhateverTheLocalTimeDoes) {
+    const Step cases[] = {
+        {"an hour back, 30 s later", -3600, 30, false},
+        {"an hour back, 61 s later", -3600, 61, true},
+        {"an hour ahead, 30 s later", 3600, 30, false},
+        {"an hour ahead, 61 s later", 3600, 61, true},
+    };
+    for (const Step& c : cases) {
+        SCOPED_TRACE(c.what);
+        Reset();
+        const int buy = Triggered(), sell = buy + 1;
+        const TDateTime pending = Real(buy, "PendingTime");
+        clock.StepSeconds(c.stepSeconds);
+        clock.AdvanceSeconds(c.afterSeconds);
+        desk->TimerResetPendingTimer();
+        for (int id : {buy, sell}) EXPECT_EQ(Int(id, "Status"), c.over ? stToOpen : stPending);
+        if (!c.over) {
+            EXPECT_EQ(Real(buy, "PendingTime"), pending);
+        }
+    }
+}
+
+// An ended transaction earns its credit between 60 and 300 seconds after it was cancelled
+// (timed from when it triggered) or closed, whatever the local time did meanwhile.
+TEST_F(Handshake, AnEndedTransactionEarnsItsCreditWhateverTheLocalTimeDoes) {
+    const Step cases[] = {
+        {"an hour back, 30 s later", -3600, 30, false},
+        {"an hour back, 90 s later", -3600, 90, true},
+        {"an hour ahead, 30 s later", 3600, 30, false},
+        {"an hour ahead, 90 s later", 3600, 90, true},
+    };
+    controls.checked[Ctl::chkbAddCanT] = true;
+    controls.checked[Ctl::chkbAddCloT] = true;
+    for (bool closed : {false, true})
+        for (const Step& c : cases) {
+            SCOPED_TRACE(testing::Message() << c.what << (closed ? ", closed" : ", cancelled"));
+            Reset();
+            controls.text[Ctl::seMaxAutoTrades] = "0";
+            desk->TimerResetPendingTimer(); // the sweep has seen the list
+            const int buy = Triggered(), sell = buy + 1;
+            if (closed) {
+                ASSERT_EQ(Send(QUESTION, 1), buy);
+                ASSERT_EQ(Send(QUESTION, 2), sell);
+                Send(OPENED, buy, 9001);
+                Send(OPENED, sell, 9002);
+                clock.AdvanceSeconds(600); // opened long after it triggered
+                Send(EAMsg::OrderClosed, buy);
+                Send(EAMsg::OrderClosed, sell);
+                ASSERT_EQ(Int(buy, "Status"), stClosed);
+            } else {
+                Set(buy, "Status", I(stCanceled));
+                Set(sell, "Status", I(stCanceled));
+            }
+            clock.StepSeconds(c.stepSeconds);
+            clock.AdvanceSeconds(c.afterSeconds);
+            desk->TimerResetPendingTimer();
+            EXPECT_EQ(controls.SpinValue(Ctl::seMaxAutoTrades), c.over ? 1 : 0);
+        }
+}
+
 TEST_F(Handshake, ASequentialLegFollowsItsCounterOrder) {
     struct Case {
         int counterStatus; // -2: no counter order

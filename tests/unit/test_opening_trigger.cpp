@@ -221,6 +221,46 @@ TEST_F(Trigger, APauseLastsItsMillisecondsWhateverTheLocalTimeDoes) {
     }
 }
 
+// A quote is fresh for the timeout (4 s) from when it came in: a step of the local time
+// neither ages nor refreshes it. The test of a table that found its quotes stale runs again
+// when they are fresh.
+TEST_F(Trigger, AQuoteIsFreshForItsTimeoutSinceItCameInWhateverTheLocalTimeDoes) {
+    struct Case {
+        const char* what;
+        double stepSeconds; // the local time set forward or back after the quotes
+        double afterSeconds;
+        bool starts;
+    };
+    const Case cases[] = {
+        {"an hour ahead", 3600, 0, true},
+        {"an hour ahead, within the timeout", 3600, 3.9, true},
+        {"an hour ahead, past the timeout", 3600, 4.1, false},
+        {"an hour back, within the timeout", -3600, 3.9, true},
+        {"an hour back, past the timeout", -3600, 4.1, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        desk->orders.m_CDSOrderliste.Close();
+        desk->orders.OpenOrderList();
+        desk->engine.adtLastTrade.Fill(0.0);
+        clock.AdvanceSeconds(60); // the quotes of the case before are stale
+        const int first = Place();
+        desk->CheckOrders(); // tested against stale quotes
+        ASSERT_EQ(Int(first, "Status"), stToOpen);
+        Quote(1, 100000, 100010);
+        clock.StepSeconds(c.stepSeconds);
+        clock.AdvanceSeconds(c.afterSeconds);
+        Quote(2, 100020, 100030);
+        EXPECT_EQ(Int(first, "Status"), c.starts ? stPending : stToOpen);
+        const int second = Place();
+        desk->CheckOrders();
+        EXPECT_EQ(Int(second, "Status"), stToOpen); // the pair's pause, or EA 1 stale
+        clock.AdvanceSeconds(0.5);
+        desk->CheckOrders();
+        EXPECT_EQ(Int(second, "Status"), c.starts && c.afterSeconds + 0.5 <= 4.0 ? stPending : stToOpen);
+    }
+}
+
 TEST_F(Trigger, OnOneQuoteOnlyTheNewestTransactionOfAPairStarts) {
     SetQuote(1, 100000, 100010);
     SetQuote(2, 100020, 100030);
@@ -293,6 +333,31 @@ TEST_F(Trigger, TheTrendDecidesWhichLegGoesFirst) {
         const std::vector<std::string> notes =
             c.note ? std::vector<std::string>{c.note} : std::vector<std::string>{};
         EXPECT_EQ(view.notifications, notes);
+    }
+}
+
+TEST_F(Trigger, TheTrendOfTwoQuotesIgnoresAStepOfTheLocalTimeBetweenThem) {
+    controls.checked[Ctl::chkbDelayMode] = true;
+    controls.text[Ctl::seDelayPos2] = "250";
+    for (double step : {-3600.0, 3600.0}) {
+        SCOPED_TRACE(step);
+        desk->orders.m_CDSOrderliste.Close();
+        desk->orders.OpenOrderList();
+        desk->engine.adtLastTrade.Fill(0.0);
+        view.notifications.clear();
+        clock.AdvanceSeconds(60); // the quotes of the case before are stale
+        const int buy = Place(), sell = buy + 1;
+        // Buy EA 1 quotes 200 ms before sell EA 2, whose mid is 0.00025 higher: rising.
+        Quote(1, 120000, 120010);
+        clock.StepSeconds(step);
+        clock.AdvanceSeconds(0.2);
+        Quote(2, 120020, 120040);
+        EXPECT_EQ(Int(buy, "Status"), stPending);
+        EXPECT_EQ(Int(sell, "Status"), stPending);
+        EXPECT_TRUE(Get(buy, "OpenDelayUntil").IsNull());
+        EXPECT_FALSE(Get(sell, "OpenDelayUntil").IsNull());
+        EXPECT_EQ(view.notifications,
+                  std::vector<std::string>{"POSITIVE TREND: BUY -> SELL (DelayMode, 250ms)"});
     }
 }
 
