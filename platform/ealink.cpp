@@ -640,6 +640,7 @@ void LinkServer::Listen(const std::string& path) {
 void LinkServer::Close() {
     m_lanes.reset(); // writes what is queued, then stops
     m_conns.clear();
+    m_connCount = 0;
     m_ready.clear();
     m_pending.clear();
     m_heldNesting.clear();
@@ -707,6 +708,7 @@ uint64_t LinkServer::AddConnection(std::unique_ptr<LinkTransport> t, bool pinned
     }
     const uint64_t id = c->id;
     m_conns.emplace(id, std::move(c));
+    m_connCount = m_conns.size();
     return id;
 }
 
@@ -758,6 +760,7 @@ void LinkServer::Drop(uint64_t id, bool broken) {
         c.sock->t->Shutdown();
     }
     m_conns.erase(it);
+    m_connCount = m_conns.size();
 }
 
 bool LinkServer::SetWatch(Conn& c, Watch w) {
@@ -829,6 +832,7 @@ void LinkServer::TakeFromLanes() {
             // The lane has let go already.
             if (c.watch != Watch::None) epoll_ctl(m_epoll, EPOLL_CTL_DEL, c.fd, nullptr);
             m_conns.erase(it);
+            m_connCount = m_conns.size();
             continue;
         }
         std::memcpy(c.buf, n.rec, 16);

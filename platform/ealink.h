@@ -115,7 +115,8 @@ public:
     void SetMaxConnections(size_t cap) { m_maxConns = cap; }
     size_t MaxConnections() const { return m_maxConns; }
 
-    size_t ConnectionCount() const { return m_conns.size(); }
+    // May be read from any thread (tests watch the link from outside its serving thread).
+    size_t ConnectionCount() const { return m_connCount.load(std::memory_order_relaxed); }
     // Records read and waiting for a nested handler to return.
     size_t HeldCount() const { return m_heldNesting.size() + m_heldOther.size(); }
     // Handlers running now, one inside the other.
@@ -199,8 +200,9 @@ private:
     uint64_t m_nextId = 16;
     std::string m_path;
     std::unordered_map<uint64_t, std::unique_ptr<Conn>> m_conns;
-    std::deque<uint64_t> m_ready;   // this round's records, in arrival order
-    std::vector<Pending> m_pending; // answers waiting for the batch's end
+    std::atomic<size_t> m_connCount{0}; // m_conns.size(), for readers on other threads
+    std::deque<uint64_t> m_ready;       // this round's records, in arrival order
+    std::vector<Pending> m_pending;     // answers waiting for the batch's end
     std::deque<uint64_t> m_heldNesting, m_heldOther;
     std::unique_ptr<Lanes> m_lanes;
 };
