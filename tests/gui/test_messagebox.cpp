@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <memory>
 
 #include "desk/uSkarlin.h"
 #include "desk/windows/uMessageBox.h"
@@ -314,7 +315,8 @@ TEST_F(NotificationsWindow, KeysAndClicksMoveTheOneSelectedRow) {
                          {Qt::Key_PageDown, 0, page}, {Qt::Key_PageUp, page + 2, 2},
                          {Qt::Key_PageDown, 35, 39}};
     for (const Case& c : keys) {
-        SCOPED_TRACE(QTest::toString(c.key) + std::string(" from ") + std::to_string(c.from));
+        const std::unique_ptr<char[]> key(QTest::toString(c.key)); // the caller owns the text
+        SCOPED_TRACE(std::string(key.get()) + " from " + std::to_string(c.from));
         list->setCurrentRow(c.from);
         QTest::keyClick(list, c.key);
         EXPECT_EQ(list->currentRow(), c.to);
