@@ -26,8 +26,10 @@
 #include <cstdint>
 #include <exception>
 #include <functional>
+#include <memory>
 #include <set>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "components/DataSetModel.h"
@@ -189,6 +191,14 @@ public:
     static void DrawMemoText(QPainter& p, const QRect& band, const QString& text, Alignment alignment);
     // Whether the field is drawn as memo text (the engine has no memo fields yet).
     static bool IsMemoField(const Field&) { return false; }
+    // Writes a single line of text in a box exactly as QPainter::drawText(box, flags | Qt::
+    // AlignVCenter | Qt::TextSingleLine, text) does, clipped to the box, with the painter's font
+    // and pen; the text's layout is kept for the next time the same text is drawn in the same
+    // font. Other texts (see there) go to drawText itself.
+    void DrawCellText(QPainter& p, const QRect& box, Qt::Alignment horizontal, const QString& text);
+    // Texts whose layouts are kept (a bounded number: all are dropped when it is reached).
+    size_t CellTextsKept() const;
+    static constexpr size_t kCellTextCacheSize = 4096;
 
     // ---- input -----------------------------------------------------------------------------
     // The key step of the grid; the wheel calls it with Down or Up for each notch.
@@ -264,6 +274,9 @@ private:
     std::exception_ptr m_pending; // an error of a cursor move inside a base step
     int m_wheelRest = 0;
     int m_indicatorRow = -1;
+    // The laid-out cell texts, by font, then by text.
+    struct TextLayouts;
+    std::unique_ptr<TextLayouts> m_texts;
 };
 
 } // namespace quorvel

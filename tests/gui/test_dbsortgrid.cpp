@@ -144,6 +144,92 @@ TEST(DBSortGrid, MemoTextStaysInsideItsBand) {
     EXPECT_EQ(DarkPixels(img, QRect(0, 20, 2, 14)), 0); // 2 pixels in from the left
 }
 
+// A cell text drawn from its kept layout has the pixels drawText gives it, for every kind of
+// text, box, alignment and font the grid draws with, the first time and again from the cache.
+TEST(DBSortGrid, CellTextsDrawTheSamePixelsAsDrawText) {
+    struct Case {
+        const char* text;
+        QRect box;
+        Qt::Alignment align;
+    };
+    const Case cases[] = {
+        {"1.08123", QRect(7, 5, 80, 18), Qt::AlignRight},
+        {"-1,25", QRect(3, 4, 41, 17), Qt::AlignRight},
+        {"10000042", QRect(0, 0, 30, 18), Qt::AlignRight}, // wider than its box
+        {"10000042", QRect(0, 0, 30, 18), Qt::AlignLeft},
+        {"To Open", QRect(5, 1, 61, 16), Qt::AlignLeft},
+        {"EURUSD", QRect(2, 2, 77, 19), Qt::AlignHCenter},
+        {"07.12.2026 14:03:59", QRect(1, 3, 111, 18), Qt::AlignLeft},
+        {"Größe & Ärger", QRect(4, 0, 90, 15), Qt::AlignHCenter},
+        {"  spaced  ", QRect(0, 2, 90, 18), Qt::AlignRight},
+        {"tab\tand\nbreak", QRect(0, 2, 90, 18), Qt::AlignLeft}, // drawText's own
+        {"\u05e9\u05dc\u05d5\u05dd", QRect(0, 2, 90, 18), Qt::AlignLeft},
+        {"", QRect(0, 2, 90, 18), Qt::AlignLeft},
+    };
+    QFont plain("Tahoma");
+    plain.setPixelSize(11);
+    QFont bold = plain;
+    bold.setBold(true);
+    QFont large("Tahoma");
+    large.setPixelSize(13);
+    QFont italic = plain;
+    italic.setItalic(true);
+    QFont points("Tahoma", 9);
+    QFont underlined = plain;
+    underlined.setUnderline(true);
+    const QFont fonts[] = {plain, bold, large, italic, points, underlined};
+    TDBSortGrid grid;
+    for (const QFont& font : fonts) {
+        for (const Case& c : cases) {
+            for (int pass = 0; pass < 2; ++pass) {
+                SCOPED_TRACE(testing::Message()
+                             << c.text << " in " << font.toString().toStdString() << " pass " << pass);
+                auto draw = [&](bool cached) {
+                    QImage img(130, 30, QImage::Format_RGB32);
+                    img.fill(QColor(0xF0, 0xE8, 0xD0));
+                    QPainter p(&img);
+                    p.translate(3, 2); // a cell of a viewport somewhere in the window
+                    p.setFont(font);
+                    p.setPen(QColor(0x20, 0x40, 0xA0));
+                    if (cached)
+                        grid.DrawCellText(p, c.box, c.align, QString::fromUtf8(c.text));
+                    else
+                        p.drawText(c.box, c.align | Qt::AlignVCenter | Qt::TextSingleLine,
+                                   QString::fromUtf8(c.text));
+                    return img;
+                };
+                const QImage expected = draw(false), got = draw(true);
+                EXPECT_TRUE(got == expected);
+            }
+        }
+    }
+    // Every width and height of a cell, every text of an order row.
+    int differing = 0;
+    for (const char* text : {"1.08123", "-0.00050", "10000042", "To Close", "45000.12345"})
+        for (Qt::Alignment align : {Qt::AlignLeft, Qt::AlignRight})
+            for (int w = 10; w <= 90; w += 3)
+                for (int h = 12; h <= 24; ++h) {
+                    auto draw = [&](bool cached) {
+                        QImage img(100, 30, QImage::Format_RGB32);
+                        img.fill(Qt::white);
+                        QPainter p(&img);
+                        p.setFont(plain);
+                        p.setPen(Qt::black);
+                        const QRect box(1 + w % 4, 1 + h % 3, w, h);
+                        if (cached)
+                            grid.DrawCellText(p, box, align, text);
+                        else
+                            p.drawText(box, align | Qt::AlignVCenter | Qt::TextSingleLine, text);
+                        return img;
+                    };
+                    if (draw(true) != draw(false)) ++differing;
+                }
+    EXPECT_EQ(differing, 0);
+    // The distinct ASCII texts aligned left or right were laid out once per upright font and
+    // drawn the second time from their layouts.
+    EXPECT_EQ(grid.CellTextsKept(), 7u * 4u + 3u);
+}
+
 TEST(DBSortGrid, TheWheelMovesOneRecordPerNotch) {
     GridFixture f(30);
     struct Case {
