@@ -810,7 +810,7 @@ void TDBSortGrid::PaintCell(QPainter* p, const QRect& rect, const QModelIndex& i
             m_canvas.BrushColor = base;
             m_canvas.FontColor = ToQColor(highlight ? clHighlightText : clWindowText);
             m_canvas.Font = look ? look->font : font();
-            DefaultDrawDataCell(rect, *field, state);
+            if (!OnDrawDataCell || !DataCellEventDrawsCell) DefaultDrawDataCell(rect, *field, state);
             if (OnDrawDataCell) OnDrawDataCell(*this, rect, *field, state);
             DrawColumnCell(rect, index.column(), field, state);
         });

@@ -178,6 +178,10 @@ public:
     // Called for every data cell after its text was written with the normal colours, before
     // the check boxes; the cell's record is the dataset's current one meanwhile.
     DrawDataCellEvent OnDrawDataCell;
+    // Set when the data-cell event always ends by drawing the whole cell again through
+    // DefaultDrawDataCell with an opaque brush: the grid then leaves out its own drawing of
+    // the cell beneath, which nobody would see. Off by default.
+    bool DataCellEventDrawsCell = false;
     DrawColumnCellEvent OnDrawColumnCell;
     TGridCanvas& Canvas() { return m_canvas; }
     // Fills the cell with the canvas's brush and writes the field's display text in its

@@ -727,6 +727,7 @@ void TForm3::BuildAdminPanel() {
     DBSortGrid1->OnDrawDataCell = [this](TDBSortGrid& g, const QRect& r, Field& f, TGridDrawState st) {
         DBSortGrid1DrawDataCell(g, r, f, st);
     };
+    DBSortGrid1->DataCellEventDrawsCell = true; // the event draws every cell with an opaque brush
     DBSortGrid1->OnError = [this](const std::exception& e) { ShowStopBox(StopBoxText(e.what())); };
     DBSortGrid1->SetDataSource(&DataSource1);
     Button3 = new QPushButton("COPY TRANSACTION", TabSheet4);

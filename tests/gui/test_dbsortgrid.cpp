@@ -230,6 +230,28 @@ TEST(DBSortGrid, CellTextsDrawTheSamePixelsAsDrawText) {
     EXPECT_EQ(grid.CellTextsKept(), 7u * 4u + 3u);
 }
 
+// A data-cell event that draws every cell again (banded rows, coloured numbers) shows the same
+// grid whether or not the grid draws the cell beneath it first.
+TEST(DBSortGrid, AnEventThatDrawsEveryCellShowsTheSameGridWithoutTheCellBeneath) {
+    GridFixture f(12);
+    f.grid.OnDrawDataCell = [&](TDBSortGrid& g, const QRect& r, Field& field, TGridDrawState st) {
+        TGridCanvas& canvas = g.Canvas();
+        if (f.ds->RecNo() % 2 == 0) canvas.BrushColor = QColor(0xC0, 0xDC, 0xC0);
+        if (field.FieldName() == "n" && field.AsInteger() % 3 == 0) canvas.FontColor = Qt::red;
+        g.DefaultDrawDataCell(r, field, st);
+    };
+    f.grid.setFocus(); // the current cell is drawn highlighted
+    QApplication::processEvents();
+    const QImage beneath = f.grid.grab().toImage();
+    f.grid.DataCellEventDrawsCell = true;
+    f.grid.viewport()->update();
+    QApplication::processEvents();
+    const QImage without = f.grid.grab().toImage();
+    EXPECT_TRUE(without == beneath);
+    // The event's colours are what shows: a banded row differs from a plain one.
+    EXPECT_NE(without.pixel(f.Cell(1, 1).center()), without.pixel(f.Cell(0, 1).center()));
+}
+
 TEST(DBSortGrid, TheWheelMovesOneRecordPerNotch) {
     GridFixture f(30);
     struct Case {
