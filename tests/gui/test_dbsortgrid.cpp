@@ -6,6 +6,7 @@
 #include <QTest>
 #include <QWheelEvent>
 #include <gtest/gtest.h>
+#include <map>
 #include <memory>
 
 #include "components/DBSortGrid.h"
@@ -250,6 +251,38 @@ TEST(DBSortGrid, AnEventThatDrawsEveryCellShowsTheSameGridWithoutTheCellBeneath)
     EXPECT_TRUE(without == beneath);
     // The event's colours are what shows: a banded row differs from a plain one.
     EXPECT_NE(without.pixel(f.Cell(1, 1).center()), without.pixel(f.Cell(0, 1).center()));
+}
+
+// An edited record repaints its own row and no other, and the grid looks as if it were drawn
+// anew.
+TEST(DBSortGrid, AnEditRepaintsExactlyItsRow) {
+    GridFixture f(40);
+    std::map<int, int> drawn; // cells drawn by row
+    f.grid.OnDrawColumnCell = [&](TDBSortGrid&, const QRect&, int, Field*, TGridDrawState) {
+        ++drawn[f.ds->RecNo() - 1];
+    };
+    QApplication::processEvents();
+    struct Case {
+        int record; // 1-based
+        std::vector<int> rows;
+    };
+    for (const Case& c : {Case{1, {0}}, Case{5, {4}}, Case{12, {11}}}) {
+        SCOPED_TRACE(c.record);
+        f.ds->SetRecNo(c.record);
+        QApplication::processEvents();
+        drawn.clear(); // the cursor's move repainted the old and new current cells
+        f.ds->Edit();
+        f.ds->FieldByName("n").SetAsInteger(1000 + c.record);
+        f.ds->Post();
+        QApplication::processEvents();
+        std::vector<int> rows;
+        for (const auto& [row, cells] : drawn) rows.push_back(row);
+        EXPECT_EQ(rows, c.rows);
+        const QImage afterEdit = f.grid.grab().toImage();
+        f.grid.viewport()->update();
+        QApplication::processEvents();
+        EXPECT_TRUE(f.grid.grab().toImage() == afterEdit);
+    }
 }
 
 TEST(DBSortGrid, TheWheelMovesOneRecordPerNotch) {
