@@ -18,6 +18,7 @@
 #include "components/core/CloneClientDataSet.h"
 #include "platform/numbers.h"
 #include "platform/profile.h"
+#include "platform/widgets/celltext.h"
 
 namespace quorvel {
 
@@ -136,27 +137,6 @@ public:
 
 private:
     TDBSortGrid* m_grid;
-};
-
-// A laid-out line of text, shaped once; drawn at a position it draws the same glyphs at the same
-// places as QPainter::drawText, which lays the text out again on every call.
-struct TDBSortGrid::TextLayouts {
-    struct Hash {
-        size_t operator()(const QString& s) const { return qHash(s); }
-    };
-    struct Laid {
-        std::shared_ptr<QTextLayout> layout;
-        qreal height = 0;  // ascent plus descent of the line
-        qreal advance = 0; // the line's horizontal advance
-    };
-    struct OfFont {
-        QFont font;
-        int dpi = 0;
-        Qt::LayoutDirection direction = Qt::LeftToRight;
-        std::unordered_map<QString, Laid, Hash> texts;
-    };
-    std::vector<OfFont> fonts;
-    size_t count = 0;
 };
 
 TDBSortGrid::TDBSortGrid(QWidget* parent) : QTableView(parent) {
@@ -729,66 +709,12 @@ void TDBSortGrid::DefaultDrawDataCell(const QRect& Rect, Field& field, TGridDraw
 }
 
 size_t TDBSortGrid::CellTextsKept() const {
-    return m_texts ? m_texts->count : 0;
+    return m_texts ? m_texts->Kept() : 0;
 }
 
 void TDBSortGrid::DrawCellText(QPainter& p, const QRect& box, Qt::Alignment horizontal, const QString& text) {
-    const Qt::Alignment h = horizontal & Qt::AlignHorizontal_Mask;
-    const QFont& font = p.font();
-    // Printable ASCII in upright, undecorated fonts, left or right aligned (the grid's numbers,
-    // dates and names); anything else is drawText's own.
-    const bool plain = p.layoutDirection() != Qt::RightToLeft && !font.italic() && !font.underline() &&
-                       !font.overline() && !font.strikeOut() && (h == Qt::AlignLeft || h == Qt::AlignRight) &&
-                       std::all_of(text.begin(), text.end(),
-                                   [](QChar c) { return c.unicode() >= 0x20 && c.unicode() < 0x7F; });
-    if (!plain) {
-        p.drawText(box, h | Qt::AlignVCenter | Qt::TextSingleLine, text);
-        return;
-    }
-    if (!m_texts) m_texts = std::make_unique<TextLayouts>();
-    TextLayouts& cache = *m_texts;
-    if (cache.count >= kCellTextCacheSize) {
-        cache.fonts.clear();
-        cache.count = 0;
-    }
-    // The painter's font carries its device's resolution, as drawText lays the text out with it.
-    const int dpi = p.device() ? p.device()->logicalDpiY() : 0;
-    auto of = std::find_if(cache.fonts.begin(), cache.fonts.end(), [&](const TextLayouts::OfFont& f) {
-        return f.dpi == dpi && f.direction == p.layoutDirection() && f.font == font &&
-               f.font.resolveMask() == font.resolveMask();
-    });
-    if (of == cache.fonts.end())
-        of = cache.fonts.insert(cache.fonts.end(), TextLayouts::OfFont{font, dpi, p.layoutDirection(), {}});
-    auto it = of->texts.find(text);
-    if (it == of->texts.end()) {
-        TextLayouts::Laid laid;
-        laid.layout = std::make_shared<QTextLayout>(text, font);
-        QTextOption option;
-        option.setTextDirection(p.layoutDirection()); // left to right for these texts
-        option.setAlignment(Qt::AlignLeft);
-        option.setWrapMode(QTextOption::ManualWrap);
-        laid.layout->setTextOption(option);
-        laid.layout->setCacheEnabled(true);
-        laid.layout->beginLayout();
-        QTextLine line = laid.layout->createLine();
-        if (line.isValid()) {
-            line.setLineWidth(0x01000000);
-            line.setPosition(QPointF(0, 0));
-            laid.height = line.ascent() + line.descent();
-            laid.advance = line.horizontalAdvance();
-        }
-        laid.layout->endLayout();
-        it = of->texts.emplace(text, std::move(laid)).first;
-        ++cache.count;
-    }
-    const TextLayouts::Laid& laid = it->second;
-    const QRectF r(box);
-    const qreal yoff = (r.height() - laid.height) / 2;
-    const qreal xoff = h == Qt::AlignRight ? r.width() - laid.advance : 0;
-    p.save();
-    p.setClipRect(r, Qt::IntersectClip);
-    if (laid.layout->lineCount() > 0) laid.layout->lineAt(0).draw(&p, QPointF(r.x() + xoff, r.y() + yoff));
-    p.restore();
+    if (!m_texts) m_texts = std::make_unique<CellTexts>();
+    m_texts->Draw(p, box, (horizontal & Qt::AlignHorizontal_Mask) | Qt::AlignVCenter, text);
 }
 
 void TDBSortGrid::PaintCell(QPainter* p, const QRect& rect, const QModelIndex& index) {

@@ -29,7 +29,6 @@
 #include <memory>
 #include <set>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "components/DataSetModel.h"
@@ -53,6 +52,7 @@ using TGridSettings = std::vector<TGridSetting>;
 constexpr int kMaxLayoutColumnWidth = 10000;
 
 class TCloneClientDataSet;
+class CellTexts;
 
 // Colours written 0x00BBGGRR.
 using TColor = uint32_t;
@@ -198,11 +198,10 @@ public:
     // Writes a single line of text in a box exactly as QPainter::drawText(box, flags | Qt::
     // AlignVCenter | Qt::TextSingleLine, text) does, clipped to the box, with the painter's font
     // and pen; the text's layout is kept for the next time the same text is drawn in the same
-    // font. Other texts (see there) go to drawText itself.
+    // font (CellTexts). Other texts go to drawText itself.
     void DrawCellText(QPainter& p, const QRect& box, Qt::Alignment horizontal, const QString& text);
-    // Texts whose layouts are kept (a bounded number: all are dropped when it is reached).
+    // Texts whose layouts are kept.
     size_t CellTextsKept() const;
-    static constexpr size_t kCellTextCacheSize = 4096;
 
     // ---- input -----------------------------------------------------------------------------
     // The key step of the grid; the wheel calls it with Down or Up for each notch.
@@ -280,9 +279,7 @@ private:
     std::exception_ptr m_pending; // an error of a cursor move inside a base step
     int m_wheelRest = 0;
     int m_indicatorRow = -1;
-    // The laid-out cell texts, by font, then by text.
-    struct TextLayouts;
-    std::unique_ptr<TextLayouts> m_texts;
+    std::unique_ptr<CellTexts> m_texts; // the cells' laid-out texts
 };
 
 } // namespace quorvel

@@ -703,7 +703,7 @@ void TForm3::StringGrid1DrawCell(QPainter& painter, int col, int row, const QRec
     painter.fillRect(rect, QColor(QRgb(kBandColour)));
     painter.setFont(StringGrid1->font());
     painter.setPen(StringGrid1->palette().color(QPalette::WindowText));
-    painter.drawText(rect, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, StringGrid1->Cells(col, row));
+    StringGrid1->Texts().Draw(painter, rect, Qt::AlignLeft | Qt::AlignTop, StringGrid1->Cells(col, row));
 }
 
 // ---- ADMIN PANEL: order list ------------------------------------------------------------------

@@ -11,6 +11,7 @@
 
 #include "components/DBSortGrid.h"
 #include "components/core/CloneClientDataSet.h"
+#include "platform/widgets/celltext.h"
 
 using namespace quorvel;
 
@@ -204,10 +205,13 @@ TEST(DBSortGrid, CellTextsDrawTheSamePixelsAsDrawText) {
             }
         }
     }
-    // Every width and height of a cell, every text of an order row.
+    // Every width and height of a cell, every text of an order row, in the alignments of the
+    // data grid (centred) and the string grids (top).
+    CellTexts texts;
     int differing = 0;
     for (const char* text : {"1.08123", "-0.00050", "10000042", "To Close", "45000.12345"})
-        for (Qt::Alignment align : {Qt::AlignLeft, Qt::AlignRight})
+        for (Qt::Alignment align : {Qt::AlignLeft | Qt::AlignVCenter, Qt::AlignRight | Qt::AlignVCenter,
+                                    Qt::AlignLeft | Qt::AlignTop, Qt::AlignRight | Qt::AlignTop})
             for (int w = 10; w <= 90; w += 3)
                 for (int h = 12; h <= 24; ++h) {
                     auto draw = [&](bool cached) {
@@ -218,9 +222,9 @@ TEST(DBSortGrid, CellTextsDrawTheSamePixelsAsDrawText) {
                         p.setPen(Qt::black);
                         const QRect box(1 + w % 4, 1 + h % 3, w, h);
                         if (cached)
-                            grid.DrawCellText(p, box, align, text);
+                            texts.Draw(p, box, align, text);
                         else
-                            p.drawText(box, align | Qt::AlignVCenter | Qt::TextSingleLine, text);
+                            p.drawText(box, align | Qt::TextSingleLine, text);
                         return img;
                     };
                     if (draw(true) != draw(false)) ++differing;
@@ -228,7 +232,8 @@ TEST(DBSortGrid, CellTextsDrawTheSamePixelsAsDrawText) {
     EXPECT_EQ(differing, 0);
     // The distinct ASCII texts aligned left or right were laid out once per upright font and
     // drawn the second time from their layouts.
-    EXPECT_EQ(grid.CellTextsKept(), 7u * 4u + 3u);
+    EXPECT_EQ(grid.CellTextsKept(), 7u * 4u);
+    EXPECT_EQ(texts.Kept(), 5u);
 }
 
 // A data-cell event that draws every cell again (banded rows, coloured numbers) shows the same
