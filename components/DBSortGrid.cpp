@@ -1,5 +1,6 @@
 #include "components/DBSortGrid.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -17,6 +18,7 @@
 #include "components/core/CloneClientDataSet.h"
 #include "platform/numbers.h"
 #include "platform/profile.h"
+#include "platform/widgets/celltext.h"
 
 namespace quorvel {
 
@@ -702,8 +704,17 @@ void TDBSortGrid::DefaultDrawDataCell(const QRect& Rect, Field& field, TGridDraw
                                                             : Rect;
     p.save();
     p.setClipRect(Rect, Qt::IntersectClip);
-    p.drawText(box, h | Qt::AlignVCenter | Qt::TextSingleLine, text);
+    DrawCellText(p, box, h, text);
     p.restore();
+}
+
+size_t TDBSortGrid::CellTextsKept() const {
+    return m_texts ? m_texts->Kept() : 0;
+}
+
+void TDBSortGrid::DrawCellText(QPainter& p, const QRect& box, Qt::Alignment horizontal, const QString& text) {
+    if (!m_texts) m_texts = std::make_unique<CellTexts>();
+    m_texts->Draw(p, box, (horizontal & Qt::AlignHorizontal_Mask) | Qt::AlignVCenter, text);
 }
 
 void TDBSortGrid::PaintCell(QPainter* p, const QRect& rect, const QModelIndex& index) {
@@ -726,7 +737,7 @@ void TDBSortGrid::PaintCell(QPainter* p, const QRect& rect, const QModelIndex& i
             m_canvas.BrushColor = base;
             m_canvas.FontColor = ToQColor(highlight ? clHighlightText : clWindowText);
             m_canvas.Font = look ? look->font : font();
-            DefaultDrawDataCell(rect, *field, state);
+            if (!OnDrawDataCell || !DataCellEventDrawsCell) DefaultDrawDataCell(rect, *field, state);
             if (OnDrawDataCell) OnDrawDataCell(*this, rect, *field, state);
             DrawColumnCell(rect, index.column(), field, state);
         });
@@ -780,6 +791,32 @@ void TDBSortGrid::RethrowPending() {
         m_pending = nullptr;
         std::rethrow_exception(e);
     }
+}
+
+void TDBSortGrid::dataChanged(const QModelIndex& topLeft, const QModelIndex& bottomRight,
+                              const QList<int>& roles) {
+    // Qt's table view repaints a changed range of cells with the first pixel row beyond it,
+    // which draws the next row again. Whole rows (what the grid's model reports) repaint exactly
+    // their cells; the grid lines around them stay as they are.
+    const bool wholeRows = topLeft.isValid() && bottomRight.isValid() && topLeft.model() == model() &&
+                           bottomRight.model() == model() && !topLeft.parent().isValid() &&
+                           topLeft.column() == 0 && bottomRight.column() == model()->columnCount() - 1 &&
+                           topLeft.row() <= bottomRight.row() && topLeft != bottomRight;
+    if (!wholeRows || QAccessible::isActive()) {
+        QTableView::dataChanged(topLeft, bottomRight, roles);
+        return;
+    }
+    if (!isVisible()) return;
+    const QRect shown = viewport()->rect();
+    const int top = rowViewportPosition(topLeft.row());
+    const int bottom = rowViewportPosition(bottomRight.row());
+    if (top < 0 || bottom < 0) { // a row that is not laid out (yet): as Qt does it
+        QTableView::dataChanged(topLeft, bottomRight, roles);
+        return;
+    }
+    const int end = bottom + rowHeight(bottomRight.row()) - (showGrid() ? 1 : 0);
+    const QRect dirty = QRect(0, top, shown.width(), end - top).intersected(shown);
+    if (!dirty.isEmpty()) viewport()->update(dirty);
 }
 
 void TDBSortGrid::currentChanged(const QModelIndex& current, const QModelIndex& previous) {

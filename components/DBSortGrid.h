@@ -26,6 +26,7 @@
 #include <cstdint>
 #include <exception>
 #include <functional>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -51,6 +52,7 @@ using TGridSettings = std::vector<TGridSetting>;
 constexpr int kMaxLayoutColumnWidth = 10000;
 
 class TCloneClientDataSet;
+class CellTexts;
 
 // Colours written 0x00BBGGRR.
 using TColor = uint32_t;
@@ -176,6 +178,10 @@ public:
     // Called for every data cell after its text was written with the normal colours, before
     // the check boxes; the cell's record is the dataset's current one meanwhile.
     DrawDataCellEvent OnDrawDataCell;
+    // Set when the data-cell event always ends by drawing the whole cell again through
+    // DefaultDrawDataCell with an opaque brush: the grid then leaves out its own drawing of
+    // the cell beneath, which nobody would see. Off by default.
+    bool DataCellEventDrawsCell = false;
     DrawColumnCellEvent OnDrawColumnCell;
     TGridCanvas& Canvas() { return m_canvas; }
     // Fills the cell with the canvas's brush and writes the field's display text in its
@@ -189,6 +195,13 @@ public:
     static void DrawMemoText(QPainter& p, const QRect& band, const QString& text, Alignment alignment);
     // Whether the field is drawn as memo text (the engine has no memo fields yet).
     static bool IsMemoField(const Field&) { return false; }
+    // Writes a single line of text in a box exactly as QPainter::drawText(box, flags | Qt::
+    // AlignVCenter | Qt::TextSingleLine, text) does, clipped to the box, with the painter's font
+    // and pen; the text's layout is kept for the next time the same text is drawn in the same
+    // font (CellTexts). Other texts go to drawText itself.
+    void DrawCellText(QPainter& p, const QRect& box, Qt::Alignment horizontal, const QString& text);
+    // Texts whose layouts are kept.
+    size_t CellTextsKept() const;
 
     // ---- input -----------------------------------------------------------------------------
     // The key step of the grid; the wheel calls it with Down or Up for each notch.
@@ -204,6 +217,8 @@ protected:
     void mouseDoubleClickEvent(QMouseEvent* e) override;
     void focusInEvent(QFocusEvent* e) override;
     void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
+    void dataChanged(const QModelIndex& topLeft, const QModelIndex& bottomRight,
+                     const QList<int>& roles = QList<int>()) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 public:
@@ -264,6 +279,7 @@ private:
     std::exception_ptr m_pending; // an error of a cursor move inside a base step
     int m_wheelRest = 0;
     int m_indicatorRow = -1;
+    std::unique_ptr<CellTexts> m_texts; // the cells' laid-out texts
 };
 
 } // namespace quorvel

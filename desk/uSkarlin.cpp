@@ -703,7 +703,7 @@ void TForm3::StringGrid1DrawCell(QPainter& painter, int col, int row, const QRec
     painter.fillRect(rect, QColor(QRgb(kBandColour)));
     painter.setFont(StringGrid1->font());
     painter.setPen(StringGrid1->palette().color(QPalette::WindowText));
-    painter.drawText(rect, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, StringGrid1->Cells(col, row));
+    StringGrid1->Texts().Draw(painter, rect, Qt::AlignLeft | Qt::AlignTop, StringGrid1->Cells(col, row));
 }
 
 // ---- ADMIN PANEL: order list ------------------------------------------------------------------
@@ -727,6 +727,7 @@ void TForm3::BuildAdminPanel() {
     DBSortGrid1->OnDrawDataCell = [this](TDBSortGrid& g, const QRect& r, Field& f, TGridDrawState st) {
         DBSortGrid1DrawDataCell(g, r, f, st);
     };
+    DBSortGrid1->DataCellEventDrawsCell = true; // the event draws every cell with an opaque brush
     DBSortGrid1->OnError = [this](const std::exception& e) { ShowStopBox(StopBoxText(e.what())); };
     DBSortGrid1->SetDataSource(&DataSource1);
     Button3 = new QPushButton("COPY TRANSACTION", TabSheet4);

@@ -251,8 +251,8 @@ void TFrameTable::StringGrid1DrawCell(QPainter& painter, int col, int row, const
     painter.fillRect(rect, QColor(QRgb(kBandColour)));
     painter.setFont(StringGrid1->font());
     painter.setPen(StringGrid1->palette().color(QPalette::WindowText));
-    painter.drawText(rect.adjusted(2, 0, 0, 0), Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine,
-                     StringGrid1->Cells(col, row));
+    StringGrid1->Texts().Draw(painter, rect.adjusted(2, 0, 0, 0), Qt::AlignLeft | Qt::AlignTop,
+                              StringGrid1->Cells(col, row));
 }
 
 TRealEdit* TFrameTable::Edit(FrameCtl c) const {

@@ -362,8 +362,7 @@ void TStringGrid::DrawCell(QPainter& painter, int col, int row, const QRect& r, 
                                    : pal.color(QPalette::Base));
     painter.setFont(font());
     painter.setPen(selected ? pal.color(QPalette::HighlightedText) : pal.color(QPalette::WindowText));
-    painter.drawText(r.adjusted(2, 2, 0, 0), Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine,
-                     Cells(col, row));
+    m_texts.Draw(painter, r.adjusted(2, 2, 0, 0), Qt::AlignLeft | Qt::AlignTop, Cells(col, row));
     painter.restore();
     if (OnDrawCell) {
         painter.save();

@@ -16,6 +16,8 @@
 #include <functional>
 #include <vector>
 
+#include "platform/widgets/celltext.h"
+
 namespace quorvel {
 
 class TStringGrid : public QTableWidget {
@@ -61,11 +63,14 @@ public:
 
     // Called for each cell after its default drawing: painter, column, row, cell rectangle.
     std::function<void(QPainter&, int, int, const QRect&)> OnDrawCell;
+    // The laid-out texts of the cells, for the cell drawing (also OnDrawCell's).
+    CellTexts& Texts() const { return m_texts; }
 
 protected:
     void updateGeometries() override;
 
 private:
+    mutable CellTexts m_texts;
     // Hides the fixed rows and columns from the scrolling part and fits the fixed parts.
     void ApplyFixed();
     void UpdateCellFlags();

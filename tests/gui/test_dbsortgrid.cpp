@@ -6,10 +6,12 @@
 #include <QTest>
 #include <QWheelEvent>
 #include <gtest/gtest.h>
+#include <map>
 #include <memory>
 
 #include "components/DBSortGrid.h"
 #include "components/core/CloneClientDataSet.h"
+#include "platform/widgets/celltext.h"
 
 using namespace quorvel;
 
@@ -142,6 +144,150 @@ TEST(DBSortGrid, MemoTextStaysInsideItsBand) {
     EXPECT_EQ(DarkPixels(img, QRect(0, 0, 120, 20)), 0);
     EXPECT_EQ(DarkPixels(img, QRect(0, 34, 120, 26)), 0);
     EXPECT_EQ(DarkPixels(img, QRect(0, 20, 2, 14)), 0); // 2 pixels in from the left
+}
+
+// A cell text drawn from its kept layout has the pixels drawText gives it, for every kind of
+// text, box, alignment and font the grid draws with, the first time and again from the cache.
+TEST(DBSortGrid, CellTextsDrawTheSamePixelsAsDrawText) {
+    struct Case {
+        const char* text;
+        QRect box;
+        Qt::Alignment align;
+    };
+    const Case cases[] = {
+        {"1.08123", QRect(7, 5, 80, 18), Qt::AlignRight},
+        {"-1,25", QRect(3, 4, 41, 17), Qt::AlignRight},
+        {"10000042", QRect(0, 0, 30, 18), Qt::AlignRight}, // wider than its box
+        {"10000042", QRect(0, 0, 30, 18), Qt::AlignLeft},
+        {"To Open", QRect(5, 1, 61, 16), Qt::AlignLeft},
+        {"EURUSD", QRect(2, 2, 77, 19), Qt::AlignHCenter},
+        {"07.12.2026 14:03:59", QRect(1, 3, 111, 18), Qt::AlignLeft},
+        {"Größe & Ärger", QRect(4, 0, 90, 15), Qt::AlignHCenter},
+        {"  spaced  ", QRect(0, 2, 90, 18), Qt::AlignRight},
+        {"tab\tand\nbreak", QRect(0, 2, 90, 18), Qt::AlignLeft}, // drawText's own
+        {"\u05e9\u05dc\u05d5\u05dd", QRect(0, 2, 90, 18), Qt::AlignLeft},
+        {"", QRect(0, 2, 90, 18), Qt::AlignLeft},
+    };
+    QFont plain("Tahoma");
+    plain.setPixelSize(11);
+    QFont bold = plain;
+    bold.setBold(true);
+    QFont large("Tahoma");
+    large.setPixelSize(13);
+    QFont italic = plain;
+    italic.setItalic(true);
+    QFont points("Tahoma", 9);
+    QFont underlined = plain;
+    underlined.setUnderline(true);
+    const QFont fonts[] = {plain, bold, large, italic, points, underlined};
+    TDBSortGrid grid;
+    for (const QFont& font : fonts) {
+        for (const Case& c : cases) {
+            for (int pass = 0; pass < 2; ++pass) {
+                SCOPED_TRACE(testing::Message()
+                             << c.text << " in " << font.toString().toStdString() << " pass " << pass);
+                auto draw = [&](bool cached) {
+                    QImage img(130, 30, QImage::Format_RGB32);
+                    img.fill(QColor(0xF0, 0xE8, 0xD0));
+                    QPainter p(&img);
+                    p.translate(3, 2); // a cell of a viewport somewhere in the window
+                    p.setFont(font);
+                    p.setPen(QColor(0x20, 0x40, 0xA0));
+                    if (cached)
+                        grid.DrawCellText(p, c.box, c.align, QString::fromUtf8(c.text));
+                    else
+                        p.drawText(c.box, c.align | Qt::AlignVCenter | Qt::TextSingleLine,
+                                   QString::fromUtf8(c.text));
+                    return img;
+                };
+                const QImage expected = draw(false), got = draw(true);
+                EXPECT_TRUE(got == expected);
+            }
+        }
+    }
+    // Every width and height of a cell, every text of an order row, in the alignments of the
+    // data grid (centred) and the string grids (top).
+    CellTexts texts;
+    int differing = 0;
+    for (const char* text : {"1.08123", "-0.00050", "10000042", "To Close", "45000.12345"})
+        for (Qt::Alignment align : {Qt::AlignLeft | Qt::AlignVCenter, Qt::AlignRight | Qt::AlignVCenter,
+                                    Qt::AlignLeft | Qt::AlignTop, Qt::AlignRight | Qt::AlignTop})
+            for (int w = 10; w <= 90; w += 3)
+                for (int h = 12; h <= 24; ++h) {
+                    auto draw = [&](bool cached) {
+                        QImage img(100, 30, QImage::Format_RGB32);
+                        img.fill(Qt::white);
+                        QPainter p(&img);
+                        p.setFont(plain);
+                        p.setPen(Qt::black);
+                        const QRect box(1 + w % 4, 1 + h % 3, w, h);
+                        if (cached)
+                            texts.Draw(p, box, align, text);
+                        else
+                            p.drawText(box, align | Qt::TextSingleLine, text);
+                        return img;
+                    };
+                    if (draw(true) != draw(false)) ++differing;
+                }
+    EXPECT_EQ(differing, 0);
+    // The distinct ASCII texts aligned left or right were laid out once per upright font and
+    // drawn the second time from their layouts.
+    EXPECT_EQ(grid.CellTextsKept(), 7u * 4u);
+    EXPECT_EQ(texts.Kept(), 5u);
+}
+
+// A data-cell event that draws every cell again (banded rows, coloured numbers) shows the same
+// grid whether or not the grid draws the cell beneath it first.
+TEST(DBSortGrid, AnEventThatDrawsEveryCellShowsTheSameGridWithoutTheCellBeneath) {
+    GridFixture f(12);
+    f.grid.OnDrawDataCell = [&](TDBSortGrid& g, const QRect& r, Field& field, TGridDrawState st) {
+        TGridCanvas& canvas = g.Canvas();
+        if (f.ds->RecNo() % 2 == 0) canvas.BrushColor = QColor(0xC0, 0xDC, 0xC0);
+        if (field.FieldName() == "n" && field.AsInteger() % 3 == 0) canvas.FontColor = Qt::red;
+        g.DefaultDrawDataCell(r, field, st);
+    };
+    f.grid.setFocus(); // the current cell is drawn highlighted
+    QApplication::processEvents();
+    const QImage beneath = f.grid.grab().toImage();
+    f.grid.DataCellEventDrawsCell = true;
+    f.grid.viewport()->update();
+    QApplication::processEvents();
+    const QImage without = f.grid.grab().toImage();
+    EXPECT_TRUE(without == beneath);
+    // The event's colours are what shows: a banded row differs from a plain one.
+    EXPECT_NE(without.pixel(f.Cell(1, 1).center()), without.pixel(f.Cell(0, 1).center()));
+}
+
+// An edited record repaints its own row and no other, and the grid looks as if it were drawn
+// anew.
+TEST(DBSortGrid, AnEditRepaintsExactlyItsRow) {
+    GridFixture f(40);
+    std::map<int, int> drawn; // cells drawn by row
+    f.grid.OnDrawColumnCell = [&](TDBSortGrid&, const QRect&, int, Field*, TGridDrawState) {
+        ++drawn[f.ds->RecNo() - 1];
+    };
+    QApplication::processEvents();
+    struct Case {
+        int record; // 1-based
+        std::vector<int> rows;
+    };
+    for (const Case& c : {Case{1, {0}}, Case{5, {4}}, Case{12, {11}}}) {
+        SCOPED_TRACE(c.record);
+        f.ds->SetRecNo(c.record);
+        QApplication::processEvents();
+        drawn.clear(); // the cursor's move repainted the old and new current cells
+        f.ds->Edit();
+        f.ds->FieldByName("n").SetAsInteger(1000 + c.record);
+        f.ds->Post();
+        QApplication::processEvents();
+        std::vector<int> rows;
+        for (const auto& [row, cells] : drawn) rows.push_back(row);
+        EXPECT_EQ(rows, c.rows);
+        const QImage afterEdit = f.grid.grab().toImage();
+        f.grid.viewport()->update();
+        QApplication::processEvents();
+        EXPECT_TRUE(f.grid.grab().toImage() == afterEdit);
+    }
 }
 
 TEST(DBSortGrid, TheWheelMovesOneRecordPerNotch) {
