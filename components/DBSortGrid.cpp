@@ -600,8 +600,8 @@ QRect TDBSortGrid::CellRect(int ACol, int ARow) const {
         h = rowHeight(r);
     }
     // A data cell is the rectangle it is drawn in, without its grid lines.
-    const bool data = !(indicator && ACol == 0) && !(titles && ARow == 0);
-    if (data && showGrid()) {
+    const bool dataCell = !(indicator && ACol == 0) && !(titles && ARow == 0);
+    if (dataCell && showGrid()) {
         --w;
         --h;
     }

@@ -353,8 +353,8 @@ void TForm3::BuildPages() {
         place(new QLabel("AutoTrade Interval (sec.)", strip), 350, 11);
         m_seTradeIntervall = new TSpinEdit(strip);
         m_seTradeIntervall->setObjectName("m_seTradeIntervall");
-        const SpinRange r = SpinRangeOf(Ctl::seTradeIntervall);
-        m_seTradeIntervall->SetRange(r.min, r.max);
+        const SpinRange range = SpinRangeOf(Ctl::seTradeIntervall);
+        m_seTradeIntervall->SetRange(range.min, range.max);
         m_seTradeIntervall->SetValue(10);
         place(m_seTradeIntervall, 479, 5, 50, 22);
         m_bResetCS = new QPushButton("Reset Table", strip);

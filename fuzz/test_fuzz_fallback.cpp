@@ -131,8 +131,8 @@ TEST_P(FuzzFallback, SeedsAndSeededMutationsHoldEveryCheck) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Targets, FuzzFallback, ::testing::ValuesIn(kTargets),
-                         [](const ::testing::TestParamInfo<NamedTarget>& info) {
-                             return std::string(info.param.name);
+                         [](const ::testing::TestParamInfo<NamedTarget>& target) {
+                             return std::string(target.param.name);
                          });
 
 } // namespace

@@ -174,9 +174,9 @@ TEST_F(NotificationsWindow, Screenshot) {
     clock.AdvanceSeconds(0.5);
     ShowNotification("Order 13 opened: EA 7 Sell 0,10 Lots at 1,08412");
     QCoreApplication::processEvents();
-    const QString dir = QUORVEL_SCREENSHOT_DIR;
-    std::filesystem::create_directories(dir.toStdString());
-    const QString file = dir + "/notifications.png";
+    const QString shots = QUORVEL_SCREENSHOT_DIR;
+    std::filesystem::create_directories(shots.toStdString());
+    const QString file = shots + "/notifications.png";
     EXPECT_TRUE(box->grab().save(file));
     EXPECT_TRUE(FileExists(file.toStdString()));
     delete box;

@@ -304,19 +304,19 @@ struct ThrowingDesk : Desk {
 using EventModel = DeskHarness;
 
 TEST_F(EventModel, FailingHandlerShowsStopBoxAndAnswersWhatWasSet) {
-    ThrowingDesk& desk = Make<ThrowingDesk>();
-    desk.FormCreate();
+    ThrowingDesk& throwing = Make<ThrowingDesk>();
+    throwing.FormCreate();
     TMessage bid{EAMsg::NewDataBid, 1, 1000, 0}, ask{EAMsg::NewDataAsk, 1, 1010, 0},
         done{EAMsg::DataComplete, 1, 0, 0};
-    desk.Dispatch(bid);
-    desk.Dispatch(ask);
-    desk.Dispatch(done);
+    throwing.Dispatch(bid);
+    throwing.Dispatch(ask);
+    throwing.Dispatch(done);
     EXPECT_EQ(done.Result, 0); // set at the end of the handler, so 0 after the error
     ASSERT_EQ(view.stopBoxes.size(), 1u);
     EXPECT_EQ(view.stopBoxes[0], "Division by zero.");
-    EXPECT_EQ(desk.prices.Spread[1], 10); // steps before the error stand
+    EXPECT_EQ(throwing.prices.Spread[1], 10); // steps before the error stand
     TMessage next{EAMsg::NewDataBid, 1, 2000, 0};
-    desk.Dispatch(next);
+    throwing.Dispatch(next);
     EXPECT_EQ(next.Result, 2);
 }
 
