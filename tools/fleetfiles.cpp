@@ -160,6 +160,11 @@ void WriteFleetConfig(const std::string& path, const PrepareOptions& o) {
     ini.WriteBool(kDefaults, "SeqMode", o.seqMode);
     ini.WriteBool(kDefaults, "DelMode", o.delMode);
     ini.WriteInteger(kDefaults, "MaxAutoTrades", o.autoTrades);
+    // With credits, "Alert Level" (a cross spread strictly below it places an automatic
+    // transaction) is one point above the order boxes' open spread: a table's transaction is
+    // placed when the fleet's quotes would open it at once. The desk's default lies beyond what
+    // the fleet quotes for long. The level's box holds whole points.
+    if (o.autoTrades > 0) ini.WriteFloat(kDefaults, "AlertLevel", (kOpenSpreadPoints + 1) * kPoint);
     ini.WriteInteger(kDefaults, "CombinationPause", 200);
     ini.WriteInteger(kDefaults, "SimultaneousClosing", 20);
     ini.WriteInteger(kDefaults, "OrderAttempts", 3);

@@ -27,7 +27,8 @@ struct PrepareOptions {
     bool seqMode = false; // "SeqMode": the trend orders the legs, the later one waits for the other
     bool delMode = false; // "DelMode": the later leg waits "Del" milliseconds
     // "MaxAutoTrades": the credits "Reset AT" gives the desk's own automatic transactions,
-    // which the table frames place with the fleet's spreads (0: none).
+    // which the table frames place with the fleet's spreads (0: none). With credits, "AlertLevel"
+    // is set to a cross spread that opens a transaction of the order boxes at once.
     int autoTrades = 0;
 };
 

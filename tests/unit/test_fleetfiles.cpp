@@ -191,6 +191,33 @@ TEST_F(FleetFolder, TheTrendModesAndAutoTradeCreditsAreSetAsAsked) {
     }
 }
 
+// With credits, the desk places its automatic transactions at a cross spread the fleet quotes:
+// two EAs of a table 17 points apart, the spread the order boxes open at, place one; 16 points
+// place none.
+TEST_F(FleetFolder, WithCreditsTheFleetsSpreadPlacesAnAutomaticTransaction) {
+    struct Case {
+        int32_t apart;
+        int placed;
+    };
+    for (const Case c : {Case{17, 1}, Case{16, 0}}) {
+        fleet::PrepareOptions o;
+        o.eas = 10;
+        o.transactions = 0;
+        o.autoTrades = 5;
+        std::filesystem::remove(Paths().configIni);
+        fleet::WriteFleetConfig(Paths().configIni, o);
+        Desk& d = Make();
+        d.FormCreate();
+        controls.checked[Ctl::cbAutoTrade] = true; // as "Reset AT" ticks it
+        constexpr int32_t mid = 110000;
+        Quote(1, mid - fleet::kQuoteSpreadPoints / 2, mid + fleet::kQuoteSpreadPoints / 2);
+        Quote(2, mid + c.apart - fleet::kQuoteSpreadPoints / 2,
+              mid + c.apart + fleet::kQuoteSpreadPoints / 2);
+        EXPECT_EQ(d.orders.m_CDSOrderlisteAnzeige.RecordCount(), 2 * c.placed) << c.apart << " points apart";
+        EXPECT_EQ(controls.SpinValue(Ctl::seMaxAutoTrades), 5 - c.placed) << c.apart << " points apart";
+    }
+}
+
 TEST(FleetFolderErrors, EAsThatDoNotFitAreRefused) {
     TempDir dir;
     fleet::PrepareOptions o;
