@@ -3,8 +3,9 @@
 set -euo pipefail
 PKGS=(g++ cmake ninja-build qt6-base-dev xvfb xauth libpugixml-dev libgtest-dev libgmock-dev
       libbenchmark-dev fontconfig fonts-dejavu-core clang libclang-rt-14-dev libssl-dev)
-# scripts/run.sh --demo takes screenshots under Xvfb: xwd, and convert to write them as PNG.
-[ "${1:-}" = "--demo" ] && PKGS+=(x11-apps imagemagick x11-utils)
+# scripts/run.sh --demo takes screenshots under Xvfb: xwd, and convert to write them as PNG;
+# xdotool clicks "Reset AT" there.
+[ "${1:-}" = "--demo" ] && PKGS+=(x11-apps imagemagick x11-utils xdotool)
 missing=()
 for p in "${PKGS[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

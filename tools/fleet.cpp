@@ -74,6 +74,7 @@ struct Options {
     double failRate = 0;
     uint64_t seed = 1;
     std::string dir;
+    std::string ids; // --ids: the share of the fleet this process plays; empty: all of it
     int stopDesk = 0;
     bool perMessageEachSecond = true;
 };
@@ -520,6 +521,7 @@ int FleetUsage() {
         stderr,
         "usage: quorvel-ea fleet --eas N [--tables T] --seconds S [--fail-rate P] [--seed K]\n"
         "                        [--loop-ms L] [--drain S] [--dir DIR [--stop-desk PID]] [--brief]\n"
+        "                        [--ids 1-50[,60,...]]  only these EAs of the fleet\n"
         "       quorvel-ea prepare DIR --eas N [--tables T] [--transactions K] [--history H]\n"
         "                          [--seed K] [--config PATH] [--seqmode] [--delmode] [--auto-trades N]\n"
         "       quorvel-ea check DIR\n");
@@ -617,13 +619,32 @@ int FleetCommand(int argc, char** argv, const std::string& socketPath) {
             o.loopMs = n;
         else if (a == "--dir")
             o.dir = v;
+        else if (a == "--ids" && v[0])
+            o.ids = v;
         else if (a == "--stop-desk" && ParseInt(v, 1, INT32_MAX, n))
             o.stopDesk = n;
         else
             return FleetUsage();
     }
-    const auto byTable = EAsByTable(o.eas, o.tables);
-    if (!haveSeconds || byTable.empty() || (o.stopDesk && o.dir.empty())) return FleetUsage();
+    auto byTable = EAsByTable(o.eas, o.tables);
+    // A share of the fleet cannot know when the other shares have ended: the desk is stopped,
+    // and the order list checked, once all of them have.
+    if (!haveSeconds || byTable.empty() || (o.stopDesk && (o.dir.empty() || !o.ids.empty())))
+        return FleetUsage();
+    FleetShare share;
+    if (!o.ids.empty()) {
+        EaIdRanges ranges;
+        std::string error;
+        if (!EaIdRanges::Parse(o.ids, ranges)) {
+            std::fprintf(stderr, "quorvel-ea: --ids needs EA IDs such as 1-50 or 1-20,41,45-50\n");
+            return 2;
+        }
+        if (!ShareOfFleet(o.eas, o.tables, ranges, share, error)) {
+            std::fprintf(stderr, "quorvel-ea: --ids %s: %s\n", o.ids.c_str(), error.c_str());
+            return 2;
+        }
+        byTable = share.byTable;
+    }
     {
         EaConnection probe;
         if (!probe.Connect(socketPath)) {
@@ -631,16 +652,29 @@ int FleetCommand(int argc, char** argv, const std::string& socketPath) {
             return 1;
         }
     }
-    Shared s(o.eas);
-    s.o = o;
-    s.socketPath = socketPath;
-    if (!o.dir.empty()) s.haveTransactions = s.transactions.Load(o.dir + "/Orderlist.xml");
     std::vector<int32_t> ids;
     for (const auto& table : byTable) ids.insert(ids.end(), table.begin(), table.end());
     std::sort(ids.begin(), ids.end());
-    std::printf("fleet: %d EAs over %zu tables, %.1f s of trading, fail rate %.2f, seed %llu%s\n", o.eas,
-                byTable.size(), o.seconds, o.failRate, static_cast<unsigned long long>(o.seed),
+    Shared s(static_cast<int>(ids.size()));
+    s.o = o;
+    s.socketPath = socketPath;
+    if (!o.dir.empty()) s.haveTransactions = s.transactions.Load(o.dir + "/Orderlist.xml");
+    if (o.ids.empty()) {
+        std::printf("fleet: %d EAs over %zu tables", o.eas, byTable.size());
+    } else {
+        std::printf("fleet: %zu of %d EAs (IDs %s) over %zu of %zu tables", ids.size(), o.eas, o.ids.c_str(),
+                    byTable.size(), EAsByTable(o.eas, o.tables).size());
+    }
+    std::printf(", %.1f s of trading, fail rate %.2f, seed %llu%s\n", o.seconds, o.failRate,
+                static_cast<unsigned long long>(o.seed),
                 s.haveTransactions ? "" : " (no order list read: legs only)");
+    if (!share.splitTables.empty()) {
+        // Each fleet process walks its own common price, so the EAs of one table in two
+        // processes quote apart, and a transaction over both counts as whole in neither.
+        std::string list;
+        for (int32_t t : share.splitTables) list += (list.empty() ? "" : ", ") + std::to_string(t);
+        std::printf("note: tables %s have EAs outside --ids; give each process whole tables\n", list.c_str());
+    }
     if (s.haveTransactions) std::printf("order list at the start: %zu transactions\n", s.transactions.count);
     std::fflush(stdout);
 
@@ -726,7 +760,11 @@ int FleetCommand(int argc, char** argv, const std::string& socketPath) {
     }
 
     int halfOpen = 0;
-    if (!o.dir.empty()) {
+    if (!o.dir.empty() && !o.ids.empty()) {
+        std::printf("(one share of the fleet: once every share has ended and the desk has saved, "
+                    "quorvel-ea check %s checks the order list)\n",
+                    o.dir.c_str());
+    } else if (!o.dir.empty()) {
         if (o.stopDesk && !StopDesk(o.stopDesk)) return 1;
         if (!o.stopDesk) std::printf("(the order list as the desk last saved it)\n");
         halfOpen = Report(o.dir);

@@ -113,6 +113,46 @@ std::vector<std::vector<int32_t>> EAsByTable(int eas, int tables) {
     return out;
 }
 
+size_t FleetShare::Count() const {
+    size_t n = 0;
+    for (const auto& t : byTable) n += t.size();
+    return n;
+}
+
+bool ShareOfFleet(int eas, int tables, const EaIdRanges& ids, FleetShare& out, std::string& error) {
+    out = FleetShare{};
+    const auto all = EAsByTable(eas, tables);
+    if (all.empty()) {
+        error = "the EAs do not fit the tables: at most ten a table, 20 tables";
+        return false;
+    }
+    std::vector<bool> inFleet(10 * all.size() + 1, false);
+    for (size_t t = 0; t < all.size(); ++t) {
+        std::vector<int32_t> mine;
+        for (int32_t id : all[t]) {
+            inFleet[static_cast<size_t>(id)] = true;
+            if (ids.Contains(id)) mine.push_back(id);
+        }
+        if (mine.empty()) continue;
+        if (mine.size() < all[t].size()) out.splitTables.push_back(static_cast<int32_t>(t));
+        out.tables.push_back(static_cast<int32_t>(t));
+        out.byTable.push_back(std::move(mine));
+    }
+    // The IDs are checked up to the largest an enrolment takes, so that a typing error such as
+    // 151-2000 is not silently cut down to the fleet.
+    constexpr int32_t kLargestId = 1000000;
+    for (int32_t id = 1; id <= kLargestId; ++id) {
+        const bool played = static_cast<size_t>(id) < inFleet.size() && inFleet[static_cast<size_t>(id)];
+        if (!played && ids.Contains(id)) {
+            error = "EA ID " + std::to_string(id) + " is not one of the fleet's " + std::to_string(eas) +
+                    " EAs over " + std::to_string(all.size()) + " tables";
+            out = FleetShare{};
+            return false;
+        }
+    }
+    return true;
+}
+
 void WriteFleetConfig(const std::string& path, const PrepareOptions& o) {
     TIniFile ini(path);
     ini.WriteBool(kDefaults, "Standby", false);
@@ -120,6 +160,11 @@ void WriteFleetConfig(const std::string& path, const PrepareOptions& o) {
     ini.WriteBool(kDefaults, "SeqMode", o.seqMode);
     ini.WriteBool(kDefaults, "DelMode", o.delMode);
     ini.WriteInteger(kDefaults, "MaxAutoTrades", o.autoTrades);
+    // With credits, "Alert Level" (a cross spread strictly below it places an automatic
+    // transaction) is one point above the order boxes' open spread: a table's transaction is
+    // placed when the fleet's quotes would open it at once. The desk's default lies beyond what
+    // the fleet quotes for long. The level's box holds whole points.
+    if (o.autoTrades > 0) ini.WriteFloat(kDefaults, "AlertLevel", (kOpenSpreadPoints + 1) * kPoint);
     ini.WriteInteger(kDefaults, "CombinationPause", 200);
     ini.WriteInteger(kDefaults, "SimultaneousClosing", 20);
     ini.WriteInteger(kDefaults, "OrderAttempts", 3);

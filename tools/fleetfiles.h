@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/linkcerts.h"
+
 namespace quorvel::fleet {
 
 // The open and close spreads of the prepared transactions, in price points, match the quotes
@@ -25,7 +27,8 @@ struct PrepareOptions {
     bool seqMode = false; // "SeqMode": the trend orders the legs, the later one waits for the other
     bool delMode = false; // "DelMode": the later leg waits "Del" milliseconds
     // "MaxAutoTrades": the credits "Reset AT" gives the desk's own automatic transactions,
-    // which the table frames place with the fleet's spreads (0: none).
+    // which the table frames place with the fleet's spreads (0: none). With credits, "AlertLevel"
+    // is set to a cross spread that opens a transaction of the order boxes at once.
     int autoTrades = 0;
 };
 
@@ -37,6 +40,21 @@ int TablesForEAs(int eas);
 // tables 0 or less means as few as the EAs need. Empty when the EAs do not fit (more than ten
 // a table, more than 20 tables).
 std::vector<std::vector<int32_t>> EAsByTable(int eas, int tables);
+
+// The share of the fleet that one fleet process plays when several play one desk, one for
+// each terminal machine: the EAs of the whole fleet (as EAsByTable deals them) whose IDs are
+// in `ids`, table by table.
+struct FleetShare {
+    std::vector<int32_t> tables;               // the tables that hold EAs of the share
+    std::vector<std::vector<int32_t>> byTable; // their EAs of the share, in the same order
+    std::vector<int32_t> splitTables;          // tables whose other EAs are not in the share
+    size_t Count() const;
+};
+
+// The share of `ids` in the fleet of `eas` EAs over `tables` tables. False, with the reason in
+// `error`, when the fleet does not fit its tables, or `ids` names an EA ID that the fleet does
+// not play.
+bool ShareOfFleet(int eas, int tables, const EaIdRanges& ids, FleetShare& out, std::string& error);
 
 // config.ini with "Standby" unticked, "Tables", "SeqMode" and "DelMode" as asked (both off by
 // default), a roomy closing window, the order boxes of both groups set to the fleet's spreads

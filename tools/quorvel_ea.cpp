@@ -43,6 +43,7 @@ int Usage() {
         "--every S prints the messages and the longest round trip of every S seconds.\n"
         "  quorvel-ea fleet --eas N [--tables T] --seconds S [--fail-rate P] [--seed K]\n"
         "                   [--loop-ms L] [--drain S] [--dir DIR [--stop-desk PID]] [--brief]\n"
+        "                   [--ids 1-50[,60,...]]  only these EAs of the fleet (one machine's share)\n"
         "  quorvel-ea prepare DIR --eas N [--tables T] [--transactions K] [--history H]\n"
         "                   [--seed K] [--config PATH] [--seqmode] [--delmode] [--auto-trades N]\n"
         "  quorvel-ea check DIR                 how the transactions in DIR/Orderlist.xml ended\n"

@@ -114,14 +114,89 @@ TEST(Fleet, ASeqModeFleetWindsDownWithEveryTransactionEnded) {
     EXPECT_EQ(check.exitCode, 0) << check.out << fleet.out;
 }
 
+// Two fleet processes, one a terminal machine, share one desk: each plays the EAs of its IDs at
+// the tables the whole fleet's preparation dealt them to, neither checks the list while the
+// other may still trade, and the list the desk saves after both is checked on its own.
+TEST(Fleet, TwoSharesTradeOneDeskAndTheListIsCheckedAfterBoth) {
+    test::TempDir dir;
+    DeskProcess desk(dir.Path());
+    const fs::path root = dir.Path();
+    const ToolRun prep =
+        Ea(root / "prepare.log", "prepare " + root.string() + " --eas 12 --tables 2 --transactions 16 " +
+                                     "--config " + (root / "bin" / "config.ini").string());
+    ASSERT_EQ(prep.exitCode, 0) << prep.out;
+    ASSERT_TRUE(desk.Start()) << desk.StdErr();
+
+    // Table 0 holds EAs 1 to 6, table 1 EAs 11 to 16.
+    const char* shares[] = {"1-6", "11-16"};
+    std::string both;
+    for (int k = 0; k < 2; ++k) {
+        if (k) both += " & ";
+        both += "timeout 120 " + std::string(QUORVEL_EA_BINARY) + " fleet --socket " + desk.SocketPath() +
+                " --eas 12 --tables 2 --ids " + shares[k] +
+                " --seconds 3 --drain 8 --loop-ms 5 --fail-rate 0.2 --seed " + std::to_string(k + 1) +
+                " --brief --dir " + root.string() + " > " +
+                (root / ("share" + std::to_string(k) + ".log")).string() + " 2>&1; echo $? > " +
+                (root / ("share" + std::to_string(k) + ".rc")).string();
+    }
+    ASSERT_EQ(std::system(("(" + both + "; wait)").c_str()), 0);
+
+    uint64_t opened = 0;
+    for (int k = 0; k < 2; ++k) {
+        const std::string out =
+            ReadWholeFile((root / ("share" + std::to_string(k) + ".log")).string()).value_or("");
+        const std::string rc =
+            ReadWholeFile((root / ("share" + std::to_string(k) + ".rc")).string()).value_or("");
+        EXPECT_EQ(rc, "0\n") << out; // no link lost, every answer as the protocol gives it
+        EXPECT_NE(out.find(std::string("fleet: 6 of 12 EAs (IDs ") + shares[k] + ") over 1 of 2 tables"),
+                  std::string::npos)
+            << out;
+        EXPECT_EQ(out.find("order list: "), std::string::npos) << "a share checked the list\n" << out;
+        uint64_t o = 0, c = 0;
+        ASSERT_TRUE(LegFigures(out, o, c)) << out;
+        opened += o;
+    }
+    ASSERT_EQ(desk.Stop(), 0) << desk.StdErr();
+
+    ClientDataSet saved;
+    saved.LoadFromFile((root / "Orderlist.xml").string());
+    uint64_t withTicket = 0;
+    bool eachOnItsTable = true;
+    for (saved.First(); !saved.Eof(); saved.Next()) {
+        if (saved.FieldByName("Ticket").IsNull()) continue;
+        ++withTicket;
+        // A ticket names the EA that opened the leg; the EA trades at its own table only.
+        const int32_t ea = saved.FieldByName("Ticket").AsInteger() / 10000000;
+        if ((ea - 1) / 10 != saved.FieldByName("TableID").AsInteger()) eachOnItsTable = false;
+    }
+    EXPECT_GT(opened, 0u);
+    EXPECT_EQ(withTicket, opened); // every leg a share opened, and no leg twice
+    EXPECT_TRUE(eachOnItsTable);
+    const ToolRun check = Ea(root / "check.log", "check " + root.string());
+    EXPECT_EQ(check.exitCode, 0) << check.out;
+}
+
 TEST(Fleet, RefusesWhatItCannotPlayAndSaysWhenNoDeskIsRunning) {
     test::TempDir dir;
     const ToolRun r = Ea(dir.Path() / "fleet.log",
                          "fleet --socket " + (dir.Path() / "none").string() + " --eas 4 --seconds 1");
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_NE(r.out.find("no desk is running"), std::string::npos) << r.out;
-    const ToolRun bad = Ea(dir.Path() / "bad.log", "fleet --eas 21 --tables 2 --seconds 1");
-    EXPECT_EQ(bad.exitCode, 2) << bad.out;
+    struct Case {
+        const char* args;
+        const char* says; // on stderr, or "" for the usage alone
+    };
+    const Case cases[] = {
+        {"--eas 21 --tables 2", ""},
+        {"--eas 20 --ids 15-25", "EA ID 21 is not one of the fleet's 20 EAs over 2 tables"},
+        {"--eas 20 --ids 5-1", "--ids needs EA IDs"},
+        {"--eas 20 --ids 1-10 --dir . --stop-desk 1", ""}, // one share cannot stop the desk
+    };
+    for (const Case& c : cases) {
+        const ToolRun bad = Ea(dir.Path() / "bad.log", std::string("fleet --seconds 1 ") + c.args);
+        EXPECT_EQ(bad.exitCode, 2) << c.args << "\n" << bad.out;
+        EXPECT_NE(bad.out.find(c.says), std::string::npos) << c.args << "\n" << bad.out;
+    }
 }
 
 } // namespace

@@ -34,6 +34,68 @@ TEST(FleetEAs, DealtOutOverTheTablesInTurn) {
     EXPECT_EQ(all[19].back(), 200);
 }
 
+// One fleet process of several plays the EAs of its IDs with the tables the whole fleet deals
+// them to, so that every share trades the same prepared desk.
+TEST(FleetEAs, AShareKeepsTheWholeFleetsTables) {
+    struct Case {
+        int eas, tables;
+        const char* ids;
+        std::vector<int32_t> tables_;
+        std::vector<std::vector<int32_t>> byTable;
+        std::vector<int32_t> split;
+    };
+    const Case cases[] = {
+        {7, 3, "11-12", {1}, {{11, 12}}, {}},
+        {7, 3, "2,21-22", {0, 2}, {{2}, {21, 22}}, {0}},
+        {12, 2, "1-6", {0}, {{1, 2, 3, 4, 5, 6}}, {}},
+        {200, 20, "151-200", {15, 16, 17, 18, 19}, {}, {}},
+    };
+    for (const Case& c : cases) {
+        EaIdRanges ids;
+        ASSERT_TRUE(EaIdRanges::Parse(c.ids, ids)) << c.ids;
+        fleet::FleetShare share;
+        std::string error;
+        ASSERT_TRUE(fleet::ShareOfFleet(c.eas, c.tables, ids, share, error)) << c.ids << ": " << error;
+        EXPECT_EQ(share.tables, c.tables_) << c.ids;
+        if (!c.byTable.empty()) {
+            EXPECT_EQ(share.byTable, c.byTable) << c.ids;
+        }
+        EXPECT_EQ(share.splitTables, c.split) << c.ids;
+    }
+    EaIdRanges ids;
+    ASSERT_TRUE(EaIdRanges::Parse("151-200", ids));
+    fleet::FleetShare share;
+    std::string error;
+    ASSERT_TRUE(fleet::ShareOfFleet(200, 20, ids, share, error));
+    EXPECT_EQ(share.Count(), 50u);
+    EXPECT_EQ(share.byTable.front().front(), 151);
+    EXPECT_EQ(share.byTable.back().back(), 200);
+}
+
+TEST(FleetEAs, AShareNamingEAsTheFleetDoesNotPlayIsRefused) {
+    struct Case {
+        int eas, tables;
+        const char* ids;
+        const char* named; // the EA ID the refusal names
+    };
+    const Case cases[] = {
+        {7, 3, "3-4", "EA ID 4 "},           // table 0 holds EAs 1 to 3
+        {20, 0, "1-25", "EA ID 21 "},        // two tables: 1..10 and 11..20
+        {200, 20, "151-2000", "EA ID 201 "}, // past the fleet
+        {40, 4, "999999", "EA ID 999999 "},  // far past it
+        {21, 2, "1-5", "do not fit"},        // eleven on a table
+    };
+    for (const Case& c : cases) {
+        EaIdRanges ids;
+        ASSERT_TRUE(EaIdRanges::Parse(c.ids, ids)) << c.ids;
+        fleet::FleetShare share;
+        std::string error;
+        EXPECT_FALSE(fleet::ShareOfFleet(c.eas, c.tables, ids, share, error)) << c.ids;
+        EXPECT_NE(error.find(c.named), std::string::npos) << c.ids << ": " << error;
+        EXPECT_EQ(share.Count(), 0u) << c.ids;
+    }
+}
+
 struct FleetFolder : DeskHarness {};
 
 // The desk reads the prepared folder as a desk folder: it trades ("Standby" unticked, no
@@ -126,6 +188,33 @@ TEST_F(FleetFolder, TheTrendModesAndAutoTradeCreditsAreSetAsAsked) {
         EXPECT_EQ(controls.Checked(Ctl::chkbDelayMode), c.del);
         EXPECT_FALSE(controls.Checked(Ctl::chkbStandby));
         EXPECT_EQ(controls.SpinValue(Ctl::seMaxAutoTrades), 5);
+    }
+}
+
+// With credits, the desk places its automatic transactions at a cross spread the fleet quotes:
+// two EAs of a table 17 points apart, the spread the order boxes open at, place one; 16 points
+// place none.
+TEST_F(FleetFolder, WithCreditsTheFleetsSpreadPlacesAnAutomaticTransaction) {
+    struct Case {
+        int32_t apart;
+        int placed;
+    };
+    for (const Case c : {Case{17, 1}, Case{16, 0}}) {
+        fleet::PrepareOptions o;
+        o.eas = 10;
+        o.transactions = 0;
+        o.autoTrades = 5;
+        std::filesystem::remove(Paths().configIni);
+        fleet::WriteFleetConfig(Paths().configIni, o);
+        Desk& d = Make();
+        d.FormCreate();
+        controls.checked[Ctl::cbAutoTrade] = true; // as "Reset AT" ticks it
+        constexpr int32_t mid = 110000;
+        Quote(1, mid - fleet::kQuoteSpreadPoints / 2, mid + fleet::kQuoteSpreadPoints / 2);
+        Quote(2, mid + c.apart - fleet::kQuoteSpreadPoints / 2,
+              mid + c.apart + fleet::kQuoteSpreadPoints / 2);
+        EXPECT_EQ(d.orders.m_CDSOrderlisteAnzeige.RecordCount(), 2 * c.placed) << c.apart << " points apart";
+        EXPECT_EQ(controls.SpinValue(Ctl::seMaxAutoTrades), 5 - c.placed) << c.apart << " points apart";
     }
 }
 
