@@ -377,9 +377,10 @@ struct HeldDisk {
     }
 };
 
-bool Readable(int fd) {
+// Readable now, or within `waitMs` when given.
+bool Readable(int fd, int waitMs = 0) {
     pollfd p{fd, POLLIN, 0};
-    return poll(&p, 1, 0) == 1;
+    return poll(&p, 1, waitMs) == 1;
 }
 
 // Write only hands the changes to the system; the flusher's durable position reaches them once
@@ -430,7 +431,7 @@ TEST(OrderJournal, AFailedFlushBreaksTheJournalAndTellsTheWaiters) {
     EXPECT_TRUE(run.journal.Broken());
     EXPECT_LT(run.journal.Durable(), run.journal.Written());
     EXPECT_NE(run.journal.LastError().find("Cannot flush"), std::string::npos) << run.journal.LastError();
-    EXPECT_TRUE(Readable(run.journal.WakeFd()));
+    EXPECT_TRUE(Readable(run.journal.WakeFd(), 5000)); // told after the journal broke
     // Nothing more is written until a save lets it start anew.
     run.AddLeg(1, otSell, 0.1);
     EXPECT_FALSE(run.journal.Pending());
