@@ -295,7 +295,7 @@ private:
     struct LaneConn {
         std::shared_ptr<Socket> sock;
         std::deque<Out> out;
-        bool registered = false; // in the lane's epoll set
+        uint32_t watch = 0; // what the lane's epoll set watches of it (0: not in the set)
         bool reading = false;
         bool forgetting = false; // let go once the answers are written
         unsigned have = 0;
@@ -356,32 +356,46 @@ private:
 
     void Remove(Lane& lane, LaneConn& lc) {
         const uint64_t id = lc.sock->id;
-        if (lc.registered) epoll_ctl(lane.epoll, EPOLL_CTL_DEL, lc.sock->fd, nullptr);
+        if (lc.watch) epoll_ctl(lane.epoll, EPOLL_CTL_DEL, lc.sock->fd, nullptr);
         lane.conns.erase(id);
     }
 
-    // Waits (once) for the connection to become readable, or writable with `write`.
-    void Arm(Lane& lane, LaneConn& lc, bool write) {
-        epoll_event ev{};
-        // While an answer waits for room only writability counts: an EA that has shut down its
-        // sending side would otherwise report a hang-up over and over.
-        ev.events = write ? EPOLLONESHOT | EPOLLOUT
-                          : EPOLLONESHOT | EPOLLIN | EPOLLRDHUP | (lc.sock->t->WantsWrite() ? EPOLLOUT : 0u);
-        ev.data.u64 = lc.sock->id;
-        const int op = lc.registered ? EPOLL_CTL_MOD : EPOLL_CTL_ADD;
-        if (epoll_ctl(lane.epoll, op, lc.sock->fd, &ev) != 0) {
-            Closed(lane, lc, true);
-            return;
+    // What the lane waits for: the connection readable, or writable while an answer waits for
+    // room, or nothing. The set is level-triggered and changed only when the wish changes: an
+    // EA that waits for each answer costs no change at all, as its connection says nothing
+    // while its record is in flight. One that says something then (the next record, or its
+    // end) is taken out of the set until the answer is written.
+    bool Watch(Lane& lane, LaneConn& lc, uint32_t events) {
+        if (lc.watch == events) return true;
+        int rc;
+        if (events == 0) {
+            rc = epoll_ctl(lane.epoll, EPOLL_CTL_DEL, lc.sock->fd, nullptr);
+        } else {
+            epoll_event ev{};
+            ev.events = events;
+            ev.data.u64 = lc.sock->id;
+            rc = epoll_ctl(lane.epoll, lc.watch ? EPOLL_CTL_MOD : EPOLL_CTL_ADD, lc.sock->fd, &ev);
         }
-        lc.registered = true;
+        if (rc != 0) {
+            Closed(lane, lc, true);
+            return false;
+        }
+        lc.watch = events;
+        return true;
     }
+    uint32_t ReadEvents(const LaneConn& lc) const {
+        return EPOLLIN | EPOLLRDHUP | (lc.sock->t->WantsWrite() ? EPOLLOUT : 0u);
+    }
+    // While an answer waits for room only writability counts: an EA that has shut down its
+    // sending side would otherwise report a hang-up over and over.
+    static constexpr uint32_t kWriteEvents = EPOLLOUT;
 
     void StartReading(Lane& lane, LaneConn& lc) {
         lc.reading = true;
         if (lc.sock->t->Buffered())
             Read(lane, lc);
         else
-            Arm(lane, lc, false);
+            Watch(lane, lc, ReadEvents(lc));
     }
 
     // Reads up to the end of one record; the next one is read after its answer.
@@ -401,7 +415,7 @@ private:
             }
             if (n < 0 && errno == EINTR) continue;
             if (n < 0 && WouldBlock()) {
-                Arm(lane, lc, false);
+                Watch(lane, lc, ReadEvents(lc));
                 return;
             }
             // End of stream (a partial record is discarded) or a broken connection.
@@ -423,7 +437,7 @@ private:
             }
             if (w < 0 && errno == EINTR) continue;
             if (w < 0 && WouldBlock()) {
-                Arm(lane, lc, true);
+                Watch(lane, lc, kWriteEvents);
                 return;
             }
             Closed(lane, lc, true); // the EA went away: what is queued is given up
@@ -477,7 +491,7 @@ private:
                 work.swap(lane.queue);
                 stop = lane.stop;
             }
-            const bool hadWork = !work.empty();
+            const size_t commands = work.size();
             for (Command& c : work) Apply(lane, c);
             work.clear();
             Publish(lane);
@@ -496,12 +510,16 @@ private:
             }
             int n = epoll_wait(lane.epoll, events, 64, 0);
             const auto now = std::chrono::steady_clock::now();
-            if (n > 0 || hadWork) {
-                lastBusy = now;
+            const size_t items = (n > 0 ? static_cast<size_t>(n) : 0) + commands;
+            if (items >= 2) {
+                lastBusy = now; // several EAs at once: worth looking again before sleeping
+            } else if (items == 1) {
+                lastBusy = now - kSpin;
             } else if (n == 0 && now - lastBusy >= kSpin) {
                 // Nothing for a while: sleep until the serving thread or a socket wakes the lane.
-                // While the EAs keep it busy, it looks again instead, and the serving thread
-                // hands over its answers without having to wake it.
+                // While many EAs keep it busy, it looks again instead, and the serving thread
+                // hands over its answers without having to wake it; a lane with one EA at a
+                // time sleeps at once.
                 {
                     std::lock_guard<std::mutex> g(lane.mutex);
                     if (!lane.queue.empty() || lane.stop) continue;
@@ -525,6 +543,8 @@ private:
                     Flush(lane, lc);
                 else if (lc.reading)
                     Read(lane, lc);
+                else
+                    Watch(lane, lc, 0); // its record is in flight: not before the answer
             }
             Publish(lane);
         }
@@ -1013,14 +1033,52 @@ bool LinkServer::AwaitNews() const {
     return false;
 }
 
+// One EA alone, record after record: its connection is read first, without asking the epoll
+// set, which saves a system call per record. Every few records, and whenever it has nothing,
+// the set is asked as usual, so that nothing else waits for long.
+bool LinkServer::ServeQuiet(int& served) {
+    if (m_quietStreak < 2 || m_quietRun >= 8) {
+        m_quietRun = 0;
+        return false;
+    }
+    auto it = m_conns.find(m_quiet);
+    if (it == m_conns.end()) return false;
+    const Conn& c = *it->second;
+    if (c.laned || c.busy || c.queued || c.held || c.watch != Watch::Read || !m_ready.empty() ||
+        !m_pending.empty())
+        return false;
+    Serve(m_quiet);
+    if (m_ready.empty()) {
+        m_quietStreak = 0;
+        return false;
+    }
+    ++m_quietRun;
+    served += RunBatch();
+    Release();
+    return true;
+}
+
+void LinkServer::NoteQuiet(uint64_t id) {
+    auto it = id ? m_conns.find(id) : m_conns.end();
+    if (it == m_conns.end() || it->second->laned) {
+        m_quietStreak = 0;
+        m_quiet = 0;
+        return;
+    }
+    m_quietStreak = id == m_quiet ? m_quietStreak + 1 : 1;
+    m_quiet = id;
+}
+
 int LinkServer::ProcessReady() {
     if (m_epoll < 0) return 0;
     epoll_event events[128];
     int served = 0;
     try {
+        if (ServeQuiet(served)) goto roundsDone;
         // Bounded: the event loop gets control back after a few rounds even under full load.
         for (int round = 0; round < 8; ++round) {
             const int n = epoll_wait(m_epoll, events, 128, 0);
+            const uint64_t only = n == 1 ? events[0].data.u64 : 0;
             for (int i = 0; i < n; ++i) {
                 const uint64_t id = events[i].data.u64;
                 if (id == kListenId) {
@@ -1057,13 +1115,16 @@ int LinkServer::ProcessReady() {
                 Serve(id);
             }
             const bool busy = m_ready.size() >= static_cast<size_t>(kOffloadBatch);
+            const bool one = m_ready.size() == 1 && m_ready.front() == only;
             served += RunBatch();
             Release();
+            NoteQuiet(round == 0 && one ? only : 0);
             if (n >= 128) continue;
             // After a busy round the lanes' next records are due within microseconds: waiting a
             // moment for them costs less than going to sleep and being woken.
             if (!busy || !AwaitNews()) break;
         }
+    roundsDone:
         if (!m_heldNesting.empty() || !m_heldOther.empty()) served += ServeHeld();
         if (m_workSignalled && m_ready.empty() && m_pending.empty()) {
             Clear(m_work);

@@ -88,6 +88,32 @@ TEST(Fleet, TradesAgainstTheDeskAndLeavesNoTransactionHalfOpen) {
     }
 }
 
+// In "SeqMode" a transaction closes only on a price trend. While the fleet winds down every EA
+// quotes the common price, so the winding down must keep a trend for the desk to close on, and
+// must not end while legs are open. At the desk's own loop time some transactions are still
+// open when the trading ends.
+TEST(Fleet, ASeqModeFleetWindsDownWithEveryTransactionEnded) {
+    test::TempDir dir;
+    DeskProcess desk(dir.Path());
+    const fs::path root = dir.Path();
+    const ToolRun prep = Ea(root / "prepare.log", "prepare " + root.string() +
+                                                      " --eas 12 --transactions 40 --seqmode --config " +
+                                                      (root / "bin" / "config.ini").string());
+    ASSERT_EQ(prep.exitCode, 0) << prep.out;
+    ASSERT_TRUE(desk.Start()) << desk.StdErr();
+    const ToolRun fleet = Ea(root / "fleet.log", "fleet --socket " + desk.SocketPath() +
+                                                     " --eas 12 --seconds 8 --drain 30 --fail-rate 0.1" +
+                                                     " --seed 4 --brief --dir " + root.string());
+    EXPECT_EQ(fleet.exitCode, 0) << fleet.out;
+    uint64_t opened = 0, closed = 0;
+    ASSERT_TRUE(LegFigures(fleet.out, opened, closed)) << fleet.out;
+    EXPECT_GT(opened, 0u) << fleet.out;
+    EXPECT_EQ(closed, opened) << "legs left open\n" << fleet.out;
+    ASSERT_EQ(desk.Stop(), 0) << desk.StdErr();
+    const ToolRun check = Ea(root / "check.log", "check " + root.string());
+    EXPECT_EQ(check.exitCode, 0) << check.out << fleet.out;
+}
+
 TEST(Fleet, RefusesWhatItCannotPlayAndSaysWhenNoDeskIsRunning) {
     test::TempDir dir;
     const ToolRun r = Ea(dir.Path() / "fleet.log",
