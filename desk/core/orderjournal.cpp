@@ -478,18 +478,23 @@ void OrderJournal::Flusher() {
         if (ok) {
             AdvanceDurable(upTo);
         } else {
-            bool failed = false;
+            // Failed on the file that is still the journal: it is broken. No file open (a new
+            // start that could not open it): broken already. Either way it is not tried
+            // again: a broken journal writes nothing until a save lets it start anew, and that
+            // start is on disk by itself. Failed on a file a new start replaced: the flush of
+            // the new file follows.
+            bool giveUp = false;
             {
                 std::lock_guard<std::mutex> hold(m_fileLock);
-                if (generation == m_generation && m_fd >= 0) {
-                    failed = true;
+                if (m_fd < 0) {
+                    giveUp = true;
+                } else if (generation == m_generation) {
+                    giveUp = true;
                     m_broken = true;
                     m_error = ErrnoText("Cannot flush", m_path, err);
                 }
             }
-            if (failed) {
-                // Not tried again: a broken journal writes nothing until a save lets it start
-                // anew, and that start is on disk by itself.
+            if (giveUp) {
                 {
                     std::lock_guard<std::mutex> hold(m_flushLock);
                     m_wanted = Durable();
