@@ -125,15 +125,31 @@ TForm3::TForm3(DeskPaths paths, const std::string& linkPath, QWidget* parent) : 
     // The link listens before the creation sequence: a start-up box serves the EAs too.
     if (!linkPath.empty()) {
         m_link = std::make_unique<LinkServer>([this](TMessage& m) { m_desk->Dispatch(m); });
-        // The changes of a batch of messages go to disk in one flush before any of their EAs
-        // gets its answer. No box opens inside the batch: a failure's box follows in the loop.
-        m_link->SetBatchDone([this] {
-            m_desk->CommitJournal(true);
+        // The changes of a batch of messages are written at its end; the journal's thread
+        // flushes them, and the order engine's answers (they hand out, confirm or depend on
+        // leg state) wait until the flush covers them, while the other EAs are served. No box
+        // opens inside the batch: a failure's box follows in the loop.
+        auto boxLater = [this] {
             std::string box = m_desk->TakeJournalBox();
             if (!box.empty())
                 QMetaObject::invokeMethod(
                     this, [this, box = std::move(box)] { ShowStopBox(box); }, Qt::QueuedConnection);
-        });
+        };
+        m_link->SetDurability(
+            [this, boxLater] {
+                const uint64_t ticket = m_desk->JournalTicket();
+                boxLater();
+                return ticket;
+            },
+            [](const TMessage& m) {
+                return m.Msg >= EAMsg::OrderQuestion && m.Msg <= EAMsg::GetTriggerPriceClose;
+            },
+            m_desk->orders.JournalWakeFd(),
+            [this, boxLater] {
+                const uint64_t durable = m_desk->JournalDurable();
+                boxLater();
+                return durable;
+            });
         // Each WM_COPYDATA box runs a loop inside the one before it: a bounded number at once.
         m_link->SetNestingLimit(kMaxCopyDataBoxes,
                                 [](const TMessage& m) { return m.Msg == EAMsg::NewDataCompanyName; });
@@ -174,6 +190,7 @@ TForm3::~TForm3() {
     if (m_remote) m_remote->Close();
     if (m_link) {
         SetPaintsWaitWhile(nullptr);
+        m_link->ReleaseDurable(); // the shut-down's flush is done: what it covers goes out
         m_link->Close();
     }
 }

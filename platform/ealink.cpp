@@ -27,7 +27,8 @@ namespace quorvel {
 
 namespace {
 
-constexpr uint64_t kListenId = 0, kWakeId = 1, kTimerId = 2, kWorkId = 3; // connections count from 16
+constexpr uint64_t kListenId = 0, kWakeId = 1, kTimerId = 2, kWorkId = 3,
+                   kDurableId = 4; // connections count from 16
 
 std::string Errno(const std::string& what) {
     return what + ": " + std::strerror(errno);
@@ -622,6 +623,13 @@ void LinkServer::Listen(const std::string& path) {
         ev.data.u64 = id;
         if (epoll_ctl(m_epoll, EPOLL_CTL_ADD, fd, &ev) != 0) fail("Cannot watch the link socket");
     }
+    if (m_durableWake >= 0) {
+        epoll_event ev{};
+        ev.events = EPOLLIN;
+        ev.data.u64 = kDurableId;
+        if (epoll_ctl(m_epoll, EPOLL_CTL_ADD, m_durableWake, &ev) != 0)
+            fail("Cannot watch the link's durability");
+    }
     try {
         m_lanes = std::make_unique<Lanes>(kIoLanes, m_wake);
     } catch (...) {
@@ -643,6 +651,7 @@ void LinkServer::Close() {
     m_connCount = 0;
     m_ready.clear();
     m_pending.clear();
+    m_awaiting.clear();
     m_heldNesting.clear();
     m_heldOther.clear();
     if (m_listen >= 0) {
@@ -930,9 +939,31 @@ void LinkServer::AnswerDirect(Conn& c, const unsigned char out[16]) {
     }
 }
 
+void LinkServer::SetDurability(std::function<uint64_t()> ticket, Predicate mustWait, int wakeFd,
+                               std::function<uint64_t()> durable) {
+    m_ticket = std::move(ticket);
+    m_mustWait = std::move(mustWait);
+    m_durable = std::move(durable);
+    m_durableWake = wakeFd;
+}
+
+void LinkServer::Deliver(Conn& c, const unsigned char rec[16], bool busy) {
+    c.busy = false;
+    if (c.laned)
+        m_lanes->Queue(c.sock, Lanes::Kind::Answer, rec);
+    else if (busy)
+        MoveToLane(c, rec, 0);
+    else
+        AnswerDirect(c, rec);
+}
+
 void LinkServer::Release() {
     if (m_pending.empty()) return;
     if (m_batchDone) m_batchDone();
+    // The ticket covers every change made so far, whoever made it: an answer may depend on any.
+    const bool gated = m_ticket && m_durable && m_mustWait;
+    const uint64_t ticket = gated ? m_ticket() : 0;
+    const uint64_t durable = gated ? m_durable() : 0;
     std::vector<Pending> out;
     out.swap(m_pending);
     const bool busy = m_busyRound || out.size() >= static_cast<size_t>(kOffloadBatch);
@@ -941,19 +972,36 @@ void LinkServer::Release() {
         auto it = m_conns.find(p.id);
         if (it == m_conns.end()) continue;
         Conn& c = *it->second;
-        c.busy = false;
-        if (c.laned)
-            m_lanes->Queue(c.sock, Lanes::Kind::Answer, p.rec);
-        else if (busy)
-            MoveToLane(c, p.rec, 0);
-        else
-            AnswerDirect(c, p.rec);
+        if (gated && ticket > durable && m_mustWait(DecodeMessage(p.rec))) {
+            // Busy until it goes: its connection is not read, so nothing it sends overtakes it.
+            m_awaiting.push_back(Awaiting{p.id, ticket, {}});
+            std::memcpy(m_awaiting.back().rec, p.rec, 16);
+            continue;
+        }
+        Deliver(c, p.rec, busy);
     }
     m_lanes->Commit();
     if (m_pending.empty()) {
         out.clear();
         m_pending.swap(out); // keeps its room for the next batch
     }
+    // Answers held before, and those just held when the flush ended meanwhile.
+    if (gated && !m_awaiting.empty()) ReleaseDurable();
+}
+
+void LinkServer::ReleaseDurable() {
+    if (m_awaiting.empty() || !m_durable || !m_lanes) return;
+    const uint64_t durable = m_durable();
+    bool any = false;
+    while (!m_awaiting.empty() && m_awaiting.front().ticket <= durable) {
+        const Awaiting a = m_awaiting.front();
+        m_awaiting.pop_front();
+        auto it = m_conns.find(a.id);
+        if (it == m_conns.end()) continue;
+        Deliver(*it->second, a.rec, false);
+        any = true;
+    }
+    if (any) m_lanes->Commit();
 }
 
 int LinkServer::ServeHeld() {
@@ -1050,6 +1098,11 @@ int LinkServer::ProcessReady() {
                     continue;
                 }
                 if (id == kWorkId) continue; // cleared once the round's work is done
+                if (id == kDurableId) {
+                    Clear(m_durableWake); // before durable is read: a later growth wakes again
+                    ReleaseDurable();
+                    continue;
+                }
                 auto it = m_conns.find(id);
                 if (it == m_conns.end()) continue;
                 Conn& c = *it->second;

@@ -99,6 +99,22 @@ public:
     // throw (an exception leaves ProcessReady, and the answers wait for the next batch).
     void SetBatchDone(std::function<void()> done) { m_batchDone = std::move(done); }
 
+    // Answers that must not reach their EA before what their handlers changed is durable
+    // (written to disk by a thread of the caller's, say). At the end of each batch `ticket`
+    // gives the position that covers every change so far; an answer for which `mustWait`
+    // holds waits, unanswered, until `durable` has reached it. `wakeFd` becomes readable
+    // whenever `durable` may have grown (the server reads it to clear it; the caller owns it).
+    // A connection whose answer waits is not read meanwhile, so its records keep their order;
+    // other connections go on being served. `durable` may give UINT64_MAX when nothing can
+    // become durable any more: every waiting answer then goes out. Call before Listen.
+    void SetDurability(std::function<uint64_t()> ticket, Predicate mustWait, int wakeFd,
+                       std::function<uint64_t()> durable);
+    // Sends the waiting answers that `durable` covers now (the server does so when `wakeFd`
+    // is readable; the desk at its end, once its last flush is done).
+    void ReleaseDurable();
+    // Answers waiting for `durable`.
+    size_t AwaitingCount() const { return m_awaiting.size(); }
+
     // Takes a connection accepted elsewhere (its transport already set up): it is served by an
     // I/O lane like any other, within the same cap. Call on the serving thread, after Listen.
     // Returns the connection's id, or 0 when it was refused (the transport is then destroyed).
@@ -157,6 +173,11 @@ private:
         uint64_t id;
         unsigned char rec[16];
     };
+    struct Awaiting {
+        uint64_t id;
+        uint64_t ticket;
+        unsigned char rec[16];
+    };
     uint64_t AddConnection(std::unique_ptr<LinkTransport> t, bool pinned);
     void AcceptAll();
     void PauseAccepting();
@@ -168,6 +189,7 @@ private:
     int ServeHeld();
     bool MayRun(bool nests) const;
     void Release();
+    void Deliver(Conn& c, const unsigned char rec[16], bool busy);
     void AnswerDirect(Conn& c, const unsigned char out[16]);
     void MoveToLane(Conn& c, const unsigned char out[16], unsigned sent);
     void Drop(uint64_t id, bool broken);
@@ -181,6 +203,10 @@ private:
     Handler m_handler;
     Predicate m_nests;
     std::function<void()> m_batchDone;
+    std::function<uint64_t()> m_ticket, m_durable;
+    Predicate m_mustWait;
+    int m_durableWake = -1;          // not ours
+    std::deque<Awaiting> m_awaiting; // in the order of their tickets
     int m_nestLimit = 16;
     int m_nestOpen = 0;
     int m_depth = 0;

@@ -195,7 +195,7 @@ void Desk::FormDestroy() {
     // A save still being written ends first, so that no two writers share a file; its error
     // is shown, and the shut-down save runs all the same.
     Guarded([this] { FinishAutoSave(true); });
-    CommitJournal();
+    SyncJournal();
     try {
         SaveData();
     } catch (...) {
@@ -209,10 +209,36 @@ void Desk::CommitJournal(bool boxLater) {
     OrderJournal* journal = orders.Journal();
     if (!journal || !journal->Pending()) return;
     try {
-        journal->Commit();
+        journal->Write();
     } catch (const std::exception& e) {
         JournalFailed(e.what(), boxLater);
     }
+}
+
+void Desk::SyncJournal() {
+    OrderJournal* journal = orders.Journal();
+    if (!journal || journal->Broken()) return;
+    try {
+        journal->Commit();
+    } catch (const std::exception& e) {
+        JournalFailed(e.what());
+    }
+}
+
+uint64_t Desk::JournalTicket() {
+    CommitJournal(true);
+    OrderJournal* journal = orders.Journal();
+    return journal ? journal->Written() : 0;
+}
+
+uint64_t Desk::JournalDurable() {
+    OrderJournal* journal = orders.Journal();
+    if (!journal) return UINT64_MAX;
+    if (journal->Broken()) {
+        JournalFailed(journal->LastError(), true);
+        return UINT64_MAX;
+    }
+    return journal->Durable();
 }
 
 void Desk::JournalFailed(const std::string& error, bool boxLater) {

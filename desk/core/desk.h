@@ -91,12 +91,20 @@ public:
     std::function<void()> OnAutoSaveEnded;
 
     // ---- the order list's journal -------------------------------------------------------------
-    // Flushes the changes of the order list made since the last call to disk, in one write and
-    // one flush; nothing when there are none. Called before the EAs get the answers of the
-    // messages that made them. When the journal cannot be written: JournalFailed.
+    // Writes the changes of the order list made since the last call, in one write; the
+    // journal's flusher takes them to disk. Nothing when there are none. When the journal
+    // cannot be written: JournalFailed.
     // boxLater: where no box may open (the link's batch end), the stop box's text is kept for
     // TakeJournalBox instead.
     void CommitJournal(bool boxLater = false);
+    // As CommitJournal, and waits until the changes are on disk (the shut-down).
+    void SyncJournal();
+    // For the link: the position that covers every change so far (written first), and the
+    // position on disk. Once the journal has failed, or without one, everything counts as on
+    // disk (nothing can become more so): the held answers go out. A failure found here is
+    // told as by JournalFailed, its box kept for TakeJournalBox.
+    uint64_t JournalTicket();
+    uint64_t JournalDurable();
     // The journal cannot be written: "Standby" is set, and the operator is told at once (a
     // notification, stderr and the stop box). Once per run; the run then ends non-zero.
     void JournalFailed(const std::string& error, bool boxLater = false);

@@ -3,8 +3,12 @@
 #include "desk/core/orderjournal.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <pthread.h>
+#include <sys/eventfd.h>
+#include <system_error>
 #include <unistd.h>
 
 #include "platform/crc32.h"
@@ -324,23 +328,39 @@ std::vector<journal::Column> ColumnsOf(const std::vector<FieldDef>& defs) {
 
 } // namespace
 
-OrderJournal::OrderJournal(std::string path) : m_path(std::move(path)) {}
+OrderJournal::OrderJournal(std::string path)
+    : m_path(std::move(path)), m_sync([](int fd) { return fdatasync(fd); }),
+      m_wakeFd(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
 
 OrderJournal::~OrderJournal() {
-    CloseFile();
+    // What was written goes to disk before the thread ends.
+    {
+        std::lock_guard<std::mutex> hold(m_flushLock);
+        m_stop = true;
+    }
+    m_flushWanted.notify_all();
+    if (m_flusher.joinable()) m_flusher.join();
+    {
+        std::lock_guard<std::mutex> hold(m_fileLock);
+        CloseFile();
+    }
+    if (m_wakeFd >= 0) close(m_wakeFd);
 }
 
 void OrderJournal::CloseFile() {
     if (m_fd >= 0) close(m_fd);
     m_fd = -1;
+    ++m_generation;
 }
 
 void OrderJournal::OpenForAppend(uint64_t length) {
+    std::lock_guard<std::mutex> hold(m_fileLock);
     CloseFile();
     m_fd = open(m_path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC | O_NOCTTY);
     if (m_fd < 0) {
         m_broken = true;
-        throw FileError(ErrnoText("Cannot write", m_path, errno));
+        m_error = ErrnoText("Cannot write", m_path, errno);
+        throw FileError(m_error);
     }
     m_length = length;
 }
@@ -364,8 +384,127 @@ void OrderJournal::WriteLocked(std::string_view bytes) {
         }
         done += static_cast<size_t>(n);
     }
-    if (fdatasync(m_fd) != 0) fail(errno);
     m_length += bytes.size();
+}
+
+bool OrderJournal::SyncFile() {
+    int fd;
+    std::function<int(int)> sync;
+    {
+        std::lock_guard<std::mutex> hold(m_fileLock);
+        if (m_fd < 0) {
+            errno = EBADF;
+            return false;
+        }
+        fd = fcntl(m_fd, F_DUPFD_CLOEXEC, 0);
+        sync = m_sync;
+    }
+    if (fd < 0) return false;
+    const int rc = sync(fd);
+    const int err = errno;
+    close(fd);
+    errno = err;
+    return rc == 0;
+}
+
+void OrderJournal::Wake() {
+    if (m_wakeFd < 0) return;
+    const uint64_t one = 1;
+    [[maybe_unused]] const ssize_t n = ::write(m_wakeFd, &one, sizeof one);
+}
+
+void OrderJournal::AdvanceDurable(uint64_t to) {
+    uint64_t was = m_durable.load(std::memory_order_relaxed);
+    while (was < to && !m_durable.compare_exchange_weak(was, to, std::memory_order_acq_rel)) {
+    }
+    { std::lock_guard<std::mutex> hold(m_flushLock); }
+    m_flushEnded.notify_all();
+    Wake();
+}
+
+void OrderJournal::WantFlush(uint64_t upTo) {
+    {
+        std::lock_guard<std::mutex> hold(m_flushLock);
+        if (upTo > m_wanted) m_wanted = upTo;
+    }
+    if (!m_flusher.joinable()) StartFlusher();
+    m_flushWanted.notify_one();
+}
+
+void OrderJournal::StartFlusher() {
+    try {
+        m_flusher = std::thread([this] { Flusher(); });
+    } catch (const std::system_error&) {
+        // No thread to be had: this thread flushes, as before there was a flusher.
+        const uint64_t generation = [this] {
+            std::lock_guard<std::mutex> hold(m_fileLock);
+            return m_generation;
+        }();
+        const uint64_t upTo = Written();
+        if (SyncFile()) {
+            AdvanceDurable(upTo);
+            return;
+        }
+        const int err = errno;
+        std::lock_guard<std::mutex> hold(m_fileLock);
+        if (generation != m_generation) return;
+        m_broken = true;
+        m_error = ErrnoText("Cannot flush", m_path, err);
+        Wake();
+    }
+}
+
+void OrderJournal::Flusher() {
+    // Signals go to the other threads: their handlers expect the main thread's state.
+    sigset_t all;
+    sigfillset(&all);
+    pthread_sigmask(SIG_BLOCK, &all, nullptr);
+    std::unique_lock<std::mutex> lock(m_flushLock);
+    for (;;) {
+        m_flushWanted.wait(lock, [this] { return m_stop || m_wanted > Durable(); });
+        if (m_wanted <= Durable()) return; // stopped, and nothing is left to flush
+        lock.unlock();
+        // Everything written up to now is in the file the descriptor refers to: one flush
+        // covers it all. A new start of the journal (a new file) makes it durable by itself,
+        // so a flush of the file it replaced has nothing to report either way.
+        uint64_t upTo, generation;
+        {
+            std::lock_guard<std::mutex> hold(m_fileLock);
+            upTo = Written();
+            generation = m_generation;
+        }
+        const bool ok = SyncFile();
+        const int err = errno;
+        if (ok) {
+            AdvanceDurable(upTo);
+        } else {
+            // Failed on the file that is still the journal: it is broken. No file open (a new
+            // start that could not open it): broken already. Either way it is not tried
+            // again: a broken journal writes nothing until a save lets it start anew, and that
+            // start is on disk by itself. Failed on a file a new start replaced: the flush of
+            // the new file follows.
+            bool giveUp = false;
+            {
+                std::lock_guard<std::mutex> hold(m_fileLock);
+                if (m_fd < 0) {
+                    giveUp = true;
+                } else if (generation == m_generation) {
+                    giveUp = true;
+                    m_broken = true;
+                    m_error = ErrnoText("Cannot flush", m_path, err);
+                }
+            }
+            if (giveUp) {
+                {
+                    std::lock_guard<std::mutex> hold(m_flushLock);
+                    m_wanted = Durable();
+                }
+                m_flushEnded.notify_all();
+                Wake();
+            }
+        }
+        lock.lock();
+    }
 }
 
 void OrderJournal::Open(ClientDataSet& list, const ListFileId& base, std::vector<std::string>& notes) {
@@ -464,14 +603,29 @@ void OrderJournal::Record(const RecordChange& change) {
     ++m_changes;
 }
 
-void OrderJournal::Commit() {
+void OrderJournal::Write() {
     if (m_broken || m_pending.empty()) return;
+    uint64_t upTo;
     {
         std::lock_guard<std::mutex> hold(m_fileLock);
         WriteLocked(m_pending);
+        upTo = m_written.load(std::memory_order_relaxed) + m_pending.size();
+        m_written.store(upTo, std::memory_order_release);
     }
     m_pending.clear();
     m_fileChanges = m_changes;
+    WantFlush(upTo);
+}
+
+void OrderJournal::Commit() {
+    if (m_broken) return;
+    Write();
+    const uint64_t upTo = Written();
+    {
+        std::unique_lock<std::mutex> lock(m_flushLock);
+        m_flushEnded.wait(lock, [&] { return Durable() >= upTo || m_broken || !m_flusher.joinable(); });
+    }
+    if (Durable() < upTo) throw FileError(LastError());
 }
 
 OrderJournal::Mark OrderJournal::TakeMark() {
@@ -481,8 +635,19 @@ OrderJournal::Mark OrderJournal::TakeMark() {
 
 void OrderJournal::NoteSaved(const Mark& mark, const ListFileId& saved) {
     if (m_broken) return;
-    std::lock_guard<std::mutex> hold(m_fileLock);
-    WriteLocked(journal::Frame(journal::SavedBody(mark.changes - m_fileFirst, saved)));
+    {
+        std::lock_guard<std::mutex> hold(m_fileLock);
+        WriteLocked(journal::Frame(journal::SavedBody(mark.changes - m_fileFirst, saved)));
+    }
+    // On disk before the new list file replaces the old one; the flush runs outside the lock,
+    // so that the changes of the serving thread go on being written meanwhile.
+    if (!SyncFile()) {
+        const int err = errno;
+        std::lock_guard<std::mutex> hold(m_fileLock);
+        m_broken = true;
+        m_error = ErrnoText("Cannot write", m_path, err);
+        throw FileError(m_error);
+    }
 }
 
 void OrderJournal::Restart(const Mark& mark, const ListFileId& saved) {
@@ -515,6 +680,12 @@ void OrderJournal::Restart(const Mark& mark, const ListFileId& saved) {
     });
     const std::string content = journal::Header(saved, m_columns) + kept;
     WriteFileAtomic(m_path, content); // on failure the old journal stands, and still fits
+    // The new file is on disk with every change so far, the pending ones included.
+    {
+        std::lock_guard<std::mutex> hold(m_fileLock);
+        m_written.store(Written() + m_pending.size(), std::memory_order_release);
+    }
+    AdvanceDurable(Written());
     m_broken = false;
     OpenForAppend(content.size());
     m_pending.clear();

@@ -1,6 +1,7 @@
 #pragma once
 // Orderlist.journal: every change of the order list's records since Orderlist.xml was last
-// written, flushed to disk before the EA that caused it gets its answer, so that a desk that
+// written, on disk before the EA that caused it gets its answer (the serving thread writes,
+// a thread of the journal flushes, and the link holds the answers meanwhile), so that a desk that
 // is killed between two saves loses no answered report. At start the journal is replayed over
 // the Orderlist.xml it belongs to; after each save of Orderlist.xml it starts anew from what
 // that file holds.
@@ -18,10 +19,13 @@
 //     file as in type 1. Written before the new Orderlist.xml replaces the old one, so that a
 //     kill before the journal starts anew still finds where the file's changes end.
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -103,15 +107,36 @@ public:
     void Open(ClientDataSet& list, const ListFileId& base, std::vector<std::string>& notes);
     // Takes one change of the list (its change listener).
     void Record(const RecordChange& change);
-    // Changes taken and not yet on disk.
+    // Changes taken and not yet written.
     bool Pending() const { return !m_broken && !m_pending.empty(); }
     // Nothing taken since the last write (a broken journal keeps what it takes).
     bool Idle() const { return m_pending.empty(); }
-    // Writes the pending changes and flushes them to disk. Throws FileError when that fails;
-    // the journal is then broken until a save lets it start anew.
+    // Writes the pending changes (to the system's cache: microseconds) and has the journal's
+    // flusher thread take them to disk. Throws FileError when the write fails; the journal is
+    // then broken until a save lets it start anew.
+    void Write();
+    // As Write, then waits until what was written is on disk. Throws FileError when the write
+    // or the flush fails.
     void Commit();
+    // ---- group commit -------------------------------------------------------------------------
+    // Positions in the stream of bytes written since the journal was created; they only grow,
+    // across new starts as well. Written: what Write has handed to the system so far; Durable:
+    // what the flusher has taken to disk (fdatasync), or what a new start wrote with the file.
+    // A flush covers everything written before it began; the next begins as soon as it ends
+    // while more is written. Any thread may read them.
+    uint64_t Written() const { return m_written.load(std::memory_order_acquire); }
+    uint64_t Durable() const { return m_durable.load(std::memory_order_acquire); }
+    // Readable (an eventfd) whenever Durable has grown or a flush failed since it was last
+    // read; the reader clears it. -1 when none could be made.
+    int WakeFd() const { return m_wakeFd; }
+    // The call that takes a descriptor's data to disk (fdatasync); for tests of slow and
+    // failing disks.
+    void SetSyncCall(std::function<int(int)> sync) {
+        std::lock_guard<std::mutex> hold(m_fileLock);
+        m_sync = std::move(sync);
+    }
     bool Broken() const { return m_broken; }
-    // Why it broke (the last error of a write).
+    // Why it broke (the last error of a write or a flush).
     std::string LastError() const {
         std::lock_guard<std::mutex> hold(m_fileLock);
         return m_error;
@@ -137,15 +162,24 @@ public:
 
 private:
     void OpenForAppend(uint64_t length);
-    void CloseFile();
+    void CloseFile();                         // under m_fileLock
     void WriteLocked(std::string_view bytes); // under m_fileLock
+    // Takes what the file holds to disk outside m_fileLock, through a descriptor of its own:
+    // a save that closes or replaces the file meanwhile leaves it untouched. False on failure,
+    // with errno set.
+    bool SyncFile();
+    void StartFlusher();
+    void WantFlush(uint64_t upTo);
+    void Flusher();
+    void AdvanceDurable(uint64_t to);
+    void Wake();
 
     std::string m_path;
     std::vector<FieldDef> m_columns;
     int m_fd = -1;
     mutable std::mutex m_fileLock; // the file's appends: this thread's commits, the writer's save record
     std::string m_error;           // under m_fileLock
-    uint64_t m_length = 0;         // of the file, all of it on disk
+    uint64_t m_length = 0;         // of the file as written
     std::string m_pending;         // framed change records not yet written
     uint64_t m_changes = 0;        // ordinal of the next change
     uint64_t m_fileFirst = 0;      // ordinal of the file's first change
@@ -153,6 +187,20 @@ private:
     std::atomic<bool> m_broken{false};
     bool m_open = false;
     bool m_keepFile = false; // a damaged journal that could not be set aside: never replaced
+
+    // The flusher. m_fd, m_generation and the bytes counted in m_written change under
+    // m_fileLock; the flusher duplicates the descriptor under it and flushes the duplicate.
+    std::function<int(int)> m_sync; // under m_fileLock
+    std::atomic<uint64_t> m_written{0};
+    std::atomic<uint64_t> m_durable{0};
+    uint64_t m_generation = 0; // under m_fileLock: grows each time the file is closed or replaced
+    int m_wakeFd = -1;
+    std::mutex m_flushLock;
+    std::condition_variable m_flushWanted; // the flusher waits here
+    std::condition_variable m_flushEnded;  // Commit waits here
+    uint64_t m_wanted = 0;                 // under m_flushLock: flush up to here
+    bool m_stop = false;                   // under m_flushLock
+    std::thread m_flusher;
 };
 
 } // namespace quorvel

@@ -99,6 +99,9 @@ public:
     void UseJournal(const std::string& path) { m_journal = std::make_unique<OrderJournal>(path); }
     // None without UseJournal, or when the list was never loaded.
     OrderJournal* Journal() { return m_journalActive ? m_journal.get() : nullptr; }
+    // Readable when the journal's durable position may have grown (from UseJournal on, before
+    // the list is opened); -1 without a journal.
+    int JournalWakeFd() const { return m_journal ? m_journal->WakeFd() : -1; }
     // What the opening found about the journal: notes for the operator, and the error that
     // kept it from being written (empty: none).
     std::vector<std::string> TakeJournalNotes() { return std::move(m_journalNotes); }

@@ -9,6 +9,7 @@
 #include <functional>
 #include <mutex>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -867,6 +868,177 @@ TEST(Link, AdoptedConnectionsAreServedThroughTheirTransport) {
     stop = true;
     loop.join();
     for (Pair& p : pairs) close(p.ours);
+}
+
+} // namespace
+
+namespace {
+
+// A link whose engine answers wait for a flush the test lets end: every handled record is a
+// change (the written position grows by one), and the durable position moves only when the
+// test opens the gate. The test's thread serves the link itself, so that what has been sent
+// at any moment is known.
+struct GatedLink {
+    TempDir dir;
+    std::string path = dir.File("TForm3");
+    std::atomic<uint64_t> written{0}, durable{0};
+    bool failed = false;
+    int gate = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    std::vector<TMessage> handled;
+    LinkServer server{[this](TMessage& m) {
+        handled.push_back(m);
+        ++written;
+        m.Result = m.WParam * 2;
+    }};
+
+    GatedLink() {
+        server.SetDurability([this] { return written.load(); },
+                             [](const TMessage& m) { return m.Msg >= WM_APP + 500 && m.Msg <= WM_APP + 516; },
+                             gate, [this] { return failed ? UINT64_MAX : durable.load(); });
+        server.Listen(path);
+    }
+    ~GatedLink() {
+        server.Close();
+        close(gate);
+    }
+    // The flusher's end: what was written is durable (or failed), and the link is told.
+    void OpenGate() {
+        durable = written.load();
+        const uint64_t one = 1;
+        ASSERT_EQ(write(gate, &one, sizeof one), 8);
+    }
+    void Fail() {
+        failed = true;
+        const uint64_t one = 1;
+        ASSERT_EQ(write(gate, &one, sizeof one), 8);
+    }
+    // Serves until `done` holds (at most a few seconds); false if it never did.
+    bool ServeUntil(const std::function<bool()>& done) {
+        for (int i = 0; i < 2000 && !done(); ++i) {
+            pollfd p{server.PollFd(), POLLIN, 0};
+            if (poll(&p, 1, 2) > 0) server.ProcessReady();
+        }
+        return done();
+    }
+    // Serves a few more rounds once nothing should be left to do.
+    void ServeIdle() {
+        for (int i = 0; i < 5; ++i) server.ProcessReady();
+    }
+    static bool HasAnswer(const LinkClient& c) {
+        pollfd p{c.Fd(), POLLIN, 0};
+        return poll(&p, 1, 0) == 1;
+    }
+    void Send(LinkClient& c, std::initializer_list<std::pair<int32_t, int32_t>> records) {
+        std::vector<unsigned char> bytes;
+        for (const auto& [msg, wparam] : records) {
+            unsigned char b[16];
+            EncodeMessage(TMessage{msg, wparam, 0, 0}, b);
+            bytes.insert(bytes.end(), b, b + 16);
+        }
+        c.SendRaw(bytes.data(), bytes.size());
+    }
+    // The next answer on `c`, served for; Msg 0 when none came.
+    TMessage Answer(LinkClient& c) {
+        if (!ServeUntil([&] { return HasAnswer(c); })) return TMessage{};
+        unsigned char b[16];
+        size_t have = 0;
+        while (have < 16) {
+            const ssize_t n = read(c.Fd(), b + have, 16 - have);
+            if (n <= 0) return TMessage{};
+            have += static_cast<size_t>(n);
+        }
+        return DecodeMessage(b);
+    }
+};
+
+// The order engine's answers wait until the flush covers the changes made before them; the
+// quote, parameter and WM_COPYDATA answers carry no leg state and go at once.
+TEST(DurableAnswers, EngineAnswersWaitForTheFlushAndTheOthersDoNot) {
+    const struct {
+        int32_t msg;
+        bool waits;
+    } cases[] = {
+        {WM_APP + 500, true},  {WM_APP + 503, true},  {WM_APP + 506, true},  {WM_APP + 516, true},
+        {WM_APP + 400, false}, {WM_APP + 404, false}, {WM_APP + 499, false}, {WM_APP + 517, false},
+        {WM_APP + 600, false}, {WM_COPYDATA, false},
+    };
+    GatedLink link;
+    LinkClient c;
+    ASSERT_TRUE(c.Connect(link.path));
+    for (const auto& k : cases) {
+        const size_t before = link.handled.size();
+        link.Send(c, {{k.msg, 21}});
+        ASSERT_TRUE(link.ServeUntil([&] { return link.handled.size() > before; })) << k.msg;
+        if (k.waits) {
+            link.ServeIdle();
+            EXPECT_FALSE(GatedLink::HasAnswer(c)) << k.msg << " answered before its change was durable";
+            EXPECT_EQ(link.server.AwaitingCount(), 1u) << k.msg;
+            link.OpenGate();
+        }
+        const TMessage a = link.Answer(c);
+        EXPECT_EQ(a.Msg, k.msg);
+        EXPECT_EQ(a.Result, 42) << k.msg;
+        EXPECT_EQ(link.server.AwaitingCount(), 0u) << k.msg;
+        link.OpenGate(); // the next case starts with everything durable
+    }
+}
+
+// While one EA's report waits for the flush, another EA's quote is answered.
+TEST(DurableAnswers, AnotherEAIsServedWhileAFlushIsUnderWay) {
+    GatedLink link;
+    LinkClient reporter, quoter;
+    ASSERT_TRUE(reporter.Connect(link.path));
+    ASSERT_TRUE(quoter.Connect(link.path));
+    link.Send(reporter, {{WM_APP + 503, 1}});
+    ASSERT_TRUE(link.ServeUntil([&] { return link.server.AwaitingCount() == 1; }));
+    for (int32_t i = 0; i < 3; ++i) {
+        link.Send(quoter, {{WM_APP + 400, 10 + i}});
+        EXPECT_EQ(link.Answer(quoter).Result, 2 * (10 + i));
+    }
+    EXPECT_FALSE(GatedLink::HasAnswer(reporter));
+    link.OpenGate();
+    EXPECT_EQ(link.Answer(reporter).Result, 2);
+}
+
+// Records an EA sends behind a report whose answer waits are neither handled nor answered
+// before it: a quote does not overtake the report, and each answer follows in order.
+TEST(DurableAnswers, PipelinedRecordsWaitBehindAHeldAnswerInOrder) {
+    GatedLink link;
+    LinkClient c;
+    ASSERT_TRUE(c.Connect(link.path));
+    link.Send(c, {{WM_APP + 503, 1}, {WM_APP + 400, 2}, {WM_APP + 506, 3}, {WM_APP + 404, 4}});
+    ASSERT_TRUE(link.ServeUntil([&] { return link.server.AwaitingCount() == 1; }));
+    link.ServeIdle();
+    ASSERT_EQ(link.handled.size(), 1u) << "a record behind a held answer was handled";
+    EXPECT_FALSE(GatedLink::HasAnswer(c));
+    link.OpenGate();
+    EXPECT_EQ(link.Answer(c).WParam, 1);
+    EXPECT_EQ(link.Answer(c).WParam, 2); // the quote goes at once
+    ASSERT_TRUE(link.ServeUntil([&] { return link.server.AwaitingCount() == 1; }));
+    link.ServeIdle();
+    EXPECT_EQ(link.handled.size(), 3u);
+    EXPECT_FALSE(GatedLink::HasAnswer(c));
+    link.OpenGate();
+    EXPECT_EQ(link.Answer(c).WParam, 3);
+    EXPECT_EQ(link.Answer(c).WParam, 4);
+    ASSERT_EQ(link.handled.size(), 4u);
+    for (size_t i = 0; i < 4; ++i) EXPECT_EQ(link.handled[i].WParam, static_cast<int32_t>(i + 1));
+}
+
+// A flush that fails can never make the changes durable: the waiting answers go out, and
+// the EAs do not hang.
+TEST(DurableAnswers, AFailedFlushReleasesTheWaitingAnswers) {
+    GatedLink link;
+    std::vector<std::unique_ptr<LinkClient>> eas;
+    for (int i = 0; i < 3; ++i) {
+        eas.push_back(std::make_unique<LinkClient>());
+        ASSERT_TRUE(eas.back()->Connect(link.path));
+        link.Send(*eas.back(), {{WM_APP + 504, i}});
+    }
+    ASSERT_TRUE(link.ServeUntil([&] { return link.server.AwaitingCount() == 3; }));
+    link.Fail();
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(link.Answer(*eas[static_cast<size_t>(i)]).WParam, i);
+    EXPECT_EQ(link.server.AwaitingCount(), 0u);
 }
 
 } // namespace

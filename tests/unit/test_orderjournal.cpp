@@ -4,8 +4,13 @@
 // be written.
 #include <gtest/gtest.h>
 
+#include <condition_variable>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <mutex>
+#include <poll.h>
+#include <unistd.h>
 
 #include "desk/core/orderjournal.h"
 #include "desk/core/orderlist.h"
@@ -340,6 +345,106 @@ TEST(OrderJournal, AJournalThatCannotBeWrittenKeepsItsChangesUntilASaveLetsItSta
     EXPECT_EQ(after.State(), expected);
 }
 
+// ---- the flusher -------------------------------------------------------------------------------
+
+// A disk the test holds: each flush waits until the test lets it end, and is counted.
+struct HeldDisk {
+    std::mutex lock;
+    std::condition_variable changed;
+    int started = 0, allowed = 0;
+    int error = 0; // the flushes fail with it when set
+    std::function<int(int)> Call() {
+        return [this](int) {
+            std::unique_lock<std::mutex> hold(lock);
+            const int mine = ++started;
+            changed.notify_all();
+            changed.wait(hold, [&] { return allowed >= mine; });
+            if (error) {
+                errno = error;
+                return -1;
+            }
+            return 0;
+        };
+    }
+    void AwaitStarted(int n) {
+        std::unique_lock<std::mutex> hold(lock);
+        changed.wait(hold, [&] { return started >= n; });
+    }
+    void Allow(int n) {
+        std::lock_guard<std::mutex> hold(lock);
+        allowed = n;
+        changed.notify_all();
+    }
+};
+
+// Readable now, or within `waitMs` when given.
+bool Readable(int fd, int waitMs = 0) {
+    pollfd p{fd, POLLIN, 0};
+    return poll(&p, 1, waitMs) == 1;
+}
+
+// Write only hands the changes to the system; the flusher's durable position reaches them once
+// its flush has ended, and the wake descriptor says so. The writes made while a flush is under
+// way all go with the next one.
+TEST(OrderJournal, OneFlushCoversEveryWriteBeforeItAndTheNextTakesTheRest) {
+    TempDir dir;
+    HeldDisk disk;
+    ListRun run(dir);
+    run.journal.SetSyncCall(disk.Call());
+    run.AddLeg(1, otBuy, 0.1);
+    run.journal.Write();
+    const uint64_t first = run.journal.Written();
+    EXPECT_GT(first, 0u);
+    disk.AwaitStarted(1);
+    EXPECT_LT(run.journal.Durable(), first);
+    // On file (the system's cache) already, though not on disk.
+    EXPECT_EQ(journal::Parse(ReadAll(dir.File("Orderlist.journal"))).changes.size(), 1u);
+    for (int i = 0; i < 3; ++i) {
+        run.AddLeg(1, otSell, 0.1);
+        run.journal.Write();
+    }
+    const uint64_t all = run.journal.Written();
+    EXPECT_GT(all, first);
+    disk.Allow(1);
+    disk.AwaitStarted(2);
+    EXPECT_GE(run.journal.Durable(), first);
+    EXPECT_LT(run.journal.Durable(), all);
+    EXPECT_TRUE(Readable(run.journal.WakeFd()));
+    disk.Allow(2);
+    run.journal.Commit(); // waits for the second flush
+    EXPECT_EQ(run.journal.Durable(), all);
+    EXPECT_EQ(disk.started, 2); // the three writes in one flush
+    EXPECT_FALSE(run.journal.Broken());
+}
+
+// A flush that fails breaks the journal: the durable position stays behind, the error is
+// kept, the wake descriptor tells, and a commit that waited for it fails.
+TEST(OrderJournal, AFailedFlushBreaksTheJournalAndTellsTheWaiters) {
+    TempDir dir;
+    HeldDisk disk;
+    disk.error = EIO;
+    disk.Allow(100);
+    ListRun run(dir);
+    run.journal.SetSyncCall(disk.Call());
+    run.AddLeg(1, otBuy, 0.1);
+    EXPECT_THROW(run.journal.Commit(), FileError);
+    EXPECT_TRUE(run.journal.Broken());
+    EXPECT_LT(run.journal.Durable(), run.journal.Written());
+    EXPECT_NE(run.journal.LastError().find("Cannot flush"), std::string::npos) << run.journal.LastError();
+    EXPECT_TRUE(Readable(run.journal.WakeFd(), 5000)); // told after the journal broke
+    // Nothing more is written until a save lets it start anew.
+    run.AddLeg(1, otSell, 0.1);
+    EXPECT_FALSE(run.journal.Pending());
+    // The save: its new start is on disk by itself, and covers all that was written.
+    disk.error = 0;
+    const OrderJournal::Mark mark = run.journal.TakeMark();
+    std::unique_ptr<TableSnapshot> snapshot = run.list.Snapshot();
+    const ListFileId id = WriteOrderList(*snapshot, dir.File("Orderlist.xml"), &run.journal, mark);
+    EXPECT_NO_THROW(run.journal.Restart(mark, id));
+    EXPECT_FALSE(run.journal.Broken());
+    EXPECT_EQ(run.journal.Durable(), run.journal.Written());
+}
+
 // ---- the desk ----------------------------------------------------------------------------------
 
 struct DeskJournal : DeskHarness {};
@@ -382,6 +487,28 @@ TEST_F(DeskJournal, EveryChangeIsOnDiskAfterTheCommitAndAShutDownSaveStartsTheJo
     ASSERT_TRUE(p.ok);
     EXPECT_EQ(p.base, ListFileId::Of(ReadAll(dir.File("Orderlist.xml"))));
     EXPECT_TRUE(p.changes.empty());
+}
+
+// The link asks the desk for the journal's positions: a failed flush sets Standby, tells the
+// operator (the box kept for the loop), and lets every waiting answer go.
+TEST_F(DeskJournal, AFailedFlushSetsStandbyAndReleasesTheAnswers) {
+    Desk& d = Create();
+    controls.SetChecked(Ctl::chkbStandby, false);
+    HeldDisk disk;
+    disk.error = EIO;
+    d.orders.Journal()->SetSyncCall(disk.Call());
+    d.OpenOrder(0, 0.1, 0, 3, -0.0001, {{"1", true}, {"2", true}}, 1, 0.0001, false, 0.0, false);
+    const uint64_t ticket = d.JournalTicket();
+    EXPECT_GT(ticket, 0u);
+    EXPECT_LT(d.JournalDurable(), ticket); // the flush is held
+    EXPECT_FALSE(controls.Checked(Ctl::chkbStandby));
+    disk.Allow(1);
+    for (int i = 0; i < 5000 && !d.orders.Journal()->Broken(); ++i) usleep(1000);
+    EXPECT_EQ(d.JournalDurable(), UINT64_MAX);
+    EXPECT_TRUE(controls.Checked(Ctl::chkbStandby));
+    EXPECT_TRUE(d.DataAtRisk());
+    EXPECT_NE(d.TakeJournalBox().find("journal cannot be written"), std::string::npos);
+    EXPECT_TRUE(view.stopBoxes.empty()); // not inside the link's batch
 }
 
 } // namespace
