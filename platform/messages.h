@@ -52,6 +52,23 @@ enum Number : int32_t {
     GetEASlippage = WM_APP + 603,
     GetEAMaxCounterCheckSeconds = WM_APP + 604,
 };
+
+// Whether a message's WParam names the EA that sends it (the quotes, the account, the
+// character box, the order question and the counter-check seconds).
+constexpr bool WParamNamesEA(int32_t msg) {
+    switch (msg) {
+    case NewDataBid:
+    case NewDataAsk:
+    case NewDataAccount:
+    case DataComplete:
+    case NewDataCompanyName:
+    case OrderQuestion:
+    case ParamCounterCheckSeconds:
+        return true;
+    default:
+        return false;
+    }
+}
 } // namespace EAMsg
 
 } // namespace quorvel

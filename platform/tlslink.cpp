@@ -179,19 +179,9 @@ bool SplitHostPort(const std::string& text, std::string& host, uint16_t& port) {
 }
 
 bool ClaimedEaId(const TMessage& m, int32_t& id) {
-    switch (m.Msg) {
-    case EAMsg::NewDataBid:
-    case EAMsg::NewDataAsk:
-    case EAMsg::NewDataAccount:
-    case EAMsg::DataComplete:
-    case EAMsg::NewDataCompanyName:
-    case EAMsg::OrderQuestion:
-    case EAMsg::ParamCounterCheckSeconds:
-        id = m.WParam;
-        return true;
-    default:
-        return false;
-    }
+    if (!EAMsg::WParamNamesEA(m.Msg)) return false;
+    id = m.WParam;
+    return true;
 }
 
 bool MayClaim(const TMessage& m, const EaIdRanges& ids, int32_t& claimed) {

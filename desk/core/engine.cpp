@@ -12,15 +12,8 @@ constexpr int64_t kGoneAfterMs = 60000; // an EA silent for longer is gone
 // Whether WParam of a message names the sending EA, or the OrderID of a leg.
 enum class Names { Nothing, EA, Leg };
 Names WhatWParamNames(int32_t msg) {
+    if (EAMsg::WParamNamesEA(msg)) return Names::EA;
     switch (msg) {
-    case EAMsg::NewDataBid:
-    case EAMsg::NewDataAsk:
-    case EAMsg::NewDataAccount:
-    case EAMsg::DataComplete:
-    case EAMsg::NewDataCompanyName:
-    case EAMsg::OrderQuestion:
-    case EAMsg::ParamCounterCheckSeconds:
-        return Names::EA;
     case EAMsg::GetOrderType:
     case EAMsg::GetOrderLots:
     case EAMsg::OrderOpened:
