@@ -5,10 +5,13 @@
 #include <QLocale>
 #include <QMessageBox>
 #include <QSocketNotifier>
+#include <QTimer>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <exception>
 #include <memory>
 #include <string>
@@ -27,6 +30,52 @@ using namespace quorvel;
 namespace {
 
 int g_signalPipe[2] = {-1, -1};
+
+// QUORVEL_STALLS=1: a 1 ms timer on the GUI thread notes how late each of its ticks comes, and
+// the longest gap between two ticks from one second after the start (the longest time the
+// loop did not come round) is printed at the end, with when the gaps over 5 ms ended. Off by default: it
+// wakes the loop a thousand times a second.
+class StallWatch {
+public:
+    StallWatch() {
+        m_timer.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&m_timer, &QTimer::timeout, [this] { Tick(); });
+    }
+    void Start() {
+        m_start = m_last = Clock::now();
+        m_timer.start(1);
+    }
+    void Report() const {
+        std::fprintf(stderr,
+                     "quorvel: longest gap between two 1 ms ticks of the loop from 1 s after the start: "
+                     "%.2f ms, ending at %.1f s; %ld over 5 ms",
+                     m_longestMs, m_longestAt, m_over5);
+        for (long k = 0; k < m_over5 && k < 8; ++k)
+            std::fprintf(stderr, k ? ", %.1f s" : " (at %.1f s", m_overAt[k]);
+        std::fprintf(stderr, m_over5 ? ")\n" : "\n");
+    }
+
+private:
+    using Clock = std::chrono::steady_clock;
+    void Tick() {
+        const Clock::time_point now = Clock::now();
+        const double ms = std::chrono::duration<double, std::milli>(now - m_last).count();
+        m_last = now;
+        const double at = std::chrono::duration<double>(now - m_start).count();
+        if (at < 1.0) return; // the window's first showing
+        if (ms > 5.0 && m_over5 < 8) m_overAt[m_over5] = at;
+        if (ms > m_longestMs) {
+            m_longestMs = ms;
+            m_longestAt = at;
+        }
+        if (ms > 5.0) ++m_over5;
+    }
+    QTimer m_timer;
+    Clock::time_point m_start, m_last;
+    double m_longestMs = 0, m_longestAt = 0;
+    double m_overAt[8] = {};
+    long m_over5 = 0;
+};
 
 // The exit code of a run that could not keep everything on disk.
 constexpr int kExitDataAtRisk = 2;
@@ -120,7 +169,13 @@ int ProgramMain(int argc, char** argv) {
             running = form3;
             form3->showMaximized();
             messageBox = new TMessageBox(paths.notifications);
+            std::unique_ptr<StallWatch> stalls;
+            if (const char* s = std::getenv("QUORVEL_STALLS"); s && std::strcmp(s, "1") == 0) {
+                stalls = std::make_unique<StallWatch>();
+                stalls->Start();
+            }
             rc = QApplication::exec(); // a quit asked for during creation ends it at once
+            if (stalls) stalls->Report();
         }
     } catch (const std::exception& e) {
         ShowFatal(QString("Exception in Hauptprogramm: ") + QString::fromLocal8Bit(e.what()));

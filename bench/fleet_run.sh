@@ -2,7 +2,8 @@
 # The trading measurement on one command: a Release desk under Xvfb with the ADMIN PANEL in front
 # (as it is at start) trades with a fleet of 200 EAs over 20 tables, on an order list of 400
 # waiting transactions and 100,000 closed legs; prints the per-message round trips, the longest
-# round trip of the run (every stall of the GUI thread shows in it) and the load average.
+# round trip of the run, the longest time the desk's event loop did not come round (the desk's
+# QUORVEL_STALLS=1 report) and the load average.
 #
 #   bench/fleet_run.sh [SECONDS] [-- more quorvel-ea fleet options]
 #
@@ -37,7 +38,7 @@ cp "${DESK:-$build/quorvel}" "$run/bin/quorvel" # config.ini lives beside the ex
     --config "$run/bin/config.ini"
 
 socket="$run/xdg/Quorvel/TForm3"
-(cd "$run" && XDG_RUNTIME_DIR="$run/xdg" exec xvfb-run -a -s "-screen 0 1280x1024x24" \
+(cd "$run" && XDG_RUNTIME_DIR="$run/xdg" QUORVEL_STALLS=1 exec xvfb-run -a -s "-screen 0 1280x1024x24" \
     sh -c 'echo $$ >"$0/desk.pid"; exec "$0/bin/quorvel"' "$run" 2>"$run/stderr.log") &
 xvfb=$!
 for _ in $(seq 1 600); do
