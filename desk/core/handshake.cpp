@@ -129,6 +129,14 @@ void OpeningHandshake::OrderOpened(TMessage& m) {
     if (opens) ds.FieldByName("Status").SetAsInteger(stOpened);
     ds.FieldByName("Ticket").SetAsInteger(m.LParam);
     ds.FieldByName("OrderOpenTime").SetAsDateTime(m_ctx.clock.Now());
+    // A leg the minute sweep took back from its silent EA, reported by that EA before anyone
+    // else was handed it: the position is that EA's, so the leg names it again (without an EA
+    // it would never meet its close condition).
+    Field& eaid = ds.FieldByName("EAID");
+    if (h && m_ctx.IsValidEAID(h->ea) && (eaid.IsNull() || !m_ctx.IsValidEAID(eaid.AsInteger()))) {
+        eaid.SetAsInteger(h->ea);
+        ds.FieldByName("Account").SetAsInteger(m_ctx.prices.Accounts[static_cast<size_t>(h->ea)]);
+    }
     ds.Post();
     if (h) h->reported = true;
     m_ctx.view.Beep();

@@ -523,6 +523,22 @@ TEST_F(Handshake, ALegTakenFromASilentEAIsNeverExecutedTwiceUntold) {
     }
 }
 
+// EA 1 collects the buy leg, is silent for more than a minute, and reports its fill before the
+// leg is handed to anyone else: the position is EA 1's, and the leg names it again.
+TEST_F(Handshake, ALateReportOfALegTakenBackNamesItsEAAgain) {
+    const int buy = Triggered();
+    ASSERT_EQ(Send(QUESTION, 1), buy);
+    clock.AdvanceSeconds(61);
+    desk->TimerResetPendingTimer();
+    ASSERT_EQ(Int(buy, "Status"), stToOpen);
+    ASSERT_TRUE(Get(buy, "EAID").IsNull());
+    Send(OPENED, buy, 77);
+    EXPECT_EQ(Int(buy, "Status"), stOpened);
+    EXPECT_EQ(Int(buy, "Ticket"), 77);
+    EXPECT_EQ(Int(buy, "EAID"), 1);
+    EXPECT_EQ(Int(buy, "Account"), 5001);
+}
+
 TEST_F(Handshake, ALegKeepsTheTicketsOfItsOneEA) {
     // Without a change of hands a new ticket replaces the old one, as the EA reports it.
     const int buy = Triggered();
