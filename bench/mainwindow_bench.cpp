@@ -19,6 +19,7 @@
 #include "desk/uSkarlin.h"
 #include "desk/windows/uFrmTable.h"
 #include "platform/widgets/paintthrottle.h"
+#include "qtbenchmain.h"
 
 using namespace quorvel;
 
@@ -122,11 +123,5 @@ BENCHMARK(BM_QuoteRepaint)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMicrosecond
 } // namespace
 
 int main(int argc, char** argv) {
-    if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    g_window.reset();
-    return 0;
+    return quorvel::bench::RunWidgetBenchmarks(argc, argv, [] { g_window.reset(); });
 }

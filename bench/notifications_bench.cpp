@@ -21,6 +21,7 @@
 
 #include "desk/windows/uMessageBox.h"
 #include "platform/widgets/paintthrottle.h"
+#include "qtbenchmain.h"
 
 using namespace quorvel;
 
@@ -135,11 +136,5 @@ BENCHMARK(BM_NotificationWindowPaint)->Arg(0)->Arg(500000)->Unit(benchmark::kMic
 } // namespace
 
 int main(int argc, char** argv) {
-    if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    g_windows.clear();
-    return 0;
+    return quorvel::bench::RunWidgetBenchmarks(argc, argv, [] { g_windows.clear(); });
 }

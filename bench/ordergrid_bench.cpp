@@ -14,6 +14,7 @@
 #include "desk/core/orderlist.h"
 #include "desk/uSkarlin.h"
 #include "platform/widgets/paintthrottle.h"
+#include "qtbenchmain.h"
 
 using namespace quorvel;
 
@@ -167,11 +168,5 @@ BENCHMARK(BM_GridScrollFirstToLast)->Arg(100)->Arg(100000)->Unit(benchmark::kMic
 } // namespace
 
 int main(int argc, char** argv) {
-    if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    g_desks.clear();
-    return 0;
+    return quorvel::bench::RunWidgetBenchmarks(argc, argv, [] { g_desks.clear(); });
 }

@@ -19,41 +19,12 @@
 #include "platform/clientdataset.h"
 #include "platform/files.h"
 #include "platform/messages.h"
+#include "transaction_steps.h"
 
 using namespace quorvel;
 using namespace quorvel::e2e;
 
 namespace {
-
-// `count` transactions on table 0 between EA 1 (buy) and EA 2 (sell), all waiting to open at
-// -0.00002 and to close at 0.00005.
-void WriteWaitingTransactions(const fs::path& file, int count) {
-    ClientDataSet list("list");
-    list.CreateDataSet(OrderListFieldDefs(), IdxOrderIDDesc());
-    for (int t = 0; t < count; ++t) {
-        int32_t first = 0;
-        for (int32_t type : {int32_t{otBuy}, int32_t{otSell}}) {
-            list.Append();
-            if (first > 0) list.FieldByName("FirstOrderID").SetAsInteger(first);
-            list.FieldByName("Zeitpunkt").SetAsDateTime(NowLocal());
-            list.FieldByName("TableID").SetAsInteger(0);
-            list.FieldByName("OrderType").SetAsInteger(type);
-            list.FieldByName("MaxVerlust").SetAsCurrency(-0.0001);
-            list.FieldByName("Status").SetAsInteger(stToOpen);
-            list.FieldByName("Lots").SetAsFloat(0.1);
-            list.FieldByName("Spread").SetAsCurrency(-0.00002);
-            for (int k = 1; k <= 10; ++k)
-                list.FieldByName("ID" + std::to_string(k)).SetAsInteger(k <= 2 ? k : -1);
-            list.FieldByName("CloseSpread").SetAsCurrency(0.00005);
-            list.FieldByName("CloseBedingung").SetAsInteger(1);
-            list.FieldByName("SlippageAusgleich").SetAsBoolean(false);
-            list.FieldByName("AutoClose").SetAsBoolean(false);
-            list.Post();
-            if (first == 0) first = list.FieldByName("OrderID").AsInteger();
-        }
-    }
-    list.SaveToFile(file.string());
-}
 
 // One table, awake, no modes, no pauses, no automatic save: only the journal keeps the run.
 void WriteConfig(const fs::path& root) {
@@ -158,7 +129,7 @@ TEST(JournalKills, EveryAnsweredReportSurvivesKillsAtRandomMomentsAndNoLegOpensT
     DeskProcess desk(dir.Path());
     WriteConfig(dir.Path());
     constexpr int kTransactions = 100;
-    WriteWaitingTransactions(dir.Path() / "Orderlist.xml", kTransactions);
+    WriteWaitingTransactions(dir.Path() / "Orderlist.xml", kTransactions, -0.0001);
     const std::string before = ReadWholeFile((dir.Path() / "Orderlist.xml").string()).value_or("");
 
     Driver driver;
@@ -233,7 +204,7 @@ TEST(JournalKills, AJournalThatCannotBeWrittenSetsStandbyTellsTheOperatorAndEnds
     test::TempDir dir;
     DeskProcess desk(dir.Path());
     WriteConfig(dir.Path());
-    WriteWaitingTransactions(dir.Path() / "Orderlist.xml", 1);
+    WriteWaitingTransactions(dir.Path() / "Orderlist.xml", 1, -0.0001);
     {
         // The journal of that list, as a previous run left it.
         ClientDataSet list("list");
