@@ -57,10 +57,10 @@ struct BenchDesk {
         std::ofstream(paths.configIni, std::ios::binary) << "[Defaults]\r\nTables=3\r\n";
         desk = std::make_unique<Desk>(controls, view, clock, paths);
         desk->FormCreate();
-        std::vector<Desk::BrokerItem> brokers;
+        std::vector<BrokerItem> brokers;
         for (int id = 11; id <= 20; ++id) brokers.push_back({std::to_string(id), true});
         for (int k = 0; k < 10; ++k)
-            desk->OpenOrder(1, 0.1, 1, 3, -0.01, brokers, 1, -0.005, false, -0.0001, false);
+            desk->entry.OpenOrder(1, 0.1, 1, 3, -0.01, brokers, 1, -0.005, false, -0.0001, false);
         ClientDataSet& a = desk->orders.m_CDSAddNewOrder;
         for (int i = 20; i < legs; ++i) {
             a.Append();
@@ -170,10 +170,10 @@ struct FleetDesk {
             a.Post();
         }
         for (int t = 0; t < 20; ++t) {
-            std::vector<Desk::BrokerItem> brokers;
+            std::vector<BrokerItem> brokers;
             for (int id = 10 * t + 1; id <= 10 * t + 10; ++id) brokers.push_back({std::to_string(id), true});
             for (int k = 0; k < 20; ++k)
-                desk->OpenOrder(t, 0.1, 1, 3, -0.01, brokers, 1, -0.005, false, -0.0001, false);
+                desk->entry.OpenOrder(t, 0.1, 1, 3, -0.01, brokers, 1, -0.005, false, -0.0001, false);
         }
         for (int id = 1; id <= 200; ++id) Quote(id, 100000 + id % 10, 100012 + id % 10);
     }

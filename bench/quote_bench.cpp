@@ -176,12 +176,12 @@ void SaveBench(benchmark::State& state, bool tick) {
     desk.FormCreate();
     for (auto _ : state) {
         if (!tick) {
-            desk.SaveData();
+            desk.files.SaveData();
             continue;
         }
-        desk.AutoSave();
+        desk.files.AutoSave();
         state.PauseTiming();
-        desk.FinishAutoSave(true);
+        desk.files.FinishAutoSave(true);
         state.ResumeTiming();
     }
     RemoveBenchPaths(paths);

@@ -255,32 +255,36 @@ void TForm3::BuildOperatorControls() {
     button(Button1, "Button1", "Close Transaction", 712, 95, nullptr);
     button(Button18, "Button18", "Close Position", 712, 136, nullptr);
 
-    auto click = [this](QPushButton* b, void (Desk::*handler)()) {
+    // Each button calls its control on the desk; the close-spread presets name their value.
+    auto click = [this](QPushButton* b, auto handler) {
         connect(b, &QPushButton::clicked, this,
-                [this, handler] { m_desk->Guarded([this, handler] { ((*m_desk).*handler)(); }); });
+                [this, handler] { m_desk->Guarded([this, handler] { handler(*m_desk); }); });
     };
-    click(m_bManuell, &Desk::m_bManuellClick);
-    click(m_bManuell2, &Desk::m_bManuell2Click);
-    click(m_bManuell3, &Desk::m_bManuell3Click);
-    click(Button6, &Desk::Button6Click);
-    click(Button4, &Desk::Button4Click);
-    click(Button5, &Desk::Button5Click);
-    click(Button1, &Desk::CloseTransaction);
-    click(Button18, &Desk::Button18Click);
-    click(m_btnChangeOrder, &Desk::m_btnChangeOrderClick);
-    click(m_btnCloseOrder, &Desk::m_btnCloseOrderClick);
+    auto preset = [click](QPushButton* b, double closeSpread) {
+        click(b, [closeSpread](Desk& d) { d.orderControls.SetCloseSpreadSelected(closeSpread); });
+    };
+    preset(m_bManuell, -0.09999);
+    preset(m_bManuell2, -0.0002);
+    preset(m_bManuell3, -0.0001);
+    preset(Button6, 0.0);
+    preset(Button4, 0.0002);
+    preset(Button5, 0.0001);
+    click(Button1, [](Desk& d) { d.orderControls.ForceCloseOrder(false); }); // "Close Transaction"
+    click(Button18, [](Desk& d) { d.orderControls.ForceCloseOrder(true); }); // "Close Position"
+    click(m_btnChangeOrder, [](Desk& d) { d.editOrders.ChangeSelectedOrder(); });
+    click(m_btnCloseOrder, [](Desk& d) { d.orderControls.ChangeCloseOrder(); });
 
-    auto arrows = [this](TUpDown* u, void (Desk::*handler)(bool)) {
+    auto arrows = [this](TUpDown* u, void (EditOrders::*handler)(bool)) {
         connect(u, &TUpDown::Click, this, [this, handler](TUDBtnType b) {
-            m_desk->Guarded([this, handler, b] { ((*m_desk).*handler)(b == TUDBtnType::btNext); });
+            m_desk->Guarded([this, handler, b] { (m_desk->editOrders.*handler)(b == TUDBtnType::btNext); });
         });
     };
-    arrows(UpDown1, &Desk::UpDown1Click);
-    arrows(UpDown2, &Desk::UpDown2Click);
-    arrows(UpDown3, &Desk::UpDown3Click);
-    arrows(UpDown4, &Desk::UpDown4Click);
+    arrows(UpDown1, &EditOrders::UpDown1Click);
+    arrows(UpDown2, &EditOrders::UpDown2Click);
+    arrows(UpDown3, &EditOrders::UpDown3Click);
+    arrows(UpDown4, &EditOrders::UpDown4Click);
     connect(m_reLotsChange, &TRealEdit::KeyUp, this, [this](int key) {
-        m_desk->Guarded([this, key] { m_desk->m_reLotsChangeKeyUp(ArrowKey(key)); });
+        m_desk->Guarded([this, key] { m_desk->editOrders.m_reLotsChangeKeyUp(ArrowKey(key)); });
     });
     const std::pair<TRealEdit*, Ctl> spreadBoxes[] = {{m_reOpenSpreadChange, Ctl::reOpenSpreadChange},
                                                       {m_reCloseSpreadChange, Ctl::reCloseSpreadChange},
@@ -293,7 +297,7 @@ void TForm3::BuildOperatorControls() {
     // The display cursor's data-change event (also raised by the grid on its first mouse
     // release after gaining the focus) loads the group.
     DataSource1.OnDataChange = [this](const void*, Field*) {
-        m_desk->Guarded([this] { m_desk->DataSource1DataChange(); });
+        m_desk->Guarded([this] { m_desk->editOrders.FillEditOrdersPanel(); });
     };
 }
 

@@ -76,9 +76,9 @@ TForm3::TForm3(DeskPaths paths, const std::string& linkPath, QWidget* parent) : 
     setCentralWidget(central);
 
     connect(Button17, &QPushButton::clicked, this,
-            [this] { m_desk->Guarded([this] { m_desk->Button17Click(); }); });
+            [this] { m_desk->Guarded([this] { m_desk->feed.ResetAll(1, kMaxEAs); }); });
     connect(Button2, &QPushButton::clicked, this,
-            [this] { m_desk->Guarded([this] { m_desk->Button2Click(); }); });
+            [this] { m_desk->Guarded([this] { m_desk->orderControls.ResetAutoTrade(); }); });
     connect(Button19, &QPushButton::clicked, this,
             [this] { m_desk->Guarded([] { ShowNotificationWindow(); }); });
     connect(m_seTimeOut, &TSpinEdit::Changed, this,
@@ -109,15 +109,16 @@ TForm3::TForm3(DeskPaths paths, const std::string& linkPath, QWidget* parent) : 
     // The auto-save writes on a thread of its own; its end comes back through the loop, where
     // an error is shown like that of any handler.
     connect(&m_TimerAutoSave, &QTimer::timeout, this,
-            [this] { m_desk->Guarded([this] { m_desk->AutoSave(); }); });
-    m_desk->OnAutoSaveEnded = [this] {
+            [this] { m_desk->Guarded([this] { m_desk->files.AutoSave(); }); });
+    m_desk->files.OnAutoSaveEnded = [this] {
         QMetaObject::invokeMethod(
-            this, [this] { m_desk->Guarded([this] { m_desk->FinishAutoSave(); }); }, Qt::QueuedConnection);
+            this, [this] { m_desk->Guarded([this] { m_desk->files.FinishAutoSave(); }); },
+            Qt::QueuedConnection);
     };
     // When the loop ends, a save still being written ends before the windows go: the
     // notifications window saves its list as it goes, and no two writers share a file.
     connect(qApp, &QCoreApplication::aboutToQuit, this,
-            [this] { m_desk->Guarded([this] { m_desk->FinishAutoSave(true); }); });
+            [this] { m_desk->Guarded([this] { m_desk->files.FinishAutoSave(true); }); });
     Timer1.start();
     TimerResetPending.start();
     m_TimerAutoSave.start();
@@ -130,14 +131,14 @@ TForm3::TForm3(DeskPaths paths, const std::string& linkPath, QWidget* parent) : 
         // leg state) wait until the flush covers them, while the other EAs are served. No box
         // opens inside the batch: a failure's box follows in the loop.
         auto boxLater = [this] {
-            std::string box = m_desk->TakeJournalBox();
+            std::string box = m_desk->files.TakeJournalBox();
             if (!box.empty())
                 QMetaObject::invokeMethod(
                     this, [this, box = std::move(box)] { ShowStopBox(box); }, Qt::QueuedConnection);
         };
         m_link->SetDurability(
             [this, boxLater] {
-                const uint64_t ticket = m_desk->JournalTicket();
+                const uint64_t ticket = m_desk->files.JournalTicket();
                 boxLater();
                 return ticket;
             },
@@ -146,7 +147,7 @@ TForm3::TForm3(DeskPaths paths, const std::string& linkPath, QWidget* parent) : 
             },
             m_desk->orders.JournalWakeFd(),
             [this, boxLater] {
-                const uint64_t durable = m_desk->JournalDurable();
+                const uint64_t durable = m_desk->files.JournalDurable();
                 boxLater();
                 return durable;
             });
@@ -158,20 +159,20 @@ TForm3::TForm3(DeskPaths paths, const std::string& linkPath, QWidget* parent) : 
         connect(notifier, &QSocketNotifier::activated, this, [this] { ServeLink(); });
         // The link is ours, so no other desk of this user is saving: what killed saves left
         // beside the state files can go.
-        m_desk->RemoveLeftoverTempFiles();
+        m_desk->files.RemoveLeftoverTempFiles();
         ListenRemote();
     }
 
     // Changes made outside the link (timers, the operator) go to disk at the next loop turn.
     m_desk->orders.OnJournalPending = [this] {
         QMetaObject::invokeMethod(
-            this, [this] { m_desk->CommitJournal(); }, Qt::QueuedConnection);
+            this, [this] { m_desk->files.CommitJournal(); }, Qt::QueuedConnection);
     };
     m_desk->Guarded([this] { m_desk->FormCreate(); });
     // What the creation had to say about the state files, once the notifications window exists.
-    if (!m_desk->FileNotes().empty())
+    if (!m_desk->files.FileNotes().empty())
         QTimer::singleShot(0, this, [this] {
-            for (const std::string& note : m_desk->TakeFileNotes()) ShowNotification(note);
+            for (const std::string& note : m_desk->files.TakeFileNotes()) ShowNotification(note);
         });
     // From now on no window paints while EA records wait (the destructor takes it back).
     if (m_link) SetPaintsWaitWhile([this] { return RecordsWaiting(); });
@@ -181,7 +182,7 @@ TForm3::~TForm3() {
     if (!m_destroyed) {
         m_destroyed = true;
         m_desk->Guarded([this] { m_desk->FormDestroy(); });
-        if (m_dataAtRisk) *m_dataAtRisk = m_desk->DataAtRisk();
+        if (m_dataAtRisk) *m_dataAtRisk = m_desk->files.DataAtRisk();
     }
     // The grid's model and the data source observe a cursor of the desk core; they go before
     // the core does.
@@ -424,7 +425,7 @@ void TForm3::FormShow() {
 }
 
 void TForm3::RemoveUnusedTableTabs() {
-    const int n = m_desk->m_iAnzahlTabellen;
+    const int n = m_desk->settings.m_iAnzahlTabellen;
     if (n < 1 || n >= kMaxTables) return;
     for (int k = kMaxTables - 1; k >= n; --k) {
         QWidget* sheet = m_tableSheets[static_cast<size_t>(k)];
@@ -647,7 +648,7 @@ int VirtualKeyOf(int qtKey) {
 void TForm3::ConnectSpreadTables() {
     auto guarded = [this](auto f) { m_desk->Guarded(f); };
     connect(m_bResetCS, &QPushButton::clicked, this,
-            [=, this] { guarded([this] { m_desk->m_bResetCSClick(); }); });
+            [=, this] { guarded([this] { m_desk->spreads.ResetCrossSpreads(); }); });
     connect(UpDown5, &TUpDown::Click, this, [=, this](TUDBtnType b) {
         guarded([this, b] { m_desk->UpDown5Click(b == TUDBtnType::btNext); });
     });
@@ -766,14 +767,14 @@ void TForm3::BuildAdminPanel() {
     BuildOperatorControls();
 
     connect(Button3, &QPushButton::clicked, this,
-            [this] { m_desk->Guarded([this] { m_desk->Button3Click(); }); });
+            [this] { m_desk->Guarded([this] { m_desk->entry.CopySelectedTransaction(); }); });
     // "Place Order" on every table frame places from the frame on screen.
     for (TFrameTable* frame : m_frames)
         if (frame && frame->Button13)
             connect(frame->Button13, &QPushButton::clicked, this,
-                    [this] { m_desk->Guarded([this] { m_desk->TableOpenOrderCurrent(); }); });
+                    [this] { m_desk->Guarded([this] { m_desk->entry.TableOpenOrderCurrent(); }); });
     connect(Button14, &QPushButton::clicked, this,
-            [this] { m_desk->Guarded([this] { m_desk->Button14Click(); }); });
+            [this] { m_desk->Guarded([this] { m_desk->entry.DeleteSelectedTransaction(); }); });
 }
 
 void TForm3::DBSortGrid1DrawDataCell(TDBSortGrid& Sender, const QRect& Rect, Field& field,

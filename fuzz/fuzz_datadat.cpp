@@ -37,10 +37,10 @@ int FuzzDataDat(const uint8_t* data, size_t size) {
     // The start: the snapshot over a fresh store, then every table drawn.
     // (The cross spreads the start resets after it are reset already.)
     desk.prices = PriceStore{};
-    if (desk.LoadPriceSnapshot())
+    if (desk.files.LoadPriceSnapshot())
         desk.UpdateTables(-1);
     else
-        desk.ResetAll(1, kMaxEAs);
+        desk.feed.ResetAll(1, kMaxEAs);
 
     // Quotes on top: per table, one EA completes what the file left it, one quotes afresh, at
     // a time the file names where it names a plausible one.
@@ -64,11 +64,11 @@ int FuzzDataDat(const uint8_t* data, size_t size) {
     // Save and load back.
     const std::string held = desk.prices.Serialize();
     Check(held.size() == kDataDatSize, "the snapshot has another size");
-    desk.SavePriceSnapshot();
+    desk.files.SavePriceSnapshot();
     const auto saved = ReadWholeFile(r->scratch.File("Data.dat"));
     Check(saved && *saved == held, "the saved snapshot differs from the store");
     desk.prices = PriceStore{};
-    Check(desk.LoadPriceSnapshot(), "the saved snapshot does not load");
+    Check(desk.files.LoadPriceSnapshot(), "the saved snapshot does not load");
     Check(desk.prices.Serialize() == held, "the saved snapshot loads back otherwise");
     return 0;
 }

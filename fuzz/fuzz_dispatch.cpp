@@ -119,13 +119,13 @@ int FuzzDispatch(const uint8_t* data, size_t size) {
             desk.Guarded([&] {
                 switch (which % 6) {
                 case 0:
-                    desk.ResetAll(a, b);
+                    desk.feed.ResetAll(a, b);
                     break;
                 case 1:
-                    desk.ResetMin(a, b);
+                    desk.feed.ResetMin(a, b);
                     break;
                 case 2:
-                    desk.ResetMinCrossSpread(a, b);
+                    desk.spreads.ResetMinCrossSpread(a, b);
                     break;
                 case 3:
                     desk.ResetMinSpreadCurrent();

@@ -66,8 +66,8 @@ int FuzzOrderList(const uint8_t* data, size_t size) {
     r->rig.view.Reset();
     r->scratch.Clear("config.ini");
     r->scratch.Write("Orderlist.xml", input);
-    desk.CloseOrderList();
-    desk.OpenOrderList();
+    desk.orders.CloseOrderList();
+    desk.orders.OpenOrderList();
     const bool shownFailure = !r->rig.view.messageBoxes.empty();
     Check(shownFailure == r->rig.view.terminated, "a failed load must say so and end");
     if (shownFailure) {
@@ -86,7 +86,7 @@ int FuzzOrderList(const uint8_t* data, size_t size) {
             (void)desk.orders.GetOrderStatusByID(id);
             (void)desk.orders.LookupOrderPoints(id, "Kurs");
         }
-        desk.SaveOrderList();
+        desk.orders.SaveOrderList();
         const auto written = ReadWholeFile(r->scratch.File("Orderlist.xml"));
         Check(written.has_value() && *written == saved, "the desk saved its list differently");
     }

@@ -141,8 +141,8 @@ void ResetDeskState(DeskRig& rig, int tables) {
         row.fill(kNoPairMin);
         return row;
     }();
-    d.m_iAnzahlTabellen = tables;
-    d.m_iMaxIDs = tables * kEAsPerTable;
+    d.settings.m_iAnzahlTabellen = tables;
+    d.settings.maxIDs = tables * kEAsPerTable;
     rig.clock.Set(45000.25);
     rig.view.Reset();
     rig.controls.watchActive = false;
@@ -161,8 +161,8 @@ void ResetDeskState(DeskRig& rig, int tables) {
     // The engine's pair stamps: one block of 201 x 201 times, all 0 as at creation.
     std::memset(d.engine.adtLastTrade[0], 0, sizeof(TDateTime) * (kMaxEAs + 1) * (kMaxEAs + 1));
     d.PageControl1Change(); // every grid drawn afresh, the Watch grid at its next showing
-    d.CloseOrderList();
-    d.OpenOrderList();
+    d.orders.CloseOrderList();
+    d.orders.OpenOrderList();
     Check(d.orders.m_bOrderListLoaded, "the empty order list did not open");
 }
 

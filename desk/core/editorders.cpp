@@ -1,5 +1,7 @@
 // The "Edit Orders" group of the ADMIN PANEL: loaded from the selected row and its counter
 // order, switched by the two legs' statuses, and written back into both legs by "Change Order".
+#include "desk/core/editorders.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <limits>
@@ -7,9 +9,6 @@
 #include <vector>
 
 #include "desk/core/crossspreads.h"
-#include "desk/core/desk.h"
-#include "desk/core/ordercontrols.h"
-#include "desk/core/orderlist.h"
 
 namespace quorvel {
 
@@ -33,7 +32,8 @@ std::string BrokerField(int k) {
 
 } // namespace
 
-void Desk::FillEditOrdersPanel() {
+void EditOrders::FillEditOrdersPanel() {
+    OrderBook& orders = m_ctx.orders;
     if (orders.m_iDisableDataChange != 0) return;
     ClientDataSet& d = orders.m_CDSOrderlisteAnzeige;
     if (!d.Active() || d.State() != DataSetState::Browse) return;
@@ -45,7 +45,7 @@ void Desk::FillEditOrdersPanel() {
     m_iLastRecNoAnzeige = rec;
     m_iLastOrderIDAnzeige = own;
 
-    IDeskControls& c = m_controls;
+    IDeskControls& c = m_ctx.controls;
     const int32_t counter = orders.GetCounterOrderID(own);
     const int32_t st = d.FieldByName("Status").AsInteger();
     const int32_t cs = orders.GetOrderStatusByID(counter);
@@ -121,7 +121,8 @@ void Desk::FillEditOrdersPanel() {
     c.SetPanelFontGrey(PanelPart::gbCloseBedingung, false);
 }
 
-void Desk::ChangeSelectedOrder() {
+void EditOrders::ChangeSelectedOrder() {
+    OrderBook& orders = m_ctx.orders;
     BusyGuard busy(orders.m_iDisableDataChange);
     // A group that was never loaded holds start values, not a transaction's.
     if (m_iLastRecNoAnzeige < 0) return;
@@ -135,7 +136,7 @@ void Desk::ChangeSelectedOrder() {
     if (st != stToOpen && st != stCloseCond && cs != stToOpen && cs != stCloseCond) return;
     const bool openPart = st == stToOpen || cs == stToOpen;
 
-    IDeskControls& c = m_controls;
+    IDeskControls& c = m_ctx.controls;
     const bool both = c.Checked(Ctl::rbBuySellChange);
     const bool buyOnly = !both && c.Checked(Ctl::rbBuyChange);
     const bool condition = c.Checked(Ctl::rbCloseKleinerChange);
@@ -199,23 +200,23 @@ void Desk::ChangeSelectedOrder() {
 
 // ---- steps of the number boxes ------------------------------------------------------------------
 
-void Desk::UpDown1Click(bool up) {
-    m_controls.SetRealValue(Ctl::reOpenSpreadChange, m_controls.RealValue(Ctl::reOpenSpreadChange) +
-                                                         (up ? kSpreadStep : -kSpreadStep));
+void EditOrders::UpDown1Click(bool up) {
+    m_ctx.controls.SetRealValue(Ctl::reOpenSpreadChange, m_ctx.controls.RealValue(Ctl::reOpenSpreadChange) +
+                                                             (up ? kSpreadStep : -kSpreadStep));
 }
-void Desk::UpDown2Click(bool up) {
-    m_controls.SetRealValue(Ctl::reMaxVerlust,
-                            m_controls.RealValue(Ctl::reMaxVerlust) + (up ? kSpreadStep : -kSpreadStep));
+void EditOrders::UpDown2Click(bool up) {
+    m_ctx.controls.SetRealValue(Ctl::reMaxVerlust, m_ctx.controls.RealValue(Ctl::reMaxVerlust) +
+                                                       (up ? kSpreadStep : -kSpreadStep));
 }
-void Desk::UpDown3Click(bool up) {
-    m_controls.SetRealValue(Ctl::reCloseSpreadChange, m_controls.RealValue(Ctl::reCloseSpreadChange) +
-                                                          (up ? kSpreadStep : -kSpreadStep));
+void EditOrders::UpDown3Click(bool up) {
+    m_ctx.controls.SetRealValue(Ctl::reCloseSpreadChange, m_ctx.controls.RealValue(Ctl::reCloseSpreadChange) +
+                                                              (up ? kSpreadStep : -kSpreadStep));
 }
-void Desk::UpDown4Click(bool up) {
-    m_controls.SetRealValue(Ctl::reLotsChange,
-                            m_controls.RealValue(Ctl::reLotsChange) + (up ? kLotsStep : -kLotsStep));
+void EditOrders::UpDown4Click(bool up) {
+    m_ctx.controls.SetRealValue(Ctl::reLotsChange,
+                                m_ctx.controls.RealValue(Ctl::reLotsChange) + (up ? kLotsStep : -kLotsStep));
 }
-void Desk::m_reLotsChangeKeyUp(int key) {
+void EditOrders::m_reLotsChangeKeyUp(int key) {
     if (key == kVkUp) UpDown4Click(true);
     if (key == kVkDown) UpDown4Click(false);
 }

@@ -1,10 +1,6 @@
-// The manual close and the close-spread presets of the ADMIN PANEL, and "Change Close Order".
-// They act on the grid's selected row (the display cursor's current record) and reach its
-// counter order by moving the display cursor, so that the grid's selection follows.
+// The manual close and the close-spread presets of the ADMIN PANEL, "Change Close Order" and
+// "Reset AT".
 #include "desk/core/ordercontrols.h"
-
-#include "desk/core/desk.h"
-#include "desk/core/orderlist.h"
 
 namespace quorvel {
 
@@ -35,19 +31,21 @@ void ForceLeg(ClientDataSet& d, const PriceStore& prices) {
 
 } // namespace
 
-void Desk::ForceCloseOrder(bool bSingle) {
+void OrderControls::ForceCloseOrder(bool bSingle) {
+    OrderBook& orders = m_ctx.orders;
     ClientDataSet& d = orders.m_CDSOrderlisteAnzeige;
     if (!HasCurrentRecord(d)) return;
     EditGuard guard(d);
     const int32_t id = d.FieldByName("OrderID").AsInteger();
-    ForceLeg(d, prices);
+    ForceLeg(d, m_ctx.prices);
     if (bSingle) return;
     const int32_t counter = orders.GetCounterOrderID(id);
     // The cursor stays on the counter order: the grid's selection ends there.
-    if (counter != -1 && d.Locate("OrderID", Variant(counter))) ForceLeg(d, prices);
+    if (counter != -1 && d.Locate("OrderID", Variant(counter))) ForceLeg(d, m_ctx.prices);
 }
 
-void Desk::SetCloseSpreadSelected(double value) {
+void OrderControls::SetCloseSpreadSelected(double value) {
+    OrderBook& orders = m_ctx.orders;
     ClientDataSet& d = orders.m_CDSOrderlisteAnzeige;
     if (!HasCurrentRecord(d) || d.State() != DataSetState::Browse) return;
     EditGuard guard(d);
@@ -65,15 +63,17 @@ void Desk::SetCloseSpreadSelected(double value) {
     d.Locate("OrderID", Variant(id));
 }
 
-void Desk::m_btnCloseOrderClick() {
+void OrderControls::ChangeCloseOrder() {
+    OrderBook& orders = m_ctx.orders;
+    const IDeskControls& c = m_ctx.controls;
     BusyGuard busy(orders.m_iDisableDataChange);
     ClientDataSet& d = orders.m_CDSOrderlisteAnzeige;
     if (!HasCurrentRecord(d)) return;
     EditGuard guard(d);
-    const bool condition = m_controls.Checked(Ctl::rbCloseKleinerChange);
-    const double closeSpread = m_controls.RealValue(Ctl::reCloseSpreadChange);
-    const double maxLoss = m_controls.RealValue(Ctl::reMaxVerlust);
-    const bool autoClose = m_controls.Checked(Ctl::cbAutoClose);
+    const bool condition = c.Checked(Ctl::rbCloseKleinerChange);
+    const double closeSpread = c.RealValue(Ctl::reCloseSpreadChange);
+    const double maxLoss = c.RealValue(Ctl::reMaxVerlust);
+    const bool autoClose = c.Checked(Ctl::cbAutoClose);
     const int32_t id = d.FieldByName("OrderID").AsInteger();
     const int32_t counter = orders.GetCounterOrderID(id);
     auto apply = [&] {
@@ -95,6 +95,11 @@ void Desk::m_btnCloseOrderClick() {
     };
     apply();
     if (counter != -1 && d.Locate("OrderID", Variant(counter))) apply();
+}
+
+void OrderControls::ResetAutoTrade() {
+    m_ctx.controls.SetSpinValue(Ctl::seMaxAutoTrades, m_ctx.settings.maxAutoTrades);
+    m_ctx.controls.SetChecked(Ctl::cbAutoTrade, true);
 }
 
 } // namespace quorvel

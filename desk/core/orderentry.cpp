@@ -1,9 +1,10 @@
 // Order entry: new transactions from a table frame's order box, the copy and the removal of
 // the transaction selected on the ADMIN PANEL tab.
-#include <algorithm>
+#include "desk/core/orderentry.h"
 
-#include "desk/core/desk.h"
-#include "desk/core/orderlist.h"
+#include <algorithm>
+#include <stdexcept>
+
 #include "platform/numbers.h"
 
 namespace quorvel {
@@ -19,9 +20,11 @@ struct AppendGuard {
 };
 } // namespace
 
-void Desk::OpenOrder(int iTableID, double dLots, int iBedingung, int iOrderBuySell, double dSpread,
-                     const std::vector<BrokerItem>& lbBrokerIDs, int iCloseBedingung, double dCloseSpread,
-                     bool bSlippageAusgleich, double dMaxVerlust, bool bAutoClose) {
+void OrderEntry::OpenOrder(int iTableID, double dLots, int iBedingung, int iOrderBuySell, double dSpread,
+                           const std::vector<BrokerItem>& lbBrokerIDs, int iCloseBedingung,
+                           double dCloseSpread, bool bSlippageAusgleich, double dMaxVerlust,
+                           bool bAutoClose) {
+    OrderBook& orders = m_ctx.orders;
     BusyGuard busy(orders.m_iDisableDataChange);
     ClientDataSet& a = orders.m_CDSAddNewOrder;
     AppendGuard guard{a};
@@ -31,7 +34,7 @@ void Desk::OpenOrder(int iTableID, double dLots, int iBedingung, int iOrderBuySe
                                       : (iOrderBuySell == 2 || iOrderBuySell == 3 ? otSell : otNone);
         a.Append();
         if (leg == 2) a.FieldByName("FirstOrderID").SetAsInteger(firstOrderID);
-        a.FieldByName("Zeitpunkt").SetAsDateTime(m_clock.Now());
+        a.FieldByName("Zeitpunkt").SetAsDateTime(m_ctx.clock.Now());
         a.FieldByName("TableID").SetAsInteger(iTableID);
         a.FieldByName("OrderType").SetAsInteger(type);
         a.FieldByName("MaxVerlust").SetAsCurrency(dMaxVerlust);
@@ -65,8 +68,8 @@ void Desk::OpenOrder(int iTableID, double dLots, int iBedingung, int iOrderBuySe
     }
 }
 
-void Desk::TableOpenOrder(int iTableID, int frame) {
-    IDeskControls& c = m_controls;
+void OrderEntry::TableOpenOrder(int iTableID, int frame) {
+    const IDeskControls& c = m_ctx.controls;
     const int iBedingung = c.FrameChecked(frame, FrameCtl::rbSpreadKleinerGleich1) ? 1 : 0;
     // The close radio stays checked from the frame's creation on; unchecked would mean no
     // close condition.
@@ -84,13 +87,14 @@ void Desk::TableOpenOrder(int iTableID, int frame) {
               c.FrameRealValue(frame, FrameCtl::reMaxVerlust), c.FrameChecked(frame, FrameCtl::cbAutoClose));
 }
 
-void Desk::TableOpenOrderCurrent() {
-    const int t = m_controls.ActiveTableIndex();
-    if (t < 0 || t >= kMaxTables || !m_controls.HasFrame(t)) return;
+void OrderEntry::TableOpenOrderCurrent() {
+    const int t = m_ctx.controls.ActiveTableIndex();
+    if (t < 0 || t >= kMaxTables || !m_ctx.controls.HasFrame(t)) return;
     TableOpenOrder(t, t);
 }
 
-void Desk::Button3Click() {
+void OrderEntry::CopySelectedTransaction() {
+    OrderBook& orders = m_ctx.orders;
     ClientDataSet& d = orders.m_CDSOrderlisteAnzeige;
     if (!d.Active() || d.RecNo() < 1) return;
     const int32_t id = d.FieldByName("OrderID").AsInteger();
@@ -109,7 +113,7 @@ void Desk::Button3Click() {
         a.Append();
         // A leg copied alone (its counter order is missing) starts a transaction of its own.
         if (roundOfHi && haveFirstCopy) a.FieldByName("FirstOrderID").SetAsInteger(firstCopy);
-        a.FieldByName("Zeitpunkt").SetAsDateTime(m_clock.Now());
+        a.FieldByName("Zeitpunkt").SetAsDateTime(m_ctx.clock.Now());
         a.FieldByName("TableID").SetAsInteger(d.FieldByName("TableID").AsInteger());
         const int32_t type = d.FieldByName("OrderType").AsInteger();
         a.FieldByName("OrderType").SetAsInteger(type);
@@ -137,7 +141,8 @@ void Desk::Button3Click() {
     }
 }
 
-void Desk::Button14Click() {
+void OrderEntry::DeleteSelectedTransaction() {
+    OrderBook& orders = m_ctx.orders;
     ClientDataSet& d = orders.m_CDSOrderlisteAnzeige;
     if (!d.Active() || d.RecordCount() == 0) return;
     const int32_t id = d.FieldByName("OrderID").AsInteger();

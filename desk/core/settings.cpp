@@ -1,5 +1,5 @@
-// The settings: config.ini's reader and writer, "Reset AT", and the broker lists of the
-// table frames that the settings tick.
+// The settings: config.ini's reader and writer, and the broker lists of the table frames that
+// the settings tick.
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -62,11 +62,6 @@ void Desk::InitializeBrokerIDList(int t, int iStartID) {
     for (int k = 0; k < kEAsPerTable; ++k) m_controls.SetBrokerChecked(t, k, true);
 }
 
-void Desk::Button2Click() {
-    m_controls.SetSpinValue(Ctl::seMaxAutoTrades, m_iMaxAutoTrades);
-    m_controls.SetChecked(Ctl::cbAutoTrade, true);
-}
-
 std::string Desk::GetConfigFileName() const {
     return m_paths.configIni;
 }
@@ -82,27 +77,28 @@ void Desk::LoadConfig() {
         c.SetSpinValue(Ctl::seLoopTime, ini.ReadInteger(kDefaults, "LoopTime", 200));
         c.SetSpinValue(Ctl::seTimeOut, ini.ReadInteger(kDefaults, "Timeout", 4));
         UpdateConnectionTimeout(); // what the box's change event does
-        m_iAnzahlTabellen = ClampTables(ini.ReadInteger(kDefaults, "Tables", 1));
+        settings.m_iAnzahlTabellen = ClampTables(ini.ReadInteger(kDefaults, "Tables", 1));
         c.SetSpinValue(Ctl::seSlippage, ini.ReadInteger(kDefaults, "Slippage", 16));
         c.SetRealValue(Ctl::reAlert, ini.ReadFloat(kDefaults, "AlertLevel", -0.00018));
-        m_iAutoSaveMinutes = ClampAutoSaveMinutes(ini.ReadInteger(kDefaults, "AutoSaveMinutes", 3));
-        m_iMaxAutoTrades = ini.ReadInteger(kDefaults, "MaxAutoTrades", 2);
-        m_iAutoTradeIntervall = ini.ReadInteger(kDefaults, "AutoTradeInterval", 1);
+        settings.autoSaveMinutes = ClampAutoSaveMinutes(ini.ReadInteger(kDefaults, "AutoSaveMinutes", 3));
+        settings.maxAutoTrades = ini.ReadInteger(kDefaults, "MaxAutoTrades", 2);
+        settings.autoTradeInterval = ini.ReadInteger(kDefaults, "AutoTradeInterval", 1);
         c.SetRealValue(Ctl::reAlertIntervall, ini.ReadFloat(kDefaults, "AlertInterval", 1.0));
         c.SetSpinValue(Ctl::seDelayPos2, ini.ReadInteger(kDefaults, "Del", 100));
         c.SetChecked(Ctl::chkbDelayMode, ini.ReadBool(kDefaults, "DelMode", false));
         c.SetChecked(Ctl::chkbSeqMode, ini.ReadBool(kDefaults, "SeqMode", true));
-        m_KombinationsPauseMS = ini.ReadInteger(kDefaults, "CombinationPause", 500);
+        settings.combinationPauseMS = ini.ReadInteger(kDefaults, "CombinationPause", 500);
         c.SetRealValue(Ctl::rePRIDynamic, ini.ReadFloat(kDefaults, "PRIDynamic", 0.001));
-        m_iSimultaneousClosing = ini.ReadInteger(kDefaults, "SimultaneousClosing", 2);
-        m_dClosingPauseSeconds = ini.ReadFloat(kDefaults, "ClosingPause", 1.0);
+        settings.simultaneousClosing = ini.ReadInteger(kDefaults, "SimultaneousClosing", 2);
+        settings.closingPauseSeconds = ini.ReadFloat(kDefaults, "ClosingPause", 1.0);
         c.SetSpinValue(Ctl::seMaxCounterCheck, ini.ReadInteger(kDefaults, "CloseTime", 60));
         c.SetChecked(Ctl::chkbAddCanT, ini.ReadBool(kDefaults, "AddCanT", true));
         c.SetChecked(Ctl::chkbAddCloT, ini.ReadBool(kDefaults, "AddCloT", true));
 
-        c.SetSpinValue(Ctl::seMaxAutoTrades, m_iMaxAutoTrades);
-        c.SetSpinValue(Ctl::seTradeIntervall, m_iAutoTradeIntervall); // the control clamps, the field keeps
-        m_view.SetAutoSaveInterval(AutoSaveIntervalMs(m_iAutoSaveMinutes));
+        c.SetSpinValue(Ctl::seMaxAutoTrades, settings.maxAutoTrades);
+        c.SetSpinValue(Ctl::seTradeIntervall,
+                       settings.autoTradeInterval); // the control clamps, the field keeps
+        m_view.SetAutoSaveInterval(AutoSaveIntervalMs(settings.autoSaveMinutes));
 
         // The order box of every frame from its group section.
         for (int t = 0; t < kMaxTables; ++t) {
@@ -138,20 +134,20 @@ void Desk::SaveConfig() {
     ini.WriteInteger(kDefaults, "OrderAttempts", c.SpinValue(Ctl::seRequoteAnzahl));
     ini.WriteInteger(kDefaults, "LoopTime", c.SpinValue(Ctl::seLoopTime));
     ini.WriteInteger(kDefaults, "Timeout", c.SpinValue(Ctl::seTimeOut));
-    ini.WriteInteger(kDefaults, "Tables", m_iAnzahlTabellen);
+    ini.WriteInteger(kDefaults, "Tables", settings.m_iAnzahlTabellen);
     ini.WriteInteger(kDefaults, "Slippage", c.SpinValue(Ctl::seSlippage));
     ini.WriteFloat(kDefaults, "AlertLevel", c.RealValue(Ctl::reAlert));
-    ini.WriteInteger(kDefaults, "AutoSaveMinutes", m_iAutoSaveMinutes);
-    ini.WriteInteger(kDefaults, "MaxAutoTrades", m_iMaxAutoTrades);
-    ini.WriteInteger(kDefaults, "AutoTradeInterval", m_iAutoTradeIntervall);
+    ini.WriteInteger(kDefaults, "AutoSaveMinutes", settings.autoSaveMinutes);
+    ini.WriteInteger(kDefaults, "MaxAutoTrades", settings.maxAutoTrades);
+    ini.WriteInteger(kDefaults, "AutoTradeInterval", settings.autoTradeInterval);
     ini.WriteFloat(kDefaults, "AlertInterval", c.RealValue(Ctl::reAlertIntervall));
     ini.WriteInteger(kDefaults, "Del", c.SpinValue(Ctl::seDelayPos2));
     ini.WriteBool(kDefaults, "DelMode", c.Checked(Ctl::chkbDelayMode));
     ini.WriteBool(kDefaults, "SeqMode", c.Checked(Ctl::chkbSeqMode));
-    ini.WriteInteger(kDefaults, "CombinationPause", m_KombinationsPauseMS);
+    ini.WriteInteger(kDefaults, "CombinationPause", settings.combinationPauseMS);
     ini.WriteFloat(kDefaults, "PRIDynamic", c.RealValue(Ctl::rePRIDynamic));
-    ini.WriteInteger(kDefaults, "SimultaneousClosing", m_iSimultaneousClosing);
-    ini.WriteFloat(kDefaults, "ClosingPause", m_dClosingPauseSeconds);
+    ini.WriteInteger(kDefaults, "SimultaneousClosing", settings.simultaneousClosing);
+    ini.WriteFloat(kDefaults, "ClosingPause", settings.closingPauseSeconds);
     ini.WriteInteger(kDefaults, "CloseTime", c.SpinValue(Ctl::seMaxCounterCheck));
     ini.WriteBool(kDefaults, "AddCanT", c.Checked(Ctl::chkbAddCanT));
     ini.WriteBool(kDefaults, "AddCloT", c.Checked(Ctl::chkbAddCloT));

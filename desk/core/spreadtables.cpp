@@ -82,7 +82,7 @@ void Desk::UpdateTables(int iEAID) {
         if (iEAID < lo || iEAID > hi) return;
         lo = hi = iEAID;
     }
-    if (t < 0 || t >= kMaxTables || t >= m_iAnzahlTabellen || !m_controls.HasFrame(t)) return;
+    if (t < 0 || t >= kMaxTables || t >= settings.m_iAnzahlTabellen || !m_controls.HasFrame(t)) return;
 
     const PriceStore& p = prices;
     const ClockReading now = ReadClock(m_clock);
@@ -93,7 +93,7 @@ void Desk::UpdateTables(int iEAID) {
         text.Clear();
         if (p.Accounts[i] >= 0) text.AddInt(p.Accounts[i]);
         cell(1, r);
-        QuoteAgeText(text, p.Time[i], p.QuoteAge(i, now), CONNECTION_TIMEOUT);
+        QuoteAgeText(text, p.Time[i], p.QuoteAge(i, now), settings.CONNECTION_TIMEOUT);
         cell(2, r);
         const bool live = p.Spread[i] >= 0;
         text.Clear();
@@ -164,7 +164,7 @@ void Desk::DrawWatchRow(int t) {
 }
 
 void Desk::UpdateWatchGrid() {
-    const int64_t rows = static_cast<int64_t>(m_iAnzahlTabellen) + 1;
+    const int64_t rows = static_cast<int64_t>(settings.m_iAnzahlTabellen) + 1;
     if (m_view.GridRowCount(Grid::Watch, 0) > rows)
         m_view.SetGridRowCount(Grid::Watch, 0, static_cast<int>(rows < 0 ? 0 : rows));
     if (!m_controls.WatchPageActive()) {
@@ -172,7 +172,7 @@ void Desk::UpdateWatchGrid() {
         m_bWatchFullPending = true;
         return;
     }
-    const int tables = m_iAnzahlTabellen < kMaxTables ? m_iAnzahlTabellen : kMaxTables;
+    const int tables = settings.m_iAnzahlTabellen < kMaxTables ? settings.m_iAnzahlTabellen : kMaxTables;
     if (m_bWatchFullPending) {
         for (int c = 0; c < 5; ++c) m_view.SetGridCell(Grid::Watch, 0, c + 1, 0, kWatchHeaders[c]);
         for (int t = 0; t < tables; ++t) DrawWatchRow(t);

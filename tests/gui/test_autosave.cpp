@@ -65,7 +65,7 @@ TEST(AutoSaveWindow, TheTickWritesElsewhereAndReportsThroughTheLoop) {
     Tick(form);
     EXPECT_TRUE(LoopUntil([&] { return !stopText.isEmpty(); })) << "no stop box";
     EXPECT_TRUE(stopText.contains(QString::fromStdString(paths.orderList))) << stopText.toStdString();
-    EXPECT_TRUE(LoopUntil([&] { return !form.DeskCore().AutoSaveRunning(); }));
+    EXPECT_TRUE(LoopUntil([&] { return !form.DeskCore().files.AutoSaveRunning(); }));
     EXPECT_TRUE(std::filesystem::is_directory(paths.orderList + "/keep"));
     EXPECT_EQ(ReadWholeFile(paths.dataDat), form.DeskCore().prices.Serialize());
     const auto notes = ReadWholeFile(paths.notifications);
@@ -76,7 +76,8 @@ TEST(AutoSaveWindow, TheTickWritesElsewhereAndReportsThroughTheLoop) {
     std::filesystem::remove_all(paths.orderList);
     stopText.clear();
     Tick(form);
-    EXPECT_TRUE(LoopUntil([&] { return FileExists(paths.orderList) && !form.DeskCore().AutoSaveRunning(); }));
+    EXPECT_TRUE(
+        LoopUntil([&] { return FileExists(paths.orderList) && !form.DeskCore().files.AutoSaveRunning(); }));
     poll.stop();
     EXPECT_TRUE(stopText.isEmpty()) << stopText.toStdString();
     EXPECT_EQ(ReadWholeFile(paths.orderList), form.DeskCore().orders.m_CDSOrderliste.SaveToString());

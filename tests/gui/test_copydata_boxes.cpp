@@ -39,7 +39,7 @@ TEST(CopyDataBoxes, AtMostSixteenAreOpenAndTheRestWaitTheirTurn) {
     test::TempDir dir;
     const std::string path = dir.File("xdg/TForm3");
     TForm3 form(test::PathsIn(dir), path);
-    form.DeskCore().m_iMaxIDs = 10;
+    form.DeskCore().settings.maxIDs = 10;
 
     std::vector<std::unique_ptr<LinkClient>> eas;
     std::vector<std::thread> waiting;

@@ -236,9 +236,9 @@ TEST(ExportDialog, TheOrderGridsMenuExportsTheListAndKeepsTheCurrentLeg) {
     form.show();
     form.PageControl1->setCurrentWidget(form.TabSheet4);
     Desk& desk = form.DeskCore();
-    const std::vector<Desk::BrokerItem> brokers = {{"1", true}, {"2", true}};
+    const std::vector<BrokerItem> brokers = {{"1", true}, {"2", true}};
     for (double lots : {0.1, 0.25})
-        desk.OpenOrder(0, lots, 1, 3, 0.0002, brokers, 1, 0.0001, false, -0.0005, true);
+        desk.entry.OpenOrder(0, lots, 1, 3, 0.0002, brokers, 1, 0.0001, false, -0.0005, true);
     ClientDataSet& display = desk.orders.m_CDSOrderlisteAnzeige;
     ASSERT_EQ(display.RecordCount(), 4);
     display.SetRecNo(3);

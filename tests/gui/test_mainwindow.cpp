@@ -36,7 +36,7 @@ TEST(MainWindow, PagesStandInTheirOrderWithTheirCaptions) {
 TEST(MainWindow, FirstShowingRemovesUnusedTablesAndShowsTheAdminPanel) {
     test::TempDir dir;
     TForm3 form(test::PathsIn(dir), "");
-    form.DeskCore().m_iAnzahlTabellen = 3;
+    form.DeskCore().settings.m_iAnzahlTabellen = 3;
     form.show();
     ASSERT_EQ(form.PageControl1->count(), 7);
     EXPECT_EQ(form.PageControl1->tabText(2), "Tab 2");
@@ -56,7 +56,7 @@ TEST(MainWindow, FirstShowingRemovesUnusedTablesAndShowsTheAdminPanel) {
 TEST(MainWindow, TwentyTablesKeepEveryPage) {
     test::TempDir dir;
     TForm3 form(test::PathsIn(dir), "");
-    form.DeskCore().m_iAnzahlTabellen = 20;
+    form.DeskCore().settings.m_iAnzahlTabellen = 20;
     form.show();
     EXPECT_EQ(form.PageControl1->count(), 24);
 }
@@ -73,7 +73,7 @@ TEST(MainWindow, CopyDataBoxKeepsServingOtherEAs) {
     test::TempDir dir;
     const std::string path = dir.File("xdg/TForm3");
     TForm3 form(test::PathsIn(dir), path);
-    form.DeskCore().m_iMaxIDs = 10;
+    form.DeskCore().settings.maxIDs = 10;
 
     std::atomic<int32_t> boxResult{-1};
     std::atomic<int> othersAnswered{0};

@@ -150,7 +150,7 @@ TEST_F(NotificationsWindow, TheMainWindowForwardsNotificationsAndSaves) {
     ASSERT_EQ(box->ListBox1->count(), 1);
     EXPECT_EQ(box->ListBox1->LineText(0), QString::fromUtf8("08.12. 19:45:14,123: Alert Tab 0: €"));
 
-    form3->DeskCore().SaveData();
+    form3->DeskCore().files.SaveData();
     EXPECT_EQ(ReadWholeFile(path), "08.12. 19:45:14,123: Alert Tab 0: \x80\r\n");
 
     // Shut-down order: the notifications window first (it saves), then the main window,

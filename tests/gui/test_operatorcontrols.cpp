@@ -35,10 +35,10 @@ struct Panel {
     int SelectedRow() { return form.DBSortGrid1->currentIndex().row(); }
     // Three transactions of table 1: both sides, buy only, both sides.
     void PlaceThree() {
-        const std::vector<Desk::BrokerItem> brokers = {{"11", true}, {"12", false}, {"13", true}};
-        desk().OpenOrder(1, 0.1, 1, 3, 0.0002, brokers, 1, -0.0001, false, 0.0005, true);
-        desk().OpenOrder(1, 0.2, 1, 1, 0.0003, brokers, 1, -0.0001, false, 0.0005, true);
-        desk().OpenOrder(1, 0.3, 1, 3, 0.0004, brokers, -1, 0.0, false, 0.0005, false);
+        const std::vector<BrokerItem> brokers = {{"11", true}, {"12", false}, {"13", true}};
+        desk().entry.OpenOrder(1, 0.1, 1, 3, 0.0002, brokers, 1, -0.0001, false, 0.0005, true);
+        desk().entry.OpenOrder(1, 0.2, 1, 1, 0.0003, brokers, 1, -0.0001, false, 0.0005, true);
+        desk().entry.OpenOrder(1, 0.3, 1, 3, 0.0004, brokers, -1, 0.0, false, 0.0005, false);
     }
     // Writes a leg's field as an EA report would (through the engine cursor).
     void SetLeg(int row, const char* field, const Variant& v) {
@@ -130,7 +130,7 @@ TEST(OperatorControls, TheGroupFollowsTheSelectionAndTheButtonsChangeTheList) {
     EXPECT_EQ(p.desk().orders.m_iDisableDataChange, 0);
 
     // What was saved.
-    p.desk().SaveOrderList();
+    p.desk().orders.SaveOrderList();
     ClientDataSet saved("saved");
     saved.LoadFromFile(test::PathsIn(dir).orderList);
     ASSERT_EQ(saved.RecordCount(), 6);

@@ -246,10 +246,10 @@ TEST(AdminPanelLayout, TheGridTheSumsAndTheFramesShowInTahoma) {
 TEST(AdminPanelLayout, EveryStatusTextStandsWholeInTheStatusColumn) {
     AdminPanel a;
     Desk& desk = a.form.DeskCore();
-    const std::vector<Desk::BrokerItem> brokers = {{"1", true}, {"2", true}};
+    const std::vector<BrokerItem> brokers = {{"1", true}, {"2", true}};
     const int statuses[] = {stToOpen, stPending, stOpened, stCloseCond, stToClose, stClosed, stCanceled};
     for (size_t i = 0; i < std::size(statuses); i += 2)
-        desk.OpenOrder(0, 0.1, 1, 3, 0.0002, brokers, 1, 0.0001, false, -0.0005, true);
+        desk.entry.OpenOrder(0, 0.1, 1, 3, 0.0002, brokers, 1, 0.0001, false, -0.0005, true);
     ClientDataSet& e = desk.orders.m_CDSOrderliste;
     ClientDataSet& shown = desk.orders.m_CDSOrderlisteAnzeige;
     for (size_t i = 0; i < std::size(statuses); ++i) {

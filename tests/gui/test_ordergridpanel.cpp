@@ -16,7 +16,7 @@ using namespace quorvel;
 
 namespace {
 
-const std::vector<Desk::BrokerItem> kBrokers = {{"1", true}, {"2", true}};
+const std::vector<BrokerItem> kBrokers = {{"1", true}, {"2", true}};
 
 struct Panel {
     test::TempDir dir;
@@ -31,7 +31,8 @@ struct Panel {
     }
     // A transaction of two legs (or one real leg and an empty one).
     void Place(double lots, int direction = 3) {
-        desk.OpenOrder(0, lots, 1, direction, 0.0002, kBrokers, 1, 0.0001, false, -0.0005, direction == 3);
+        desk.entry.OpenOrder(0, lots, 1, direction, 0.0002, kBrokers, 1, 0.0001, false, -0.0005,
+                             direction == 3);
     }
     // Sets fields of the leg with this record number (display order) through the engine cursor.
     void SetLeg(int recNo, const std::vector<std::pair<const char*, Variant>>& values) {

@@ -14,9 +14,9 @@ TEST(OrderListPanel, ShowsTheDisplayCursorAndActsOnTheSelectedRow) {
     test::TempDir dir;
     TForm3 form(test::PathsIn(dir), "");
     Desk& desk = form.DeskCore();
-    const std::vector<Desk::BrokerItem> brokers = {{"1", true}, {"2", false}};
-    desk.OpenOrder(0, 0.1, 1, 3, 0.0002, brokers, 1, 0.0001, false, -0.0005, true);
-    desk.OpenOrder(0, 0.2, 1, 1, 0.0003, brokers, 1, 0.0001, false, -0.0005, false);
+    const std::vector<BrokerItem> brokers = {{"1", true}, {"2", false}};
+    desk.entry.OpenOrder(0, 0.1, 1, 3, 0.0002, brokers, 1, 0.0001, false, -0.0005, true);
+    desk.entry.OpenOrder(0, 0.2, 1, 1, 0.0003, brokers, 1, 0.0001, false, -0.0005, false);
     QTableView* view = form.DBSortGrid1;
     QAbstractItemModel* model = view->model();
     ASSERT_EQ(model->rowCount(), 4);

@@ -127,7 +127,7 @@ TEST_F(SignalShutDownTest, WithoutASignalABoxWaitsForItsClick) {
 TEST_F(SignalShutDownTest, TheMainWindowsBoxesReportInstead) {
     TForm3 form(PathsIn(dir), "");
     TMessageBox notifications(path);
-    form.DeskCore().m_iMaxIDs = 10;
+    form.DeskCore().settings.maxIDs = 10;
     BeginSignalShutDown();
     ::testing::internal::CaptureStderr();
     // A box that opened would be closed by this timer and recorded.

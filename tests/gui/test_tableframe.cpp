@@ -485,7 +485,7 @@ TEST_F(Window, TheSettingsBarStandsInItsOrderAndTakesTheDefaults) {
     EXPECT_EQ(form.m_seRequoteAnzahl->Text(), "2");
     EXPECT_EQ(form.m_seLoopTime->Text(), "200");
     EXPECT_EQ(form.m_seTimeOut->Text(), "4");
-    EXPECT_DOUBLE_EQ(form.DeskCore().CONNECTION_TIMEOUT, 4.0 / 86400.0);
+    EXPECT_DOUBLE_EQ(form.DeskCore().settings.CONNECTION_TIMEOUT, 4.0 / 86400.0);
     EXPECT_TRUE(form.m_chkbAddCanT->isChecked());
     EXPECT_EQ(form.m_rePRIDynamic->Precision(), 4);
     EXPECT_EQ(form.m_rePRIDynamic->text(), "0,0010");
@@ -544,7 +544,7 @@ TEST_F(Window, AConfigThatCannotBeWrittenStopsTheCreation) {
     poll.start();
     {
         TForm3 form(paths, "");
-        EXPECT_FALSE(form.DeskCore().m_bPricesLoaded);
+        EXPECT_FALSE(form.DeskCore().files.m_bPricesLoaded);
         EXPECT_EQ(form.m_seTimeOut->Text(), "4"); // what was read before the write stays
     }
     poll.stop();

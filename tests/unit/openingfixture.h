@@ -17,7 +17,7 @@ struct OpeningDesk : DeskHarness {
         controls.checked[Ctl::chkbDelayMode] = false;
         controls.text[Ctl::rePRIDynamic] = "0,0010";
         controls.text[Ctl::seDelayPos2] = "100";
-        desk->m_KombinationsPauseMS = 500;
+        desk->settings.combinationPauseMS = 500;
     }
 
     struct Order {
@@ -32,10 +32,10 @@ struct OpeningDesk : DeskHarness {
     };
     // Appends one transaction; returns the OrderID of its first leg (the second is one more).
     int Place(const Order& o) {
-        std::vector<Desk::BrokerItem> items;
+        std::vector<BrokerItem> items;
         for (int id : o.brokers) items.push_back({std::to_string(id), true});
-        desk->OpenOrder(o.table, o.lots, 1, o.buySell, o.spread, items, o.closeBedingung, o.closeSpread,
-                        o.slippage, -0.0001, false);
+        desk->entry.OpenOrder(o.table, o.lots, 1, o.buySell, o.spread, items, o.closeBedingung, o.closeSpread,
+                              o.slippage, -0.0001, false);
         ClientDataSet& ds = desk->orders.m_CDSOrderliste;
         ds.First();
         return ds.FieldByName("OrderID").AsInteger() - 1;

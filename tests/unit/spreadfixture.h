@@ -37,7 +37,7 @@ struct SpreadFixture : DeskHarness {
         atDesk = &Make<AutoTradeDesk>();
         atDesk->view = &view;
         desk->FormCreate();
-        ASSERT_EQ(desk->m_iAnzahlTabellen, tables);
+        ASSERT_EQ(desk->settings.m_iAnzahlTabellen, tables);
         for (int t = 0; t < 20; ++t) {
             std::vector<std::string> items;
             for (int k = 0; k < 10; ++k) items.push_back(std::to_string(10 * t + 1 + k));

@@ -56,7 +56,7 @@ struct AutoSaveTest : ::testing::Test {
         controls.SetBrokerChecked(0, 1, true);
         controls.SetFrameChecked(0, FrameCtl::rbBuySell1, true);
         controls.frames[0].text[FrameCtl::reLots1] = "0,10";
-        desk->TableOpenOrder(0, 0);
+        desk->entry.TableOpenOrder(0, 0);
     }
     ClientDataSet& Engine() { return desk->orders.m_CDSOrderliste; }
     void EditNewest(int status) {
@@ -77,16 +77,16 @@ TEST_F(AutoSaveTest, WritesTheFilesAsTheyStoodAtTheTick) {
     const std::string list = Engine().SaveToString();
     const std::string prices = desk->prices.Serialize();
 
-    desk->AutoSave();
-    EXPECT_TRUE(desk->AutoSaveRunning());
+    desk->files.AutoSave();
+    EXPECT_TRUE(desk->files.AutoSaveRunning());
     // The desk goes on while the files are written.
     desk->prices.Bid[1] = 120000;
     EditNewest(stClosed);
     PlaceOrder();
     Engine().Last();
     Engine().Delete();
-    desk->FinishAutoSave(true);
-    EXPECT_FALSE(desk->AutoSaveRunning());
+    desk->files.FinishAutoSave(true);
+    EXPECT_FALSE(desk->files.AutoSaveRunning());
 
     EXPECT_EQ(File(view.paths.orderList), list);
     EXPECT_EQ(File(view.paths.dataDat), prices);
@@ -95,14 +95,14 @@ TEST_F(AutoSaveTest, WritesTheFilesAsTheyStoodAtTheTick) {
     EXPECT_TRUE(view.otherFilesFirst);
 
     // The next save has what changed; a list that was never loaded is never written.
-    desk->AutoSave();
-    desk->FinishAutoSave(true);
+    desk->files.AutoSave();
+    desk->files.FinishAutoSave(true);
     EXPECT_EQ(File(view.paths.orderList), Engine().SaveToString());
     EXPECT_EQ(File(view.paths.dataDat), desk->prices.Serialize());
     std::filesystem::remove(view.paths.orderList);
     desk->orders.m_bOrderListLoaded = false;
-    desk->AutoSave();
-    desk->FinishAutoSave(true);
+    desk->files.AutoSave();
+    desk->files.FinishAutoSave(true);
     EXPECT_FALSE(FileExists(view.paths.orderList));
     EXPECT_EQ(view.notificationSaves, 3);
 }
@@ -117,8 +117,8 @@ TEST_F(AutoSaveTest, TheNotificationWriterRunsOnTheWriterThreadLast) {
         othersFirst = FileExists(view.paths.dataDat) && FileExists(view.paths.orderList);
         WriteFileAtomic(view.paths.notifications, "line\r\n");
     };
-    desk->AutoSave();
-    desk->FinishAutoSave(true);
+    desk->files.AutoSave();
+    desk->files.FinishAutoSave(true);
     EXPECT_NE(ranOn, std::thread::id());
     EXPECT_NE(ranOn, std::this_thread::get_id());
     EXPECT_TRUE(othersFirst);
@@ -132,8 +132,8 @@ TEST_F(AutoSaveTest, FailuresAreReportedOnTheDesksThreadAndTheOtherFilesAreWritt
     // Something that cannot be replaced stands under the list's name; the notifications fail too.
     std::filesystem::create_directories(view.paths.orderList + "/keep");
     view.writer = [] { throw FileError("Cannot write Notifications.txt"); };
-    desk->AutoSave();
-    desk->Guarded([&] { desk->FinishAutoSave(true); });
+    desk->files.AutoSave();
+    desk->Guarded([&] { desk->files.FinishAutoSave(true); });
     ASSERT_EQ(view.stopBoxes.size(), 1u);
     const std::string& text = view.stopBoxes[0];
     EXPECT_NE(text.find(view.paths.orderList), std::string::npos) << text;
@@ -145,16 +145,16 @@ TEST_F(AutoSaveTest, FailuresAreReportedOnTheDesksThreadAndTheOtherFilesAreWritt
     std::filesystem::remove(view.paths.dataDat);
     std::filesystem::create_directories(view.paths.dataDat + "/keep");
     view.writer = [] {};
-    desk->AutoSave();
-    desk->Guarded([&] { desk->FinishAutoSave(true); });
+    desk->files.AutoSave();
+    desk->Guarded([&] { desk->files.FinishAutoSave(true); });
     ASSERT_EQ(view.stopBoxes.size(), 2u);
     EXPECT_NE(view.stopBoxes[1].find(view.paths.dataDat), std::string::npos) << view.stopBoxes[1];
     EXPECT_EQ(view.stopBoxes[1].find('\n'), std::string::npos) << view.stopBoxes[1];
     EXPECT_EQ(File(view.paths.orderList), Engine().SaveToString());
     // Everything writable again: nothing to report.
     std::filesystem::remove_all(view.paths.dataDat);
-    desk->AutoSave();
-    desk->Guarded([&] { desk->FinishAutoSave(true); });
+    desk->files.AutoSave();
+    desk->Guarded([&] { desk->files.FinishAutoSave(true); });
     EXPECT_EQ(view.stopBoxes.size(), 2u);
     EXPECT_EQ(File(view.paths.dataDat), desk->prices.Serialize());
 }
@@ -173,23 +173,23 @@ TEST_F(AutoSaveTest, ATickDuringASaveIsQueuedNeverASecondWriter) {
     // One promise per save that ends, so that none is replaced while a writer still holds it.
     std::promise<void> ends[2];
     std::atomic<int> ended{0};
-    desk->OnAutoSaveEnded = [&] { ends[ended++].set_value(); };
+    desk->files.OnAutoSaveEnded = [&] { ends[ended++].set_value(); };
 
-    desk->AutoSave();
-    desk->FinishAutoSave(); // still writing: nothing to collect, nothing waits
-    EXPECT_TRUE(desk->AutoSaveRunning());
-    PlaceOrder();     // after the first snapshot
-    desk->AutoSave(); // queued
-    desk->AutoSave(); // still one queued save
+    desk->files.AutoSave();
+    desk->files.FinishAutoSave(); // still writing: nothing to collect, nothing waits
+    EXPECT_TRUE(desk->files.AutoSaveRunning());
+    PlaceOrder();           // after the first snapshot
+    desk->files.AutoSave(); // queued
+    desk->files.AutoSave(); // still one queued save
     const std::string second = Engine().SaveToString();
     gate->open.set_value();
     ends[0].get_future().wait();
-    desk->FinishAutoSave(); // collects the first, starts the queued one from the list as it is now
-    EXPECT_TRUE(desk->AutoSaveRunning());
+    desk->files.FinishAutoSave(); // collects the first, starts the queued one from the list as it is now
+    EXPECT_TRUE(desk->files.AutoSaveRunning());
     PlaceOrder();
     ends[1].get_future().wait();
-    desk->FinishAutoSave();
-    EXPECT_FALSE(desk->AutoSaveRunning());
+    desk->files.FinishAutoSave();
+    EXPECT_FALSE(desk->files.AutoSaveRunning());
     EXPECT_EQ(runs, 2);
     EXPECT_EQ(most, 1);
     EXPECT_EQ(File(view.paths.orderList), second);
@@ -206,8 +206,8 @@ TEST_F(AutoSaveTest, TheShutDownSaveWaitsForARunningSaveAndDropsAQueuedOne) {
         gate->opened.wait();
         backgroundDone = true;
     };
-    desk->AutoSave();
-    desk->AutoSave(); // queued
+    desk->files.AutoSave();
+    desk->files.AutoSave(); // queued
     PlaceOrder();
     const std::string last = Engine().SaveToString();
     // The shut-down save's notifications come only after the background save has ended.

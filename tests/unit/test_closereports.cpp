@@ -171,7 +171,7 @@ TEST_F(CloseReportsTest, UnknownOrderChangesNothing) {
             EXPECT_EQ(Send(msg, id, 123456), 0) << msg << " " << id;
     EXPECT_EQ(List().SaveToString(), before);
     // Nor does any report while the list is not open.
-    desk->CloseOrderList();
+    desk->orders.CloseOrderList();
     for (int32_t msg : {kClosed, kClosePrice, kProfitLoss}) EXPECT_EQ(Send(msg, tx.sell, 123456), 0) << msg;
     EXPECT_EQ(view.beeps, 0);
     EXPECT_EQ(static_cast<int>(view.notifications.size()), notes);

@@ -161,7 +161,7 @@ TEST_F(Closing, ThirdCloseOfAPairWithinTheWindowWaitsAndTheReversedPairDoesNot) 
 TEST_F(Closing, ClosingWindowHelpersPassAndIgnorePairsWithInvalidIDs) {
     ClosingEngine& e = desk->closing;
     const TDateTime now = clock.Now();
-    desk->m_iSimultaneousClosing = 1;
+    desk->settings.simultaneousClosing = 1;
     EXPECT_TRUE(e.IsTradeCloseAllowed(3, 4, now));
     e.RegisterTradeClose(3, 4, now);
     EXPECT_FALSE(e.IsTradeCloseAllowed(3, 4, now + 0.5 / 86400.0));
@@ -534,7 +534,7 @@ TEST_F(Closing, ForceCloseAnswersOneAndStandbyOrAClosedListAnswerZero) {
     EXPECT_EQ(AskClose(forced.buy), 1);
     EXPECT_EQ(AskClose(forced.buy), 1);
 
-    desk->CloseOrderList();
+    desk->orders.CloseOrderList();
     EXPECT_EQ(AskClose(forced.buy), 0);
     EXPECT_EQ(Send(kTriggerPriceClose, waiting.buy), -1);
     EXPECT_TRUE(view.stopBoxes.empty());

@@ -404,7 +404,7 @@ TEST_F(CrossSpreads, ResetsOfPairMinimaAndTables) {
     EXPECT_EQ(desk->prices.Min[11], 10);
     EXPECT_EQ(desk->prices.Spread[1], 10);
 
-    desk->m_bResetCSClick(); // Watch tab "Reset Table"
+    desk->spreads.ResetCrossSpreads(); // Watch tab "Reset Table"
     for (int i : {1, 2, 10, 200})
         for (int j : {1, 2, 199}) EXPECT_EQ(desk->spreads.acMinSpread[i][j], kNoPairMin);
     for (int t = 0; t < 20; ++t) {

@@ -114,7 +114,7 @@ TEST_F(FleetFolder, TheDeskLoadsItReadyToTrade) {
     EXPECT_FALSE(controls.Checked(Ctl::chkbStandby));
     EXPECT_FALSE(controls.Checked(Ctl::chkbSeqMode));
     EXPECT_FALSE(controls.Checked(Ctl::chkbDelayMode));
-    EXPECT_EQ(d.m_iMaxIDs, 30);
+    EXPECT_EQ(d.settings.maxIDs, 30);
     // The desk's own automatic transactions would trade with the fleet: none without credits,
     // the fleet's spreads in every order box, the fleet's EAs ticked.
     EXPECT_EQ(controls.SpinValue(Ctl::seMaxAutoTrades), 0);

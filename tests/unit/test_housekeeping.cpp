@@ -325,14 +325,14 @@ TEST_F(Housekeeping, LegsLeftBehindComeBackWhenEditedOrWhenTheClockGoesBack) {
 }
 
 TEST_F(Housekeeping, ResetATAfterCreditsWereGivenBack) {
-    desk->m_iMaxAutoTrades = 2;
+    desk->settings.maxAutoTrades = 2;
     controls.checked[Ctl::cbAutoTrade] = false;
     Ended(stCanceled, stCanceled, 120);
     Ended(stClosed, stClosed, 1000, 90, 90);
     Ended(stClosed, stCanceled, 120, 90);
     Sweep();
     EXPECT_EQ(Credits(), 3);
-    desk->Button2Click();
+    desk->orderControls.ResetAutoTrade();
     EXPECT_EQ(Credits(), 2);
     EXPECT_TRUE(controls.Checked(Ctl::cbAutoTrade));
 }

@@ -202,7 +202,7 @@ TEST(Notifications, SaveDataSavesTheListAfterTheSnapshot) {
     DeskPaths p = PathsIn(dir);
     Desk desk(controls, view, clock, p);
     desk.FormCreate();
-    desk.SaveData();
+    desk.files.SaveData();
     EXPECT_EQ(view.notificationSaves, 1);
     EXPECT_TRUE(view.snapshotFirst);
 }

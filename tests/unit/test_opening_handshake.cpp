@@ -96,7 +96,7 @@ TEST_F(Handshake, AnOrderQuestionAnswersMinusOneForNone) {
 }
 
 TEST_F(Handshake, OnlyTheEAsNewestPendingLegIsConsidered) {
-    desk->m_KombinationsPauseMS = 0;
+    desk->settings.combinationPauseMS = 0;
     const int older = Triggered();
     Order o;
     o.spread = -0.00019;
@@ -246,7 +246,7 @@ TEST_F(Handshake, ASequentialLegFollowsItsCounterOrder) {
 }
 
 TEST_F(Handshake, ALegWaitingOnAClosedCounterFreesTheEAsOlderLegs) {
-    desk->m_KombinationsPauseMS = 0;
+    desk->settings.combinationPauseMS = 0;
     const int older = Triggered();
     const int newer = Triggered();
     Set(newer + 1, "OpenAfterCounterOrder", Variant(true));

@@ -173,7 +173,7 @@ TEST_F(Trigger, APairWaitsOutItsPauseFromItsStamp) {
         desk->engine.adtLastTrade.Fill(0.0);
         if (std::string(c.what) != "never triggered")
             desk->engine.adtLastTrade[2][1] = clock.Now() + c.stampOffsetMs / 86400000.0;
-        desk->m_KombinationsPauseMS = c.pauseMs;
+        desk->settings.combinationPauseMS = c.pauseMs;
         SetQuote(1, 100000, 100010);
         SetQuote(2, 100020, 100030);
         const int buy = Place();
@@ -544,7 +544,7 @@ struct Twin {
         controls.checked[Ctl::chkbStandby] = false;
         controls.text[Ctl::rePRIDynamic] = "0,0010";
         controls.text[Ctl::seDelayPos2] = "100";
-        desk->m_KombinationsPauseMS = pauseMs;
+        desk->settings.combinationPauseMS = pauseMs;
         desk->orders.OnUpdateSumLabels = [this] { desk->Log(); };
     }
 };
@@ -573,11 +573,12 @@ void Apply(Twin& w, const Step& s) {
         w.clock.AdvanceSeconds(s.a / 1000.0);
         break;
     case Step::Place: {
-        std::vector<Desk::BrokerItem> items;
+        std::vector<BrokerItem> items;
         for (int k = 0; k < 10; ++k)
             if ((s.b >> k) & 1) items.push_back({std::to_string(10 * s.a + 1 + k), true});
         const double spreads[] = {-0.0002, -0.0001, -0.00005, 0.0, 0.0001};
-        d.OpenOrder(s.a, 0.1, 1, 1 + s.c % 3, spreads[s.d % 5], items, 1, -0.00009, false, -0.0001, false);
+        d.entry.OpenOrder(s.a, 0.1, 1, 1 + s.c % 3, spreads[s.d % 5], items, 1, -0.00009, false, -0.0001,
+                          false);
         break;
     }
     case Step::Edit: { // a leg, picked by its place in the list, edited as the other parts do
@@ -621,12 +622,12 @@ void Apply(Twin& w, const Step& s) {
             d.UpdateConnectionTimeout();
             break;
         case 4:
-            d.m_KombinationsPauseMS = (s.b % 4) * 400 - 100;
+            d.settings.combinationPauseMS = (s.b % 4) * 400 - 100;
             break;
         }
         break;
     case Step::ResetTable:
-        d.ResetAll(10 * s.a + 1, 10 * s.a + 10);
+        d.feed.ResetAll(10 * s.a + 1, 10 * s.a + 10);
         break;
     }
 }

@@ -24,16 +24,17 @@ struct OrderControlsTest : test::DeskHarness {
     // The display cursor's data-change event, as the grid's data source raises it.
     std::unique_ptr<TDataSource> Hook() {
         auto source = std::make_unique<TDataSource>();
-        source->OnDataChange = [this](const void*, Field*) { d->DataSource1DataChange(); };
+        source->OnDataChange = [this](const void*, Field*) { d->editOrders.FillEditOrdersPanel(); };
         source->SetDataSet(&d->orders.m_CDSOrderlisteAnzeige);
         return source;
     }
     ClientDataSet& Display() { return d->orders.m_CDSOrderlisteAnzeige; }
     // A transaction of table `t` (direction 1 buy, 2 sell, 3 both) with brokers 1 and 3.
     void Place(int t, int direction, int closeBedingung = 1) {
-        d->OpenOrder(t, 0.5, 1, direction, 0.0002,
-                     {{std::to_string(10 * t + 1), true}, {"x", false}, {std::to_string(10 * t + 3), true}},
-                     closeBedingung, -0.0001, false, 0.0007, false);
+        d->entry.OpenOrder(
+            t, 0.5, 1, direction, 0.0002,
+            {{std::to_string(10 * t + 1), true}, {"x", false}, {std::to_string(10 * t + 3), true}},
+            closeBedingung, -0.0001, false, 0.0007, false);
     }
     // Writes one field of the record at row `rec` (1-based, natural order).
     void Set(int rec, const char* field, const Variant& v) {
@@ -88,9 +89,9 @@ TEST_F(OrderControlsTest, ForcedCloseByStatusAndPrice) {
         d->prices.Ask[9] = c.ask;
         Select(1);
         if (c.single)
-            d->Button18Click();
+            d->orderControls.ForceCloseOrder(true);
         else
-            d->CloseTransaction();
+            d->orderControls.ForceCloseOrder(false);
         EXPECT_EQ(Status(1), c.wantBuy);
         EXPECT_EQ(Status(2), c.wantSell);
         EXPECT_DOUBLE_EQ(Get(1, "TrigCloseKurs").AsFloat(), c.wantBuyTrig);
@@ -110,7 +111,7 @@ TEST_F(OrderControlsTest, ForcedCloseOfAOneSidedTransactionAndOfEdgeEAs) {
     Set(1, "EAID", Variant(int32_t(200)));
     d->prices.Bid[200] = 123456;
     Select(1);
-    d->CloseTransaction();
+    d->orderControls.ForceCloseOrder(false);
     EXPECT_EQ(Status(1), 4);
     EXPECT_DOUBLE_EQ(Get(1, "TrigCloseKurs").AsFloat(), 1.23456);
     EXPECT_EQ(Status(2), -1);
@@ -119,17 +120,17 @@ TEST_F(OrderControlsTest, ForcedCloseOfAOneSidedTransactionAndOfEdgeEAs) {
     Place(0, 2);
     Set(4, "Status", Variant(int32_t(2)));
     Select(4);
-    d->Button18Click();
+    d->orderControls.ForceCloseOrder(true);
     EXPECT_EQ(Status(4), 4);
     EXPECT_TRUE(Get(4, "TrigCloseKurs").IsNull());
 }
 
 TEST_F(OrderControlsTest, ControlsOnAnEmptyListCreateNothing) {
-    d->Button18Click();
-    d->CloseTransaction();
-    d->Button4Click();
-    d->m_btnCloseOrderClick();
-    d->m_btnChangeOrderClick();
+    d->orderControls.ForceCloseOrder(true);
+    d->orderControls.ForceCloseOrder(false);
+    d->orderControls.SetCloseSpreadSelected(0.0002);
+    d->orderControls.ChangeCloseOrder();
+    d->editOrders.ChangeSelectedOrder();
     EXPECT_TRUE(Display().IsEmpty());
     EXPECT_EQ(d->orders.m_iDisableDataChange, 0);
 }
@@ -143,12 +144,12 @@ TEST_F(OrderControlsTest, PresetsSetBothLegsAndComeBackToTheRow) {
         int status, wantStatus;
     };
     const Case cases[] = {
-        {[](Desk& k) { k.m_bManuellClick(); }, -0.09999, 4, 3},
-        {[](Desk& k) { k.m_bManuell2Click(); }, -0.0002, 4, 3},
-        {[](Desk& k) { k.m_bManuell3Click(); }, -0.0001, 2, 2},
-        {[](Desk& k) { k.Button6Click(); }, 0.0, 5, 5},
-        {[](Desk& k) { k.Button4Click(); }, 0.0002, 0, 0},
-        {[](Desk& k) { k.Button5Click(); }, 0.0001, 6, 6},
+        {[](Desk& k) { k.orderControls.SetCloseSpreadSelected(-0.09999); }, -0.09999, 4, 3},
+        {[](Desk& k) { k.orderControls.SetCloseSpreadSelected(-0.0002); }, -0.0002, 4, 3},
+        {[](Desk& k) { k.orderControls.SetCloseSpreadSelected(-0.0001); }, -0.0001, 2, 2},
+        {[](Desk& k) { k.orderControls.SetCloseSpreadSelected(0.0); }, 0.0, 5, 5},
+        {[](Desk& k) { k.orderControls.SetCloseSpreadSelected(0.0002); }, 0.0002, 0, 0},
+        {[](Desk& k) { k.orderControls.SetCloseSpreadSelected(0.0001); }, 0.0001, 6, 6},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.value);
@@ -170,7 +171,7 @@ TEST_F(OrderControlsTest, PresetsSetBothLegsAndComeBackToTheRow) {
     // The empty leg of a one-sided transaction takes the close spread too.
     Place(0, 2);
     Select(3);
-    d->Button4Click();
+    d->orderControls.SetCloseSpreadSelected(0.0002);
     EXPECT_DOUBLE_EQ(Get(3, "CloseSpread").AsFloat(), 0.0002);
     EXPECT_EQ(Status(3), -1);
 }
@@ -197,7 +198,7 @@ TEST_F(OrderControlsTest, ChangeCloseOrderLeavesEndedLegsAndEmptyLegs) {
         controls.text[Ctl::reCloseSpreadChange] = "0,00030";
         controls.text[Ctl::reMaxVerlust] = "0,00250";
         controls.checked[Ctl::cbAutoClose] = true;
-        d->m_btnCloseOrderClick();
+        d->orderControls.ChangeCloseOrder();
         EXPECT_EQ(Status(1), c.wantBuy);
         EXPECT_EQ(Status(2), c.wantSell);
         for (int rec : {1, 2}) {
@@ -234,7 +235,7 @@ TEST_F(OrderControlsTest, PanelLoadsByTheLegsStatuses) {
         Place(2, 3);
         Set(1, "Status", Variant(int32_t(c.buyStatus)));
         Set(2, "Status", Variant(int32_t(c.sellStatus)));
-        d->m_iLastRecNoAnzeige = -1;
+        d->editOrders.m_iLastRecNoAnzeige = -1;
         controls.text[Ctl::reLotsChange] = "9,00";
         Select(1);
         EXPECT_EQ(controls.PanelOn(PanelPart::gbChange), c.group);
@@ -293,10 +294,10 @@ TEST_F(OrderControlsTest, PanelReloadsWhenTheRowHoldsAnotherTransaction) {
     Place(1, 3);
     Select(1);
     EXPECT_EQ(controls.panelBrokers[0], "1");
-    d->Button14Click(); // the second transaction moves up to rows 1 and 2
+    d->entry.DeleteSelectedTransaction(); // the second transaction moves up to rows 1 and 2
     Select(1);
     EXPECT_EQ(controls.panelBrokers[0], "11");
-    EXPECT_EQ(d->m_iLastOrderIDAnzeige, Get(1, "OrderID").AsInteger());
+    EXPECT_EQ(d->editOrders.m_iLastOrderIDAnzeige, Get(1, "OrderID").AsInteger());
 }
 
 TEST_F(OrderControlsTest, ChangeOrderByDirection) {
@@ -315,13 +316,13 @@ TEST_F(OrderControlsTest, ChangeOrderByDirection) {
         SCOPED_TRACE(testing::Message() << c.placed);
         while (!Display().IsEmpty()) Display().Delete();
         Place(1, c.placed);
-        d->m_iLastRecNoAnzeige = -1;
+        d->editOrders.m_iLastRecNoAnzeige = -1;
         Select(c.placed == 2 ? 2 : 1);
         controls.SetChecked(c.radio, true);
         controls.text[Ctl::reLotsChange] = "0,30";
         controls.text[Ctl::reOpenSpreadChange] = "-0,00015";
         controls.SetPanelBrokerChecked(1, true);
-        d->m_btnChangeOrderClick();
+        d->editOrders.ChangeSelectedOrder();
         EXPECT_EQ(Get(1, "OrderType").AsInteger(), c.wantType1);
         EXPECT_EQ(Get(2, "OrderType").AsInteger(), c.wantType2);
         EXPECT_EQ(Status(1), c.wantStatus1);
@@ -368,11 +369,11 @@ TEST_F(OrderControlsTest, ChangeOrderLeavesAWaitingLegItsOwnStatus) {
             Set(2, "Status", Variant(int32_t(c.counter)));
             Set(2, "EAID", Variant(int32_t(12)));
             Select(3 - selected);
-            d->m_iLastRecNoAnzeige = -1;
+            d->editOrders.m_iLastRecNoAnzeige = -1;
             Select(selected);
             controls.SetChecked(c.radio, true);
             controls.text[Ctl::reLotsChange] = "0,30";
-            d->m_btnChangeOrderClick();
+            d->editOrders.ChangeSelectedOrder();
             EXPECT_EQ(Status(1), 0);
             EXPECT_EQ(Status(2), c.wantCounter);
             EXPECT_EQ(Get(2, "OrderType").AsInteger(), 2);
@@ -384,12 +385,12 @@ TEST_F(OrderControlsTest, ChangeOrderLeavesAWaitingLegItsOwnStatus) {
 
 TEST_F(OrderControlsTest, ChangeOrderOnlyWhereThePanelAllows) {
     // Never loaded: nothing written.
-    d->m_iLastRecNoAnzeige = -1;
+    d->editOrders.m_iLastRecNoAnzeige = -1;
     hook.reset();
     Place(0, 3);
     Display().SetRecNo(1);
     controls.text[Ctl::reLotsChange] = "3,00";
-    d->m_btnChangeOrderClick();
+    d->editOrders.ChangeSelectedOrder();
     EXPECT_DOUBLE_EQ(Get(1, "Lots").AsFloat(), 0.5);
     EXPECT_EQ(Get(1, "ID1").AsInteger(), 1);
     hook = Hook();
@@ -402,7 +403,7 @@ TEST_F(OrderControlsTest, ChangeOrderOnlyWhereThePanelAllows) {
     Select(3);
     controls.text[Ctl::reLotsChange] = "3,00";
     controls.text[Ctl::reMaxVerlust] = "0,00500";
-    d->m_btnChangeOrderClick();
+    d->editOrders.ChangeSelectedOrder();
     EXPECT_DOUBLE_EQ(Get(3, "Lots").AsFloat(), 0.5);
     EXPECT_DOUBLE_EQ(Get(3, "MaxVerlust").AsFloat(), 0.005);
     EXPECT_DOUBLE_EQ(Get(4, "MaxVerlust").AsFloat(), 0.005);
@@ -411,7 +412,7 @@ TEST_F(OrderControlsTest, ChangeOrderOnlyWhereThePanelAllows) {
     Set(4, "Status", Variant(int32_t(2)));
     Select(3);
     controls.text[Ctl::reMaxVerlust] = "0,00900";
-    d->m_btnChangeOrderClick();
+    d->editOrders.ChangeSelectedOrder();
     EXPECT_DOUBLE_EQ(Get(3, "MaxVerlust").AsFloat(), 0.005);
 }
 
@@ -422,7 +423,7 @@ TEST_F(OrderControlsTest, ChangeOrderOnALegWithoutCounterKeepsTypeAndStatus) {
     Select(1);
     controls.SetChecked(Ctl::rbSellChange, true);
     controls.text[Ctl::reLotsChange] = "0,70";
-    d->m_btnChangeOrderClick();
+    d->editOrders.ChangeSelectedOrder();
     EXPECT_EQ(Get(1, "OrderType").AsInteger(), 1);
     EXPECT_EQ(Status(1), 0);
     EXPECT_DOUBLE_EQ(Get(1, "Lots").AsFloat(), 0.7);
@@ -434,7 +435,7 @@ TEST_F(OrderControlsTest, AnErrorCancelsTheEditAndLowersTheBusyCounter) {
     controls.text[Ctl::reLotsChange] = "0,90";
     // The broker list fails when its third item is read: after the leg's type was written.
     controls.panelTicks.resize(2);
-    EXPECT_THROW(d->m_btnChangeOrderClick(), std::out_of_range);
+    EXPECT_THROW(d->editOrders.ChangeSelectedOrder(), std::out_of_range);
     EXPECT_EQ(d->orders.m_iDisableDataChange, 0);
     EXPECT_EQ(Display().State(), DataSetState::Browse);
     Select(2);
@@ -451,12 +452,12 @@ TEST_F(OrderControlsTest, StepsOfTheBoxes) {
         const char* after;
     };
     const Case cases[] = {
-        {[](Desk& k) { k.UpDown4Click(true); }, Ctl::reLotsChange, "1,00", "1,10"},
-        {[](Desk& k) { k.m_reLotsChangeKeyUp(kVkDown); }, Ctl::reLotsChange, "1,00", "0,90"},
-        {[](Desk& k) { k.m_reLotsChangeKeyUp(65); }, Ctl::reLotsChange, "1,00", "1,00"},
-        {[](Desk& k) { k.UpDown1Click(false); }, Ctl::reOpenSpreadChange, "0,00000", "-0,00005"},
-        {[](Desk& k) { k.UpDown2Click(true); }, Ctl::reMaxVerlust, "0,00100", "0,00105"},
-        {[](Desk& k) { k.UpDown3Click(true); }, Ctl::reCloseSpreadChange, "x", "0,00005"},
+        {[](Desk& k) { k.editOrders.UpDown4Click(true); }, Ctl::reLotsChange, "1,00", "1,10"},
+        {[](Desk& k) { k.editOrders.m_reLotsChangeKeyUp(kVkDown); }, Ctl::reLotsChange, "1,00", "0,90"},
+        {[](Desk& k) { k.editOrders.m_reLotsChangeKeyUp(65); }, Ctl::reLotsChange, "1,00", "1,00"},
+        {[](Desk& k) { k.editOrders.UpDown1Click(false); }, Ctl::reOpenSpreadChange, "0,00000", "-0,00005"},
+        {[](Desk& k) { k.editOrders.UpDown2Click(true); }, Ctl::reMaxVerlust, "0,00100", "0,00105"},
+        {[](Desk& k) { k.editOrders.UpDown3Click(true); }, Ctl::reCloseSpreadChange, "x", "0,00005"},
         {[](Desk& k) { k.RealEditKeyUp(Ctl::reCloseSpreadChange, kVkUp); }, Ctl::reCloseSpreadChange,
          "0,00010", "0,00015"},
         {[](Desk& k) { k.RealEditKeyUp(Ctl::reMaxVerlust, kVkDown); }, Ctl::reMaxVerlust, "0,00100",
@@ -472,12 +473,12 @@ TEST_F(OrderControlsTest, StepsOfTheBoxes) {
 TEST_F(OrderControlsTest, ABrokerIDBeyondTheIntegerRangeIsNoBroker) {
     Place(0, 3);
     for (int rec : {1, 2}) Set(rec, "TableID", Variant(int32_t(2147483647)));
-    d->m_iLastRecNoAnzeige = -1;
+    d->editOrders.m_iLastRecNoAnzeige = -1;
     Select(1);
     ASSERT_EQ(controls.panelBrokers.size(), 10u);
     EXPECT_EQ(controls.panelBrokers[0], "21474836471");
     controls.SetPanelBrokerChecked(0, true);
-    d->m_btnChangeOrderClick();
+    d->editOrders.ChangeSelectedOrder();
     EXPECT_EQ(Get(1, "ID1").AsInteger(), -1);
     EXPECT_EQ(Get(2, "ID1").AsInteger(), -1);
     EXPECT_EQ(Status(1), 0);

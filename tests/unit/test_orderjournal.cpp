@@ -461,28 +461,28 @@ TEST_F(DeskJournal, AJournalThatCannotBeWrittenSetsStandbyAndTellsTheOperatorOnc
     EXPECT_NE(view.stopBoxes[0].find("journal cannot be written"), std::string::npos) << view.stopBoxes[0];
     EXPECT_NE(view.stopBoxes[0].find("Standby is set"), std::string::npos);
     // Noted for the notifications window, which does not exist yet during the creation.
-    ASSERT_EQ(d.FileNotes().size(), 1u);
-    EXPECT_EQ(StopBoxText(d.FileNotes()[0]), view.stopBoxes[0]);
-    EXPECT_TRUE(d.DataAtRisk());
+    ASSERT_EQ(d.files.FileNotes().size(), 1u);
+    EXPECT_EQ(StopBoxText(d.files.FileNotes()[0]), view.stopBoxes[0]);
+    EXPECT_TRUE(d.files.DataAtRisk());
     // Later changes tell nothing more.
     SetField(1, "Status", Variant(int32_t{stCanceled}));
-    d.CommitJournal();
+    d.files.CommitJournal();
     EXPECT_EQ(view.stopBoxes.size(), 1u);
 }
 
 TEST_F(DeskJournal, EveryChangeIsOnDiskAfterTheCommitAndAShutDownSaveStartsTheJournalAnew) {
     Desk& d = Create();
-    d.OpenOrder(0, 0.1, 0, 3, -0.0001, {{"1", true}, {"2", true}}, 1, 0.0001, false, 0.0, false);
+    d.entry.OpenOrder(0, 0.1, 0, 3, -0.0001, {{"1", true}, {"2", true}}, 1, 0.0001, false, 0.0, false);
     ASSERT_EQ(List().RecordCount(), 2);
     const std::string path = dir.File("Orderlist.journal");
     EXPECT_EQ(journal::Parse(ReadAll(path)).changes.size(), 0u); // nothing before the commit
-    d.CommitJournal();
+    d.files.CommitJournal();
     EXPECT_EQ(journal::Parse(ReadAll(path)).changes.size(), 2u);
     SetField(1, "Status", Variant(int32_t{stCanceled}));
-    d.CommitJournal();
+    d.files.CommitJournal();
     EXPECT_EQ(journal::Parse(ReadAll(path)).changes.size(), 3u);
     d.FormDestroy();
-    EXPECT_FALSE(d.DataAtRisk());
+    EXPECT_FALSE(d.files.DataAtRisk());
     const journal::Parsed p = journal::Parse(ReadAll(path));
     ASSERT_TRUE(p.ok);
     EXPECT_EQ(p.base, ListFileId::Of(ReadAll(dir.File("Orderlist.xml"))));
@@ -497,17 +497,17 @@ TEST_F(DeskJournal, AFailedFlushSetsStandbyAndReleasesTheAnswers) {
     HeldDisk disk;
     disk.error = EIO;
     d.orders.Journal()->SetSyncCall(disk.Call());
-    d.OpenOrder(0, 0.1, 0, 3, -0.0001, {{"1", true}, {"2", true}}, 1, 0.0001, false, 0.0, false);
-    const uint64_t ticket = d.JournalTicket();
+    d.entry.OpenOrder(0, 0.1, 0, 3, -0.0001, {{"1", true}, {"2", true}}, 1, 0.0001, false, 0.0, false);
+    const uint64_t ticket = d.files.JournalTicket();
     EXPECT_GT(ticket, 0u);
-    EXPECT_LT(d.JournalDurable(), ticket); // the flush is held
+    EXPECT_LT(d.files.JournalDurable(), ticket); // the flush is held
     EXPECT_FALSE(controls.Checked(Ctl::chkbStandby));
     disk.Allow(1);
     for (int i = 0; i < 5000 && !d.orders.Journal()->Broken(); ++i) usleep(1000);
-    EXPECT_EQ(d.JournalDurable(), UINT64_MAX);
+    EXPECT_EQ(d.files.JournalDurable(), UINT64_MAX);
     EXPECT_TRUE(controls.Checked(Ctl::chkbStandby));
-    EXPECT_TRUE(d.DataAtRisk());
-    EXPECT_NE(d.TakeJournalBox().find("journal cannot be written"), std::string::npos);
+    EXPECT_TRUE(d.files.DataAtRisk());
+    EXPECT_NE(d.files.TakeJournalBox().find("journal cannot be written"), std::string::npos);
     EXPECT_TRUE(view.stopBoxes.empty()); // not inside the link's batch
 }
 

@@ -16,7 +16,7 @@ namespace {
 
 struct OrderListTest : test::DeskHarness {
     OrderListTest() { clock.Set(45000.5); }
-    void Start() { Make().OpenOrderList(); }
+    void Start() { Make().orders.OpenOrderList(); }
     // The order box of table t: direction, brokers ticked (1-based), values.
     void SetFrame(int t, FrameCtl direction, std::vector<int> brokers, const char* lots = "0,10",
                   const char* spread = "0,00020", const char* close = "0,00000",
@@ -85,7 +85,7 @@ TEST_F(OrderListTest, OrderEntryAppendsTheTwoLegs) {
     Start();
     SetFrame(3, FrameCtl::rbBuySell1, {2, 5});
     controls.activePage = 3;
-    desk->TableOpenOrderCurrent();
+    desk->entry.TableOpenOrderCurrent();
     ASSERT_EQ(Display().RecordCount(), 2);
     EXPECT_EQ(desk->orders.m_iDisableDataChange, 0);
     Display().First();
@@ -127,7 +127,7 @@ TEST_F(OrderListTest, OneSidedTransactionsHaveAnEmptyLeg) {
     };
     for (Case c : {Case{FrameCtl::rbBuy1, 2}, Case{FrameCtl::rbSell1, 1}}) {
         SetFrame(0, c.direction, {1});
-        desk->TableOpenOrder(0, 0);
+        desk->entry.TableOpenOrder(0, 0);
     }
     ASSERT_EQ(Display().RecordCount(), 4);
     for (int row : {2, 3}) {
@@ -153,14 +153,14 @@ TEST_F(OrderListTest, PlaceOrderOnAPageThatIsNoTableDoesNothing) {
     SetFrame(0, FrameCtl::rbBuySell1, {1});
     for (int page : {20, 21, -1}) {
         controls.activePage = page;
-        desk->TableOpenOrderCurrent();
+        desk->entry.TableOpenOrderCurrent();
     }
     controls.activePage = 5;
     controls.frames[5].exists = false;
-    desk->TableOpenOrderCurrent();
+    desk->entry.TableOpenOrderCurrent();
     EXPECT_EQ(Display().RecordCount(), 0);
     // direction outside 1..3: two empty legs
-    desk->OpenOrder(0, 1, 1, 7, 0.1, {}, 1, 0.1, false, 0, false);
+    desk->entry.OpenOrder(0, 1, 1, 7, 0.1, {}, 1, 0.1, false, 0, false);
     Display().First();
     EXPECT_EQ(D("Status").AsInteger(), stNoLeg);
     Display().Next();
@@ -171,7 +171,7 @@ TEST_F(OrderListTest, LookupsGiveTheirNoResultValues) {
     Start();
     SetFrame(1, FrameCtl::rbBuySell1, {1}, "0,10");
     controls.frames[1].checked[FrameCtl::cbSlippageAusgleich1] = true;
-    desk->TableOpenOrder(1, 1);
+    desk->entry.TableOpenOrder(1, 1);
     const int first = 1, second = 2;
     EXPECT_EQ(desk->orders.GetCounterOrderID(first), second);
     EXPECT_EQ(desk->orders.GetCounterOrderID(second), first);
@@ -216,7 +216,7 @@ TEST_F(OrderListTest, CopyTransactionAppendsAFreshCopy) {
     Start();
     SetFrame(2, FrameCtl::rbBuySell1, {3, 4}, "0,25", "0,00030", "0,00010", "0,00100");
     controls.frames[2].checked[FrameCtl::cbAutoClose] = true;
-    desk->TableOpenOrder(2, 2);
+    desk->entry.TableOpenOrder(2, 2);
     // the source transaction has run to its end
     for (int id : {1, 2}) {
         ASSERT_TRUE(Engine().Locate("OrderID", Variant(id)));
@@ -229,7 +229,7 @@ TEST_F(OrderListTest, CopyTransactionAppendsAFreshCopy) {
     }
     clock.AdvanceSeconds(60);
     SelectRow(2); // the second leg selected: the first is copied first all the same
-    desk->Button3Click();
+    desk->entry.CopySelectedTransaction();
     EXPECT_EQ(desk->orders.m_iDisableDataChange, 0);
     ASSERT_EQ(Display().RecordCount(), 4);
     EXPECT_EQ(D("OrderID").AsInteger(), 2); // the selection stands on the source's second leg
@@ -256,9 +256,9 @@ TEST_F(OrderListTest, CopyTransactionAppendsAFreshCopy) {
 
     // an empty leg is copied as an empty leg
     SetFrame(2, FrameCtl::rbSell1, {3});
-    desk->TableOpenOrder(2, 2);
+    desk->entry.TableOpenOrder(2, 2);
     SelectRow(5);
-    desk->Button3Click();
+    desk->entry.CopySelectedTransaction();
     ASSERT_EQ(Display().RecordCount(), 8);
     SelectRow(7);
     EXPECT_EQ(D("Status").AsInteger(), stNoLeg);
@@ -271,14 +271,14 @@ TEST_F(OrderListTest, CopyTransactionAppendsAFreshCopy) {
 TEST_F(OrderListTest, DeleteOrderRemovesBothLegs) {
     Start();
     SetFrame(0, FrameCtl::rbBuySell1, {1});
-    desk->TableOpenOrder(0, 0);
-    desk->TableOpenOrder(0, 0);
+    desk->entry.TableOpenOrder(0, 0);
+    desk->entry.TableOpenOrder(0, 0);
     ASSERT_TRUE(Engine().Locate("OrderID", Variant(2)));
     Engine().Edit();
     Engine().FieldByName("Status").SetAsInteger(stOpened);
     Engine().Post();
     SelectRow(1);
-    desk->Button14Click();
+    desk->entry.DeleteSelectedTransaction();
     ASSERT_EQ(Display().RecordCount(), 2);
     EXPECT_FALSE(Engine().Locate("OrderID", Variant(1)));
     EXPECT_FALSE(Engine().Locate("OrderID", Variant(2)));
@@ -286,27 +286,27 @@ TEST_F(OrderListTest, DeleteOrderRemovesBothLegs) {
     Display().First();
     EXPECT_EQ(D("Nr").AsInteger(), 1);
     EXPECT_EQ(D("OrderID").AsInteger(), 3);
-    desk->Button14Click();
-    desk->Button14Click(); // empty: nothing
-    desk->Button3Click();
+    desk->entry.DeleteSelectedTransaction();
+    desk->entry.DeleteSelectedTransaction(); // empty: nothing
+    desk->entry.CopySelectedTransaction();
     EXPECT_EQ(Display().RecordCount(), 0);
 }
 
 TEST_F(OrderListTest, TheListSurvivesARestartAndNewKeysStayAhead) {
     Start();
     SetFrame(0, FrameCtl::rbBuySell1, {1, 2});
-    desk->TableOpenOrder(0, 0);
-    desk->TableOpenOrder(0, 0);
+    desk->entry.TableOpenOrder(0, 0);
+    desk->entry.TableOpenOrder(0, 0);
     SelectRow(3);
-    desk->Button14Click();
-    desk->SaveData();
+    desk->entry.DeleteSelectedTransaction();
+    desk->files.SaveData();
     desk->FormDestroy();
     EXPECT_FALSE(Engine().Active());
 
     Start();
     ASSERT_EQ(Engine().RecordCount(), 2);
     EXPECT_EQ(desk->orders.GetCounterOrderID(1), 2);
-    desk->TableOpenOrder(0, 0);
+    desk->entry.TableOpenOrder(0, 0);
     EXPECT_EQ(desk->orders.LookupOrderInteger(6, "FirstOrderID"), 5); // 3 and 4 do not come back
     EXPECT_TRUE(view.messageBoxes.empty());
 }
@@ -315,7 +315,7 @@ TEST_F(OrderListTest, AFileThatDoesNotLoadIsSetAsideAndTheDeskGoesOnEmpty) {
     const std::string valid = [&] {
         Start();
         SetFrame(0, FrameCtl::rbBuySell1, {1});
-        desk->TableOpenOrder(0, 0);
+        desk->entry.TableOpenOrder(0, 0);
         return Engine().SaveToString();
     }();
     auto without = [&](const std::string& field) {
@@ -374,7 +374,7 @@ TEST_F(OrderListTest, AFileThatDoesNotLoadIsSetAsideAndTheDeskGoesOnEmpty) {
     EXPECT_TRUE(view.messageBoxes.empty());
     EXPECT_EQ(Engine().RecordCount(), 2);
     EXPECT_EQ(Engine().FieldDefs().size(), 44u);
-    desk->SaveData();
+    desk->files.SaveData();
     EXPECT_EQ(ReadWholeFile(Paths().orderList)->find("CloseDelaySec"), std::string::npos);
 
     // a file of another tool with columns of other types beside the list's own loads
@@ -399,15 +399,15 @@ TEST_F(OrderListTest, AFileThatDoesNotLoadIsSetAsideAndTheDeskGoesOnEmpty) {
 TEST_F(OrderListTest, ASaveThatFailsRaisesAndKeepsWhatWasThere) {
     Start();
     SetFrame(0, FrameCtl::rbBuySell1, {1});
-    desk->TableOpenOrder(0, 0);
+    desk->entry.TableOpenOrder(0, 0);
     // Something that cannot be replaced stands under the file's name.
     std::filesystem::create_directories(dir.File("Orderlist.xml/keep"));
-    desk->Guarded([&] { desk->SaveData(); });
+    desk->Guarded([&] { desk->files.SaveData(); });
     ASSERT_EQ(view.stopBoxes.size(), 1u);
     EXPECT_TRUE(std::filesystem::is_directory(dir.File("Orderlist.xml/keep")));
     // A list that failed to load and could not be set aside is never saved.
     std::filesystem::remove_all(dir.File("Orderlist.xml"));
     desk->orders.m_bOrderListLoaded = false;
-    desk->SaveData();
+    desk->files.SaveData();
     EXPECT_FALSE(FileExists(Paths().orderList));
 }

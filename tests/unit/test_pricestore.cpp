@@ -96,13 +96,13 @@ TEST_F(DeskFixture, PricesAreSignExtendedFrom32Bits) {
 TEST_F(DeskFixture, TablesBeyondTwentyAreClampedToTwoHundredIDs) {
     for (int tables : {0, -3, 25, 1000000}) {
         Create(tables);
-        EXPECT_GE(desk->m_iMaxIDs, 0);
-        EXPECT_LE(desk->m_iMaxIDs, kMaxEAs);
+        EXPECT_GE(desk->settings.maxIDs, 0);
+        EXPECT_LE(desk->settings.maxIDs, kMaxEAs);
         EXPECT_EQ(Send(EAMsg::NewDataBid, 201, 5), 2);
         EXPECT_EQ(Send(EAMsg::DataComplete, 201), 5);
     }
     Create(20);
-    EXPECT_EQ(desk->m_iMaxIDs, 200);
+    EXPECT_EQ(desk->settings.maxIDs, 200);
     Send(EAMsg::NewDataBid, 200, 99);
     EXPECT_EQ(desk->prices.Bid[200], 99);
 }
@@ -136,7 +136,7 @@ TEST_F(DeskFixture, CopyDataShowsOneCharacterForValidIDOnly) {
 TEST_F(DeskFixture, CounterCheckSecondsAreKeptButNotReset) {
     Create(1);
     Send(EAMsg::ParamCounterCheckSeconds, 7, 33);
-    desk->ResetAll(1, 200);
+    desk->feed.ResetAll(1, 200);
     EXPECT_EQ(desk->prices.aiParamCounterCheckSeconds[7], 33);
 }
 
@@ -145,14 +145,14 @@ TEST_F(DeskFixture, ResetsTouchOnlyTheirRange) {
     Quote(5, 100, 110);
     Quote(6, 100, 120);
     Send(EAMsg::NewDataAccount, 5, 42);
-    desk->ResetMin(5, 5);
+    desk->feed.ResetMin(5, 5);
     EXPECT_EQ(desk->prices.Min[5], kNoPoints);
     EXPECT_EQ(desk->prices.TimeMin[5], kNoTime);
     EXPECT_EQ(desk->prices.Spread[5], 10);
     EXPECT_EQ(desk->prices.Min[6], 20);
-    desk->ResetAll(6, 5); // empty range
+    desk->feed.ResetAll(6, 5); // empty range
     EXPECT_EQ(desk->prices.Min[6], 20);
-    desk->ResetAll(5, 6);
+    desk->feed.ResetAll(5, 6);
     for (int id : {5, 6}) {
         EXPECT_EQ(desk->prices.Accounts[id], kNoAccount);
         EXPECT_EQ(desk->prices.Bid[id], kNoPoints);
@@ -182,7 +182,7 @@ TEST_F(DeskFixture, SnapshotRoundTripsBitForBit) {
         Quote(id, 100000 + id, 100000 + 3 * id);
     }
     desk->prices.Time[9] = 1e-300; // an odd double survives unchanged
-    desk->SaveData();
+    desk->files.SaveData();
     const auto bytes = ReadWholeFile(dir.File("Data.dat"));
     ASSERT_TRUE(bytes);
     EXPECT_EQ(bytes->size(), kDataDatSize);
@@ -257,7 +257,7 @@ TEST_F(DeskFixture, EightHundredByteSnapshotRestoresAccountsOnly) {
 TEST_F(DeskFixture, UnwritableSnapshotIsReportedAndNothingIsOverwritten) {
     Create(1);
     Quote(1, 100, 110);
-    desk->SaveData();
+    desk->files.SaveData();
     const auto before = ReadWholeFile(dir.File("Data.dat"));
     ASSERT_TRUE(before);
     // Make the file's place unwritable even for root: the directory becomes a plain file's
@@ -267,7 +267,7 @@ TEST_F(DeskFixture, UnwritableSnapshotIsReportedAndNothingIsOverwritten) {
     Desk other(controls, view, clock, p);
     other.FormCreate();
     const int savesBefore = view.notificationSaves;
-    other.Guarded([&] { other.SaveData(); });
+    other.Guarded([&] { other.files.SaveData(); });
     // Reported in the stop box as a failed order-list save is, and the other files are saved.
     ASSERT_EQ(view.stopBoxes.size(), 1u);
     EXPECT_EQ(view.stopBoxes[0].rfind("Cannot create " + p.dataDat + ": ", 0), 0u) << view.stopBoxes[0];
@@ -334,16 +334,16 @@ TEST_F(EventModel, StopBoxTextAppendsPeriodOnlyAfterLaterCharacters) {
 TEST_F(DeskFixture, EmptyTimeoutBoxKeepsTheLastValue) {
     controls.text[Ctl::seTimeOut] = "4";
     Create(1);
-    EXPECT_DOUBLE_EQ(desk->CONNECTION_TIMEOUT, 4.0 / 86400);
+    EXPECT_DOUBLE_EQ(desk->settings.CONNECTION_TIMEOUT, 4.0 / 86400);
     controls.text[Ctl::seTimeOut] = "";
     desk->UpdateConnectionTimeout();
-    EXPECT_DOUBLE_EQ(desk->CONNECTION_TIMEOUT, 4.0 / 86400);
+    EXPECT_DOUBLE_EQ(desk->settings.CONNECTION_TIMEOUT, 4.0 / 86400);
     controls.text[Ctl::seTimeOut] = "x";
     desk->UpdateConnectionTimeout();
-    EXPECT_DOUBLE_EQ(desk->CONNECTION_TIMEOUT, 0.0);
+    EXPECT_DOUBLE_EQ(desk->settings.CONNECTION_TIMEOUT, 0.0);
     controls.text[Ctl::seTimeOut] = "10";
     desk->UpdateConnectionTimeout();
-    EXPECT_DOUBLE_EQ(desk->CONNECTION_TIMEOUT, 10.0 / 86400);
+    EXPECT_DOUBLE_EQ(desk->settings.CONNECTION_TIMEOUT, 10.0 / 86400);
 }
 
 } // namespace

@@ -144,24 +144,24 @@ TEST_F(Settings, WithoutAFileEverySettingTakesItsDefault) {
     EXPECT_EQ(c.Text(Ctl::seRequoteAnzahl), "2");
     EXPECT_EQ(c.Text(Ctl::seLoopTime), "200");
     EXPECT_EQ(c.Text(Ctl::seTimeOut), "4");
-    EXPECT_DOUBLE_EQ(r.desk.CONNECTION_TIMEOUT, 4.0 / 86400.0);
-    EXPECT_EQ(r.desk.m_iAnzahlTabellen, 1);
+    EXPECT_DOUBLE_EQ(r.desk.settings.CONNECTION_TIMEOUT, 4.0 / 86400.0);
+    EXPECT_EQ(r.desk.settings.m_iAnzahlTabellen, 1);
     EXPECT_EQ(c.Text(Ctl::seSlippage), "16");
     EXPECT_EQ(c.Text(Ctl::reAlert), "-0,00018");
-    EXPECT_EQ(r.desk.m_iAutoSaveMinutes, 3);
+    EXPECT_EQ(r.desk.settings.autoSaveMinutes, 3);
     EXPECT_EQ(r.view.autoSaveMs, 180000u);
-    EXPECT_EQ(r.desk.m_iMaxAutoTrades, 2);
+    EXPECT_EQ(r.desk.settings.maxAutoTrades, 2);
     EXPECT_EQ(c.Text(Ctl::seMaxAutoTrades), "2");
-    EXPECT_EQ(r.desk.m_iAutoTradeIntervall, 1);
+    EXPECT_EQ(r.desk.settings.autoTradeInterval, 1);
     EXPECT_EQ(c.Text(Ctl::seTradeIntervall), "1");
     EXPECT_EQ(c.Text(Ctl::reAlertIntervall), "1,0");
     EXPECT_EQ(c.Text(Ctl::seDelayPos2), "100");
     EXPECT_FALSE(c.Checked(Ctl::chkbDelayMode));
     EXPECT_TRUE(c.Checked(Ctl::chkbSeqMode));
-    EXPECT_EQ(r.desk.m_KombinationsPauseMS, 500);
+    EXPECT_EQ(r.desk.settings.combinationPauseMS, 500);
     EXPECT_EQ(c.Text(Ctl::rePRIDynamic), "0,0010");
-    EXPECT_EQ(r.desk.m_iSimultaneousClosing, 2);
-    EXPECT_EQ(r.desk.m_dClosingPauseSeconds, 1.0);
+    EXPECT_EQ(r.desk.settings.simultaneousClosing, 2);
+    EXPECT_EQ(r.desk.settings.closingPauseSeconds, 1.0);
     EXPECT_EQ(c.Text(Ctl::seMaxCounterCheck), "60");
     EXPECT_TRUE(c.Checked(Ctl::chkbAddCanT));
     EXPECT_TRUE(c.Checked(Ctl::chkbAddCloT));
@@ -222,8 +222,8 @@ TEST_F(Settings, TheDefaultFileHoldsEveryKeyInOrderAndASecondStartReadsTheSameVa
         EXPECT_EQ(second.controls.frames[t].ticks, first.controls.frames[t].ticks);
     }
     EXPECT_EQ(second.view.autoSaveMs, first.view.autoSaveMs);
-    EXPECT_EQ(second.desk.m_dClosingPauseSeconds, first.desk.m_dClosingPauseSeconds);
-    EXPECT_EQ(second.desk.m_KombinationsPauseMS, first.desk.m_KombinationsPauseMS);
+    EXPECT_EQ(second.desk.settings.closingPauseSeconds, first.desk.settings.closingPauseSeconds);
+    EXPECT_EQ(second.desk.settings.combinationPauseMS, first.desk.settings.combinationPauseMS);
 }
 
 TEST_F(Settings, MissingKeysTakeTheirDefaultsAndTheFileStaysAsItWas) {
@@ -287,12 +287,12 @@ TEST_F(Settings, ValueFormsAndClampsOfTheDefaultsSection) {
                               "CombinationPause=0x100\r\nClosingPause=2,5\r\nSimultaneousClosing=5\r\n");
     Run r(paths);
     r.desk.LoadConfig();
-    EXPECT_EQ(r.desk.m_iAutoTradeIntervall, 0);
-    EXPECT_EQ(r.desk.m_iAnzahlTabellen, 3);
+    EXPECT_EQ(r.desk.settings.autoTradeInterval, 0);
+    EXPECT_EQ(r.desk.settings.m_iAnzahlTabellen, 3);
     EXPECT_EQ(r.view.autoSaveMs, 0u); // no automatic save
-    EXPECT_EQ(r.desk.m_KombinationsPauseMS, 256);
-    EXPECT_EQ(r.desk.m_dClosingPauseSeconds, 2.5);
-    EXPECT_EQ(r.desk.m_iSimultaneousClosing, 5);
+    EXPECT_EQ(r.desk.settings.combinationPauseMS, 256);
+    EXPECT_EQ(r.desk.settings.closingPauseSeconds, 2.5);
+    EXPECT_EQ(r.desk.settings.simultaneousClosing, 5);
 }
 
 // "Tables" and "AutoSaveMinutes" are held within what the window and the timer can take, and
@@ -319,9 +319,9 @@ TEST_F(Settings, TablesAndTheAutoSaveIntervalAreClampedAtReading) {
                                       "\r\nAutoSaveMinutes=" + c.minutes + "\r\n");
         Run r(paths);
         r.desk.FormCreate();
-        EXPECT_EQ(r.desk.m_iAnzahlTabellen, c.tablesHeld) << c.tables;
-        EXPECT_EQ(r.desk.m_iMaxIDs, 10 * c.tablesHeld) << c.tables;
-        EXPECT_EQ(r.desk.m_iAutoSaveMinutes, c.minutesHeld) << c.minutes;
+        EXPECT_EQ(r.desk.settings.m_iAnzahlTabellen, c.tablesHeld) << c.tables;
+        EXPECT_EQ(r.desk.settings.maxIDs, 10 * c.tablesHeld) << c.tables;
+        EXPECT_EQ(r.desk.settings.autoSaveMinutes, c.minutesHeld) << c.minutes;
         EXPECT_EQ(r.view.autoSaveMs, c.intervalMs) << c.minutes;
         r.desk.UpdateWatchGrid(); // the Watch grid's row count from "Tables"
         EXPECT_EQ(r.view.watch.rows, c.tablesHeld + 1) << c.tables;
@@ -380,8 +380,8 @@ TEST_F(Settings, DirectionIsComparedExactly) {
 TEST_F(Settings, TheWriterTakesFieldsAndEachGroupsLastFrame) {
     const DeskPaths paths = Paths();
     Run r(paths);
-    r.desk.m_iMaxAutoTrades = 4;
-    r.desk.m_iAutoTradeIntervall = 0;
+    r.desk.settings.maxAutoTrades = 4;
+    r.desk.settings.autoTradeInterval = 0;
     r.controls.text[Ctl::seMaxAutoTrades] = "9";  // the fields are written, not the spin edits
     r.controls.text[Ctl::seTradeIntervall] = "8"; //
     r.controls.text[Ctl::seSlippage] = "abc";     // not an integer: the lower limit
@@ -457,8 +457,8 @@ TEST_F(Settings, AFailedWriteStopsTheCreationAndNothingIsOverwritten) {
         ASSERT_EQ(view.stopBoxes.size(), 1u);
         EXPECT_EQ(view.stopBoxes[0], "In " + paths.configIni + " kann nicht geschrieben werden.");
         EXPECT_EQ(controls.Text(Ctl::seTimeOut), "4"); // what was read stays applied
-        EXPECT_EQ(desk.m_iMaxIDs, 0);                  // the creation stopped before it
-        EXPECT_FALSE(desk.m_bPricesLoaded);
+        EXPECT_EQ(desk.settings.maxIDs, 0);            // the creation stopped before it
+        EXPECT_FALSE(desk.files.m_bPricesLoaded);
         desk.Guarded([&] { desk.FormDestroy(); });
     }
     EXPECT_EQ(ReadRaw(paths.dataDat), "previous snapshot");
@@ -481,7 +481,7 @@ TEST_F(Settings, CreationPreparesTheBrokerListsBeforeReadingTheFile) {
     EXPECT_EQ(controls.frames[0].ticks,
               std::vector<bool>({true, true, false, true, true, true, true, true, true, true}));
     EXPECT_EQ(controls.frames[10].ticks, std::vector<bool>(10, false));
-    EXPECT_EQ(desk.m_iMaxIDs, 20);
+    EXPECT_EQ(desk.settings.maxIDs, 20);
 }
 
 TEST_F(Settings, ResetATRestoresTheConfiguredCredits) {
@@ -491,7 +491,7 @@ TEST_F(Settings, ResetATRestoresTheConfiguredCredits) {
     r.desk.LoadConfig();
     r.controls.text[Ctl::seMaxAutoTrades] = "7"; // credits given back meanwhile
     r.controls.checked[Ctl::cbAutoTrade] = false;
-    r.desk.Button2Click();
+    r.desk.orderControls.ResetAutoTrade();
     EXPECT_EQ(r.controls.Text(Ctl::seMaxAutoTrades), "3");
     EXPECT_TRUE(r.controls.Checked(Ctl::cbAutoTrade));
 }

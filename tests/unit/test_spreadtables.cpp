@@ -182,7 +182,7 @@ TEST_F(SpreadTables, WatchGridIsCutToTheTablesAndFilledOnScreen) {
     EXPECT_EQ(Row(view.watch, 3, 6), (V{"Tab  2", "---", "---", "---", "---", "---"}));
     EXPECT_EQ(view.watch.Cell(0, 4), "");
     // Never enlarged.
-    desk->m_iAnzahlTabellen = 5;
+    desk->settings.m_iAnzahlTabellen = 5;
     desk->UpdateWatchGrid();
     EXPECT_EQ(view.watch.rows, 4);
 }
@@ -215,7 +215,7 @@ TEST_F(SpreadTables, WatchGridFollowsQuotesLikeAFullPass) {
     EXPECT_EQ(Row(view.watch, 3, 6), (V{"Tab  2", "0,00003", "0,00003", "0,00003", "0,00003", "0,00006"}));
     EXPECT_EQ(view.watch.writes, 12); // the two changed rows, not the whole grid
     // "Reset Table": every table "---".
-    desk->m_bResetCSClick();
+    desk->spreads.ResetCrossSpreads();
     for (int r = 1; r <= 3; ++r) EXPECT_EQ(view.watch.Cell(1, r), "---") << r;
     // Off screen nothing is drawn; the page change brings it up to date.
     controls.watchActive = false;

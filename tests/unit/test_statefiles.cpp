@@ -34,7 +34,7 @@ struct FileView : FakeView {
     }
 };
 
-struct StateFiles : ::testing::Test {
+struct StateFilesTest : ::testing::Test {
     TempDir dir;
     FakeControls controls;
     FileView view;
@@ -76,7 +76,7 @@ std::string Snapshot(const std::function<void(PriceStore&)>& fill) {
 
 } // namespace
 
-TEST_F(StateFiles, ADataDatOfTheWrongSizeOrKindIsReadAsFarAsItCanAndSetAside) {
+TEST_F(StateFilesTest, ADataDatOfTheWrongSizeOrKindIsReadAsFarAsItCanAndSetAside) {
     const std::string whole = Snapshot([](PriceStore& p) {
         p.Accounts[3] = 77;
         p.Bid[3] = 108123;
@@ -122,11 +122,11 @@ TEST_F(StateFiles, ADataDatOfTheWrongSizeOrKindIsReadAsFarAsItCanAndSetAside) {
         const auto aside = Aside("Data.dat");
         if (!*c.note) {
             EXPECT_TRUE(aside.empty()) << c.name;
-            EXPECT_TRUE(desk->FileNotes().empty()) << c.name;
+            EXPECT_TRUE(desk->files.FileNotes().empty()) << c.name;
         } else {
             ASSERT_EQ(aside.size(), 1u) << c.name;
-            ASSERT_EQ(desk->FileNotes().size(), 1u) << c.name;
-            const std::string& note = desk->FileNotes()[0];
+            ASSERT_EQ(desk->files.FileNotes().size(), 1u) << c.name;
+            const std::string& note = desk->files.FileNotes()[0];
             EXPECT_NE(note.find(c.note), std::string::npos) << note;
             EXPECT_NE(note.find("set aside as " + aside[0].string() + "."), std::string::npos) << note;
             if (c.kind == Regular) {
@@ -143,7 +143,7 @@ TEST_F(StateFiles, ADataDatOfTheWrongSizeOrKindIsReadAsFarAsItCanAndSetAside) {
             }
         }
         // The next save writes a whole snapshot and leaves what was set aside alone.
-        desk->SaveData();
+        desk->files.SaveData();
         EXPECT_TRUE(view.stopBoxes.empty()) << c.name;
         const auto saved = ReadStateFile(paths.dataDat);
         EXPECT_EQ(saved.status, ReadStatus::Ok) << c.name;
@@ -152,7 +152,7 @@ TEST_F(StateFiles, ADataDatOfTheWrongSizeOrKindIsReadAsFarAsItCanAndSetAside) {
     }
 }
 
-TEST_F(StateFiles, ValuesNoQuoteCanProduceCountAsMissing) {
+TEST_F(StateFilesTest, ValuesNoQuoteCanProduceCountAsMissing) {
     constexpr double nan = std::numeric_limits<double>::quiet_NaN();
     constexpr double inf = std::numeric_limits<double>::infinity();
     constexpr int64_t big = 1'000'000'000'000, i64max = std::numeric_limits<int64_t>::max();
@@ -180,7 +180,7 @@ TEST_F(StateFiles, ValuesNoQuoteCanProduceCountAsMissing) {
     EXPECT_TRUE(Aside("Data.dat").empty()); // the size was right: only the values were wrong
 }
 
-TEST_F(StateFiles, EachSaveRunsWhateverBecameOfTheOthers) {
+TEST_F(StateFilesTest, EachSaveRunsWhateverBecameOfTheOthers) {
     struct Case {
         const char* name;
         bool blockData, blockList, blockNotes;
@@ -197,7 +197,7 @@ TEST_F(StateFiles, EachSaveRunsWhateverBecameOfTheOthers) {
         if (c.blockData) fs::create_directories(paths.dataDat + "/keep");
         if (c.blockList) fs::create_directories(paths.orderList + "/keep");
         if (c.blockNotes) fs::create_directories(paths.notifications + "/keep");
-        desk->Guarded([&] { desk->SaveData(); });
+        desk->Guarded([&] { desk->files.SaveData(); });
         const int blocked = c.blockData + c.blockList + c.blockNotes;
         if (!blocked) {
             EXPECT_TRUE(view.stopBoxes.empty()) << c.name;
@@ -223,14 +223,14 @@ TEST_F(StateFiles, EachSaveRunsWhateverBecameOfTheOthers) {
     }
 }
 
-TEST_F(StateFiles, AReadOnlyStateFileFailsItsSaveAndKeepsItsMode) {
+TEST_F(StateFilesTest, AReadOnlyStateFileFailsItsSaveAndKeepsItsMode) {
     using P = fs::perms;
     const P readOnly = P::owner_read | P::group_read | P::others_read;
     const P ownerGroup = P::owner_read | P::owner_write | P::group_read;
     for (const std::string* target : {&paths.dataDat, &paths.orderList, &paths.notifications}) {
         Clear();
         Create();
-        desk->SaveData(); // all three exist now
+        desk->files.SaveData(); // all three exist now
         const auto before = ReadWholeFile(*target);
         ASSERT_TRUE(before);
         const ino_t inode = InodeOf(*target);
@@ -238,7 +238,7 @@ TEST_F(StateFiles, AReadOnlyStateFileFailsItsSaveAndKeepsItsMode) {
         clock.AdvanceSeconds(1);
         view.list.Add(45001.0, ':', "one more");
         desk->prices.Accounts[2] = 42;
-        desk->Guarded([&] { desk->SaveData(); });
+        desk->Guarded([&] { desk->files.SaveData(); });
         ASSERT_EQ(view.stopBoxes.size(), 1u) << *target;
         EXPECT_EQ(view.stopBoxes[0], "Cannot write " + *target + ": Permission denied.");
         EXPECT_EQ(fs::status(*target).permissions(), readOnly) << *target;
@@ -250,14 +250,14 @@ TEST_F(StateFiles, AReadOnlyStateFileFailsItsSaveAndKeepsItsMode) {
         // A file the operator may write keeps its own mode through the replace.
         fs::permissions(*target, ownerGroup, fs::perm_options::replace);
         view.stopBoxes.clear();
-        desk->Guarded([&] { desk->SaveData(); });
+        desk->Guarded([&] { desk->files.SaveData(); });
         EXPECT_TRUE(view.stopBoxes.empty()) << *target;
         EXPECT_EQ(fs::status(*target).permissions(), ownerGroup) << *target;
         EXPECT_NE(InodeOf(*target), inode) << *target; // replaced, not written in place
     }
 }
 
-TEST_F(StateFiles, AnOrderListThatIsNoRegularFileIsSetAsideWithTheMessage) {
+TEST_F(StateFilesTest, AnOrderListThatIsNoRegularFileIsSetAsideWithTheMessage) {
     ASSERT_EQ(mkfifo(paths.orderList.c_str(), 0600), 0);
     Create();
     const auto aside = Aside("Orderlist.xml");
@@ -268,31 +268,32 @@ TEST_F(StateFiles, AnOrderListThatIsNoRegularFileIsSetAsideWithTheMessage) {
     EXPECT_EQ(view.messageBoxes[0],
               kOrderListLoadFailed + std::u16string(u"\n") + std::u16string(line.begin(), line.end()));
     EXPECT_TRUE(view.terminated);
-    desk->SaveData(); // the empty list may now take the name
+    desk->files.SaveData(); // the empty list may now take the name
     EXPECT_TRUE(fs::is_regular_file(paths.orderList));
     EXPECT_TRUE(fs::is_fifo(aside[0]));
 }
 
-TEST_F(StateFiles, LeftoverTemporaryFilesOfEveryStateFileGo) {
+TEST_F(StateFilesTest, LeftoverTemporaryFilesOfEveryStateFileGo) {
     Create();
     for (const std::string* p : {&paths.configIni, &paths.dataDat, &paths.orderList, &paths.notifications})
         WriteFileAtomic(*p + ".tmp-aB3dE9", "killed half-way");
     WriteFileAtomic(dir.File("Other.txt.tmp-aB3dE9"), "not ours");
-    EXPECT_EQ(desk->RemoveLeftoverTempFiles().size(), 4u);
+    EXPECT_EQ(desk->files.RemoveLeftoverTempFiles().size(), 4u);
     for (const std::string* p : {&paths.configIni, &paths.dataDat, &paths.orderList, &paths.notifications})
         EXPECT_FALSE(fs::exists(*p + ".tmp-aB3dE9")) << *p;
     EXPECT_TRUE(fs::exists(dir.File("Other.txt.tmp-aB3dE9")));
 }
 
-TEST_F(StateFiles, AFileThatCannotBeSetAsideIsNeverOverwritten) {
+TEST_F(StateFilesTest, AFileThatCannotBeSetAsideIsNeverOverwritten) {
     // A name so long that no ".damaged-" name fits beside it: the rename fails, even for root.
     const std::string longName(240, 'n');
     paths.dataDat = dir.File(longName + ".dat");
     std::ofstream(paths.dataDat, std::ios::binary) << "short";
     Create();
-    ASSERT_EQ(desk->FileNotes().size(), 1u);
-    EXPECT_NE(desk->FileNotes()[0].find("could not be set aside"), std::string::npos) << desk->FileNotes()[0];
-    desk->SaveData();
+    ASSERT_EQ(desk->files.FileNotes().size(), 1u);
+    EXPECT_NE(desk->files.FileNotes()[0].find("could not be set aside"), std::string::npos)
+        << desk->files.FileNotes()[0];
+    desk->files.SaveData();
     EXPECT_TRUE(view.stopBoxes.empty());
     EXPECT_EQ(ReadWholeFile(paths.dataDat), "short");
 
