@@ -82,6 +82,8 @@ public:
     void InitializeBrokerIDList(int t, int iStartID);
 
     // ---- the stages after a complete quote -------------------------------------------------
+    // A complete quote's cross spreads, and then (once the tables are redrawn) the opening
+    // trigger's pass; a desk made for a test may stand in for either.
     virtual void ComputeCrossSpreads(int id) { spreads.ComputeCrossSpreads(id); }
     virtual void CheckOrders() { trigger.CheckOrders(); }
 
@@ -112,6 +114,8 @@ public:
     EngineContext& Engine() { return m_engine; }
     bool IsValidEAID(int id) const { return id >= 1 && id <= settings.maxIDs; }
 
+    // The members below are declared in the order they are built: each part holds references
+    // to what comes before it, and goes before it does.
 private:
     IDeskControls& m_controls;
     IDeskView& m_view;
@@ -127,6 +131,7 @@ public:
     EngineState engine;
 
 private:
+    // One context for all parts of the engine.
     EngineContext m_engine;
 
 public:
