@@ -75,6 +75,7 @@ TForm3::TForm3(DeskPaths paths, const std::string& linkPath, QWidget* parent) : 
     col->addWidget(PageControl1, 1);
     setCentralWidget(central);
 
+    // "Reset Tabs": every EA's quotes and minima; "Reset AT": the auto-trade credits.
     connect(Button17, &QPushButton::clicked, this,
             [this] { m_desk->Guarded([this] { m_desk->feed.ResetAll(1, kMaxEAs); }); });
     connect(Button2, &QPushButton::clicked, this,
