@@ -59,7 +59,8 @@ TEST(MinuteTimer, TheTickResetsStalePendingLegsAndGivesCreditsBack) {
     form.TimerResetPending.setSingleShot(true);
     form.TimerResetPending.start(0);
     auto status = [&](int32_t id) { return list.Lookup("OrderID", Variant(id), "Status").AsInteger(); };
-    EXPECT_TRUE(LoopUntil([&] { return status(pending) == stToOpen; }));
+    // The credits come back in a later step of the same tick: wait for the tick to end.
+    EXPECT_TRUE(LoopUntil([&] { return status(pending) == stToOpen && !desk.housekeeping.Sweeping(); }));
     EXPECT_EQ(desk.Controls().SpinValue(Ctl::seMaxAutoTrades), credits + 1);
     EXPECT_TRUE(list.Lookup("OrderID", Variant(cancelled), "ATRaiseChecked").AsBoolean());
 }
