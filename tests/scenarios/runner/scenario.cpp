@@ -69,7 +69,9 @@ bool ParseInteger(const std::string& text, int32_t& out) {
     if (text.empty()) return false;
     char* end = nullptr;
     errno = 0;
-    const long long v = std::strtoll(text.c_str(), &end, 0);
+    // Decimal, or hexadecimal after 0x; a leading 0 makes no octal number.
+    const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    const long long v = std::strtoll(text.c_str(), &end, hex ? 16 : 10);
     if (errno || *end || v < INT32_MIN || v > INT32_MAX) return false;
     out = static_cast<int32_t>(v);
     return true;
