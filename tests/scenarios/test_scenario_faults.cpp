@@ -108,7 +108,10 @@ TEST(ScenarioFaults, EachDifferingOutcomeIsReportedWithItsLine) {
     };
     for (const auto& c : cases) {
         EchoDesk desk;
-        EXPECT_EQ(RunScenario(ParseScenarioText("t.scn", c.text, "."), desk), c.failures) << c.text;
+        std::vector<std::string> failures;
+        for (const Failure& f : RunScenario(ParseScenarioText("t.scn", c.text, "."), desk))
+            failures.push_back(f.Text());
+        EXPECT_EQ(failures, c.failures) << c.text;
     }
 }
 

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -35,18 +34,8 @@ void RunOn(ScenarioDesk& desk, const std::string& name) {
     } catch (const ScenarioError& e) {
         FAIL() << e.what();
     }
-    // Each failure at its place in the scenario: "file:line: ...".
-    for (const std::string& failure : RunScenario(scenario, desk)) {
-        const size_t colon = failure.find(".scn:");
-        if (colon == std::string::npos) {
-            ADD_FAILURE() << failure;
-            continue;
-        }
-        const std::string file = failure.substr(0, colon + 4);
-        const size_t text = failure.find(": ", colon + 5);
-        ADD_FAILURE_AT(file.c_str(), std::atoi(failure.c_str() + colon + 5))
-            << (text == std::string::npos ? failure : failure.substr(text + 2));
-    }
+    // Each failure at its place in the scenario.
+    for (const Failure& f : RunScenario(scenario, desk)) ADD_FAILURE_AT(f.file.c_str(), f.line) << f.what;
 }
 
 class Run : public ::testing::TestWithParam<std::string> {};

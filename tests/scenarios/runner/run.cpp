@@ -83,7 +83,7 @@ class Run {
 public:
     explicit Run(ScenarioDesk& desk) : m_desk(desk) {}
 
-    std::vector<std::string> failures;
+    std::vector<Failure> failures;
 
     // Throws ScenarioError when the rest of the run has no meaning.
     void Do(const Step& s) {
@@ -131,7 +131,7 @@ public:
     }
 
 private:
-    void Failed(const Step& s, const std::string& what) { failures.push_back(s.where + ": " + what); }
+    void Failed(const Step& s, const std::string& what) { failures.push_back({s.file, s.line, what}); }
 
     int32_t Resolve(const Number& n) const { return n.order.empty() ? n.value : m_orders.at(n.order); }
     Variant ValueOf(const FieldValue& f) const {
@@ -245,13 +245,13 @@ private:
 
 } // namespace
 
-std::vector<std::string> RunScenario(const Scenario& scenario, ScenarioDesk& desk) {
+std::vector<Failure> RunScenario(const Scenario& scenario, ScenarioDesk& desk) {
     Run run(desk);
     for (const Step& s : scenario.steps) {
         try {
             run.Do(s);
         } catch (const std::exception& e) {
-            run.failures.push_back(s.where + ": " + e.what());
+            run.failures.push_back({s.file, s.line, e.what()});
             break;
         }
     }

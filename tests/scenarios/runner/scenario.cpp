@@ -7,6 +7,7 @@
 #include <map>
 #include <set>
 #include <sstream>
+#include <utility>
 
 #include "desk/core/orderlist.h"
 #include "platform/ealink.h"
@@ -137,7 +138,7 @@ public:
             at = end + 1;
             ++number;
             if (!line.empty() && line.back() == '\r') line.pop_back();
-            m_places.push_back(name + ":" + std::to_string(number));
+            m_places.push_back({name, number});
             Line(line, dir);
             m_places.pop_back();
         }
@@ -146,7 +147,10 @@ public:
 
 private:
     // "file:line: " of the line being read, empty outside every file.
-    std::string Where() const { return m_places.empty() ? std::string() : m_places.back() + ": "; }
+    std::string Where() const {
+        return m_places.empty() ? std::string()
+                                : m_places.back().first + ":" + std::to_string(m_places.back().second) + ": ";
+    }
     [[noreturn]] void Fail(const std::string& what) const { throw ScenarioError(Where() + what); }
 
     void Line(const std::string& line, const fs::path& dir) {
@@ -248,7 +252,8 @@ private:
     Step Make(Op op) const {
         Step s;
         s.op = op;
-        s.where = m_places.back();
+        s.file = m_places.back().first;
+        s.line = m_places.back().second;
         return s;
     }
 
@@ -398,7 +403,7 @@ private:
     }
 
     Scenario m_out;
-    std::vector<std::string> m_places;
+    std::vector<std::pair<std::string, int>> m_places; // file and line, the innermost last
     std::vector<fs::path> m_including;
     std::map<std::string, std::string> m_sets;
     std::set<std::string> m_orders;

@@ -40,9 +40,10 @@ enum class Op { Config, Leg, Start, Connect, Send, Stop, SavedLegs, SavedLeg, Sa
 
 struct Step {
     Op op = Op::Start;
-    std::string where; // file:line
-    std::string link;  // Connect, Send
-    int32_t msg = 0;   // Send
+    std::string file; // where the step is written
+    int line = 0;
+    std::string link; // Connect, Send
+    int32_t msg = 0;  // Send
     std::string msgText;
     Number wparam, lparam, answer;
     bool binds = false;             // Send: the answer is a new OrderID for the name answer.order
@@ -86,9 +87,19 @@ public:
     virtual std::vector<std::string> Notifications() = 0;
 };
 
-// Runs the steps in order against `desk` and returns what did not come out as the scenario
-// says, each "file:line: ..."; empty when everything did. A step that leaves the rest without
-// meaning (the desk does not start, a link breaks, an answer binds no new order) ends the run.
-std::vector<std::string> RunScenario(const Scenario& scenario, ScenarioDesk& desk);
+// A step that did not come out as the scenario says.
+struct Failure {
+    std::string file;
+    int line = 0;
+    std::string what;
+    // "file:line: what"
+    std::string Text() const { return file + ":" + std::to_string(line) + ": " + what; }
+    bool operator==(const Failure&) const = default;
+};
+
+// Runs the steps in order against `desk` and returns the failures; none when everything came
+// out as the scenario says. A step that leaves the rest without meaning (the desk does not
+// start, a link breaks, an answer binds no new order) ends the run.
+std::vector<Failure> RunScenario(const Scenario& scenario, ScenarioDesk& desk);
 
 } // namespace quorvel::scenario
