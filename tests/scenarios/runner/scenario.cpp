@@ -104,6 +104,14 @@ const char* TypeText(FieldType type) {
     return "a value";
 }
 
+// The order list's field of that name, or none.
+const FieldDef* OrderListField(const std::string& name) {
+    const std::vector<FieldDef>& defs = OrderListFieldDefs();
+    const auto def =
+        std::find_if(defs.begin(), defs.end(), [&](const FieldDef& d) { return d.name == name; });
+    return def == defs.end() ? nullptr : &*def;
+}
+
 std::vector<std::string> Tokens(const std::string& line) {
     std::vector<std::string> out;
     std::istringstream in(line);
@@ -278,16 +286,14 @@ private:
     }
 
     std::vector<FieldValue> Fields(const std::vector<std::string>& t, size_t from) const {
-        static const std::vector<FieldDef>& defs = OrderListFieldDefs();
         std::vector<FieldValue> out;
         for (size_t k = from; k < t.size(); ++k) {
             const size_t eq = t[k].find('=');
             if (eq == std::string::npos || eq == 0) Fail("expected FIELD=VALUE, got " + t[k]);
             FieldValue f;
             f.field = t[k].substr(0, eq);
-            const auto def =
-                std::find_if(defs.begin(), defs.end(), [&](const FieldDef& d) { return d.name == f.field; });
-            if (def == defs.end()) Fail("no field " + f.field + " in the order list");
+            const FieldDef* def = OrderListField(f.field);
+            if (!def) Fail("no field " + f.field + " in the order list");
             f.type = def->type;
             const std::string raw = t[k].substr(eq + 1);
             if (raw.size() > 1 && raw[0] == '$' && m_orders.count(raw.substr(1))) {
@@ -348,10 +354,10 @@ private:
             const char* name;
             Number lparam;
             int32_t answer;
-        } parts[] = {{EAMsg::NewDataBid, "NewDataBid", Integer(t[2]), kBidAnswer},
-                     {EAMsg::NewDataAsk, "NewDataAsk", Integer(t[3]), kAskAnswer},
-                     {EAMsg::DataComplete, "DataComplete", Number{}, kCompleteAnswer}};
-        for (const auto& p : parts) {
+        } messages[] = {{EAMsg::NewDataBid, "NewDataBid", Integer(t[2]), kBidAnswer},
+                        {EAMsg::NewDataAsk, "NewDataAsk", Integer(t[3]), kAskAnswer},
+                        {EAMsg::DataComplete, "DataComplete", Number{}, kCompleteAnswer}};
+        for (const auto& p : messages) {
             Step s = Make(Op::Send);
             s.link = link;
             s.msg = p.msg;
@@ -389,10 +395,8 @@ private:
             Step s = Make(Op::SavedTimes);
             s.leg = Integer(t[2]);
             for (size_t k = 3; k < t.size(); ++k) {
-                const auto& defs = OrderListFieldDefs();
-                const auto def =
-                    std::find_if(defs.begin(), defs.end(), [&](const FieldDef& d) { return d.name == t[k]; });
-                if (def == defs.end() || def->type != FieldType::DateTime)
+                const FieldDef* def = OrderListField(t[k]);
+                if (!def || def->type != FieldType::DateTime)
                     Fail(t[k] + " is no date-time field of the order list");
                 s.times.push_back(t[k]);
             }
