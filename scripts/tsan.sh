@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the desk and its tests with ThreadSanitizer in build-tsan/ and runs the tests that
 # exercise threads: the link and its I/O lanes, the remote link, the auto-save's writer, the
-# journal, and every end-to-end test (the built desk through the real link).
+# journal, and every end-to-end test (the built desk through the real link, the protocol
+# scenarios over the link among them).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
