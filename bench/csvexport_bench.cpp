@@ -8,27 +8,11 @@
 #include "bench/orderlist_fixture.h"
 #include "components/core/csvexport.h"
 #include "desk/core/view.h"
+#include "tests/support/fakes.h"
 
 using namespace quorvel;
 
 namespace {
-
-class QuietView : public IDeskView {
-public:
-    void ShowStopBox(const std::string&) override {}
-    void ShowMessageBox(const std::u16string&) override {}
-    void Terminate() override {}
-    void SetAutoSaveInterval(unsigned) override {}
-    void Beep() override {}
-    void ShowNotification(const std::string&) override {}
-    void SaveNotifications() override {}
-    int GridRowCount(Grid, int) const override { return 0; }
-    void SetGridRowCount(Grid, int, int) override {}
-    void SetGridColCount(Grid, int, int) override {}
-    void SetGridColWidth(Grid, int, int, int) override {}
-    void SetGridCell(Grid, int, int, int, std::string_view) override {}
-    void SetFrameLabel(int, FrameLabel, std::string_view) override {}
-};
 
 // The desk's order list of `legs` closed legs, loaded from its file as at start-up.
 struct ExportList {
@@ -46,7 +30,7 @@ struct ExportList {
         std::error_code ec;
         std::filesystem::remove_all(dir, ec);
     }
-    QuietView view;
+    test::NullView view;
     std::string dir;
     std::unique_ptr<OrderBook> book;
 };

@@ -30,7 +30,6 @@ public:
     }
     void SetText(Ctl c, const std::string& t) override { text[c] = t; }
     bool Checked(Ctl c) const override { return c == Ctl::chkbAddCanT || c == Ctl::chkbAddCloT; }
-    void SetChecked(Ctl, bool) override {}
 };
 
 using bench::NullView;

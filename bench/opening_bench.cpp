@@ -33,9 +33,6 @@ public:
             return "1";
         }
     }
-    void SetText(Ctl, const std::string&) override {}
-    bool Checked(Ctl) const override { return false; }
-    void SetChecked(Ctl, bool) override {}
 };
 
 using bench::NullView;

@@ -6,11 +6,11 @@
 #include <gtest/gtest.h>
 #include <memory>
 
-#include "../unit/localescope.h"
-#include "../unit/tempdir.h"
 #include "components/DBSortGrid.h"
 #include "components/core/CloneClientDataSet.h"
 #include "platform/profile.h"
+#include "tests/support/localescope.h"
+#include "tests/support/tempdir.h"
 
 using namespace quorvel;
 

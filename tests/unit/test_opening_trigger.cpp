@@ -530,10 +530,19 @@ private:
     bool m_walking = false;
 };
 
+// The view of a twin desk: every refresh of the sum labels, which ends each post and delete in
+// the order list, logs the leg the desk's cursor stands on (Lots is the last label refreshed).
+struct PostingView : FakeView {
+    std::function<void()> posted;
+    void SetSumLabel(SumLabel l, std::string_view, unsigned) override {
+        if (l == SumLabel::Lots && posted) posted();
+    }
+};
+
 struct Twin {
     TempDir dir;
     FakeControls controls;
-    FakeView view;
+    PostingView view;
     ManualClock clock{45000.25};
     std::unique_ptr<TwinDesk> desk;
 
@@ -545,7 +554,7 @@ struct Twin {
         controls.text[Ctl::rePRIDynamic] = "0,0010";
         controls.text[Ctl::seDelayPos2] = "100";
         desk->m_KombinationsPauseMS = pauseMs;
-        desk->orders.OnUpdateSumLabels = [this] { desk->Log(); };
+        view.posted = [this] { desk->Log(); };
     }
 };
 
