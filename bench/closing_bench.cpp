@@ -12,6 +12,7 @@
 #include "desk/core/desk.h"
 #include "tests/support/fakes.h"
 #include "tests/support/legs.h"
+#include "tests/support/tempdir.h"
 
 namespace {
 using namespace quorvel;
@@ -40,13 +41,12 @@ struct ClosingBench {
     BenchControls controls;
     NullView view;
     ManualClock clock{45000.5};
-    std::string dir;
+    test::TempDir tmp;
+    const std::string dir = tmp.Path().string();
     std::unique_ptr<Desk> desk;
     std::vector<int32_t> buyLegs;
 
     ClosingBench(int legs, int pool, double closeSpread) {
-        char tmpl[] = "/tmp/closing_bench-XXXXXX";
-        dir = mkdtemp(tmpl) ? tmpl : "/tmp";
         const DeskPaths paths = DeskPaths::In(dir, dir);
         std::ofstream(paths.configIni, std::ios::binary) << "[Defaults]\r\nTables=20\r\nClosingPause=0\r\n";
         desk = std::make_unique<Desk>(controls, view, clock, paths);
@@ -60,7 +60,6 @@ struct ClosingBench {
         for (int i = 2 * pool; i + 1 < legs; i += 2)
             AddTransaction(1 + (i / 2) % 200, 1 + (i / 2 + 7) % 200, stClosed, -0.00009);
     }
-    ~ClosingBench() { std::filesystem::remove_all(dir); }
 
     int32_t AddLeg(int32_t type, int32_t status, int32_t ea, int32_t first, double closeSpread) {
         ClientDataSet& d = desk->orders.m_CDSOrderliste;

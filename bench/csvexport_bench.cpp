@@ -9,6 +9,7 @@
 #include "components/core/csvexport.h"
 #include "desk/core/view.h"
 #include "tests/support/fakes.h"
+#include "tests/support/tempdir.h"
 
 using namespace quorvel;
 
@@ -17,21 +18,14 @@ namespace {
 // The desk's order list of `legs` closed legs, loaded from its file as at start-up.
 struct ExportList {
     explicit ExportList(int legs) {
-        std::string d = (std::filesystem::temp_directory_path() / "quorvel-csvbench-XXXXXX").string();
-        if (!mkdtemp(d.data())) std::abort();
-        dir = d;
         bench::List(legs).engine.SaveToFile(dir + "/Orderlist.xml");
         book = std::make_unique<OrderBook>(view, dir + "/Orderlist.xml");
         book->OpenOrderList();
         book->m_CDSOrderlisteAnzeige.SetRecNo(book->m_CDSOrderlisteAnzeige.RecordCount() / 2 + 1);
     }
-    ~ExportList() {
-        book.reset();
-        std::error_code ec;
-        std::filesystem::remove_all(dir, ec);
-    }
     test::NullView view;
-    std::string dir;
+    test::TempDir tmp;
+    const std::string dir = tmp.Path().string();
     std::unique_ptr<OrderBook> book;
 };
 
