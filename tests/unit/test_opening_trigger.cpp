@@ -549,12 +549,12 @@ struct Twin {
     Twin(bool everyLeg, int pauseMs) {
         std::ofstream(PathsIn(dir).configIni, std::ios::binary) << "[Defaults]\r\nTables=3\r\nTimeout=2\r\n";
         desk = std::make_unique<TwinDesk>(controls, view, clock, PathsIn(dir), everyLeg);
+        view.posted = [this] { desk->Log(); };
         desk->FormCreate();
         controls.checked[Ctl::chkbStandby] = false;
         controls.text[Ctl::rePRIDynamic] = "0,0010";
         controls.text[Ctl::seDelayPos2] = "100";
         desk->m_KombinationsPauseMS = pauseMs;
-        view.posted = [this] { desk->Log(); };
     }
 };
 
