@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/profile.h"
+#include "tests/support/tempdir.h"
 
 namespace {
 
@@ -21,29 +22,20 @@ void WriteAllKeys(quorvel::TIniFile& ini) {
 }
 
 void BM_WriteConfig235Keys(benchmark::State& state) {
-    std::string tmpl = (std::filesystem::temp_directory_path() / "quorvel-bench-XXXXXX").string();
-    if (!mkdtemp(tmpl.data())) {
-        state.SkipWithError("mkdtemp");
-        return;
-    }
-    const std::string path = tmpl + "/config.ini";
+    const quorvel::test::TempDir dir;
+    const std::string path = dir.File("config.ini");
     for (auto _ : state) {
         std::filesystem::remove(path);
         quorvel::TIniFile ini(path);
         WriteAllKeys(ini);
         ini.UpdateFile();
     }
-    std::filesystem::remove_all(tmpl);
 }
 BENCHMARK(BM_WriteConfig235Keys)->Unit(benchmark::kMillisecond);
 
 void BM_ReadKeyFrom235(benchmark::State& state) {
-    std::string tmpl = (std::filesystem::temp_directory_path() / "quorvel-bench-XXXXXX").string();
-    if (!mkdtemp(tmpl.data())) {
-        state.SkipWithError("mkdtemp");
-        return;
-    }
-    const std::string path = tmpl + "/config.ini";
+    const quorvel::test::TempDir dir;
+    const std::string path = dir.File("config.ini");
     {
         quorvel::TIniFile ini(path);
         WriteAllKeys(ini);
@@ -51,7 +43,6 @@ void BM_ReadKeyFrom235(benchmark::State& state) {
     quorvel::TIniFile ini(path);
     for (auto _ : state)
         benchmark::DoNotOptimize(ini.ReadBool("===== BrokerIDs =====", "BrokerID200", false));
-    std::filesystem::remove_all(tmpl);
 }
 BENCHMARK(BM_ReadKeyFrom235);
 

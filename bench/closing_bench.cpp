@@ -10,6 +10,9 @@
 #include <vector>
 
 #include "desk/core/desk.h"
+#include "tests/support/fakes.h"
+#include "tests/support/legs.h"
+#include "tests/support/tempdir.h"
 
 namespace {
 using namespace quorvel;
@@ -26,39 +29,11 @@ public:
             return "1";
         }
     }
-    void SetText(Ctl, const std::string&) override {}
-    bool Checked(Ctl) const override { return false; } // no Standby, no SeqMode, no DelMode
-    void SetChecked(Ctl, bool) override {}
-    bool HasFrame(int) const override { return false; }
-    std::string FrameText(int, FrameCtl) const override { return {}; }
-    void SetFrameText(int, FrameCtl, const std::string&) override {}
-    bool FrameChecked(int, FrameCtl) const override { return false; }
-    void SetFrameChecked(int, FrameCtl, bool) override {}
-    void SetBrokerItems(int, const std::vector<std::string>&) override {}
-    int BrokerCount(int) const override { return 0; }
-    std::string BrokerText(int, int) const override { return {}; }
-    bool BrokerChecked(int, int) const override { return false; }
-    void SetBrokerChecked(int, int, bool) override {}
+    // Nothing ticked (no Standby, no SeqMode, no DelMode) and no table frames.
     int ActiveTableIndex() const override { return 21; }
-    bool WatchPageActive() const override { return false; }
 };
 
-class NullView : public IDeskView {
-public:
-    void ShowStopBox(const std::string&) override {}
-    void ShowMessageBox(const std::u16string&) override {}
-    void Terminate() override {}
-    void SetAutoSaveInterval(unsigned) override {}
-    void Beep() override {}
-    void ShowNotification(const std::string&) override {}
-    void SaveNotifications() override {}
-    int GridRowCount(Grid, int) const override { return 0; }
-    void SetGridRowCount(Grid, int, int) override {}
-    void SetGridColCount(Grid, int, int) override {}
-    void SetGridColWidth(Grid, int, int, int) override {}
-    void SetGridCell(Grid, int, int, int, std::string_view) override {}
-    void SetFrameLabel(int, FrameLabel, std::string_view) override {}
-};
+using test::NullView;
 
 // A desk of 20 tables whose closing windows end at once, with `legs` legs in its list: `pool`
 // transactions waiting in "Close Cond." first, then closed transactions as history.
@@ -66,13 +41,12 @@ struct ClosingBench {
     BenchControls controls;
     NullView view;
     ManualClock clock{45000.5};
-    std::string dir;
+    test::TempDir tmp;
+    const std::string dir = tmp.Path().string();
     std::unique_ptr<Desk> desk;
     std::vector<int32_t> buyLegs;
 
     ClosingBench(int legs, int pool, double closeSpread) {
-        char tmpl[] = "/tmp/closing_bench-XXXXXX";
-        dir = mkdtemp(tmpl) ? tmpl : "/tmp";
         const DeskPaths paths = DeskPaths::In(dir, dir);
         std::ofstream(paths.configIni, std::ios::binary) << "[Defaults]\r\nTables=20\r\nClosingPause=0\r\n";
         desk = std::make_unique<Desk>(controls, view, clock, paths);
@@ -86,30 +60,25 @@ struct ClosingBench {
         for (int i = 2 * pool; i + 1 < legs; i += 2)
             AddTransaction(1 + (i / 2) % 200, 1 + (i / 2 + 7) % 200, stClosed, -0.00009);
     }
-    ~ClosingBench() { std::filesystem::remove_all(dir); }
 
     int32_t AddLeg(int32_t type, int32_t status, int32_t ea, int32_t first, double closeSpread) {
         ClientDataSet& d = desk->orders.m_CDSOrderliste;
-        d.Append();
-        d.FieldByName("TableID").SetAsInteger((ea - 1) / 10);
-        d.FieldByName("Lots").SetAsFloat(0.1);
-        d.FieldByName("OrderType").SetAsInteger(type);
-        d.FieldByName("Status").SetAsInteger(status);
-        d.FieldByName("EAID").SetAsInteger(ea);
-        d.FieldByName("Ticket").SetAsInteger(1000000 + d.RecordCount());
-        d.FieldByName("Account").SetAsInteger(5550000 + ea);
-        d.FieldByName("Kurs").SetAsCurrency(1.2);
-        d.FieldByName("CloseBedingung").SetAsInteger(1);
-        d.FieldByName("CloseSpread").SetAsCurrency(closeSpread);
-        if (first > 0) d.FieldByName("FirstOrderID").SetAsInteger(first);
+        test::Leg leg;
+        leg.table = (ea - 1) / 10;
+        leg.type = type;
+        leg.status = status;
+        leg.ea = ea;
+        leg.ticket = 1000000 + d.RecordCount();
+        leg.firstOrderID = first;
+        leg.closeBedingung = 1;
+        leg.closeSpread = closeSpread;
         if (status == stClosed) {
-            d.FieldByName("CloseKurs").SetAsCurrency(1.2001);
-            d.FieldByName("TC_Spread").SetAsCurrency(-0.00009);
-            d.FieldByName("GewinnPips").SetAsCurrency(0.0001);
-            d.FieldByName("Gewinn").SetAsCurrency(1.0);
+            leg.closeKurs = 1.2001;
+            leg.tcSpread = -0.00009;
+            leg.gewinnPips = 0.0001;
+            leg.gewinn = 1.0;
         }
-        d.Post();
-        return d.FieldByName("OrderID").AsInteger();
+        return test::AppendLeg(d, leg);
     }
     int32_t AddTransaction(int buyEA, int sellEA, int32_t status, double closeSpread) {
         const int32_t buy = AddLeg(otBuy, status, buyEA, 0, closeSpread);

@@ -8,46 +8,24 @@
 #include "bench/orderlist_fixture.h"
 #include "components/core/csvexport.h"
 #include "desk/core/view.h"
+#include "tests/support/fakes.h"
+#include "tests/support/tempdir.h"
 
 using namespace quorvel;
 
 namespace {
 
-class QuietView : public IDeskView {
-public:
-    void ShowStopBox(const std::string&) override {}
-    void ShowMessageBox(const std::u16string&) override {}
-    void Terminate() override {}
-    void SetAutoSaveInterval(unsigned) override {}
-    void Beep() override {}
-    void ShowNotification(const std::string&) override {}
-    void SaveNotifications() override {}
-    int GridRowCount(Grid, int) const override { return 0; }
-    void SetGridRowCount(Grid, int, int) override {}
-    void SetGridColCount(Grid, int, int) override {}
-    void SetGridColWidth(Grid, int, int, int) override {}
-    void SetGridCell(Grid, int, int, int, std::string_view) override {}
-    void SetFrameLabel(int, FrameLabel, std::string_view) override {}
-};
-
 // The desk's order list of `legs` closed legs, loaded from its file as at start-up.
 struct ExportList {
     explicit ExportList(int legs) {
-        std::string d = (std::filesystem::temp_directory_path() / "quorvel-csvbench-XXXXXX").string();
-        if (!mkdtemp(d.data())) std::abort();
-        dir = d;
         bench::List(legs).engine.SaveToFile(dir + "/Orderlist.xml");
         book = std::make_unique<OrderBook>(view, dir + "/Orderlist.xml");
         book->OpenOrderList();
         book->m_CDSOrderlisteAnzeige.SetRecNo(book->m_CDSOrderlisteAnzeige.RecordCount() / 2 + 1);
     }
-    ~ExportList() {
-        book.reset();
-        std::error_code ec;
-        std::filesystem::remove_all(dir, ec);
-    }
-    QuietView view;
-    std::string dir;
+    test::NullView view;
+    test::TempDir tmp;
+    const std::string dir = tmp.Path().string();
     std::unique_ptr<OrderBook> book;
 };
 

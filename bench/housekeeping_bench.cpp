@@ -17,6 +17,7 @@
 
 #include "bench/benchdesk.h"
 #include "desk/core/desk.h"
+#include "tests/support/tempdir.h"
 
 namespace {
 using namespace quorvel;
@@ -30,7 +31,6 @@ public:
     }
     void SetText(Ctl c, const std::string& t) override { text[c] = t; }
     bool Checked(Ctl c) const override { return c == Ctl::chkbAddCanT || c == Ctl::chkbAddCloT; }
-    void SetChecked(Ctl, bool) override {}
 };
 
 using bench::NullView;
@@ -42,17 +42,16 @@ struct BenchDesk {
     SweepControls controls;
     NullView view;
     ManualClock clock{kNow};
-    std::string dir;
+    test::TempDir tmp;
+    const std::string dir = tmp.Path().string();
     std::unique_ptr<Desk> desk;
 
     explicit BenchDesk(int legs, bool swept = true) {
-        char tmpl[] = "/tmp/housekeeping_bench-XXXXXX";
-        dir = mkdtemp(tmpl) ? tmpl : "/tmp";
         const DeskPaths paths = DeskPaths::In(dir, dir);
         std::ofstream(paths.configIni, std::ios::binary) << "[Defaults]\r\nTables=20\r\n";
         desk = std::make_unique<Desk>(controls, view, clock, paths);
         desk->FormCreate();
-        controls.text[Ctl::seMaxAutoTrades] = "0";
+        controls.SetText(Ctl::seMaxAutoTrades, "0");
         // Closed long ago and counted, two legs a transaction.
         for (int i = 40; i < legs; i += 2) {
             const TDateTime t = kNow - 1.0 - (legs - i) * 60 * kSecond;
@@ -64,11 +63,6 @@ struct BenchDesk {
         // Pending for 30 seconds: they stay.
         for (int k = 0; k < 10; ++k) AddTransaction(stPending, kNow - 30 * kSecond, 0.0, false);
         if (swept) desk->TimerResetPendingTimer(); // the cursors of the sweep are in place from now on
-    }
-    ~BenchDesk() {
-        desk.reset();
-        std::error_code ec;
-        std::filesystem::remove_all(dir, ec);
     }
     void AddTransaction(int32_t status, TDateTime pending, TDateTime closed, bool counted) {
         ClientDataSet& a = desk->orders.m_CDSOrderliste;

@@ -9,16 +9,18 @@
 #include "desk/core/orderjournal.h"
 #include "desk/core/orderlist.h"
 #include "platform/clientdataset.h"
+#include "tests/support/tempdir.h"
 
 using namespace quorvel;
 
 namespace {
 
 struct JournalledList {
-    std::string dir;
+    test::TempDir tmp;
+    const std::string dir = tmp.Path().string();
     ClientDataSet list{"list"};
     OrderJournal journal;
-    explicit JournalledList(int legs) : dir(MakeDir()), journal(dir + "/Orderlist.journal") {
+    explicit JournalledList(int legs) : journal(dir + "/Orderlist.journal") {
         list.CreateDataSet(OrderListFieldDefs(), IdxOrderIDDesc());
         for (int i = 0; i < legs; ++i) {
             list.Append();
@@ -31,12 +33,6 @@ struct JournalledList {
         std::vector<std::string> notes;
         journal.Open(list, ListFileId{}, notes);
         list.SetChangeListener([this](const RecordChange& c) { journal.Record(c); });
-    }
-    ~JournalledList() { std::filesystem::remove_all(dir); }
-    static std::string MakeDir() {
-        std::string d = (std::filesystem::temp_directory_path() / "quorvel-bench-XXXXXX").string();
-        if (!mkdtemp(d.data())) std::abort();
-        return d;
     }
     // A fill report's change: ticket, price, status and time of one leg.
     void ChangeLeg(int32_t id, int32_t ticket) {

@@ -20,18 +20,18 @@
 #include "desk/windows/uFrmTable.h"
 #include "platform/widgets/paintthrottle.h"
 #include "qtbenchmain.h"
+#include "tests/support/tempdir.h"
 
 using namespace quorvel;
 
 namespace {
 
 struct Window {
-    std::filesystem::path dir;
+    test::TempDir tmp;
+    const std::filesystem::path& dir = tmp.Path();
     std::unique_ptr<TForm3> form;
     int k = 0;
     Window() {
-        char tmpl[] = "/tmp/quorvel-mainbench-XXXXXX";
-        dir = mkdtemp(tmpl);
         std::ofstream(dir / "config.ini", std::ios::binary)
             << "[Defaults]\r\nTables=2\r\nTimeout=30\r\nAlertLevel=-1\r\n";
         form = std::make_unique<TForm3>(DeskPaths::In(dir.string(), dir.string()), "");
@@ -42,11 +42,6 @@ struct Window {
         form->show();
         QApplication::processEvents();
         form->Paints()->Flush();
-    }
-    ~Window() {
-        form.reset();
-        std::error_code ec;
-        std::filesystem::remove_all(dir, ec);
     }
     void Show(int page) {
         QWidget* pages[] = {form->PageControl1->widget(0), form->m_tsWatch, form->TabSheet4};

@@ -22,6 +22,7 @@
 #include "desk/windows/uMessageBox.h"
 #include "platform/widgets/paintthrottle.h"
 #include "qtbenchmain.h"
+#include "tests/support/tempdir.h"
 
 using namespace quorvel;
 
@@ -29,11 +30,10 @@ namespace {
 
 // The window over a list of `lines` lines, shown.
 struct Window {
-    std::filesystem::path dir;
+    test::TempDir tmp;
+    const std::filesystem::path& dir = tmp.Path();
     std::unique_ptr<TMessageBox> box;
     explicit Window(int lines) {
-        char tmpl[] = "/tmp/quorvel-notebench-XXXXXX";
-        dir = mkdtemp(tmpl);
         const std::string path = (dir / "Notifications.txt").string();
         {
             std::ofstream out(path, std::ios::binary);
@@ -46,11 +46,7 @@ struct Window {
         QApplication::processEvents();
         box->Paints()->Flush();
     }
-    ~Window() {
-        box.reset(); // saves the list
-        std::error_code ec;
-        std::filesystem::remove_all(dir, ec);
-    }
+    ~Window() { box.reset(); } // saves the list while its folder stands
 };
 
 // Built once per benchmark and size (the list grows by one line per iteration); gone before

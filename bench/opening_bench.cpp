@@ -14,6 +14,7 @@
 
 #include "bench/benchdesk.h"
 #include "desk/core/desk.h"
+#include "tests/support/tempdir.h"
 
 namespace {
 using namespace quorvel;
@@ -33,9 +34,6 @@ public:
             return "1";
         }
     }
-    void SetText(Ctl, const std::string&) override {}
-    bool Checked(Ctl) const override { return false; }
-    void SetChecked(Ctl, bool) override {}
 };
 
 using bench::NullView;
@@ -47,12 +45,11 @@ struct BenchDesk {
     EngineControls controls;
     NullView view;
     SystemClock clock;
-    std::string dir;
+    test::TempDir tmp;
+    const std::string dir = tmp.Path().string();
     std::unique_ptr<Desk> desk;
 
     explicit BenchDesk(int legs) {
-        char tmpl[] = "/tmp/opening_bench-XXXXXX";
-        dir = mkdtemp(tmpl) ? tmpl : "/tmp";
         const DeskPaths paths = DeskPaths::In(dir, dir);
         std::ofstream(paths.configIni, std::ios::binary) << "[Defaults]\r\nTables=3\r\n";
         desk = std::make_unique<Desk>(controls, view, clock, paths);
@@ -82,10 +79,6 @@ struct BenchDesk {
         }
         // Every EA of the three tables quoting.
         for (int id = 1; id <= 30; ++id) Quote(id, 100000 + id, 100012 + id);
-    }
-    ~BenchDesk() {
-        desk.reset();
-        std::filesystem::remove_all(dir);
     }
     void Quote(int id, int32_t bid, int32_t ask) {
         TMessage b{WM_APP + 400, id, bid, 0}, s{WM_APP + 401, id, ask, 0}, c{WM_APP + 404, id, 0, 0};

@@ -49,9 +49,7 @@ public:
             return "1";
         }
     }
-    void SetText(Ctl, const std::string&) override {}
     bool Checked(Ctl) const override { return true; }
-    void SetChecked(Ctl, bool) override {}
     int ActiveTableIndex() const override { return activePage; }
     bool WatchPageActive() const override { return watch; }
 };
@@ -59,17 +57,7 @@ public:
 class NullView : public IDeskView {
 public:
     long long cells = 0, chars = 0;
-    void ShowStopBox(const std::string&) override {}
-    void ShowMessageBox(const std::u16string&) override {}
-    void Terminate() override {}
-    void SetAutoSaveInterval(unsigned) override {}
-    void Beep() override {}
-    void ShowNotification(const std::string&) override {}
-    void SaveNotifications() override {}
     int GridRowCount(Grid g, int) const override { return g == Grid::Watch ? 4 : 21; }
-    void SetGridRowCount(Grid, int, int) override {}
-    void SetGridColCount(Grid, int, int) override {}
-    void SetGridColWidth(Grid, int, int, int) override {}
     void SetGridCell(Grid, int, int, int, std::string_view text) override {
         ++cells;
         chars += static_cast<long long>(text.size());

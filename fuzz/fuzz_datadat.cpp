@@ -7,7 +7,7 @@
 #include "fuzz/support.h"
 #include "fuzz/targets.h"
 #include "platform/files.h"
-#include "tests/unit/deskmessages.h"
+#include "tests/support/deskmessages.h"
 
 namespace quorvel::fuzz {
 

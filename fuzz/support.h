@@ -9,7 +9,7 @@
 #include <string_view>
 
 #include "desk/core/desk.h"
-#include "tests/unit/fakes.h"
+#include "tests/support/fakes.h"
 
 namespace quorvel::fuzz {
 

@@ -85,34 +85,37 @@ SpinRange SpinRangeOf(Ctl c);
 // Decimals shown by a real edit.
 int PrecisionOf(Ctl c);
 
+// Every call has a default: empty text, nothing ticked, no table frames, no page active, an
+// empty "Edit Orders" group. Controls override what they hold; `struct NullControls :
+// IDeskControls {};` holds nothing.
 class IDeskControls {
 public:
     virtual ~IDeskControls() = default;
     // The control's text as it stands (spin edits and real edits).
-    virtual std::string Text(Ctl c) const = 0;
+    virtual std::string Text(Ctl /*c*/) const { return {}; }
     // Sets the control's text (the caller formats it).
-    virtual void SetText(Ctl c, const std::string& text) = 0;
-    virtual bool Checked(Ctl c) const = 0;
-    virtual void SetChecked(Ctl c, bool on) = 0;
+    virtual void SetText(Ctl /*c*/, const std::string& /*text*/) {}
+    virtual bool Checked(Ctl /*c*/) const { return false; }
+    virtual void SetChecked(Ctl /*c*/, bool /*on*/) {}
 
     // Table frames: t is the table index 0..19. HasFrame is false for a table whose tab was
     // removed; the other calls are then not made.
-    virtual bool HasFrame(int t) const = 0;
-    virtual std::string FrameText(int t, FrameCtl c) const = 0;
-    virtual void SetFrameText(int t, FrameCtl c, const std::string& text) = 0;
-    virtual bool FrameChecked(int t, FrameCtl c) const = 0;
+    virtual bool HasFrame(int /*t*/) const { return false; }
+    virtual std::string FrameText(int /*t*/, FrameCtl /*c*/) const { return {}; }
+    virtual void SetFrameText(int /*t*/, FrameCtl /*c*/, const std::string& /*text*/) {}
+    virtual bool FrameChecked(int /*t*/, FrameCtl /*c*/) const { return false; }
     // Checking one direction radio unchecks the other two.
-    virtual void SetFrameChecked(int t, FrameCtl c, bool on) = 0;
+    virtual void SetFrameChecked(int /*t*/, FrameCtl /*c*/, bool /*on*/) {}
     // The frame's broker list: item texts and ticks.
-    virtual void SetBrokerItems(int t, const std::vector<std::string>& items) = 0;
-    virtual int BrokerCount(int t) const = 0;
-    virtual std::string BrokerText(int t, int item) const = 0;
-    virtual bool BrokerChecked(int t, int item) const = 0;
-    virtual void SetBrokerChecked(int t, int item, bool on) = 0;
+    virtual void SetBrokerItems(int /*t*/, const std::vector<std::string>& /*items*/) {}
+    virtual int BrokerCount(int /*t*/) const { return 0; }
+    virtual std::string BrokerText(int /*t*/, int /*item*/) const { return {}; }
+    virtual bool BrokerChecked(int /*t*/, int /*item*/) const { return false; }
+    virtual void SetBrokerChecked(int /*t*/, int /*item*/, bool /*on*/) {}
     // Page index of the active page of the page control (-1 when none).
-    virtual int ActiveTableIndex() const = 0;
+    virtual int ActiveTableIndex() const { return -1; }
     // Whether the page on screen is the Watch tab.
-    virtual bool WatchPageActive() const = 0;
+    virtual bool WatchPageActive() const { return false; }
 
     // The "Edit Orders" group: its broker list (new items unticked) and the switching of its
     // parts. grey: the part's font in grey (RGB 128, 128, 128), else in the window-text colour.

@@ -375,7 +375,6 @@ void OrderBook::UpdateSumLabels() {
     if (AggSumGewinn) show(IDeskView::SumLabel::Gewinn, ProfitSumText(AggSumGewinn->Value()));
     if (AggSumGewinnPips) show(IDeskView::SumLabel::GewinnPips, ProfitPipsSumText(AggSumGewinnPips->Value()));
     if (AggSumLots) show(IDeskView::SumLabel::Lots, LotsSumText(AggSumLots->Value()));
-    if (OnUpdateSumLabels) OnUpdateSumLabels();
 }
 
 // ---- opening, saving, closing -------------------------------------------------------------------

@@ -85,8 +85,6 @@ public:
     bool m_bOrderListLoaded = false;
     // Called when the journal takes a change while it has none unwritten: a commit is due.
     std::function<void()> OnJournalPending;
-    // Called after every refresh of the order grid's sum labels.
-    std::function<void()> OnUpdateSumLabels;
 
     // Loads Orderlist.xml (or creates the list empty), replays the journal over it and clones
     // the other two cursors.

@@ -7,26 +7,28 @@
 
 namespace quorvel {
 
+// Every call has an empty default (a grid of no rows, no notifications writer): a view
+// overrides what it shows, and a view that shows nothing is `struct NullView : IDeskView {};`.
 class IDeskView {
 public:
     virtual ~IDeskView() = default;
     // The stop box of the event model: an error escaped a handler.
-    virtual void ShowStopBox(const std::string& text) = 0;
+    virtual void ShowStopBox(const std::string& /*text*/) {}
     // A plain modal message box (the WM_COPYDATA character, start-up messages).
-    virtual void ShowMessageBox(const std::u16string& text) = 0;
+    virtual void ShowMessageBox(const std::u16string& /*text*/) {}
     // Asks the application to end once the message loop runs.
-    virtual void Terminate() = 0;
+    virtual void Terminate() {}
     // The auto-save timer's interval in milliseconds; 0 stops it.
-    virtual void SetAutoSaveInterval(unsigned ms) = 0;
-    virtual void Beep() = 0;
+    virtual void SetAutoSaveInterval(unsigned /*ms*/) {}
+    virtual void Beep() {}
 
     // ---- notifications -----------------------------------------------------------------
     // One line (UTF-8) for the notifications window, which stamps it with the time, puts it
     // first and comes to the front; dropped while that window does not exist.
-    virtual void ShowNotification(const std::string& text) = 0;
+    virtual void ShowNotification(const std::string& /*text*/) {}
     // Saves the notification list to Notifications.txt when the window exists. Throws when
     // the file cannot be written.
-    virtual void SaveNotifications() = 0;
+    virtual void SaveNotifications() {}
     // For a save on another thread: a writer that replaces Notifications.txt with the list as
     // it is now (copied here: the writer touches nothing of the window), or does nothing when
     // the window does not exist. Throws FileError when the file cannot be written. Empty: the
@@ -41,12 +43,12 @@ public:
     enum class Grid { Quote, Pair, Watch };
     // The result labels of a table frame.
     enum class FrameLabel { MinCrossSpread, Gegenwert, Summe };
-    virtual int GridRowCount(Grid g, int t) const = 0;
-    virtual void SetGridRowCount(Grid g, int t, int rows) = 0;
-    virtual void SetGridColCount(Grid g, int t, int cols) = 0;
-    virtual void SetGridColWidth(Grid g, int t, int col, int width) = 0;
-    virtual void SetGridCell(Grid g, int t, int col, int row, std::string_view text) = 0;
-    virtual void SetFrameLabel(int t, FrameLabel l, std::string_view text) = 0;
+    virtual int GridRowCount(Grid /*g*/, int /*t*/) const { return 0; }
+    virtual void SetGridRowCount(Grid /*g*/, int /*t*/, int /*rows*/) {}
+    virtual void SetGridColCount(Grid /*g*/, int /*t*/, int /*cols*/) {}
+    virtual void SetGridColWidth(Grid /*g*/, int /*t*/, int /*col*/, int /*width*/) {}
+    virtual void SetGridCell(Grid /*g*/, int /*t*/, int /*col*/, int /*row*/, std::string_view /*text*/) {}
+    virtual void SetFrameLabel(int /*t*/, FrameLabel /*l*/, std::string_view /*text*/) {}
 
     // ---- order grid ------------------------------------------------------------------------
     // The sum labels above the order grid: total lots, profit and profit in price units.

@@ -9,13 +9,13 @@
 #include <random>
 #include <sys/stat.h>
 
-#include "../unit/tempdir.h"
 #include "desk/core/notifications.h"
 #include "desk/core/orderlist.h"
 #include "desk/core/pricestore.h"
 #include "desk_process.h"
 #include "platform/clientdataset.h"
 #include "platform/files.h"
+#include "tests/support/tempdir.h"
 
 using namespace quorvel;
 using namespace quorvel::e2e;

@@ -2,10 +2,10 @@
 
 #include <cstring>
 
-#include "../unit/tempdir.h"
 #include "desk/core/pricestore.h"
 #include "desk_process.h"
 #include "platform/files.h"
+#include "tests/support/tempdir.h"
 
 using namespace quorvel;
 using namespace quorvel::e2e;

@@ -7,11 +7,11 @@
 #include <regex>
 #include <sys/wait.h>
 
-#include "../unit/tempdir.h"
 #include "desk/core/orderlist.h"
 #include "desk_process.h"
 #include "platform/clientdataset.h"
 #include "platform/files.h"
+#include "tests/support/tempdir.h"
 
 using namespace quorvel;
 using namespace quorvel::e2e;

@@ -12,13 +12,13 @@
 #include <set>
 #include <thread>
 
-#include "../unit/tempdir.h"
 #include "desk/core/orderjournal.h"
 #include "desk/core/orderlist.h"
 #include "desk_process.h"
 #include "platform/clientdataset.h"
 #include "platform/files.h"
 #include "platform/messages.h"
+#include "tests/support/tempdir.h"
 #include "transaction_steps.h"
 
 using namespace quorvel;

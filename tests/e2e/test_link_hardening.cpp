@@ -11,24 +11,18 @@
 #include <thread>
 #include <vector>
 
-#include "../unit/tempdir.h"
 #include "desk_process.h"
+#include "tests/support/linkanswers.h"
+#include "tests/support/tempdir.h"
 
 using namespace quorvel;
 using namespace quorvel::e2e;
+using quorvel::test::Eventually;
+using quorvel::test::ReadAnswers;
 
 namespace {
 
 constexpr int32_t BID = EAMsg::NewDataBid, ASK = EAMsg::NewDataAsk, ACCOUNT = EAMsg::NewDataAccount;
-
-// Waits (at most a generous while, so that a bug fails the test instead of hanging it) until done().
-template <typename F> bool Eventually(F done) {
-    for (int i = 0; i < 1000; ++i) {
-        if (done()) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return done();
-}
 
 // Raises this process's soft limit of open files to at least `want` (within the hard limit).
 bool RoomForFiles(rlim_t want) {
@@ -50,23 +44,6 @@ void SendRecord(LinkClient& c, int32_t msg, int32_t wparam, int32_t lparam) {
     unsigned char rec[16];
     EncodeMessage(TMessage{msg, wparam, lparam, 0}, rec);
     c.SendRaw(rec, sizeof rec);
-}
-
-std::vector<TMessage> ReadAnswers(int fd, size_t count) {
-    std::vector<TMessage> out;
-    unsigned char buf[16];
-    size_t have = 0;
-    while (out.size() < count) {
-        const ssize_t n = read(fd, buf + have, sizeof buf - have);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        have += static_cast<size_t>(n);
-        if (have == sizeof buf) {
-            out.push_back(DecodeMessage(buf));
-            have = 0;
-        }
-    }
-    return out;
 }
 
 // Thousands of WM_COPYDATA boxes asked for at once: a bounded number opens, the rest wait

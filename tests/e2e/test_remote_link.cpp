@@ -9,11 +9,11 @@
 #include <sys/socket.h>
 #include <tuple>
 
-#include "../unit/tempdir.h"
 #include "desk_process.h"
 #include "platform/files.h"
 #include "platform/linkcerts.h"
 #include "platform/tlslink.h"
+#include "tests/support/tempdir.h"
 
 using namespace quorvel;
 using namespace quorvel::e2e;

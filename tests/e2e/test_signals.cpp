@@ -7,11 +7,11 @@
 #include <fstream>
 #include <thread>
 
-#include "../unit/tempdir.h"
 #include "desk/core/notifications.h"
 #include "desk/core/pricestore.h"
 #include "desk_process.h"
 #include "platform/files.h"
+#include "tests/support/tempdir.h"
 
 using namespace quorvel;
 using namespace quorvel::e2e;

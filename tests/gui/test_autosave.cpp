@@ -1,19 +1,20 @@
 // The auto-save tick of the main window: the files are written on another thread, the end
 // comes back through the loop, and a failure is shown in the stop box there.
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QMessageBox>
 #include <QTimer>
 #include <filesystem>
 #include <gtest/gtest.h>
 
-#include "../unit/tempdir.h"
-#include "../unit/testpaths.h"
 #include "desk/uSkarlin.h"
 #include "desk/windows/uMessageBox.h"
 #include "platform/files.h"
+#include "tests/support/qt/loopuntil.h"
+#include "tests/support/tempdir.h"
+#include "tests/support/testpaths.h"
 
 using namespace quorvel;
+using quorvel::test::LoopUntil;
 
 namespace {
 
@@ -21,17 +22,6 @@ QMessageBox* OpenStopBox() {
     for (QWidget* w : QApplication::topLevelWidgets())
         if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()) return box;
     return nullptr;
-}
-
-// Runs the loop until `done` holds (at most ten seconds); false when it never did.
-template <class F> bool LoopUntil(F done) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > 10000) return false;
-        QApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
-    }
-    return true;
 }
 
 void Tick(TForm3& form) {

@@ -15,9 +15,9 @@
 #include <thread>
 #include <vector>
 
-#include "../unit/tempdir.h"
-#include "../unit/testpaths.h"
 #include "desk/uSkarlin.h"
+#include "tests/support/tempdir.h"
+#include "tests/support/testpaths.h"
 
 using namespace quorvel;
 

@@ -12,6 +12,7 @@
 #include "components/DBSortGrid.h"
 #include "components/core/CloneClientDataSet.h"
 #include "platform/widgets/celltext.h"
+#include "tests/support/walk.h"
 
 using namespace quorvel;
 
@@ -55,13 +56,7 @@ struct GridFixture {
             .translated(grid.viewport()->geometry().topLeft());
     }
     QPoint InViewport(int row, int col) { return grid.visualRect(grid.model()->index(row, col)).center(); }
-    std::vector<int> Walk() {
-        std::vector<int> out;
-        const Bookmark b = ds->GetBookmark();
-        for (ds->First(); !ds->Eof(); ds->Next()) out.push_back(ds->FieldByName("n").AsInteger());
-        ds->GotoBookmark(b);
-        return out;
-    }
+    std::vector<int> Walk() { return test::Walk(*ds, "n"); }
 };
 
 int DarkPixels(const QImage& img, const QRect& r) {

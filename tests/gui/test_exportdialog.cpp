@@ -11,13 +11,13 @@
 #include <functional>
 #include <gtest/gtest.h>
 
-#include "../unit/localescope.h"
-#include "../unit/tempdir.h"
-#include "../unit/testpaths.h"
 #include "components/ExportDialog.h"
 #include "components/core/csvexport.h"
 #include "desk/uSkarlin.h"
 #include "platform/clientdataset.h"
+#include "tests/support/localescope.h"
+#include "tests/support/tempdir.h"
+#include "tests/support/testpaths.h"
 
 using namespace quorvel;
 

@@ -6,11 +6,12 @@
 #include <gtest/gtest.h>
 #include <memory>
 
-#include "../unit/localescope.h"
-#include "../unit/tempdir.h"
 #include "components/DBSortGrid.h"
 #include "components/core/CloneClientDataSet.h"
 #include "platform/profile.h"
+#include "tests/support/localescope.h"
+#include "tests/support/tempdir.h"
+#include "tests/support/walk.h"
 
 using namespace quorvel;
 
@@ -59,13 +60,7 @@ struct SortFixture {
         source.SetDataSet(nullptr);
     }
     int Current() { return ds->FieldByName("n").AsInteger(); }
-    std::vector<int> Walk() {
-        std::vector<int> out;
-        const Bookmark b = ds->GetBookmark();
-        for (ds->First(); !ds->Eof(); ds->Next()) out.push_back(ds->FieldByName("n").AsInteger());
-        ds->GotoBookmark(b);
-        return out;
-    }
+    std::vector<int> Walk() { return test::Walk(*ds, "n"); }
     std::vector<std::string> Columns() {
         std::vector<std::string> out;
         for (int c = 0; c < grid.ColumnCount(); ++c) out.push_back(grid.ColumnField(c)->FieldName());

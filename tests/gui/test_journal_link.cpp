@@ -1,18 +1,18 @@
 // The main window's link and the order list's journal: when an EA has the answer to a report,
 // the change the report made is already in Orderlist.journal.
 #include <QApplication>
-#include <QElapsedTimer>
 #include <atomic>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <thread>
 
-#include "../unit/tempdir.h"
-#include "../unit/testpaths.h"
 #include "desk/core/orderjournal.h"
 #include "desk/core/orderlist.h"
 #include "desk/uSkarlin.h"
 #include "platform/files.h"
+#include "tests/support/qt/loopuntil.h"
+#include "tests/support/tempdir.h"
+#include "tests/support/testpaths.h"
 
 using namespace quorvel;
 
@@ -78,10 +78,7 @@ TEST(JournalThroughTheLink, AReportIsOnDiskWhenItsAnswerArrives) {
         }
         done = true;
     });
-    QElapsedTimer clock;
-    clock.start();
-    while (!done.load() && clock.elapsed() < 20000)
-        QApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
+    test::LoopUntil([&] { return done.load(); }, 20000);
     ea.join();
     ASSERT_TRUE(done.load());
     EXPECT_EQ(handedOut.load(), 2);

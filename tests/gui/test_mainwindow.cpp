@@ -6,10 +6,10 @@
 #include <gtest/gtest.h>
 #include <thread>
 
-#include "../unit/tempdir.h"
-#include "../unit/testpaths.h"
 #include "desk/uSkarlin.h"
 #include "desk/windows/uFrmTable.h"
+#include "tests/support/tempdir.h"
+#include "tests/support/testpaths.h"
 
 using namespace quorvel;
 

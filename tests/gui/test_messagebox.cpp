@@ -11,9 +11,9 @@
 #include "onscreen.h"
 #include "platform/files.h"
 #include "platform/numbers.h"
-#include "tests/unit/localescope.h"
-#include "tests/unit/tempdir.h"
-#include "tests/unit/testpaths.h"
+#include "tests/support/localescope.h"
+#include "tests/support/tempdir.h"
+#include "tests/support/testpaths.h"
 
 using namespace quorvel;
 using namespace quorvel::test;

@@ -1,29 +1,19 @@
 // The main window's minute timer runs the two sweeps of the order list: a stale Pending
 // transaction goes back to To Open, a cancelled one gives its credit back to "Max. AT".
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QTimer>
 #include <gtest/gtest.h>
 #include <vector>
 
-#include "../unit/tempdir.h"
-#include "../unit/testpaths.h"
 #include "desk/uSkarlin.h"
+#include "tests/support/qt/loopuntil.h"
+#include "tests/support/tempdir.h"
+#include "tests/support/testpaths.h"
 
 using namespace quorvel;
+using quorvel::test::LoopUntil;
 
 namespace {
-
-// Runs the loop until `done` holds (at most ten seconds); false when it never did.
-template <class F> bool LoopUntil(F done) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > 10000) return false;
-        QApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
-    }
-    return true;
-}
 
 // Two legs of one transaction in `status`, triggered `seconds` ago; returns the sell leg's OrderID.
 int32_t AddTransaction(ClientDataSet& list, int32_t status, double seconds) {

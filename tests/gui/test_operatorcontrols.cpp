@@ -14,13 +14,13 @@
 #include <gtest/gtest.h>
 #include <thread>
 
-#include "../unit/tempdir.h"
-#include "../unit/testpaths.h"
 #include "components/NumEdit.h"
 #include "desk/uSkarlin.h"
 #include "platform/ealink.h"
 #include "platform/messages.h"
-#include "tests/unit/localescope.h"
+#include "tests/support/localescope.h"
+#include "tests/support/tempdir.h"
+#include "tests/support/testpaths.h"
 
 using namespace quorvel;
 

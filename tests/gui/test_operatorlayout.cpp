@@ -12,14 +12,14 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
-#include "../unit/localescope.h"
-#include "../unit/tempdir.h"
-#include "../unit/testpaths.h"
 #include "components/NumEdit.h"
 #include "desk/core/orderlist.h"
 #include "desk/uSkarlin.h"
 #include "desk/windows/uFrmTable.h"
 #include "platform/widgets/stringgrid.h"
+#include "tests/support/localescope.h"
+#include "tests/support/tempdir.h"
+#include "tests/support/testpaths.h"
 
 using namespace quorvel;
 

@@ -6,11 +6,11 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
-#include "../unit/localescope.h"
-#include "../unit/tempdir.h"
-#include "../unit/testpaths.h"
 #include "desk/core/orderlist.h"
 #include "desk/uSkarlin.h"
+#include "tests/support/localescope.h"
+#include "tests/support/tempdir.h"
+#include "tests/support/testpaths.h"
 
 using namespace quorvel;
 

@@ -2,11 +2,11 @@
 #include <QTableView>
 #include <gtest/gtest.h>
 
-#include "../unit/tempdir.h"
-#include "../unit/testpaths.h"
 #include "desk/orderlistmodel.h"
 #include "desk/uSkarlin.h"
 #include "desk/windows/uFrmTable.h"
+#include "tests/support/tempdir.h"
+#include "tests/support/testpaths.h"
 
 using namespace quorvel;
 

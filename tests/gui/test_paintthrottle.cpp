@@ -6,13 +6,13 @@
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 
-#include "../unit/tempdir.h"
-#include "../unit/testpaths.h"
 #include "desk/uSkarlin.h"
 #include "desk/windows/uFrmTable.h"
 #include "onscreen.h"
 #include "platform/widgets/paintthrottle.h"
 #include "platform/widgets/stringgrid.h"
+#include "tests/support/tempdir.h"
+#include "tests/support/testpaths.h"
 
 using namespace quorvel;
 using namespace quorvel::test;

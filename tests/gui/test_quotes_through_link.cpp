@@ -1,20 +1,20 @@
 // Ten EAs of one table quote through the real link; the table's labels and its Watch row show
 // the result.
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QLabel>
 #include <atomic>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <thread>
 
-#include "../unit/tempdir.h"
-#include "../unit/testpaths.h"
 #include "desk/uSkarlin.h"
 #include "desk/windows/uFrmTable.h"
 #include "platform/numbers.h"
 #include "platform/widgets/stringgrid.h"
-#include "tests/unit/localescope.h"
+#include "tests/support/localescope.h"
+#include "tests/support/qt/loopuntil.h"
+#include "tests/support/tempdir.h"
+#include "tests/support/testpaths.h"
 
 using namespace quorvel;
 
@@ -55,10 +55,7 @@ TEST(QuotesThroughTheLink, TenEAsFillTheLabelsAndTheWatchRow) {
         }
         done = true;
     });
-    QElapsedTimer clock;
-    clock.start();
-    while (!done.load() && clock.elapsed() < 10000)
-        QApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
+    test::LoopUntil([&] { return done.load(); });
     ea.join();
     ASSERT_TRUE(done.load());
     EXPECT_EQ(wrong.load(), 0);

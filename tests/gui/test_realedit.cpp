@@ -8,7 +8,7 @@
 
 #include "components/NumEdit.h"
 #include "platform/numbers.h"
-#include "tests/unit/localescope.h"
+#include "tests/support/localescope.h"
 
 using namespace quorvel;
 

@@ -16,8 +16,8 @@
 #include "desk/windows/shutdownboxes.h"
 #include "desk/windows/uMessageBox.h"
 #include "platform/numbers.h"
-#include "tests/unit/tempdir.h"
-#include "tests/unit/testpaths.h"
+#include "tests/support/tempdir.h"
+#include "tests/support/testpaths.h"
 
 using namespace quorvel;
 using namespace quorvel::test;

@@ -16,15 +16,15 @@
 #include <fstream>
 #include <gtest/gtest.h>
 
-#include "../unit/tempdir.h"
-#include "../unit/testpaths.h"
 #include "components/NumEdit.h"
 #include "desk/uSkarlin.h"
 #include "desk/windows/uFrmTable.h"
 #include "platform/numbers.h"
 #include "platform/widgets/stringgrid.h"
 #include "platform/widgets/updown.h"
-#include "tests/unit/localescope.h"
+#include "tests/support/localescope.h"
+#include "tests/support/tempdir.h"
+#include "tests/support/testpaths.h"
 
 using namespace quorvel;
 

@@ -10,7 +10,8 @@ if(NOT ROOT)
 endif()
 
 # Folders, the most specific first, and what each may include.
-set(folders platform/widgets platform components/core components desk/core desk/windows desk app tools)
+set(folders platform/widgets platform components/core components desk/core desk/windows desk app tools
+            tests/support/qt tests/support)
 set(allowed_platform platform)
 set(allowed_components/core platform components/core)
 set(allowed_desk/core platform components/core desk/core)
@@ -22,7 +23,10 @@ set(allowed_app ${allowed_desk} app)
 # The tools talk to the desk through the link; the fleet also writes and reads the desk's files
 # with the desk core's own definitions of them.
 set(allowed_tools platform components/core desk/core tools)
-set(qt_free platform components/core desk/core tools)
+# The helpers the tests share build on the Qt-free layers; only their Qt part runs an event loop.
+set(allowed_tests/support platform components/core desk/core tests/support)
+set(allowed_tests/support/qt tests/support tests/support/qt)
+set(qt_free platform components/core desk/core tools tests/support)
 
 function(folder_of path out)
     foreach(f IN LISTS folders)

@@ -24,33 +24,14 @@ struct ClosingDesk : DeskHarness {
         controls.text[Ctl::rePRIDynamic] = "0,0010";
     }
 
-    struct LegSpec {
-        int32_t type = otBuy;
-        int32_t status = stCloseCond;
-        int32_t ea = 1;
-        int32_t firstOrderID = 0; // 0: none (the first leg of its transaction)
-        double closeSpread = -0.00009;
-        int32_t closeBedingung = 1;
-        double kurs = 1.2;
+    // A leg waiting for its close condition (close spread -0.00009, "<=").
+    struct LegSpec : Leg {
+        LegSpec() {
+            status = stCloseCond;
+            closeBedingung = 1;
+            closeSpread = -0.00009;
+        }
     };
-    // Appends one leg; returns its OrderID.
-    int32_t AddLeg(const LegSpec& s) {
-        ClientDataSet& d = List();
-        d.Append();
-        d.FieldByName("TableID").SetAsInteger(0);
-        d.FieldByName("Lots").SetAsFloat(0.1);
-        d.FieldByName("OrderType").SetAsInteger(s.type);
-        d.FieldByName("Status").SetAsInteger(s.status);
-        d.FieldByName("EAID").SetAsInteger(s.ea);
-        d.FieldByName("Account").SetAsInteger(5550000 + s.ea);
-        d.FieldByName("Ticket").SetAsInteger(9000 + s.ea);
-        d.FieldByName("Kurs").SetAsCurrency(s.kurs);
-        d.FieldByName("CloseBedingung").SetAsInteger(s.closeBedingung);
-        d.FieldByName("CloseSpread").SetAsCurrency(s.closeSpread);
-        if (s.firstOrderID > 0) d.FieldByName("FirstOrderID").SetAsInteger(s.firstOrderID);
-        d.Post();
-        return d.FieldByName("OrderID").AsInteger();
-    }
     struct Tx {
         int32_t buy, sell;
     };

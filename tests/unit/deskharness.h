@@ -8,10 +8,11 @@
 #include <string>
 
 #include "desk/core/desk.h"
-#include "deskmessages.h"
-#include "fakes.h"
-#include "tempdir.h"
-#include "testpaths.h"
+#include "tests/support/deskmessages.h"
+#include "tests/support/fakes.h"
+#include "tests/support/legs.h"
+#include "tests/support/tempdir.h"
+#include "tests/support/testpaths.h"
 
 namespace quorvel::test {
 
@@ -56,6 +57,8 @@ struct DeskHarness : ::testing::Test {
     }
     Variant Get(int32_t id, const std::string& field) { return List().Lookup("OrderID", Variant(id), field); }
     int32_t Status(int32_t id) { return Get(id, "Status").AsInteger(); }
+    // Appends one leg through the engine cursor; returns its OrderID.
+    int32_t AddLeg(const Leg& leg) { return AppendLeg(List(), leg); }
     // An EA's stored quote, stamped now unless a time is given.
     void SetQuote(int id, int64_t bid, int64_t ask, TDateTime time = -2.0) {
         desk->prices.Bid[id] = bid;

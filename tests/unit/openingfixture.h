@@ -44,11 +44,8 @@ struct OpeningDesk : DeskHarness {
 
     // A quote of EA `id` stamped `ageMs` milliseconds before now (-1: never quoted).
     void SetQuote(int id, int64_t bid, int64_t ask, double ageMs = 0, int32_t account = -2) {
-        PriceStore& p = desk->prices;
-        p.Bid[id] = bid;
-        p.Ask[id] = ask;
-        p.Time[id] = ageMs < 0 ? kNoTime : clock.Now() - ageMs / 86400000.0;
-        p.Accounts[id] = account == -2 ? 5000 + id : account;
+        DeskHarness::SetQuote(id, bid, ask, ageMs < 0 ? kNoTime : clock.Now() - ageMs / 86400000.0);
+        desk->prices.Accounts[id] = account == -2 ? 5000 + id : account;
     }
 
     Variant Get(int orderID, const std::string& field) const {

@@ -1,6 +1,6 @@
 // Auto trade on a real desk: a quote below the alert level places one transaction from the
 // table frame's order box into the order list, and spends one credit.
-#include "testpaths.h"
+#include "tests/support/testpaths.h"
 #include <gtest/gtest.h>
 
 #include "desk/core/orderlist.h"

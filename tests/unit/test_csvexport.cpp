@@ -7,10 +7,10 @@
 
 #include "components/core/csvexport.h"
 #include "desk/core/orderlist.h"
-#include "fakes.h"
-#include "localescope.h"
 #include "platform/files.h"
-#include "tempdir.h"
+#include "tests/support/fakes.h"
+#include "tests/support/localescope.h"
+#include "tests/support/tempdir.h"
 
 using namespace quorvel;
 using quorvel::test::LocaleScope;

@@ -7,7 +7,7 @@
 #include "platform/clientdataset.h"
 #include "platform/datapacket.h"
 #include "platform/files.h"
-#include "tempdir.h"
+#include "tests/support/tempdir.h"
 
 using namespace quorvel;
 

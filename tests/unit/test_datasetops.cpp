@@ -3,7 +3,7 @@
 #include <memory>
 
 #include "components/core/CloneClientDataSet.h"
-#include "tempdir.h"
+#include "tests/support/tempdir.h"
 
 using namespace quorvel;
 

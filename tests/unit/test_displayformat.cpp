@@ -2,11 +2,11 @@
 
 #include <limits>
 
-#include "localescope.h"
 #include "platform/ascii.h"
 #include "platform/displayformat.h"
 #include "platform/fixedtext.h"
 #include "platform/numbers.h"
+#include "tests/support/localescope.h"
 
 using namespace quorvel;
 

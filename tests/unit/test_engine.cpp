@@ -14,11 +14,6 @@ struct EngineHelpers : DeskHarness {
         Create(1, 4);
         controls.text[Ctl::rePRIDynamic] = "0,0010";
     }
-    void SetQuote(int id, int64_t bid, int64_t ask, TDateTime time) {
-        desk->prices.Bid[id] = bid;
-        desk->prices.Ask[id] = ask;
-        desk->prices.Time[id] = time;
-    }
 };
 
 TEST_F(EngineHelpers, TrendFollowsTheMidPriceFromTheOlderToTheNewerQuote) {

@@ -6,7 +6,7 @@
 #include <optional>
 
 #include "legsfixture.h"
-#include "localescope.h"
+#include "tests/support/localescope.h"
 
 using namespace quorvel;
 using namespace quorvel::test;

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "platform/files.h"
-#include "tempdir.h"
+#include "tests/support/tempdir.h"
 
 using namespace quorvel;
 

@@ -19,7 +19,8 @@
 #include <vector>
 
 #include "platform/ealink.h"
-#include "tempdir.h"
+#include "tests/support/linkanswers.h"
+#include "tests/support/tempdir.h"
 
 using namespace quorvel;
 using namespace quorvel::test;
@@ -273,33 +274,6 @@ TEST(Link, ManyConcurrentEAsEachGetTheirOwnAnswers) {
 } // namespace
 
 namespace {
-
-// Waits (at most a generous while, so that a bug fails the test instead of hanging it) until done().
-template <typename F> bool Eventually(F done) {
-    for (int i = 0; i < 2000; ++i) {
-        if (done()) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return done();
-}
-
-// Reads `count` answers from fd; fewer when the link closes.
-std::vector<TMessage> ReadAnswers(int fd, size_t count) {
-    std::vector<TMessage> out;
-    unsigned char buf[16];
-    size_t have = 0;
-    while (out.size() < count) {
-        const ssize_t n = read(fd, buf + have, sizeof buf - have);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        have += static_cast<size_t>(n);
-        if (have == sizeof buf) {
-            out.push_back(DecodeMessage(buf));
-            have = 0;
-        }
-    }
-    return out;
-}
 
 // Handlers of message 99 run a nested loop, as a modal box does, until the test closes the
 // innermost one. Only three may be open at once; the others wait unanswered and are taken

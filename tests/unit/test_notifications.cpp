@@ -7,10 +7,10 @@
 
 #include "desk/core/desk.h"
 #include "desk/core/notifications.h"
-#include "fakes.h"
 #include "platform/files.h"
-#include "tempdir.h"
-#include "testpaths.h"
+#include "tests/support/fakes.h"
+#include "tests/support/tempdir.h"
+#include "tests/support/testpaths.h"
 
 using namespace quorvel;
 using namespace quorvel::test;

@@ -6,10 +6,10 @@
 #include <limits>
 #include <vector>
 
-#include "localescope.h"
 #include "platform/displayformat.h"
 #include "platform/numbers.h"
 #include "platform/timestamp.h"
+#include "tests/support/localescope.h"
 
 using namespace quorvel;
 using quorvel::test::LocaleScope;

@@ -530,22 +530,31 @@ private:
     bool m_walking = false;
 };
 
+// The view of a twin desk: every refresh of the sum labels, which ends each post and delete in
+// the order list, logs the leg the desk's cursor stands on (Lots is the last label refreshed).
+struct PostingView : FakeView {
+    std::function<void()> posted;
+    void SetSumLabel(SumLabel l, std::string_view, unsigned) override {
+        if (l == SumLabel::Lots && posted) posted();
+    }
+};
+
 struct Twin {
     TempDir dir;
     FakeControls controls;
-    FakeView view;
+    PostingView view;
     ManualClock clock{45000.25};
     std::unique_ptr<TwinDesk> desk;
 
     Twin(bool everyLeg, int pauseMs) {
         std::ofstream(PathsIn(dir).configIni, std::ios::binary) << "[Defaults]\r\nTables=3\r\nTimeout=2\r\n";
         desk = std::make_unique<TwinDesk>(controls, view, clock, PathsIn(dir), everyLeg);
+        view.posted = [this] { desk->Log(); };
         desk->FormCreate();
         controls.checked[Ctl::chkbStandby] = false;
         controls.text[Ctl::rePRIDynamic] = "0,0010";
         controls.text[Ctl::seDelayPos2] = "100";
         desk->settings.combinationPauseMS = pauseMs;
-        desk->orders.OnUpdateSumLabels = [this] { desk->Log(); };
     }
 };
 

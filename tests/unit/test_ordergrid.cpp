@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "desk/core/ordergrid.h"
-#include "localescope.h"
+#include "tests/support/localescope.h"
 
 using namespace quorvel;
 

@@ -17,7 +17,7 @@
 #include "deskharness.h"
 #include "platform/clientdataset.h"
 #include "platform/files.h"
-#include "tempdir.h"
+#include "tests/support/tempdir.h"
 
 using namespace quorvel;
 using namespace quorvel::test;

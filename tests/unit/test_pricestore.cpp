@@ -7,8 +7,8 @@
 #include "desk/core/desk.h"
 #include "deskharness.h"
 #include "platform/files.h"
-#include "tempdir.h"
-#include "testpaths.h"
+#include "tests/support/tempdir.h"
+#include "tests/support/testpaths.h"
 
 using namespace quorvel;
 using namespace quorvel::test;

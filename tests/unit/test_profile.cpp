@@ -4,11 +4,11 @@
 #include <fstream>
 #include <random>
 
-#include "localescope.h"
 #include "platform/files.h"
 #include "platform/numbers.h"
 #include "platform/profile.h"
-#include "tempdir.h"
+#include "tests/support/localescope.h"
+#include "tests/support/tempdir.h"
 
 using namespace quorvel;
 using namespace quorvel::test;

@@ -4,8 +4,8 @@
 #include <optional>
 
 #include "components/core/realvalue.h"
-#include "localescope.h"
 #include "platform/numbers.h"
+#include "tests/support/localescope.h"
 
 using namespace quorvel;
 using quorvel::test::LocaleScope;

@@ -20,7 +20,7 @@
 #include "platform/files.h"
 #include "platform/linkcerts.h"
 #include "platform/tlslink.h"
-#include "tempdir.h"
+#include "tests/support/tempdir.h"
 
 using namespace quorvel;
 using namespace quorvel::test;

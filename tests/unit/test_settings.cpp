@@ -6,13 +6,13 @@
 #include <utility>
 
 #include "desk/core/desk.h"
-#include "fakes.h"
-#include "localescope.h"
 #include "platform/files.h"
 #include "platform/numbers.h"
 #include "platform/profile.h"
-#include "tempdir.h"
-#include "testpaths.h"
+#include "tests/support/fakes.h"
+#include "tests/support/localescope.h"
+#include "tests/support/tempdir.h"
+#include "tests/support/testpaths.h"
 
 using namespace quorvel;
 using namespace quorvel::test;

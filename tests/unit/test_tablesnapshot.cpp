@@ -6,7 +6,7 @@
 
 #include "platform/clientdataset.h"
 #include "platform/files.h"
-#include "tempdir.h"
+#include "tests/support/tempdir.h"
 
 using namespace quorvel;
 

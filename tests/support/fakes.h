@@ -168,4 +168,8 @@ private:
     }
 };
 
+// A view that shows nothing and controls that hold nothing.
+struct NullView : IDeskView {};
+struct NullControls : IDeskControls {};
+
 } // namespace quorvel::test
