@@ -81,7 +81,8 @@ struct BenchDesk {
         for (int id = 1; id <= 30; ++id) Quote(id, 100000 + id, 100012 + id);
     }
     void Quote(int id, int32_t bid, int32_t ask) {
-        TMessage b{WM_APP + 400, id, bid, 0}, s{WM_APP + 401, id, ask, 0}, c{WM_APP + 404, id, 0, 0};
+        TMessage b{EAMsg::NewDataBid, id, bid, 0}, s{EAMsg::NewDataAsk, id, ask, 0},
+            c{EAMsg::DataComplete, id, 0, 0};
         desk->Dispatch(b);
         desk->Dispatch(s);
         desk->Dispatch(c);
@@ -123,7 +124,7 @@ void BM_OrderQuestion(benchmark::State& state) {
     const int ea = pending ? 11 : 21;
     const int32_t expected = pending ? 1 : -1;
     for (auto _ : state) {
-        TMessage m{WM_APP + 500, ea, 0, 0};
+        TMessage m{EAMsg::OrderQuestion, ea, 0, 0};
         b.desk->Dispatch(m);
         if (m.Result != expected) {
             state.SkipWithError("unexpected answer");
@@ -175,7 +176,8 @@ struct FleetDesk {
         std::filesystem::remove_all(dir);
     }
     void Quote(int id, int32_t bid, int32_t ask) {
-        TMessage b{WM_APP + 400, id, bid, 0}, s{WM_APP + 401, id, ask, 0}, c{WM_APP + 404, id, 0, 0};
+        TMessage b{EAMsg::NewDataBid, id, bid, 0}, s{EAMsg::NewDataAsk, id, ask, 0},
+            c{EAMsg::DataComplete, id, 0, 0};
         desk->Dispatch(b);
         desk->Dispatch(s);
         desk->Dispatch(c);

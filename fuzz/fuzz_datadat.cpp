@@ -50,7 +50,7 @@ int FuzzDataDat(const uint8_t* data, size_t size) {
         const int fresh = first + (loaded - first + 1) % kEAsPerTable;
         const TDateTime when = desk.prices.Time[loaded];
         rig.clock.Set(PlausibleTime(when) ? when : 45000.25);
-        test::SendTo(desk, WM_APP + 404, loaded);
+        test::SendTo(desk, EAMsg::DataComplete, loaded);
         test::QuoteTo(desk, fresh, 110000 + t, 110015 + 2 * t);
     }
     rig.controls.activePage = size > kMaxTables ? data[kMaxTables] % kMaxTables : 0;

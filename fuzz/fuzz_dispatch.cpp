@@ -1,6 +1,7 @@
 // The EA messages: any run of messages, clock steps and operator actions, handed to Dispatch
-// of a created desk. Every message is answered, no error escapes a handler, the price store's
-// answers are the protocol's, and the order list the run leaves saves and loads back equal.
+// of a created desk. Every message is answered, no error escapes a handler, a message whose
+// answer never varies gets it, and the order list the run leaves saves and loads back equal.
+#include <array>
 #include <iterator>
 #include <string>
 
@@ -11,15 +12,36 @@ namespace quorvel::fuzz {
 
 namespace {
 
-// The message numbers of the link: the price store's, the order engine's and the settings
-// bar's, with their neighbours.
-constexpr int32_t kMessages[] = {
-    WM_APP + 400, WM_APP + 401, WM_APP + 402, WM_APP + 403, WM_APP + 404, WM_APP + 405, WM_COPYDATA,
-    WM_APP + 500, WM_APP + 501, WM_APP + 502, WM_APP + 503, WM_APP + 504, WM_APP + 505, WM_APP + 506,
-    WM_APP + 507, WM_APP + 508, WM_APP + 509, WM_APP + 510, WM_APP + 511, WM_APP + 512, WM_APP + 513,
-    WM_APP + 514, WM_APP + 515, WM_APP + 516, WM_APP + 599, WM_APP + 600, WM_APP + 601, WM_APP + 602,
-    WM_APP + 603, WM_APP + 604, WM_APP + 605, WM_APP + 400, WM_APP + 401, WM_APP + 404,
+// The numbers around the protocol's that no EA message has: past the price store's, before
+// the settings bar's and past it.
+constexpr int32_t kUnknownNeighbours[] = {EAMsg::DataComplete + 1, EAMsg::GetEALoopTime - 1,
+                                          EAMsg::GetEAMaxCounterCheckSeconds + 1};
+// The quotes once more, for runs that move the prices often.
+constexpr int32_t kQuotesAgain[] = {EAMsg::NewDataBid, EAMsg::NewDataAsk, EAMsg::DataComplete};
+
+// The message numbers of the link: every message of the protocol in the order of its list, an
+// unknown neighbour right after the number below it or else right before the number above it,
+// then the quotes again. A seed's operation byte picks its message by its place here.
+struct MessageList {
+    std::array<int32_t, std::size(EAMsg::kProtocol) + std::size(kUnknownNeighbours) + std::size(kQuotesAgain)>
+        numbers{};
+    size_t count = 0;
+    constexpr void Add(int32_t msg) { numbers[count++] = msg; }
 };
+constexpr MessageList kList = [] {
+    MessageList list;
+    for (const EAMsg::Message& m : EAMsg::kProtocol) {
+        for (const int32_t u : kUnknownNeighbours)
+            if (u + 1 == m.number && !FindMessage(u - 1)) list.Add(u);
+        list.Add(m.number);
+        for (const int32_t u : kUnknownNeighbours)
+            if (u - 1 == m.number) list.Add(u);
+    }
+    for (const int32_t q : kQuotesAgain) list.Add(q);
+    return list;
+}();
+static_assert(kList.count == kList.numbers.size(), "an unknown neighbour borders no message of the list");
+constexpr const auto& kMessages = kList.numbers;
 
 const char* const kAlertLevels[] = {"0,00000", "-0,00010", "0,00050", "-0,00002", "x", ""};
 
@@ -50,26 +72,6 @@ int32_t LParam(ByteReader& in) {
     if (mode < 0xF0) return mode - 0xC0;
     if (mode == 0xFF) return in.I32();
     return 0;
-}
-
-// The answer the protocol fixes for a price-store message; -1 where it is not fixed.
-int32_t FixedResult(int32_t msg) {
-    switch (msg) {
-    case WM_APP + 400:
-        return 2;
-    case WM_APP + 401:
-        return 1;
-    case WM_APP + 403:
-        return 4;
-    case WM_APP + 404:
-        return 5;
-    case WM_COPYDATA:
-        return 6;
-    case WM_APP + 515:
-        return 0;
-    default:
-        return -1;
-    }
 }
 
 } // namespace
@@ -151,9 +153,10 @@ int FuzzDispatch(const uint8_t* data, size_t size) {
         const size_t boxes = rig.view.messageBoxes.size();
         desk.Dispatch(m);
         Check(rig.view.stopBoxes.empty(), "an error escaped a message handler");
-        const int32_t fixed = FixedResult(m.Msg);
-        Check(fixed < 0 || m.Result == fixed, "a price-store message got another answer");
-        if (m.Msg == WM_COPYDATA)
+        const EAMsg::Message* known = FindMessage(m.Msg);
+        Check(!known || !known->answer || m.Result == *known->answer,
+              "a message got another answer than its own");
+        if (m.Msg == EAMsg::NewDataCompanyName)
             Check(rig.view.messageBoxes.size() == boxes + (desk.IsValidEAID(m.WParam) ? 1 : 0),
                   "a company name shows no box, or one too many");
     }

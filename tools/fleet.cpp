@@ -383,25 +383,13 @@ private:
     std::vector<Notice> m_notices;
 };
 
-// "WM_APP+507 OrderCloseQuestions": the number and the desk's handler of it.
-std::string MessageName(int slot) {
-    static const std::unordered_map<int, const char*> handlers = {
-        {400, "NewDataBid"},           {401, "NewDataAsk"},
-        {403, "NewDataAccount"},       {404, "DataComplete"},
-        {500, "OrderQuestion"},        {501, "GetOrderType"},
-        {502, "GetOrderLots"},         {503, "OrderOpened"},
-        {504, "OrderClosed"},          {505, "OrderError"},
-        {506, "OrderOpenPrice"},       {507, "OrderCloseQuestions"},
-        {508, "OrderClosePrice"},      {509, "OrderProfitLoss"},
-        {510, "GetOrderID"},           {511, "RetryOrderExecution"},
-        {512, "CancelOrder"},          {513, "GetTriggerPrice"},
-        {514, "ShowEAMessage"},        {515, "ParamCounterCheckSeconds"},
-        {516, "GetTriggerPriceClose"}, {600, "GetEALoopTime"},
-        {601, "GetEARequoteWaitMS"},   {602, "GetEAMaxRequotes"},
-        {603, "GetEASlippage"},        {604, "GetEAMaxCounterCheckSeconds"}};
-    const int n = kFirstMessage - WM_APP + slot;
-    const auto it = handlers.find(n);
-    return "WM_APP+" + std::to_string(n) + (it == handlers.end() ? "" : std::string(" ") + it->second);
+// "WM_APP+507 OrderCloseQuestions": the number and the desk's handler of it, if it has one.
+std::string SlotName(int slot) {
+    const int32_t msg = kFirstMessage + slot;
+    const EAMsg::Message* m = FindMessage(msg);
+    std::string name = "WM_APP+" + std::to_string(msg - WM_APP);
+    if (m && m->owner != MsgOwner::None) name += " " + std::string(m->name);
+    return name;
 }
 
 class Reporter {
@@ -458,7 +446,7 @@ public:
             const Figures f = FromCounts(counts, h.Max());
             if (f.count == 0) continue;
             messages += f.count;
-            std::printf("  %-39s %10llu %9.1f %9.1f %9.1f\n", MessageName(slot).c_str(),
+            std::printf("  %-39s %10llu %9.1f %9.1f %9.1f\n", SlotName(slot).c_str(),
                         static_cast<unsigned long long>(f.count), f.p50, f.p99, f.max);
         }
         std::printf(

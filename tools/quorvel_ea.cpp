@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -25,6 +26,7 @@
 
 #include "platform/ealink.h"
 #include "platform/linkcerts.h"
+#include "platform/messages.h"
 #include "platform/tlslink.h"
 #include "tools/fleet.h"
 
@@ -51,7 +53,8 @@ int Usage() {
         "                                       a terminal machine's file (default NAME.pem)\n"
         "  quorvel-ea revoke NAME [--dir DESKDIR]  the machine no longer connects\n"
         "send, bench and fleet reach a desk on another machine with --connect HOST:PORT --cert FILE.\n"
-        "MSG is a number, 0x hex, or a name such as WM_APP+404 or WM_COPYDATA.\n");
+        "MSG is a number, 0x hex, a name such as WM_APP+404 or WM_COPYDATA, or the name of the desk's\n"
+        "handler of it such as DataComplete.\n");
     return 2;
 }
 
@@ -64,10 +67,20 @@ bool ParseInt(const char* s, int32_t& out) {
     return true;
 }
 
+// A message as the operator names it: the desk's handler of it ("OrderQuestion"), or its
+// number in any form ParseMessageNumber reads.
+bool ParseMessage(const std::string& text, int32_t& out) {
+    if (const std::optional<int32_t> msg = MessageByName(text)) {
+        out = *msg;
+        return true;
+    }
+    return ParseMessageNumber(text, out);
+}
+
 int Send(int argc, char** argv, const std::string& path) {
     if (argc != 3) return Usage();
     int32_t msg = 0, wp = 0, lp = 0;
-    if (!ParseMessageNumber(argv[0], msg)) {
+    if (!ParseMessage(argv[0], msg)) {
         std::fprintf(stderr, "quorvel-ea: not a message number: %s\n", argv[0]);
         return 2;
     }
@@ -291,7 +304,7 @@ int Bench(int argc, char** argv, const std::string& path) {
             o.clients = n;
         else if (a == "--seconds")
             o.seconds = std::atof(v);
-        else if (a == "--msg" && ParseMessageNumber(v, o.msg)) {
+        else if (a == "--msg" && ParseMessage(v, o.msg)) {
         } else if (a == "--wparam" && ParseInt(v, o.wparam)) {
         } else if (a == "--lparam" && ParseInt(v, o.lparam)) {
         } else if (a == "--quotes-per-second")

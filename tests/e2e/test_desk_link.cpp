@@ -145,14 +145,18 @@ TEST(DeskLink, CommandLineEAPrintsTheResult) {
     test::TempDir dir;
     DeskProcess desk(dir.Path());
     ASSERT_TRUE(desk.Start()) << desk.StdErr();
-    const std::string cmd = "XDG_RUNTIME_DIR=" + (dir.Path() / "xdg").string() + " " QUORVEL_EA_BINARY +
-                            std::string(" send WM_APP+401 1 12345");
-    FILE* p = popen(cmd.c_str(), "r");
-    ASSERT_TRUE(p);
     char buf[64] = {};
-    ASSERT_TRUE(std::fgets(buf, sizeof buf, p));
-    EXPECT_EQ(pclose(p), 0);
-    EXPECT_STREQ(buf, "1\n");
+    FILE* p = nullptr;
+    // The message by its number or by the desk's handler of it.
+    for (const char* msg : {"WM_APP+401", "NewDataAsk"}) {
+        const std::string cmd = "XDG_RUNTIME_DIR=" + (dir.Path() / "xdg").string() + " " QUORVEL_EA_BINARY +
+                                std::string(" send ") + msg + " 1 12345";
+        p = popen(cmd.c_str(), "r");
+        ASSERT_TRUE(p);
+        ASSERT_TRUE(std::fgets(buf, sizeof buf, p)) << msg;
+        EXPECT_EQ(pclose(p), 0) << msg;
+        EXPECT_STREQ(buf, "1\n") << msg;
+    }
     EXPECT_EQ(desk.Stop(), 0);
     const std::string none = "XDG_RUNTIME_DIR=" + (dir.Path() / "xdg").string() + " " QUORVEL_EA_BINARY +
                              std::string(" send WM_APP+401 1 12345 2>&1");

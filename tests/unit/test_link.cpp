@@ -867,7 +867,9 @@ struct GatedLink {
 
     GatedLink() {
         server.SetDurability([this] { return written.load(); },
-                             [](const TMessage& m) { return m.Msg >= WM_APP + 500 && m.Msg <= WM_APP + 516; },
+                             [](const TMessage& m) {
+                                 return m.Msg >= EAMsg::OrderQuestion && m.Msg <= EAMsg::GetTriggerPriceClose;
+                             },
                              gate, [this] { return failed ? UINT64_MAX : durable.load(); });
         server.Listen(path);
     }
@@ -932,9 +934,11 @@ TEST(DurableAnswers, EngineAnswersWaitForTheFlushAndTheOthersDoNot) {
         int32_t msg;
         bool waits;
     } cases[] = {
-        {WM_APP + 500, true},  {WM_APP + 503, true},  {WM_APP + 506, true},  {WM_APP + 516, true},
-        {WM_APP + 400, false}, {WM_APP + 404, false}, {WM_APP + 499, false}, {WM_APP + 517, false},
-        {WM_APP + 600, false}, {WM_COPYDATA, false},
+        {EAMsg::OrderQuestion, true},      {EAMsg::OrderOpened, true},
+        {EAMsg::OrderOpenPrice, true},     {EAMsg::GetTriggerPriceClose, true},
+        {EAMsg::NewDataBid, false},        {EAMsg::DataComplete, false},
+        {EAMsg::OrderQuestion - 1, false}, {EAMsg::GetTriggerPriceClose + 1, false},
+        {EAMsg::GetEALoopTime, false},     {EAMsg::NewDataCompanyName, false},
     };
     GatedLink link;
     LinkClient c;
@@ -963,10 +967,10 @@ TEST(DurableAnswers, AnotherEAIsServedWhileAFlushIsUnderWay) {
     LinkClient reporter, quoter;
     ASSERT_TRUE(reporter.Connect(link.path));
     ASSERT_TRUE(quoter.Connect(link.path));
-    link.Send(reporter, {{WM_APP + 503, 1}});
+    link.Send(reporter, {{EAMsg::OrderOpened, 1}});
     ASSERT_TRUE(link.ServeUntil([&] { return link.server.AwaitingCount() == 1; }));
     for (int32_t i = 0; i < 3; ++i) {
-        link.Send(quoter, {{WM_APP + 400, 10 + i}});
+        link.Send(quoter, {{EAMsg::NewDataBid, 10 + i}});
         EXPECT_EQ(link.Answer(quoter).Result, 2 * (10 + i));
     }
     EXPECT_FALSE(GatedLink::HasAnswer(reporter));
@@ -980,7 +984,10 @@ TEST(DurableAnswers, PipelinedRecordsWaitBehindAHeldAnswerInOrder) {
     GatedLink link;
     LinkClient c;
     ASSERT_TRUE(c.Connect(link.path));
-    link.Send(c, {{WM_APP + 503, 1}, {WM_APP + 400, 2}, {WM_APP + 506, 3}, {WM_APP + 404, 4}});
+    link.Send(c, {{EAMsg::OrderOpened, 1},
+                  {EAMsg::NewDataBid, 2},
+                  {EAMsg::OrderOpenPrice, 3},
+                  {EAMsg::DataComplete, 4}});
     ASSERT_TRUE(link.ServeUntil([&] { return link.server.AwaitingCount() == 1; }));
     link.ServeIdle();
     ASSERT_EQ(link.handled.size(), 1u) << "a record behind a held answer was handled";
@@ -1007,7 +1014,7 @@ TEST(DurableAnswers, AFailedFlushReleasesTheWaitingAnswers) {
     for (int i = 0; i < 3; ++i) {
         eas.push_back(std::make_unique<LinkClient>());
         ASSERT_TRUE(eas.back()->Connect(link.path));
-        link.Send(*eas.back(), {{WM_APP + 504, i}});
+        link.Send(*eas.back(), {{EAMsg::OrderClosed, i}});
     }
     ASSERT_TRUE(link.ServeUntil([&] { return link.server.AwaitingCount() == 3; }));
     link.Fail();

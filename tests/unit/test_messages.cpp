@@ -2,8 +2,10 @@
 
 #include <climits>
 #include <cstring>
+#include <optional>
 #include <set>
 #include <string>
+#include <string_view>
 
 #include "desk/core/desk.h"
 #include "deskharness.h"
@@ -112,6 +114,77 @@ TEST(MessageRoutes, EveryRouteIsTheProtocolsHandlerOfItsNumber) {
     }
 }
 
+// The desk's list of the protocol is the protocol: each number once, with its handler's name,
+// owned by a part exactly when it has a handler.
+TEST(MessageList, HoldsEveryNumberOfTheProtocolOnce) {
+    EXPECT_EQ(std::size(EAMsg::kProtocol), std::size(kProtocol));
+    std::set<int32_t> seen;
+    for (const EAMsg::Message& m : EAMsg::kProtocol) {
+        SCOPED_TRACE(std::string(m.name));
+        EXPECT_TRUE(seen.insert(m.number).second) << "twice";
+        const ProtocolRow* row = RowOf(m.number);
+        ASSERT_NE(row, nullptr) << "not a protocol number: " << std::hex << m.number;
+        if (row->handler) {
+            EXPECT_EQ(m.name, row->handler);
+        }
+        EXPECT_EQ(m.owner == MsgOwner::None, row->handler == nullptr);
+    }
+}
+
+// Each route is the one of its message in the list; a message a part owns has exactly one, and
+// 402 has none.
+TEST(MessageList, GivesEachOwnedMessageOneRoute) {
+    for (const Desk::Route& route : Desk::Routes()) {
+        SCOPED_TRACE(route.name);
+        const EAMsg::Message* m = FindMessage(route.msg);
+        ASSERT_NE(m, nullptr) << "not in the list: " << std::hex << route.msg;
+        EXPECT_EQ(m->name, route.name);
+    }
+    for (const EAMsg::Message& m : EAMsg::kProtocol) {
+        int routes = 0;
+        for (const Desk::Route& route : Desk::Routes()) routes += route.msg == m.number ? 1 : 0;
+        EXPECT_EQ(routes, m.owner == MsgOwner::None ? 0 : 1) << m.name;
+    }
+    EXPECT_EQ(FindMessage(EAMsg::Reserved402)->owner, MsgOwner::None);
+    EXPECT_EQ(Desk::RouteOf(EAMsg::Reserved402), nullptr);
+}
+
+// The messages whose WParam is the sending EA: the quotes, the account, the character box, the
+// order question and the counter-check seconds.
+TEST(MessageList, NamesTheMessagesWhoseWParamIsTheEA) {
+    const std::set<int32_t> byEA = {0x8190, 0x8191, 0x8193, 0x8194, 0x004A, 0x81F4, 0x8203};
+    for (const ProtocolRow& r : kProtocol) {
+        EXPECT_EQ(EAMsg::WParamNamesEA(r.wire), byEA.count(r.wire) == 1) << std::hex << r.wire;
+        EXPECT_EQ(FindMessage(r.wire)->wparamNamesEA, byEA.count(r.wire) == 1) << std::hex << r.wire;
+    }
+    for (int32_t n : {0, 0x818F, 0x8195, 0x8257, 0x825D, -1}) EXPECT_FALSE(EAMsg::WParamNamesEA(n)) << n;
+}
+
+static_assert(MessageByName("OrderQuestion") == EAMsg::OrderQuestion);
+static_assert(MessageName(EAMsg::GetTriggerPriceClose) == "GetTriggerPriceClose");
+
+// A message by its handler's name or by its number as the protocol writes it, and back.
+TEST(MessageList, FindsMessagesByName) {
+    for (const EAMsg::Message& m : EAMsg::kProtocol) {
+        EXPECT_EQ(MessageByName(m.name), m.number) << m.name;
+        EXPECT_EQ(MessageName(m.number), m.name);
+    }
+    struct Case {
+        std::string_view text;
+        std::optional<int32_t> msg;
+    };
+    for (const Case c :
+         {Case{"WM_APP+500", 0x81F4}, Case{"WM_APP+402", 0x8192}, Case{"WM_APP+604", 0x825C},
+          Case{"WM_COPYDATA", 0x004A}, Case{"DataComplete", 0x8194}, Case{"Reserved402", 0x8192},
+          Case{"WM_APP+405", std::nullopt}, Case{"WM_APP+0500", std::nullopt}, Case{"WM_APP+", std::nullopt},
+          Case{"WM_APP+5OO", std::nullopt}, Case{"WM_APP+99999", std::nullopt}, Case{"WM_APP", std::nullopt},
+          Case{"orderquestion", std::nullopt}, Case{"OrderQuestion ", std::nullopt},
+          Case{"", std::nullopt}}) {
+        EXPECT_EQ(MessageByName(c.text), c.msg) << c.text;
+    }
+    for (int32_t n : {0, 0x8195, 0x825D, -1}) EXPECT_TRUE(MessageName(n).empty()) << n;
+}
+
 using UnroutedMessages = DeskHarness;
 
 // A number without a handler, in the protocol or not, answers 0 whatever the record held.
@@ -134,6 +207,22 @@ TEST_F(UnroutedMessages, NumbersWithoutAHandlerAnswerZero) {
         EXPECT_EQ(m.Msg, n);
     }
     EXPECT_TRUE(view.messageBoxes.empty());
+    EXPECT_TRUE(view.stopBoxes.empty());
+}
+
+using FixedAnswers = DeskHarness;
+
+// A message the list gives a fixed answer gets it, whatever the WParam and LParam say.
+TEST_F(FixedAnswers, AreTheHandlersAnswers) {
+    Create();
+    Quote(1, 110000, 110012);
+    for (const EAMsg::Message& m : EAMsg::kProtocol) {
+        if (!m.answer) continue;
+        for (int32_t wparam : {0, 1, 2, kMaxEAs + 1, -1})
+            for (int32_t lparam : {0, 110005, -1})
+                EXPECT_EQ(Send(m.number, wparam, lparam), *m.answer)
+                    << m.name << " " << wparam << " " << lparam;
+    }
     EXPECT_TRUE(view.stopBoxes.empty());
 }
 

@@ -9,9 +9,9 @@ using namespace quorvel::test;
 
 namespace {
 
-constexpr int32_t QUESTION = WM_APP + 500, TYPE = WM_APP + 501, LOTS = WM_APP + 502, OPENED = WM_APP + 503,
-                  ERROR = WM_APP + 505, PRICE = WM_APP + 506, BY_TICKET = WM_APP + 510,
-                  TRIGGER = WM_APP + 513;
+constexpr int32_t QUESTION = EAMsg::OrderQuestion, TYPE = EAMsg::GetOrderType, LOTS = EAMsg::GetOrderLots,
+                  OPENED = EAMsg::OrderOpened, ERROR = EAMsg::OrderError, PRICE = EAMsg::OrderOpenPrice,
+                  BY_TICKET = EAMsg::GetOrderID, TRIGGER = EAMsg::GetTriggerPrice;
 
 struct Handshake : OpeningDesk {
     // A transaction triggered on buy EA 1 (ask 1.23456) and sell EA 2 (bid 1.23475).

@@ -143,8 +143,8 @@ TEST_F(Trigger, ACompleteQuoteRunsTheTestAndAQuoteWithoutPricesDoesNot) {
     EXPECT_EQ(Int(buy, "Status"), stToOpen); // EA 1 alone holds both roles
     // EA 2's stored bid is no price: its complete quote stamps the time and goes no further.
     SetQuote(2, 100020, 0, -1);
-    Send(WM_APP + 400, 2, 100020);
-    EXPECT_EQ(Send(WM_APP + 404, 2), 5);
+    Send(EAMsg::NewDataBid, 2, 100020);
+    EXPECT_EQ(Send(EAMsg::DataComplete, 2), 5);
     EXPECT_EQ(Int(buy, "Status"), stToOpen);
     Quote(2, 100020, 100030);
     EXPECT_EQ(Int(buy, "Status"), stPending);
