@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "../unit/tempdir.h"
+#include "tests/support/tempdir.h"
 #include "runner/scenario.h"
 
 using namespace quorvel;

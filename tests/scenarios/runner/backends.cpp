@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "../../e2e/desk_process.h"
+#include "tests/e2e/desk_process.h"
 #include "desk/core/notifications.h"
 #include "platform/files.h"
 

@@ -6,8 +6,8 @@
 #include <memory>
 #include <string>
 
-#include "../../unit/deskharness.h"
-#include "../../unit/tempdir.h"
+#include "tests/unit/deskharness.h"
+#include "tests/support/tempdir.h"
 #include "platform/ealink.h"
 #include "scenario.h"
 

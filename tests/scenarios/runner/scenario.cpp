@@ -19,33 +19,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The message names a scenario may use: those of EAMsg.
-struct NamedMessage {
-    const char* name;
-    int32_t number;
-};
-#define QUORVEL_MESSAGE(name)                                                                                \
-    NamedMessage {                                                                                           \
-#name, EAMsg::name                                                                                   \
-    }
-constexpr NamedMessage kMessages[] = {
-    QUORVEL_MESSAGE(NewDataBid),           QUORVEL_MESSAGE(NewDataAsk),
-    QUORVEL_MESSAGE(Reserved402),          QUORVEL_MESSAGE(NewDataAccount),
-    QUORVEL_MESSAGE(DataComplete),         QUORVEL_MESSAGE(NewDataCompanyName),
-    QUORVEL_MESSAGE(OrderQuestion),        QUORVEL_MESSAGE(GetOrderType),
-    QUORVEL_MESSAGE(GetOrderLots),         QUORVEL_MESSAGE(OrderOpened),
-    QUORVEL_MESSAGE(OrderClosed),          QUORVEL_MESSAGE(OrderError),
-    QUORVEL_MESSAGE(OrderOpenPrice),       QUORVEL_MESSAGE(OrderCloseQuestions),
-    QUORVEL_MESSAGE(OrderClosePrice),      QUORVEL_MESSAGE(OrderProfitLoss),
-    QUORVEL_MESSAGE(GetOrderID),           QUORVEL_MESSAGE(RetryOrderExecution),
-    QUORVEL_MESSAGE(CancelOrder),          QUORVEL_MESSAGE(GetTriggerPrice),
-    QUORVEL_MESSAGE(ShowEAMessage),        QUORVEL_MESSAGE(ParamCounterCheckSeconds),
-    QUORVEL_MESSAGE(GetTriggerPriceClose), QUORVEL_MESSAGE(GetEALoopTime),
-    QUORVEL_MESSAGE(GetEARequoteWaitMS),   QUORVEL_MESSAGE(GetEAMaxRequotes),
-    QUORVEL_MESSAGE(GetEASlippage),        QUORVEL_MESSAGE(GetEAMaxCounterCheckSeconds),
-};
-#undef QUORVEL_MESSAGE
-
 // The statuses and order types by the names the desk's code gives them.
 struct NamedValue {
     const char* name;
@@ -59,7 +32,9 @@ constexpr NamedValue kConstants[] = {
 };
 
 // The fixed answers of the three messages of a complete quote.
-constexpr int32_t kBidAnswer = 2, kAskAnswer = 1, kCompleteAnswer = 5;
+constexpr int32_t kBidAnswer = *FindMessage(EAMsg::NewDataBid)->answer;
+constexpr int32_t kAskAnswer = *FindMessage(EAMsg::NewDataAsk)->answer;
+constexpr int32_t kCompleteAnswer = *FindMessage(EAMsg::DataComplete)->answer;
 
 bool ParseInteger(const std::string& text, int32_t& out) {
     for (const NamedValue& c : kConstants)
@@ -351,17 +326,17 @@ private:
         const Number ea = Integer(t[1]);
         const struct {
             int32_t msg;
-            const char* name;
+            std::string_view name;
             Number lparam;
             int32_t answer;
-        } messages[] = {{EAMsg::NewDataBid, "NewDataBid", Integer(t[2]), kBidAnswer},
-                        {EAMsg::NewDataAsk, "NewDataAsk", Integer(t[3]), kAskAnswer},
-                        {EAMsg::DataComplete, "DataComplete", Number{}, kCompleteAnswer}};
+        } messages[] = {{EAMsg::NewDataBid, MessageName(EAMsg::NewDataBid), Integer(t[2]), kBidAnswer},
+                        {EAMsg::NewDataAsk, MessageName(EAMsg::NewDataAsk), Integer(t[3]), kAskAnswer},
+                        {EAMsg::DataComplete, MessageName(EAMsg::DataComplete), Number{}, kCompleteAnswer}};
         for (const auto& p : messages) {
             Step s = Make(Op::Send);
             s.link = link;
             s.msg = p.msg;
-            s.msgText = p.name;
+            s.msgText = std::string(p.name);
             s.wparam = ea;
             s.lparam = p.lparam;
             s.answer.value = p.answer;
@@ -369,8 +344,7 @@ private:
         }
     }
     int32_t Message(const std::string& text) const {
-        for (const NamedMessage& m : kMessages)
-            if (text == m.name) return m.number;
+        if (const auto named = MessageByName(text)) return *named;
         int32_t n = 0;
         if (!ParseMessageNumber(text, n)) Fail("unknown message " + text);
         return n;
