@@ -1,7 +1,11 @@
 #include "desk/core/desk.h"
 
+#include <algorithm>
+#include <climits>
 #include <exception>
 #include <iterator>
+#include <type_traits>
+#include <utility>
 
 namespace quorvel {
 
@@ -47,46 +51,52 @@ template <auto part, auto method> void CallPart(Desk& desk, TMessage& m) {
     ((desk.*part).*method)(m);
 }
 
-// Every EA message with a handler of its own, each in the part that owns it; the other numbers
-// answer 0. Each handler is named after its message.
+// The desk's part that owns the handlers of a message owner in the protocol list.
+template <MsgOwner> struct PartOf;
+template <> struct PartOf<MsgOwner::PriceFeed> { static constexpr auto part = &Desk::feed; };
+template <> struct PartOf<MsgOwner::OpeningHandshake> { static constexpr auto part = &Desk::handshake; };
+template <> struct PartOf<MsgOwner::Closing> { static constexpr auto part = &Desk::closing; };
+template <> struct PartOf<MsgOwner::CloseReports> { static constexpr auto part = &Desk::closeReports; };
+template <> struct PartOf<MsgOwner::Failures> { static constexpr auto part = &Desk::failures; };
+template <MsgOwner owner>
+using PartType = std::remove_reference_t<decltype(std::declval<Desk&>().*PartOf<owner>::part)>;
+
+// Every EA message with a handler of its own, read from the protocol list: the handler is
+// the method named after the message in the part that owns it. A message owned by no part
+// answers 0.
 // clang-format off
-#define QUORVEL_PART_ROUTE(part, Part, name) Desk::Route{EAMsg::name, &CallPart<&Desk::part, &Part::name>, #name}
+#define QUORVEL_ROUTE_None(name)
+#define QUORVEL_ROUTE_PART(owner, name)                                                                  \
+    Desk::Route{EAMsg::name, &CallPart<PartOf<MsgOwner::owner>::part, &PartType<MsgOwner::owner>::name>, #name},
+#define QUORVEL_ROUTE_PriceFeed(name) QUORVEL_ROUTE_PART(PriceFeed, name)
+#define QUORVEL_ROUTE_OpeningHandshake(name) QUORVEL_ROUTE_PART(OpeningHandshake, name)
+#define QUORVEL_ROUTE_Closing(name) QUORVEL_ROUTE_PART(Closing, name)
+#define QUORVEL_ROUTE_CloseReports(name) QUORVEL_ROUTE_PART(CloseReports, name)
+#define QUORVEL_ROUTE_Failures(name) QUORVEL_ROUTE_PART(Failures, name)
+#define QUORVEL_ROUTE_LINE(name, number, owner, namesEA, answer) QUORVEL_ROUTE_##owner(name)
 // clang-format on
-constexpr Desk::Route kRoutes[] = {
-    QUORVEL_PART_ROUTE(feed, PriceFeed, NewDataBid),
-    QUORVEL_PART_ROUTE(feed, PriceFeed, NewDataAsk),
-    QUORVEL_PART_ROUTE(feed, PriceFeed, NewDataAccount),
-    QUORVEL_PART_ROUTE(feed, PriceFeed, DataComplete),
-    QUORVEL_PART_ROUTE(feed, PriceFeed, NewDataCompanyName),
-    QUORVEL_PART_ROUTE(handshake, OpeningHandshake, OrderQuestion),
-    QUORVEL_PART_ROUTE(handshake, OpeningHandshake, GetOrderType),
-    QUORVEL_PART_ROUTE(handshake, OpeningHandshake, GetOrderLots),
-    QUORVEL_PART_ROUTE(handshake, OpeningHandshake, OrderOpened),
-    QUORVEL_PART_ROUTE(handshake, OpeningHandshake, OrderError),
-    QUORVEL_PART_ROUTE(handshake, OpeningHandshake, OrderOpenPrice),
-    QUORVEL_PART_ROUTE(handshake, OpeningHandshake, GetOrderID),
-    QUORVEL_PART_ROUTE(handshake, OpeningHandshake, GetTriggerPrice),
-    QUORVEL_PART_ROUTE(feed, PriceFeed, ParamCounterCheckSeconds),
-    QUORVEL_PART_ROUTE(feed, PriceFeed, GetEALoopTime),
-    QUORVEL_PART_ROUTE(feed, PriceFeed, GetEARequoteWaitMS),
-    QUORVEL_PART_ROUTE(feed, PriceFeed, GetEAMaxRequotes),
-    QUORVEL_PART_ROUTE(feed, PriceFeed, GetEASlippage),
-    QUORVEL_PART_ROUTE(feed, PriceFeed, GetEAMaxCounterCheckSeconds),
-    QUORVEL_PART_ROUTE(closing, ClosingEngine, OrderCloseQuestions),
-    QUORVEL_PART_ROUTE(closing, ClosingEngine, GetTriggerPriceClose),
-    QUORVEL_PART_ROUTE(closeReports, CloseReports, OrderClosed),
-    QUORVEL_PART_ROUTE(closeReports, CloseReports, OrderClosePrice),
-    QUORVEL_PART_ROUTE(closeReports, CloseReports, OrderProfitLoss),
-    QUORVEL_PART_ROUTE(failures, ExecutionFailures, RetryOrderExecution),
-    QUORVEL_PART_ROUTE(failures, ExecutionFailures, CancelOrder),
-    QUORVEL_PART_ROUTE(failures, ExecutionFailures, ShowEAMessage),
-};
-#undef QUORVEL_PART_ROUTE
+constexpr Desk::Route kRoutes[] = {QUORVEL_EA_MESSAGES(QUORVEL_ROUTE_LINE)};
+#undef QUORVEL_ROUTE_LINE
+#undef QUORVEL_ROUTE_Failures
+#undef QUORVEL_ROUTE_CloseReports
+#undef QUORVEL_ROUTE_Closing
+#undef QUORVEL_ROUTE_OpeningHandshake
+#undef QUORVEL_ROUTE_PriceFeed
+#undef QUORVEL_ROUTE_PART
+#undef QUORVEL_ROUTE_None
 
 // The routes by number, looked up in constant time: the WM_APP numbers of the protocol lie
-// between WM_APP+400 and WM_APP+604, and WM_COPYDATA stands alone.
-constexpr int32_t kFirstAppMsg = WM_APP + 400;
-constexpr int32_t kLastAppMsg = WM_APP + 604;
+// in one short range, and WM_COPYDATA stands alone.
+constexpr int32_t AppMsgBound(bool last) {
+    int32_t bound = last ? INT32_MIN : INT32_MAX;
+    for (const EAMsg::Message& m : EAMsg::kProtocol) {
+        if (m.number == WM_COPYDATA) continue;
+        bound = last ? std::max<int32_t>(bound, m.number) : std::min<int32_t>(bound, m.number);
+    }
+    return bound;
+}
+constexpr int32_t kFirstAppMsg = AppMsgBound(false);
+constexpr int32_t kLastAppMsg = AppMsgBound(true);
 struct RouteIndex {
     Desk::Handler app[kLastAppMsg - kFirstAppMsg + 1] = {};
     Desk::Handler copyData = nullptr;

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/tempdir.h"
 #include "runner/scenario.h"
+#include "tests/support/tempdir.h"
 
 using namespace quorvel;
 using namespace quorvel::scenario;

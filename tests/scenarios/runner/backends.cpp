@@ -2,9 +2,9 @@
 
 #include <algorithm>
 
-#include "tests/e2e/desk_process.h"
 #include "desk/core/notifications.h"
 #include "platform/files.h"
+#include "tests/e2e/desk_process.h"
 
 namespace quorvel::scenario {
 

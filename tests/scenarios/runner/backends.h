@@ -6,10 +6,10 @@
 #include <memory>
 #include <string>
 
-#include "tests/unit/deskharness.h"
-#include "tests/support/tempdir.h"
 #include "platform/ealink.h"
 #include "scenario.h"
+#include "tests/support/tempdir.h"
+#include "tests/unit/deskharness.h"
 
 namespace quorvel::e2e {
 class DeskProcess;
