@@ -183,7 +183,7 @@ private:
     void PauseAccepting();
     void ResumeAccepting();
     void Serve(uint64_t id);
-    void TakeFromLanes();
+    size_t TakeFromLanes();
     int RunBatch();
     void Handle(uint64_t id, bool nests);
     int ServeHeld();
