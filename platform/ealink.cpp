@@ -277,6 +277,8 @@ private:
 // so that two busy sides exchange a batch without a system call.
 class LinkServer::Lanes {
 public:
+    // Forget: the connection ended, or went back to the serving thread; the lane lets go of it
+    // once the answers it holds are written.
     enum class Kind { Answer, Start, Forget, Kill };
     struct Command {
         std::shared_ptr<Socket> sock;
@@ -726,6 +728,9 @@ void LinkServer::Close() {
     m_lanes.reset(); // writes what is queued, then stops
     m_conns.clear();
     m_connCount = 0;
+    m_lanedCount = 0;
+    m_alone = 0;
+    m_aloneStreak = 0;
     m_ready.clear();
     m_pending.clear();
     m_awaiting.clear();
@@ -782,6 +787,7 @@ uint64_t LinkServer::AddConnection(std::unique_ptr<LinkTransport> t, bool pinned
     c->pinned = pinned;
     if (pinned) {
         c->laned = true;
+        m_lanedCount.fetch_add(1, std::memory_order_relaxed);
         c->watch = Watch::None;
         m_lanes->Queue(c->sock, Lanes::Kind::Start);
         m_lanes->Commit();
@@ -837,6 +843,7 @@ void LinkServer::Drop(uint64_t id, bool broken) {
     Conn& c = *it->second;
     // Only a descriptor that is not in the set can fail to leave it: nothing to mend.
     if (c.watch != Watch::None) epoll_ctl(m_epoll, EPOLL_CTL_DEL, c.fd, nullptr);
+    if (c.laned) m_lanedCount.fetch_sub(1, std::memory_order_relaxed);
     if (c.laned && m_lanes) {
         // The lane lets go: a broken connection at once, giving up what is queued for it;
         // after a plain end of stream once it has written what it holds.
@@ -917,6 +924,7 @@ size_t LinkServer::TakeFromLanes() {
         if (n.closed) {
             // The lane has let go already.
             if (c.watch != Watch::None) epoll_ctl(m_epoll, EPOLL_CTL_DEL, c.fd, nullptr);
+            if (c.laned) m_lanedCount.fetch_sub(1, std::memory_order_relaxed);
             m_conns.erase(it);
             m_connCount = m_conns.size();
             return;
@@ -993,6 +1001,7 @@ void LinkServer::Handle(uint64_t id, bool nests) {
 void LinkServer::MoveToLane(Conn& c, const unsigned char out[16], unsigned sent) {
     // From now on its lane reads and answers it.
     c.laned = true;
+    m_lanedCount.fetch_add(1, std::memory_order_relaxed);
     if (!SetWatch(c, WantedWatch(c))) {
         Drop(c.id, true);
         return;
@@ -1030,6 +1039,17 @@ void LinkServer::SetDurability(std::function<uint64_t()> ticket, Predicate mustW
 
 void LinkServer::Deliver(Conn& c, const unsigned char rec[16], bool busy) {
     c.busy = false;
+    if (c.laned && !c.pinned && !busy && c.id == m_alone && m_aloneStreak >= kQuietRounds) {
+        // A laned EA that has been alone for a while comes back to the serving thread, which
+        // writes this answer itself and reads its next record without a hand-off. Its lane
+        // holds nothing of it now (the record was its last step), and lets go when it wakes.
+        c.laned = false;
+        m_lanedCount.fetch_sub(1, std::memory_order_relaxed);
+        m_aloneStreak = 0;
+        m_lanes->Queue(c.sock, Lanes::Kind::Forget);
+        AnswerDirect(c, rec);
+        return;
+    }
     if (c.laned)
         m_lanes->Queue(c.sock, Lanes::Kind::Answer, rec);
     else if (busy)
@@ -1049,6 +1069,7 @@ void LinkServer::Release() {
     out.swap(m_pending);
     const bool busy = m_busyRound || out.size() >= static_cast<size_t>(kOffloadBatch);
     m_busyRound = false;
+    NoteAlone(out.size() == 1 ? out.front().id : 0);
     for (const Pending& p : out) {
         auto it = m_conns.find(p.id);
         if (it == m_conns.end()) continue;
@@ -1143,6 +1164,17 @@ bool LinkServer::ServeQuiet(int& served) {
     served += RunBatch();
     Release();
     return true;
+}
+
+void LinkServer::NoteAlone(uint64_t id) {
+    auto it = id ? m_conns.find(id) : m_conns.end();
+    if (it == m_conns.end() || !it->second->laned || it->second->pinned) {
+        m_aloneStreak = 0;
+        m_alone = 0;
+        return;
+    }
+    m_aloneStreak = id == m_alone ? m_aloneStreak + 1 : 1;
+    m_alone = id;
 }
 
 void LinkServer::NoteQuiet(uint64_t id) {
