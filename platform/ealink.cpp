@@ -1249,9 +1249,8 @@ int LinkServer::ProcessReady() {
             Release();
             NoteQuiet(round == 0 && one && news == 0 ? only : 0);
             if (n >= 128) continue;
-            // After a round with the lanes' records their next ones are due within
-            // microseconds: waiting a moment for them costs less than going to sleep and being
-            // woken.
+            // After a busy round the lanes' next records are due within microseconds: waiting a
+            // moment for them costs less than going to sleep and being woken.
             if (!busy || !AwaitNews()) break;
             if (skip < 0) skip = 3;
         }

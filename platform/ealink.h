@@ -71,8 +71,11 @@ std::unique_ptr<LinkTransport> MakeSocketTransport(int fd);
 //
 // A quiet connection is read and answered by the calling thread itself, which keeps a single
 // EA's round trip short. A connection answered within a busy round moves to one of the I/O
-// lanes, which read its records and write its answers from then on; the calling thread then
-// takes the lanes' ready records as a batch per wake-up.
+// lanes, which read its records and write its answers; the calling thread then takes the
+// lanes' ready records as a batch per wake-up. The lanes and the calling thread hand records
+// and answers to each other without a lock, and wake each other only when the other side
+// sleeps. A laned connection whose records come alone for a few batches in a row returns to
+// the calling thread (adopted ones stay with their lane).
 class LinkServer {
 public:
     using Handler = std::function<void(TMessage&)>;
