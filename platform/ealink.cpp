@@ -358,9 +358,8 @@ public:
     }
 
 private:
-    // How long a lane that has nothing to do keeps looking before it sleeps; one that waits for
-    // the answer to a record it has handed over keeps looking for that answer a little longer.
-    static constexpr std::chrono::microseconds kSpin{50};
+    // How long a lane that waits for the answer to a record it has handed over keeps looking
+    // for it before it sleeps. A lane that waits for nothing but its EAs sleeps at once.
     static constexpr std::chrono::microseconds kAnswerSpin{20};
     struct Out {
         unsigned sent;
