@@ -1,12 +1,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -1023,3 +1025,163 @@ TEST(DurableAnswers, AFailedFlushReleasesTheWaitingAnswers) {
 }
 
 } // namespace
+
+namespace {
+
+// Connections that the I/O lanes serve: each sends one record before the serving loop starts,
+// so that its first round is a busy one and moves every connection to its lane. Message 99
+// runs a nested loop, as an unannounced stop box does, until `closeBox` is set.
+struct LanedLink {
+    static constexpr int kClients = 20;
+    explicit LanedLink(const std::string& path)
+        : server([this](TMessage& m) {
+              if (m.Msg != 99) {
+                  m.Result =
+                      static_cast<int32_t>(static_cast<uint32_t>(m.WParam) + static_cast<uint32_t>(m.LParam));
+                  return;
+              }
+              boxOpen = true;
+              while (!closeBox.load()) Turn(5);
+              m.Result = -99;
+          }) {
+        server.Listen(path);
+        for (auto& c : clients) {
+            c = std::make_unique<LinkClient>();
+            EXPECT_TRUE(c->Connect(path)) << c->Error();
+        }
+        for (int i = 0; i < kClients; ++i) Put(i, TMessage{0, i, 1000, 0});
+        loop = std::thread([this] {
+            while (!stop.load()) Turn(5);
+        });
+        for (int i = 0; i < kClients; ++i) {
+            const auto a = Answers(i, 1);
+            EXPECT_TRUE(a.size() == 1 && a[0].Result == i + 1000) << i;
+        }
+    }
+    ~LanedLink() {
+        closeBox = true;
+        stop = true;
+        loop.join();
+    }
+    void Turn(int ms) {
+        pollfd p{server.PollFd(), POLLIN, 0};
+        if (poll(&p, 1, ms) > 0) server.ProcessReady();
+    }
+    void Put(int client, const TMessage& m) {
+        unsigned char b[16];
+        EncodeMessage(m, b);
+        clients[static_cast<size_t>(client)]->SendRaw(b, sizeof b);
+    }
+    // The next `count` answers of a client; fewer when none comes for a long while (a bug) or
+    // the link closes.
+    std::vector<TMessage> Answers(int client, size_t count) {
+        const int fd = clients[static_cast<size_t>(client)]->Fd();
+        std::vector<TMessage> out;
+        while (out.size() < count) {
+            pollfd p{fd, POLLIN, 0};
+            if (poll(&p, 1, 10000) <= 0) break;
+            const auto got = ReadAnswers(fd, 1);
+            if (got.empty()) break;
+            out.push_back(got[0]);
+        }
+        return out;
+    }
+    LinkServer server;
+    std::array<std::unique_ptr<LinkClient>, kClients> clients;
+    std::atomic<bool> stop{false}, boxOpen{false}, closeBox{false};
+    std::thread loop;
+};
+
+} // namespace
+
+// A box opened by one laned EA's handler while nothing else waits: the lanes' records that
+// arrive while it is open wake its loop, which answers every other EA, pipelining or not.
+TEST(Link, ABoxOpenedBetweenBatchesServesTheLanedEAs) {
+    for (const int pipelined : {1, 40}) {
+        TempDir dir;
+        LanedLink link(dir.File("TForm3"));
+        link.Put(0, TMessage{99, 0, 0, 0});
+        ASSERT_TRUE(Eventually([&] { return link.boxOpen.load(); }));
+        for (int i = 1; i < LanedLink::kClients; ++i)
+            for (int k = 0; k < pipelined; ++k) link.Put(i, TMessage{0, i * 1000, k, 0});
+        for (int i = 1; i < LanedLink::kClients; ++i) {
+            const auto a = link.Answers(i, static_cast<size_t>(pipelined));
+            ASSERT_EQ(a.size(), static_cast<size_t>(pipelined)) << "EA " << i << " not served under the box";
+            for (int k = 0; k < pipelined; ++k) EXPECT_EQ(a[static_cast<size_t>(k)].Result, i * 1000 + k);
+        }
+        link.closeBox = true;
+        const auto box = link.Answers(0, 1);
+        ASSERT_EQ(box.size(), 1u);
+        EXPECT_EQ(box[0].Result, -99);
+    }
+}
+
+// Laned EAs that go away with records on their way (whole ones, a part of one, or with their
+// answers unread) leave the others served in order and free their places.
+TEST(Link, LanedEAsHangingUpWithRecordsInFlightLeaveTheLinkWhole) {
+    struct Case {
+        int records;     // sent without waiting before the hang-up
+        unsigned extra;  // bytes of one more record
+        bool halfClosed; // only the sending side is shut: the answers still go out
+    };
+    for (const Case k : {Case{1, 0, false}, Case{50, 0, false}, Case{3, 7, false}, Case{20, 0, true}}) {
+        TempDir dir;
+        LanedLink link(dir.File("TForm3"));
+        constexpr int kLeaving = LanedLink::kClients / 2;
+        for (int i = 0; i < LanedLink::kClients; ++i)
+            for (int r = 0; r < k.records; ++r) link.Put(i, TMessage{0, i * 1000, r, 0});
+        for (int i = 0; i < kLeaving; ++i) {
+            LinkClient& c = *link.clients[static_cast<size_t>(i)];
+            const unsigned char part[16] = {};
+            if (k.extra) c.SendRaw(part, k.extra);
+            if (k.halfClosed) {
+                shutdown(c.Fd(), SHUT_WR);
+                const auto a = link.Answers(i, static_cast<size_t>(k.records));
+                EXPECT_EQ(a.size(), static_cast<size_t>(k.records)) << i;
+            }
+            c.Disconnect();
+        }
+        for (int i = kLeaving; i < LanedLink::kClients; ++i) {
+            const auto a = link.Answers(i, static_cast<size_t>(k.records));
+            ASSERT_EQ(a.size(), static_cast<size_t>(k.records)) << i;
+            for (int r = 0; r < k.records; ++r) EXPECT_EQ(a[static_cast<size_t>(r)].Result, i * 1000 + r);
+            link.Put(i, TMessage{0, i, 5, 0});
+            const auto next = link.Answers(i, 1);
+            EXPECT_TRUE(next.size() == 1 && next[0].Result == i + 5) << i;
+        }
+        EXPECT_TRUE(Eventually([&] {
+            return link.server.ConnectionCount() == static_cast<size_t>(LanedLink::kClients - kLeaving);
+        })) << k.records
+            << " records, " << k.extra << " bytes more";
+    }
+}
+
+// A laned EA left alone returns to the serving thread with its pipelined records on the way,
+// and a busy round takes it to its lane again with records on the way; no answer is lost or
+// overtaken in either move.
+TEST(Link, AnEAMovesBetweenItsLaneAndTheServingThreadWithRecordsInFlight) {
+    TempDir dir;
+    LanedLink link(dir.File("TForm3"));
+    ASSERT_EQ(link.server.LanedCount(), static_cast<size_t>(LanedLink::kClients));
+    auto pipeline = [&](int client, int records, int base) {
+        for (int r = 0; r < records; ++r) link.Put(client, TMessage{0, base, r, 0});
+    };
+    auto answeredInOrder = [&](int client, int records, int base) {
+        const auto a = link.Answers(client, static_cast<size_t>(records));
+        if (a.size() != static_cast<size_t>(records)) return false;
+        for (int r = 0; r < records; ++r)
+            if (a[static_cast<size_t>(r)].Result != base + r) return false;
+        return true;
+    };
+    pipeline(0, 50, 7000);
+    EXPECT_TRUE(answeredInOrder(0, 50, 7000));
+    EXPECT_EQ(link.server.LanedCount(), static_cast<size_t>(LanedLink::kClients - 1));
+    bool allLaned = false;
+    for (int burst = 0; burst < 50 && !allLaned; ++burst) {
+        for (int i = 0; i < LanedLink::kClients; ++i) pipeline(i, 30, i * 1000);
+        for (int i = 0; i < LanedLink::kClients; ++i)
+            ASSERT_TRUE(answeredInOrder(i, 30, i * 1000)) << "EA " << i << ", burst " << burst;
+        allLaned = link.server.LanedCount() == static_cast<size_t>(LanedLink::kClients);
+    }
+    EXPECT_TRUE(allLaned);
+}
