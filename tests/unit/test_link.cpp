@@ -1178,7 +1178,10 @@ TEST(Link, AnEAMovesBetweenItsLaneAndTheServingThreadWithRecordsInFlight) {
     EXPECT_EQ(link.server.LanedCount(), static_cast<size_t>(LanedLink::kClients - 1));
     bool allLaned = false;
     for (int burst = 0; burst < 50 && !allLaned; ++burst) {
-        for (int i = 0; i < LanedLink::kClients; ++i) pipeline(i, 30, i * 1000);
+        // Record by record across all EAs, so that the returned EA's records come in the
+        // middle of the busy rounds, not alone before the others start.
+        for (int r = 0; r < 30; ++r)
+            for (int i = 0; i < LanedLink::kClients; ++i) link.Put(i, TMessage{0, i * 1000, r, 0});
         for (int i = 0; i < LanedLink::kClients; ++i)
             ASSERT_TRUE(answeredInOrder(i, 30, i * 1000)) << "EA " << i << ", burst " << burst;
         allLaned = link.server.LanedCount() == static_cast<size_t>(LanedLink::kClients);
