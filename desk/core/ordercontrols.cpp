@@ -26,7 +26,7 @@ void ForceLeg(ClientDataSet& d, const PriceStore& prices) {
         const size_t i = static_cast<size_t>(ea);
         const int64_t points = type == otBuy ? prices.Bid[i] : type == otSell ? prices.Ask[i] : 0;
         // An EA that was never quoted (or holds no price) leaves the trigger price as it was.
-        if (points > 0) d.FieldByName("TrigCloseKurs").SetAsCurrency(static_cast<double>(points) / 100000.0);
+        if (points > 0) d.FieldByName("TrigCloseKurs").SetAsCurrency(PriceOfPoints(points));
     }
     d.FieldByName("CloseSpread").Clear();
     d.FieldByName("ForceClose").SetAsBoolean(true);

@@ -1,6 +1,7 @@
 #pragma once
 // Helpers shared by the ADMIN PANEL's controls that edit the selected transaction on the
 // display cursor.
+#include "desk/core/orderlist.h" // LegEnded
 #include "platform/clientdataset.h"
 
 namespace quorvel {
@@ -17,10 +18,5 @@ struct EditGuard {
     EditGuard(const EditGuard&) = delete;
     EditGuard& operator=(const EditGuard&) = delete;
 };
-
-// Whether a leg has ended: "Closed" or "Canceled". No operator control brings one back.
-inline bool LegEnded(int status) {
-    return status == 5 || status == 6;
-}
 
 } // namespace quorvel
