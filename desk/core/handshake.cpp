@@ -214,7 +214,8 @@ void OpeningHandshake::GetOrderID(TMessage& m) {
     m.Result = -1;
     OrderBook& ob = m_ctx.orders;
     BusyGuard busy(ob.m_iDisableDataChange);
-    const Variant id = ob.m_CDSOrderliste.Lookup("Ticket", Variant(m.LParam), "OrderID");
+    const Variant id = ob.m_CDSOrderliste.Lookup(LegColumnName(LegColumn::Ticket), Variant(m.LParam),
+                                                 LegColumnName(LegColumn::OrderID));
     m.Result = id.IsNull() ? -1 : id.AsInteger();
 }
 

@@ -505,24 +505,26 @@ Variant OrderBook::LookupLeg(int32_t orderID, LegColumn column) {
 }
 
 Variant OrderBook::LookupOrder(int iOrderID, const std::string& field) {
-    return m_CDSOrderliste.Lookup("OrderID", Variant(static_cast<int32_t>(iOrderID)), field);
+    return m_CDSOrderliste.Lookup(LegColumnName(LegColumn::OrderID), Variant(static_cast<int32_t>(iOrderID)),
+                                  field);
 }
 
 int OrderBook::GetCounterOrderID(int iOrderID) {
     BusyGuard busy(m_iDisableDataChange);
-    const Variant first = LookupOrder(iOrderID, "FirstOrderID");
+    const Variant first = LookupOrder(iOrderID, LegColumnName(LegColumn::FirstOrderID));
     if (!first.IsNull()) return first.AsInteger();
     const Variant second =
-        m_CDSOrderliste.Lookup("FirstOrderID", Variant(static_cast<int32_t>(iOrderID)), "OrderID");
+        m_CDSOrderliste.Lookup(LegColumnName(LegColumn::FirstOrderID),
+                               Variant(static_cast<int32_t>(iOrderID)), LegColumnName(LegColumn::OrderID));
     return second.IsNull() ? -1 : second.AsInteger();
 }
 
 int OrderBook::GetOrderTypeByID(int iOrderID) {
-    return LookupOrderInteger(iOrderID, "OrderType");
+    return LookupOrderInteger(iOrderID, LegColumnName(LegColumn::OrderType));
 }
 
 int OrderBook::GetOrderStatusByID(int iOrderID) {
-    return LookupOrderInteger(iOrderID, "Status");
+    return LookupOrderInteger(iOrderID, LegColumnName(LegColumn::Status));
 }
 
 int OrderBook::LookupOrderInteger(int iOrderID, const std::string& field) {
