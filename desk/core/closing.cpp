@@ -54,7 +54,7 @@ void ClosingEngine::CloseCondition(int32_t orderID) {
     if (!m_ctx.IsValidEAID(buyEA) || !m_ctx.IsValidEAID(sellEA)) return;
     const PriceStore& p = m_ctx.prices;
     if (p.Ask[buyEA] <= 0 || p.Bid[buyEA] <= 0 || p.Ask[sellEA] <= 0 || p.Bid[sellEA] <= 0) return;
-    if (bedingung != 1) return;
+    if (bedingung != kCloseAtOrBelowSpread) return;
     const int64_t bid = p.Bid[buyEA];
     const int64_t ask = p.Ask[sellEA];
     if (ask - bid > closePts) return;

@@ -86,7 +86,7 @@ void Desk::m_btnCloseOrderClick() {
         if (condition) {
             leg.Status().SetAsInteger(stCloseCond);
             leg.CloseSpread().SetAsCurrency(closeSpread);
-            leg.CloseCondition().SetAsInteger(1);
+            leg.CloseCondition().SetAsInteger(kCloseAtOrBelowSpread);
         } else {
             leg.CloseSpread().Clear();
             leg.CloseCondition().Clear();

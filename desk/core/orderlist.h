@@ -1,6 +1,7 @@
 #pragma once
 // The order list's record: its 46 fields, the statuses and order types, the engine cursor's
-// index and the texts the grid shows for them.
+// index and the texts the grid shows for them, and the leg seen through a cursor with its
+// fields bound once.
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -31,6 +32,11 @@ enum OrderTypeValue : int32_t {
     otBuy = 1,
     otSell = 2,
 };
+
+// The close condition a leg closes by (CloseBedingung): once the cross spread over its EAs has
+// come down to its close spread or below. Any other value (-1 or null: none given) is no close
+// condition.
+constexpr int32_t kCloseAtOrBelowSpread = 1;
 
 // Whether a leg has ended: "Closed" or "Canceled". No operator control brings one back.
 inline bool LegEnded(int32_t status) {
