@@ -122,6 +122,7 @@ public:
         return Column(static_cast<LegColumn>(static_cast<int>(LegColumn::ID1) + k));
     }
     Field& EAID() const { return Column(LegColumn::EAID); }
+    Field& OrderTime() const { return Column(LegColumn::Zeitpunkt); } // when the leg was placed
     Field& OpenTime() const { return Column(LegColumn::OrderOpenTime); }
     Field& CloseTime() const { return Column(LegColumn::OrderCloseTime); }
     Field& Ticket() const { return Column(LegColumn::Ticket); }
@@ -131,7 +132,8 @@ public:
     Field& CloseCondition() const { return Column(LegColumn::CloseBedingung); }
     Field& CloseSpread() const { return Column(LegColumn::CloseSpread); }
     Field& ClosePrice() const { return Column(LegColumn::CloseKurs); }
-    Field& Profit() const { return Column(LegColumn::Gewinn); }                 // money
+    Field& Profit() const { return Column(LegColumn::Gewinn); } // money
+    Field& ConnectionStatus() const { return Column(LegColumn::Verbindungsstatus); }
     Field& AchievedOpenSpread() const { return Column(LegColumn::TO_Spread); }  // of the fills
     Field& AchievedCloseSpread() const { return Column(LegColumn::TC_Spread); } // of the closes
     Field& ProfitPoints() const { return Column(LegColumn::GewinnPips); }       // the price gain
