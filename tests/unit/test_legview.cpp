@@ -1,20 +1,18 @@
 #include <gtest/gtest.h>
 
+#include "desk/core/desk.h"
 #include "desk/core/orderlist.h"
 #include "desk/core/pricestore.h"
-#include "fakes.h"
+#include "deskharness.h"
 #include "platform/numbers.h"
-#include "tempdir.h"
 
 using namespace quorvel;
 
 namespace {
 
-struct LegViewTest : ::testing::Test {
-    test::FakeView view;
-    test::TempDir dir;
-    OrderBook orders{view, (dir.Path() / "Orderlist.xml").string()};
-    LegViewTest() { orders.OpenOrderList(); }
+struct LegViewTest : test::DeskHarness {
+    OrderBook& orders;
+    LegViewTest() : orders(Make().orders) { orders.OpenOrderList(); }
     // Appends a leg through the engine cursor; returns its OrderID.
     int32_t Append(int32_t status) {
         ClientDataSet& ds = orders.m_CDSOrderliste;
