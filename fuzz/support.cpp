@@ -158,8 +158,8 @@ void ResetDeskState(DeskRig& rig, int tables) {
     d.spreads.CSGegenwertMin.fill(kNoTableMin);
     d.spreads.adtLastAlert = {};
     d.spreads.adtLastAutoTrade = {};
-    // The engine's pair stamps: one block of 201 x 201 times, all 0 as at creation.
-    std::memset(d.engine.adtLastTrade[0], 0, sizeof(TDateTime) * (kMaxEAs + 1) * (kMaxEAs + 1));
+    // The trigger stamps of the EA pairs, all 0 as at creation.
+    d.trigger.ClearLastTrades();
     d.PageControl1Change(); // every grid drawn afresh, the Watch grid at its next showing
     d.orders.CloseOrderList();
     d.orders.OpenOrderList();

@@ -15,27 +15,7 @@ constexpr int32_t kWait = 0;
 constexpr int32_t kCloseNow = 1;
 constexpr int32_t kCloseLeading = 2;
 
-double PriceOf(int64_t points) {
-    return static_cast<double>(points) / 100000.0;
-}
-
 } // namespace
-
-const ClosingEngine::LegFields& ClosingEngine::Leg() {
-    if (!m_leg.status) {
-        ClientDataSet& ds = m_ctx.orders.m_CDSOrderliste;
-        m_leg.eaid = &ds.FieldByName("EAID");
-        m_leg.orderType = &ds.FieldByName("OrderType");
-        m_leg.closeBedingung = &ds.FieldByName("CloseBedingung");
-        m_leg.closeSpread = &ds.FieldByName("CloseSpread");
-        m_leg.trigCloseKurs = &ds.FieldByName("TrigCloseKurs");
-        m_leg.closeDelayUntil = &ds.FieldByName("CloseDelayUntil");
-        m_leg.closeAfterCounterOrder = &ds.FieldByName("CloseAfterCounterOrder");
-        m_leg.forceClose = &ds.FieldByName("ForceClose");
-        m_leg.status = &ds.FieldByName("Status");
-    }
-    return m_leg;
-}
 
 void ClosingEngine::OrderCloseQuestions(TMessage& m) {
     m.Result = kWait;
@@ -47,14 +27,14 @@ void ClosingEngine::OrderCloseQuestions(TMessage& m) {
 void ClosingEngine::CloseCondition(int32_t orderID) {
     OrderBook& ob = m_ctx.orders;
     ClientDataSet& ds = ob.m_CDSOrderliste;
-    const LegFields& f = Leg();
-    if (!ds.Locate("OrderID", Variant(orderID))) return;
-    if (f.status->AsInteger() != stCloseCond) return;
+    const LegView& f = ob.Leg();
+    if (!ob.LocateLeg(orderID)) return;
+    if (f.Status().AsInteger() != stCloseCond) return;
 
-    const int32_t ownEA = f.eaid->AsInteger();
-    const int32_t type = f.orderType->AsInteger();
-    const int32_t bedingung = f.closeBedingung->AsInteger();
-    const int64_t closePts = RoundToInt64(f.closeSpread->AsCurrency() * 100000.0);
+    const int32_t ownEA = f.EAID().AsInteger();
+    const int32_t type = f.OrderType().AsInteger();
+    const int32_t bedingung = f.CloseCondition().AsInteger();
+    const int64_t closePts = RoundToInt64(PointsOfPrice(f.CloseSpread().AsCurrency()));
     if (type != otBuy && type != otSell) return;
     const bool buyAsks = type == otBuy;
 
@@ -62,17 +42,11 @@ void ClosingEngine::CloseCondition(int32_t orderID) {
     // transaction. A null field of it reads as the typed accessor gives it (0).
     const int32_t counter = ob.GetCounterOrderID(orderID);
     if (counter == -1) return;
-    Variant counterType, counterEA;
-    {
-        BusyGuard busy(ob.m_iDisableDataChange);
-        if (ds.Lookup("OrderID", Variant(counter), "OrderID").IsNull()) return; // deleted
-        counterType = ds.Lookup("OrderID", Variant(counter), "OrderType");
-        counterEA = ds.Lookup("OrderID", Variant(counter), "EAID");
-    }
-    const int32_t cType = counterType.AsInteger();
+    if (ob.LookupLeg(counter, LegColumn::OrderID).IsNull()) return; // deleted
+    const int32_t cType = ob.LookupLeg(counter, LegColumn::OrderType).AsInteger();
     const bool oneSided = cType == otNone;
     if (!oneSided && cType != (buyAsks ? otSell : otBuy)) return;
-    const int32_t cEA = counterEA.AsInteger();
+    const int32_t cEA = ob.LookupLeg(counter, LegColumn::EAID).AsInteger();
     const int32_t buyEA = buyAsks ? ownEA : cEA;
     const int32_t sellEA = buyAsks ? cEA : ownEA;
 
@@ -80,7 +54,7 @@ void ClosingEngine::CloseCondition(int32_t orderID) {
     if (!m_ctx.IsValidEAID(buyEA) || !m_ctx.IsValidEAID(sellEA)) return;
     const PriceStore& p = m_ctx.prices;
     if (p.Ask[buyEA] <= 0 || p.Bid[buyEA] <= 0 || p.Ask[sellEA] <= 0 || p.Bid[sellEA] <= 0) return;
-    if (bedingung != 1) return;
+    if (bedingung != kCloseAtOrBelowSpread) return;
     const int64_t bid = p.Bid[buyEA];
     const int64_t ask = p.Ask[sellEA];
     if (ask - bid > closePts) return;
@@ -118,38 +92,37 @@ void ClosingEngine::CloseCondition(int32_t orderID) {
     // The asking leg, then its counter order, each only while it is still in "Close Cond.".
     auto toClose = [&](bool buyLeg, int32_t id) {
         ds.Edit();
-        f.status->SetAsInteger(stToClose);
-        f.trigCloseKurs->SetAsCurrency(PriceOf(buyLeg ? bid : ask));
-        f.closeAfterCounterOrder->SetAsBoolean(buyLeg ? buyWaits : sellWaits);
+        f.Status().SetAsInteger(stToClose);
+        f.TriggerClosePrice().SetAsCurrency(PriceOfPoints(buyLeg ? bid : ask));
+        f.CloseAfterCounterOrder().SetAsBoolean(buyLeg ? buyWaits : sellWaits);
         const std::optional<TDateTime>& delay = buyLeg ? buyDelay : sellDelay;
-        if (delay) f.closeDelayUntil->SetAsDateTime(*delay);
+        if (delay) f.CloseDelayUntil().SetAsDateTime(*delay);
         ds.Post();
         // The delay is measured on the monotonic clock.
         if (delay) m_ctx.NoteStamp(m_ctx.state.closeDelays, id, *delay);
     };
     toClose(buyAsks, orderID);
-    if (ds.Locate("OrderID", Variant(counter)) && f.status->AsInteger() == stCloseCond)
-        toClose(!buyAsks, counter);
+    if (ob.LocateLeg(counter) && f.Status().AsInteger() == stCloseCond) toClose(!buyAsks, counter);
     RegisterTradeClose(buyEA, sellEA, now);
 }
 
 int32_t ClosingEngine::CloseAnswer(int32_t orderID) {
     OrderBook& ob = m_ctx.orders;
     ClientDataSet& ds = ob.m_CDSOrderliste;
-    const LegFields& f = Leg();
-    if (!ds.Locate("OrderID", Variant(orderID))) return kWait;
-    if (f.status->AsInteger() != stToClose) return kWait;
+    const LegView& f = ob.Leg();
+    if (!ob.LocateLeg(orderID)) return kWait;
+    if (f.Status().AsInteger() != stToClose) return kWait;
     const int32_t counter = ob.GetCounterOrderID(orderID);
     const int cs = ob.GetOrderStatusByID(counter);
 
-    if (f.forceClose->AsBoolean()) return kCloseNow;
+    if (f.ForceClose().AsBoolean()) return kCloseNow;
 
-    if (f.closeAfterCounterOrder->AsBoolean()) {
+    if (f.CloseAfterCounterOrder().AsBoolean()) {
         // The waiting leg goes once its counter order has closed or was cancelled.
         if (cs < stClosed) return kWait;
         const TDateTime now = m_ctx.clock.Now();
         ds.Edit();
-        f.closeDelayUntil->SetAsDateTime(now);
+        f.CloseDelayUntil().SetAsDateTime(now);
         ds.Post();
         m_ctx.NoteStamp(m_ctx.state.closeDelays, orderID, now);
         return kCloseNow;
@@ -159,21 +132,21 @@ int32_t ClosingEngine::CloseAnswer(int32_t orderID) {
         // The leading leg of a sequential close: has the price moved against the close by more
         // than the slippage since the trigger? A leg without a valid EA, or of neither side,
         // has no price to compare and is answered as any other leg below.
-        const int32_t ea = f.eaid->AsInteger();
-        const int32_t type = f.orderType->AsInteger();
+        const int32_t ea = f.EAID().AsInteger();
+        const int32_t type = f.OrderType().AsInteger();
         if (m_ctx.IsValidEAID(ea) && (type == otBuy || type == otSell)) {
-            const double trig = f.trigCloseKurs->AsCurrency();
-            const double move =
-                type == otBuy ? trig - PriceOf(m_ctx.prices.Bid[ea]) : PriceOf(m_ctx.prices.Ask[ea]) - trig;
+            const double trig = f.TriggerClosePrice().AsCurrency();
+            const double move = type == otBuy ? trig - PriceOfPoints(m_ctx.prices.Bid[ea])
+                                              : PriceOfPoints(m_ctx.prices.Ask[ea]) - trig;
             const double tolerance = m_ctx.controls.SpinValue(Ctl::seSlippage) * 0.0001 + 0.00000001;
             if (move <= tolerance) return kCloseLeading;
             // Withdrawn: both legs wait for their close condition again.
             ds.Edit();
-            f.status->SetAsInteger(stCloseCond);
+            f.Status().SetAsInteger(stCloseCond);
             ds.Post();
-            if (counter > 0 && ds.Locate("OrderID", Variant(counter)) && f.status->AsInteger() == stToClose) {
+            if (counter > 0 && ob.LocateLeg(counter) && f.Status().AsInteger() == stToClose) {
                 ds.Edit();
-                f.status->SetAsInteger(stCloseCond);
+                f.Status().SetAsInteger(stCloseCond);
                 ds.Post();
             }
             return kWait;
@@ -181,40 +154,38 @@ int32_t ClosingEngine::CloseAnswer(int32_t orderID) {
     }
 
     // An undelayed leg (a null delay reads as the zero date) goes at once.
-    return m_ctx.HasCome(m_ctx.state.closeDelays, orderID, f.closeDelayUntil->AsDateTime()) ? kCloseNow
-                                                                                            : kWait;
+    return m_ctx.HasCome(m_ctx.state.closeDelays, orderID, f.CloseDelayUntil().AsDateTime()) ? kCloseNow
+                                                                                             : kWait;
 }
 
 void ClosingEngine::GetTriggerPriceClose(TMessage& m) {
-    ClientDataSet& ds = m_ctx.orders.m_CDSOrderliste;
+    OrderBook& ob = m_ctx.orders;
     m.Result = -1;
-    if (!ds.Active()) return;
+    if (!ob.m_CDSOrderliste.Active()) return;
     m.Result = 0;
-    if (ds.Locate("OrderID", Variant(m.WParam)))
-        m.Result = RoundToLink(Leg().trigCloseKurs->AsCurrency() * 100000.0);
+    if (ob.LocateLeg(m.WParam))
+        m.Result = RoundToLink(PointsOfPrice(ob.Leg().TriggerClosePrice().AsCurrency()));
 }
 
 bool ClosingEngine::IsTradeCloseAllowed(int buyEA, int sellEA, TDateTime now) const {
     if (!m_ctx.IsValidEAID(buyEA) || !m_ctx.IsValidEAID(sellEA)) return true;
-    const EngineState& s = m_ctx.state;
-    if (now >= s.adtTradeCloseLimitUntil[buyEA][sellEA]) return true;
-    return s.aiTradesClosedWithinLimit[buyEA][sellEA] < m_simultaneousClosing;
+    if (now >= m_closeLimitUntil[buyEA][sellEA]) return true;
+    return m_closedWithinLimit[buyEA][sellEA] < m_simultaneousClosing;
 }
 
 void ClosingEngine::RegisterTradeClose(int buyEA, int sellEA, TDateTime now) {
     if (!m_ctx.IsValidEAID(buyEA) || !m_ctx.IsValidEAID(sellEA)) return;
-    EngineState& s = m_ctx.state;
-    if (now >= s.adtTradeCloseLimitUntil[buyEA][sellEA]) {
-        s.adtTradeCloseLimitUntil[buyEA][sellEA] = now + m_closingPauseSeconds / kSecondsPerDay;
-        s.aiTradesClosedWithinLimit[buyEA][sellEA] = 1;
+    if (now >= m_closeLimitUntil[buyEA][sellEA]) {
+        m_closeLimitUntil[buyEA][sellEA] = now + m_closingPauseSeconds / kSecondsPerDay;
+        m_closedWithinLimit[buyEA][sellEA] = 1;
     } else {
-        ++s.aiTradesClosedWithinLimit[buyEA][sellEA];
+        ++m_closedWithinLimit[buyEA][sellEA];
     }
 }
 
 void ClosingEngine::ClearCloseLimits() {
-    m_ctx.state.adtTradeCloseLimitUntil.Fill(0.0);
-    m_ctx.state.aiTradesClosedWithinLimit.Fill(0);
+    m_closeLimitUntil.Fill(0.0);
+    m_closedWithinLimit.Fill(0);
 }
 
 } // namespace quorvel

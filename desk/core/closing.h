@@ -31,6 +31,9 @@ public:
     bool IsTradeCloseAllowed(int buyEA, int sellEA, TDateTime now) const;
     void RegisterTradeClose(int buyEA, int sellEA, TDateTime now);
     void ClearCloseLimits();
+    // The end of the pair's closing window (0.0: none yet), and the close triggers counted in it.
+    TDateTime CloseWindowEnd(int buyEA, int sellEA) const { return m_closeLimitUntil[buyEA][sellEA]; }
+    int32_t ClosesInWindow(int buyEA, int sellEA) const { return m_closedWithinLimit[buyEA][sellEA]; }
 
 private:
     // Phase 1: a leg in "Close Cond." whose condition holds goes to "To Close" with its counter.
@@ -38,24 +41,13 @@ private:
     // Phase 2: the answer for a leg in "To Close".
     int32_t CloseAnswer(int32_t orderID);
 
-    // The engine cursor's fields the engine reads and writes, looked up once.
-    struct LegFields {
-        Field* status = nullptr;
-        Field* eaid = nullptr;
-        Field* orderType = nullptr;
-        Field* closeBedingung = nullptr;
-        Field* closeSpread = nullptr;
-        Field* trigCloseKurs = nullptr;
-        Field* closeDelayUntil = nullptr;
-        Field* closeAfterCounterOrder = nullptr;
-        Field* forceClose = nullptr;
-    };
-    const LegFields& Leg();
-
     EngineContext m_ctx;
-    LegFields m_leg;
     const int& m_simultaneousClosing;
     const double& m_closingPauseSeconds;
+    // The closing window of the pair [buy-leg EA][sell-leg EA]: its end (a monotonic
+    // reading), and the close triggers counted within it. Memory only, never saved.
+    PairTimes m_closeLimitUntil;
+    PairArray<int32_t> m_closedWithinLimit;
 };
 
 } // namespace quorvel

@@ -106,7 +106,7 @@ void CrossSpreads::ComputeCrossSpreads(int id) {
     m_view.SetFrameLabel(t, IDeskView::FrameLabel::Summe, text.View());
 
     const double level = m_controls.RealValue(Ctl::reAlert);
-    const bool below = static_cast<double>(cs) / 100000.0 < level;
+    const bool below = PriceOfPoints(cs) < level;
     if (!below) return;
 
     if (m_controls.Checked(Ctl::cbAlertAktiv) &&

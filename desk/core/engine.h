@@ -1,12 +1,11 @@
 #pragma once
-// The order engine's shared ground: its own state (per-pair stamps and closing windows, the
-// legs it handed out, when each EA last spoke), the narrow references every part of the engine
-// works through, and the helpers the opening and the closing share.
+// The order engine's shared ground: the state its parts share (the legs it handed out, when
+// each EA last spoke, the stamps of the legs' times), the narrow references every part of the
+// engine works through, and the helpers the opening and the closing share.
 #include <array>
 #include <cstdint>
 #include <memory>
 #include <unordered_map>
-#include <unordered_set>
 
 #include "desk/core/controls.h"
 #include "desk/core/crossspreads.h"
@@ -45,16 +44,9 @@ struct LegStamp {
 };
 using LegStamps = std::unordered_map<int32_t, LegStamp>;
 
-// State that belongs to the engine alone; kept in memory only, never saved. The pair stamps
-// and windows are monotonic readings of the clock (IClock::Monotonic).
+// State that belongs to the engine alone and that more than one of its parts reads or
+// writes; kept in memory only, never saved. What one part alone keeps, it holds itself.
 struct EngineState {
-    // Last trigger of the pair [sell EA][buy EA]; 0.0 for a pair that never triggered.
-    PairTimes adtLastTrade;
-    // The closing window of the pair [buy-leg EA][sell-leg EA]: its end, and the close
-    // triggers counted within it.
-    PairTimes adtTradeCloseLimitUntil;
-    PairArray<int32_t> aiTradesClosedWithinLimit;
-
     // The legs WM_APP+500 handed out since the start, by OrderID: the EA that holds the leg
     // now, the EA that held it before (0: none), and whether a ticket came in since it
     // changed hands.
@@ -66,9 +58,6 @@ struct EngineState {
     std::unordered_map<int32_t, HandOut> handedOut;
     // When each EA last sent a message (a monotonic reading); 0.0 for one never heard.
     std::array<TDateTime, kMaxEAs + 1> lastHeard{};
-    // The legs that opened while their counter order had ended, and of which the operator
-    // was told.
-    std::unordered_set<int32_t> openedAlone;
     // The stamps of the legs' OpenDelayUntil, CloseDelayUntil, PendingTime and OrderCloseTime.
     LegStamps openDelays;
     LegStamps closeDelays;

@@ -21,7 +21,6 @@ public:
     void ShowEAMessage(TMessage& m);
 
 private:
-    bool LocateOrder(int32_t orderID);
     void SetStatus(int32_t status); // on the engine cursor's current record
 
     EngineContext m_ctx;

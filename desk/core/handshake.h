@@ -3,6 +3,9 @@
 // trigger price, and reports the ticket and the fill price (or an error); once both fills of a
 // transaction are in, the achieved open spread is stored on both legs and they wait for their
 // close condition.
+#include <cstdint>
+#include <unordered_set>
+
 #include "desk/core/engine.h"
 #include "platform/messages.h"
 
@@ -25,8 +28,6 @@ public:
     void GetTriggerPrice(TMessage& m); // WM_APP+513
 
 private:
-    // Moves the engine cursor to the order; false when there is none.
-    bool LocateOrder(int32_t orderID);
     // The achieved open spread on the leg under the engine cursor (in edit state), and its
     // close rule.
     void ApplyOpenSpread(double toSpread);
@@ -43,6 +44,9 @@ private:
 
     EngineContext m_ctx;
     ListWatch m_listWatch{*this};
+    // The legs that opened while their counter order had ended, and of which the operator
+    // was told.
+    std::unordered_set<int32_t> m_openedAlone;
 };
 
 } // namespace quorvel

@@ -15,11 +15,6 @@ constexpr int64_t kCreditFrom = 60;     // an ended transaction earns its credit
 constexpr int64_t kCreditUntil = 300;   // ...and before this
 constexpr double kMillisPerDay = 86400000.0;
 
-// A null time stamp reads as 0.0, that is very old.
-TDateTime StampOf(const ClientDataSet& ds, const char* field) {
-    return ds.FieldByName(field).AsDateTime();
-}
-
 bool InCreditWindow(int64_t age) {
     return age > kCreditFrom && age < kCreditUntil;
 }
@@ -59,15 +54,16 @@ int64_t OrderHousekeeping::SecondsSince(const LegStamps& stamps, int32_t orderID
 }
 
 bool OrderHousekeeping::MayEarn() const {
-    if (m_mark->AsBoolean()) return false;
+    const LegView& leg = m_listLeg;
+    if (leg.CreditChecked().AsBoolean()) return false;
     // A stamp further back than the window only grows older; one ahead of now comes nearer.
     // A null stamp reads as 0.0, that is very old. A stamp the engine noted is measured on the
     // monotonic clock as well: after a step of the local time it may be recent there alone.
     const TDateTime window = static_cast<double>(kCreditUntil + 1) / 86400.0;
     const TDateTime from = m_now - window;
-    const TDateTime pending = m_pendingTime->AsDateTime(), closed = m_closeTime->AsDateTime();
+    const TDateTime pending = leg.PendingTime().AsDateTime(), closed = leg.CloseTime().AsDateTime();
     if (pending >= from || closed >= from) return true;
-    const int32_t id = m_orderID->AsInteger();
+    const int32_t id = leg.OrderID().AsInteger();
     const LegStamp* p = EngineContext::StampOf(m_ctx.state.pendingTimes, id, pending);
     const LegStamp* c = EngineContext::StampOf(m_ctx.state.closeTimes, id, closed);
     const TDateTime fromMonotonic = m_nowMonotonic - window;
@@ -160,15 +156,16 @@ void OrderHousekeeping::BeginReset() {
         ClientDataSet& ds;
         ~WalkScope() { ds.ClearWalkFilter(); }
     } scope{ds};
-    ds.SetWalkFilter("Status", {stPending});
-    const Field& orderID = ds.FieldByName("OrderID");
+    ds.SetWalkFilter(LegColumnName(LegColumn::Status), {stPending});
+    const Field& orderID = m_ctx.orders.Leg().OrderID();
     for (ds.First(); !ds.Eof(); ds.Next()) m_due.push_back({orderID.Value(), ds.GetBookmark()});
     m_phase = Phase::Reset;
 }
 
 void OrderHousekeeping::StepReset() {
     ClientDataSet& ds = m_ctx.orders.m_CDSOrderliste;
-    const Field& status = ds.FieldByName("Status");
+    const LegView& leg = m_ctx.orders.Leg();
+    const Field& status = leg.Status();
     int visited = 0;
     while (m_next < m_due.size()) {
         const Bookmark b = m_due[m_next++].bookmark;
@@ -176,19 +173,20 @@ void OrderHousekeeping::StepReset() {
         if (!ds.BookmarkValid(b)) continue;
         ds.GotoBookmark(b);
         if (status.IsNull() || status.AsInteger() != stPending) continue;
-        const int32_t id = ds.FieldByName("OrderID").AsInteger();
+        const int32_t id = leg.OrderID().AsInteger();
         const int counter = m_ctx.orders.GetCounterOrderID(id);
         const int cs = m_ctx.orders.GetOrderStatusByID(counter);
+        // A null time stamp reads as 0.0, that is very old.
         if ((cs == stToOpen || cs == stPending) &&
-            SecondsSince(m_ctx.state.pendingTimes, id, StampOf(ds, "PendingTime")) > kPendingSeconds &&
+            SecondsSince(m_ctx.state.pendingTimes, id, leg.PendingTime().AsDateTime()) > kPendingSeconds &&
             m_ctx.MayReturnToOpen(id)) {
             m_ctx.state.pendingTimes.erase(id);
             ds.Edit();
-            ds.FieldByName("Status").SetAsInteger(stToOpen);
-            ds.FieldByName("PendingTime").Clear();
-            ds.FieldByName("EAID").Clear();
-            ds.FieldByName("Account").Clear();
-            ds.FieldByName("TrigOpenKurs").Clear();
+            leg.Status().SetAsInteger(stToOpen);
+            leg.PendingTime().Clear();
+            leg.EAID().Clear();
+            leg.Account().Clear();
+            leg.TriggerOpenPrice().Clear();
             ds.Post();
         }
         if (++visited >= kLegsPerStep && !NextIsCounter(counter)) return;
@@ -219,10 +217,7 @@ void OrderHousekeeping::BeginCredit() {
         if (m_list) m_list->RemoveObserver(&m_listWatch);
         m_list = std::make_unique<ClientDataSet>("housekeeping");
         m_list->CloneCursor(ds, true);
-        m_mark = &m_list->FieldByName("ATRaiseChecked");
-        m_pendingTime = &m_list->FieldByName("PendingTime");
-        m_orderID = &m_list->FieldByName("OrderID");
-        m_closeTime = &m_list->FieldByName("OrderCloseTime");
+        m_listLeg.Bind(*m_list);
         m_list->AddObserver(&m_listWatch);
         m_legs.clear();
         m_stale = false;
@@ -253,7 +248,7 @@ void OrderHousekeeping::StepSeed() {
 void OrderHousekeeping::StepGather() {
     // The legs that may earn a credit, later put in the engine cursor's order: OrderID
     // descending, a null OrderID last, the later record first among equals.
-    const Field& orderID = m_list->FieldByName("OrderID");
+    const Field& orderID = m_listLeg.OrderID();
     for (int k = 0; k < kRecordsPerStep && m_next < m_gathered.size(); ++k) {
         const Bookmark b = m_gathered[m_next++];
         if (!m_list->BookmarkValid(b)) continue; // deleted
@@ -275,12 +270,13 @@ void OrderHousekeeping::StepGather() {
 void OrderHousekeeping::StepCredit() {
     OrderBook& ob = m_ctx.orders;
     ClientDataSet& ds = ob.m_CDSOrderliste;
+    const LegView& leg = ob.Leg();
     auto credit = [this] {
         m_ctx.controls.SetSpinValue(Ctl::seMaxAutoTrades, m_ctx.controls.SpinValue(Ctl::seMaxAutoTrades) + 1);
     };
-    auto mark = [&ds] {
+    auto mark = [&ds, &leg] {
         ds.Edit();
-        ds.FieldByName("ATRaiseChecked").SetAsBoolean(true);
+        leg.CreditChecked().SetAsBoolean(true);
         ds.Post();
     };
     int visited = 0;
@@ -291,23 +287,24 @@ void OrderHousekeeping::StepCredit() {
         // Legs not marked now keep their place for the next sweeps.
         m_legs.insert(b);
         int cid = -1;
-        if (!ds.FieldByName("ATRaiseChecked").AsBoolean()) {
-            const int32_t id = ds.FieldByName("OrderID").AsInteger();
+        if (!leg.CreditChecked().AsBoolean()) {
+            const int32_t id = leg.OrderID().AsInteger();
             cid = ob.GetCounterOrderID(id);
             const int cs = ob.GetOrderStatusByID(cid);
             bool cf = false;
-            ob.LookupOrderBoolean(cid, "ATRaiseChecked", cf);
-            const int32_t status = ds.FieldByName("Status").AsInteger();
-            // A cancelled transaction, timed from the moment it triggered.
+            ob.LookupOrderBoolean(cid, LegColumnName(LegColumn::ATRaiseChecked), cf);
+            const int32_t status = leg.Status().AsInteger();
+            // A cancelled transaction, timed from the moment it triggered (a null stamp reads
+            // as 0.0, that is very old).
             if (!cf && status == stCanceled && (cs == stNoLeg || cs == stCanceled) &&
-                InCreditWindow(SecondsSince(m_ctx.state.pendingTimes, id, StampOf(ds, "PendingTime")))) {
+                InCreditWindow(SecondsSince(m_ctx.state.pendingTimes, id, leg.PendingTime().AsDateTime()))) {
                 mark();
                 if (m_addCanceled) credit();
             }
             // A closed transaction, timed from this leg's close.
-            if (m_addClosed && !ds.FieldByName("ATRaiseChecked").AsBoolean() && !cf && status == stClosed &&
+            if (m_addClosed && !leg.CreditChecked().AsBoolean() && !cf && status == stClosed &&
                 (cs == stNoLeg || cs == stClosed || cs == stCanceled) &&
-                InCreditWindow(SecondsSince(m_ctx.state.closeTimes, id, StampOf(ds, "OrderCloseTime")))) {
+                InCreditWindow(SecondsSince(m_ctx.state.closeTimes, id, leg.CloseTime().AsDateTime()))) {
                 mark();
                 credit();
             }

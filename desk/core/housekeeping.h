@@ -89,12 +89,9 @@ private:
     Watch m_engineWatch{*this, true};
     Watch m_listWatch{*this, false};
     std::unique_ptr<ClientDataSet> m_list; // natural order
-    const Field* m_mark = nullptr;         // its ATRaiseChecked, PendingTime, OrderCloseTime
-    const Field* m_pendingTime = nullptr;
-    const Field* m_closeTime = nullptr;
-    const Field* m_orderID = nullptr;
-    std::unordered_set<Bookmark> m_legs; // may earn a credit, each once however often posted
-    bool m_stale = true;                 // the list was opened anew, or reset
+    LegView m_listLeg;                     // the leg under it
+    std::unordered_set<Bookmark> m_legs;   // may earn a credit, each once however often posted
+    bool m_stale = true;                   // the list was opened anew, or reset
     TDateTime m_lastSweep = 0.0;
 
     // The sweep under way.

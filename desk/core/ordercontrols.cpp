@@ -10,22 +10,23 @@ bool HasCurrentRecord(const ClientDataSet& d) {
     return d.Active() && d.RecNo() >= 1;
 }
 
-// Forces the current record of `d` to "To Close" with the current price as trigger price.
-void ForceLeg(ClientDataSet& d, const PriceStore& prices) {
-    const int32_t st = d.FieldByName("Status").AsInteger();
+// Forces the leg under the cursor to "To Close" with the current price as trigger price.
+void ForceLeg(const LegView& leg, const PriceStore& prices) {
+    ClientDataSet& d = leg.DataSet();
+    const int32_t st = leg.Status().AsInteger();
     if (st < stPending || LegEnded(st)) return;
     d.Edit();
-    d.FieldByName("Status").SetAsInteger(stToClose);
-    const int32_t ea = d.FieldByName("EAID").AsInteger();
+    leg.Status().SetAsInteger(stToClose);
+    const int32_t ea = leg.EAID().AsInteger();
     if (ea >= 1 && ea <= kMaxEAs) {
-        const int32_t type = d.FieldByName("OrderType").AsInteger();
+        const int32_t type = leg.OrderType().AsInteger();
         const size_t i = static_cast<size_t>(ea);
         const int64_t points = type == otBuy ? prices.Bid[i] : type == otSell ? prices.Ask[i] : 0;
         // An EA that was never quoted (or holds no price) leaves the trigger price as it was.
-        if (points > 0) d.FieldByName("TrigCloseKurs").SetAsCurrency(static_cast<double>(points) / 100000.0);
+        if (points > 0) leg.TriggerClosePrice().SetAsCurrency(PriceOfPoints(points));
     }
-    d.FieldByName("CloseSpread").Clear();
-    d.FieldByName("ForceClose").SetAsBoolean(true);
+    leg.CloseSpread().Clear();
+    leg.ForceClose().SetAsBoolean(true);
     d.Post();
 }
 
@@ -34,33 +35,34 @@ void ForceLeg(ClientDataSet& d, const PriceStore& prices) {
 void OrderControls::ForceCloseOrder(bool bSingle) {
     OrderBook& orders = m_ctx.orders;
     ClientDataSet& d = orders.m_CDSOrderlisteAnzeige;
+    const LegView& leg = orders.ShownLeg();
     if (!HasCurrentRecord(d)) return;
     EditGuard guard(d);
-    const int32_t id = d.FieldByName("OrderID").AsInteger();
-    ForceLeg(d, m_ctx.prices);
+    const int32_t id = leg.OrderID().AsInteger();
+    ForceLeg(leg, m_ctx.prices);
     if (bSingle) return;
     const int32_t counter = orders.GetCounterOrderID(id);
     // The cursor stays on the counter order: the grid's selection ends there.
-    if (counter != -1 && d.Locate("OrderID", Variant(counter))) ForceLeg(d, m_ctx.prices);
+    if (counter != -1 && leg.Locate(counter)) ForceLeg(leg, m_ctx.prices);
 }
 
 void OrderControls::SetCloseSpreadSelected(double value) {
     OrderBook& orders = m_ctx.orders;
     ClientDataSet& d = orders.m_CDSOrderlisteAnzeige;
+    const LegView& leg = orders.ShownLeg();
     if (!HasCurrentRecord(d) || d.State() != DataSetState::Browse) return;
     EditGuard guard(d);
-    const int32_t id = d.FieldByName("OrderID").AsInteger();
+    const int32_t id = leg.OrderID().AsInteger();
     const int32_t counter = orders.GetCounterOrderID(id);
     auto apply = [&] {
         d.Edit();
-        d.FieldByName("CloseSpread").SetAsCurrency(value);
-        if (d.FieldByName("Status").AsInteger() == stToClose)
-            d.FieldByName("Status").SetAsInteger(stCloseCond);
+        leg.CloseSpread().SetAsCurrency(value);
+        if (leg.Status().AsInteger() == stToClose) leg.Status().SetAsInteger(stCloseCond);
         d.Post();
     };
     apply();
-    if (counter != -1 && d.Locate("OrderID", Variant(counter))) apply();
-    d.Locate("OrderID", Variant(id));
+    if (counter != -1 && leg.Locate(counter)) apply();
+    leg.Locate(id);
 }
 
 void OrderControls::ChangeCloseOrder() {
@@ -74,27 +76,28 @@ void OrderControls::ChangeCloseOrder() {
     const double closeSpread = c.RealValue(Ctl::reCloseSpreadChange);
     const double maxLoss = c.RealValue(Ctl::reMaxVerlust);
     const bool autoClose = c.Checked(Ctl::cbAutoClose);
-    const int32_t id = d.FieldByName("OrderID").AsInteger();
+    const LegView& leg = orders.ShownLeg();
+    const int32_t id = leg.OrderID().AsInteger();
     const int32_t counter = orders.GetCounterOrderID(id);
     auto apply = [&] {
-        const int32_t st = d.FieldByName("Status").AsInteger();
+        const int32_t st = leg.Status().AsInteger();
         if (st == stNoLeg || LegEnded(st)) return;
         d.Edit();
         if (condition) {
-            d.FieldByName("Status").SetAsInteger(stCloseCond);
-            d.FieldByName("CloseSpread").SetAsCurrency(closeSpread);
-            d.FieldByName("CloseBedingung").SetAsInteger(1);
+            leg.Status().SetAsInteger(stCloseCond);
+            leg.CloseSpread().SetAsCurrency(closeSpread);
+            leg.CloseCondition().SetAsInteger(kCloseAtOrBelowSpread);
         } else {
-            d.FieldByName("CloseSpread").Clear();
-            d.FieldByName("CloseBedingung").Clear();
-            if (st == stCloseCond) d.FieldByName("Status").SetAsInteger(stOpened);
+            leg.CloseSpread().Clear();
+            leg.CloseCondition().Clear();
+            if (st == stCloseCond) leg.Status().SetAsInteger(stOpened);
         }
-        d.FieldByName("MaxVerlust").SetAsCurrency(maxLoss);
-        d.FieldByName("AutoClose").SetAsBoolean(autoClose);
+        leg.MaxLoss().SetAsCurrency(maxLoss);
+        leg.AutoClose().SetAsBoolean(autoClose);
         d.Post();
     };
     apply();
-    if (counter != -1 && d.Locate("OrderID", Variant(counter))) apply();
+    if (counter != -1 && leg.Locate(counter)) apply();
 }
 
 void OrderControls::ResetAutoTrade() {

@@ -36,11 +36,6 @@ struct EditGuard {
     EditGuard& operator=(const EditGuard&) = delete;
 };
 
-// Whether a leg has ended: "Closed" or "Canceled". No operator control brings one back.
-inline bool LegEnded(int status) {
-    return status == 5 || status == 6;
-}
-
 class OrderControls {
 public:
     explicit OrderControls(OrderPanelContext ctx) : m_ctx(ctx) {}

@@ -106,6 +106,25 @@ const std::vector<FieldDef>& OrderListFieldDefs() {
     return defs;
 }
 
+const std::string& LegColumnName(LegColumn c) {
+    return OrderListFieldDefs()[static_cast<size_t>(c)].name;
+}
+
+void LegView::Bind(ClientDataSet& ds) {
+    m_ds = &ds;
+    for (int c = 0; c < kLegColumns; ++c)
+        m_fields[c] = ds.FindField(LegColumnName(static_cast<LegColumn>(c)));
+}
+
+Field& LegView::Unbound(LegColumn c) const {
+    return m_ds->FieldByName(LegColumnName(c)); // throws when the cursor has no such field
+}
+
+bool LegView::Locate(int32_t orderID) const {
+    static const std::vector<std::string> key{"OrderID"};
+    return m_ds->Locate(key, std::vector<Variant>{Variant(orderID)});
+}
+
 const IndexDef& IdxOrderIDDesc() {
     static const IndexDef ix{"IdxOrderIDDesc", "OrderID", true};
     return ix;
@@ -218,6 +237,8 @@ const std::vector<std::string>& DisplayCursorFields() {
 
 OrderBook::OrderBook(IDeskView& view, std::string path) : m_view(view), m_path(std::move(path)) {
     SetUpOrderListCursors();
+    m_leg.Bind(m_CDSOrderliste);
+    m_shownLeg.Bind(m_CDSOrderlisteAnzeige);
 }
 
 void OrderBook::SetUpOrderListCursors() {
@@ -477,25 +498,32 @@ void OrderBook::CloseOrderList() {
 
 // ---- lookups by OrderID ------------------------------------------------------------------------
 
+Variant OrderBook::LookupLeg(int32_t orderID, LegColumn column) {
+    BusyGuard busy(m_iDisableDataChange);
+    return LookupOrder(orderID, LegColumnName(column));
+}
+
 Variant OrderBook::LookupOrder(int iOrderID, const std::string& field) {
-    return m_CDSOrderliste.Lookup("OrderID", Variant(static_cast<int32_t>(iOrderID)), field);
+    return m_CDSOrderliste.Lookup(LegColumnName(LegColumn::OrderID), Variant(static_cast<int32_t>(iOrderID)),
+                                  field);
 }
 
 int OrderBook::GetCounterOrderID(int iOrderID) {
     BusyGuard busy(m_iDisableDataChange);
-    const Variant first = LookupOrder(iOrderID, "FirstOrderID");
+    const Variant first = LookupOrder(iOrderID, LegColumnName(LegColumn::FirstOrderID));
     if (!first.IsNull()) return first.AsInteger();
     const Variant second =
-        m_CDSOrderliste.Lookup("FirstOrderID", Variant(static_cast<int32_t>(iOrderID)), "OrderID");
+        m_CDSOrderliste.Lookup(LegColumnName(LegColumn::FirstOrderID),
+                               Variant(static_cast<int32_t>(iOrderID)), LegColumnName(LegColumn::OrderID));
     return second.IsNull() ? -1 : second.AsInteger();
 }
 
 int OrderBook::GetOrderTypeByID(int iOrderID) {
-    return LookupOrderInteger(iOrderID, "OrderType");
+    return LookupOrderInteger(iOrderID, LegColumnName(LegColumn::OrderType));
 }
 
 int OrderBook::GetOrderStatusByID(int iOrderID) {
-    return LookupOrderInteger(iOrderID, "Status");
+    return LookupOrderInteger(iOrderID, LegColumnName(LegColumn::Status));
 }
 
 int OrderBook::LookupOrderInteger(int iOrderID, const std::string& field) {
@@ -576,11 +604,13 @@ void WaitingLegs::Take() {
     const Bookmark b = m_list->GetBookmark();
     // A leg leaving the waiting legs changes nothing for the others: it is only dropped.
     Drop(b);
-    if (m_status->IsNull() || m_status->AsInteger() != stToOpen) return;
-    const int t = m_tableID->AsInteger();
+    const Field& status = m_listLeg.Status();
+    if (status.IsNull() || status.AsInteger() != stToOpen) return;
+    const int t = m_listLeg.TableID().AsInteger();
     if (t < 0 || t >= kMaxTables) return;
-    const bool idNull = m_orderID->IsNull();
-    m_legs[t].push_back({b, idNull, idNull ? 0.0 : m_orderID->Value().Raw()});
+    const Field& orderID = m_listLeg.OrderID();
+    const bool idNull = orderID.IsNull();
+    m_legs[t].push_back({b, idNull, idNull ? 0.0 : orderID.Value().Raw()});
     m_tableOf.emplace(b, t);
     m_changed[t] = true;
 }
@@ -588,7 +618,7 @@ void WaitingLegs::Take() {
 void WaitingLegs::Rebuild() {
     if (m_list) m_list->RemoveObserver(&m_listWatch);
     m_list.reset();
-    m_status = m_tableID = m_orderID = nullptr;
+    m_listLeg = LegView();
     m_tableOf.clear();
     for (int t = 0; t < kMaxTables; ++t) {
         m_legs[t].clear();
@@ -598,10 +628,8 @@ void WaitingLegs::Rebuild() {
     if (!m_engine.Active()) return;
     m_list = std::make_unique<ClientDataSet>("waitinglegs");
     m_list->CloneCursor(m_engine, true);
-    m_status = &m_list->FieldByName("Status");
-    m_tableID = &m_list->FieldByName("TableID");
-    m_orderID = &m_list->FieldByName("OrderID");
-    m_list->SetWalkFilter("Status", {stToOpen});
+    m_listLeg.Bind(*m_list);
+    m_list->SetWalkFilter(LegColumnName(LegColumn::Status), {stToOpen});
     for (m_list->First(); !m_list->Eof(); m_list->Next()) Take();
     m_list->ClearWalkFilter();
     m_list->AddObserver(&m_listWatch);

@@ -1,6 +1,7 @@
 #pragma once
 // The order list's record: its 46 fields, the statuses and order types, the engine cursor's
-// index and the texts the grid shows for them.
+// index and the texts the grid shows for them, and the leg seen through a cursor with its
+// fields bound once.
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -30,6 +31,134 @@ enum OrderTypeValue : int32_t {
     otNone = -1,
     otBuy = 1,
     otSell = 2,
+};
+
+// The close condition a leg closes by (CloseBedingung): once the cross spread over its EAs has
+// come down to its close spread or below. Any other value (-1 or null: none given) is no close
+// condition.
+constexpr int32_t kCloseAtOrBelowSpread = 1;
+
+// Whether a leg has ended: "Closed" or "Canceled". No operator control brings one back.
+inline bool LegEnded(int32_t status) {
+    return status == stClosed || status == stCanceled;
+}
+
+// The order list's columns, in definition order (that of OrderListFieldDefs).
+enum class LegColumn : int {
+    TableID,
+    Lots,
+    OrderType,
+    Bedingung,
+    Spread,
+    Status,
+    ID1,
+    ID2,
+    ID3,
+    ID4,
+    ID5,
+    ID6,
+    ID7,
+    ID8,
+    ID9,
+    ID10,
+    EAID,
+    Zeitpunkt,
+    OrderOpenTime,
+    OrderCloseTime,
+    Ticket,
+    Account,
+    Kurs,
+    OrderID,
+    CloseBedingung,
+    CloseSpread,
+    FirstOrderID,
+    CloseKurs,
+    Gewinn,
+    Verbindungsstatus,
+    TO_Spread,
+    TC_Spread,
+    GewinnPips,
+    CloseDelaySec,
+    SlippageAusgleich,
+    TrigOpenKurs,
+    TrigCloseKurs,
+    MaxVerlust,
+    PendingTime,
+    OpenDelayUntil,
+    CloseDelayUntil,
+    AutoClose,
+    OpenAfterCounterOrder,
+    CloseAfterCounterOrder,
+    ForceClose,
+    ATRaiseChecked,
+};
+constexpr int kLegColumns = static_cast<int>(LegColumn::ATRaiseChecked) + 1;
+// The column's field name.
+const std::string& LegColumnName(LegColumn c);
+
+// The leg under one cursor: the cursor's fields bound once, each read and written on the
+// cursor's current record. A column the cursor does not hold is refused as FieldByName
+// refuses it. Bind a cursor with fields of its own (persistent ones) whenever; a cursor that
+// makes its fields when it opens, after each opening.
+class LegView {
+public:
+    LegView() = default;
+    explicit LegView(ClientDataSet& ds) { Bind(ds); }
+    void Bind(ClientDataSet& ds);
+
+    ClientDataSet& DataSet() const { return *m_ds; }
+    Field& Column(LegColumn c) const {
+        Field* f = m_fields[static_cast<size_t>(c)];
+        return f ? *f : Unbound(c);
+    }
+
+    Field& TableID() const { return Column(LegColumn::TableID); }
+    Field& Lots() const { return Column(LegColumn::Lots); }
+    Field& OrderType() const { return Column(LegColumn::OrderType); } // otBuy, otSell, otNone
+    Field& OpenSpread() const { return Column(LegColumn::Spread); }   // the target cross spread
+    Field& Status() const { return Column(LegColumn::Status); }       // an OrderStatus
+    // The ten EA IDs of the broker list (k = 0..9: ID1..ID10).
+    Field& Broker(int k) const {
+        return Column(static_cast<LegColumn>(static_cast<int>(LegColumn::ID1) + k));
+    }
+    Field& EAID() const { return Column(LegColumn::EAID); }
+    Field& OrderTime() const { return Column(LegColumn::Zeitpunkt); } // when the leg was placed
+    Field& OpenTime() const { return Column(LegColumn::OrderOpenTime); }
+    Field& CloseTime() const { return Column(LegColumn::OrderCloseTime); }
+    Field& Ticket() const { return Column(LegColumn::Ticket); }
+    Field& Account() const { return Column(LegColumn::Account); }
+    Field& OpenPrice() const { return Column(LegColumn::Kurs); }
+    Field& OrderID() const { return Column(LegColumn::OrderID); }
+    Field& CloseCondition() const { return Column(LegColumn::CloseBedingung); }
+    Field& CloseSpread() const { return Column(LegColumn::CloseSpread); }
+    Field& ClosePrice() const { return Column(LegColumn::CloseKurs); }
+    Field& Profit() const { return Column(LegColumn::Gewinn); } // money
+    Field& ConnectionStatus() const { return Column(LegColumn::Verbindungsstatus); }
+    Field& AchievedOpenSpread() const { return Column(LegColumn::TO_Spread); }  // of the fills
+    Field& AchievedCloseSpread() const { return Column(LegColumn::TC_Spread); } // of the closes
+    Field& ProfitPoints() const { return Column(LegColumn::GewinnPips); }       // the price gain
+    Field& SlippageCompensation() const { return Column(LegColumn::SlippageAusgleich); }
+    Field& TriggerOpenPrice() const { return Column(LegColumn::TrigOpenKurs); }
+    Field& TriggerClosePrice() const { return Column(LegColumn::TrigCloseKurs); }
+    Field& MaxLoss() const { return Column(LegColumn::MaxVerlust); }
+    Field& PendingTime() const { return Column(LegColumn::PendingTime); }
+    Field& OpenDelayUntil() const { return Column(LegColumn::OpenDelayUntil); }
+    Field& CloseDelayUntil() const { return Column(LegColumn::CloseDelayUntil); }
+    Field& AutoClose() const { return Column(LegColumn::AutoClose); }
+    Field& OpenAfterCounterOrder() const { return Column(LegColumn::OpenAfterCounterOrder); }
+    Field& CloseAfterCounterOrder() const { return Column(LegColumn::CloseAfterCounterOrder); }
+    Field& ForceClose() const { return Column(LegColumn::ForceClose); }
+    // Whether the leg's transaction was counted for the auto-trade credit.
+    Field& CreditChecked() const { return Column(LegColumn::ATRaiseChecked); }
+
+    // Moves the cursor to the leg with this OrderID; false (the cursor stays) when there is none.
+    bool Locate(int32_t orderID) const;
+
+private:
+    Field& Unbound(LegColumn c) const;
+
+    ClientDataSet* m_ds = nullptr;
+    Field* m_fields[kLegColumns] = {};
 };
 
 // The 46 fields in definition order (also the column order of Orderlist.xml).
@@ -110,7 +239,16 @@ public:
     // Closes the display, append and engine cursors, in that order.
     void CloseOrderList();
 
+    // The leg under the engine cursor, and under the display cursor.
+    const LegView& Leg() const { return m_leg; }
+    const LegView& ShownLeg() const { return m_shownLeg; }
+    // Moves the engine cursor to the leg with this OrderID; false (the cursor stays) when
+    // there is none.
+    bool LocateLeg(int32_t orderID) const { return m_leg.Locate(orderID); }
+
     // Lookups by OrderID on the engine cursor; they move no cursor.
+    // The column of the leg with this OrderID; null when there is none (or the column is).
+    Variant LookupLeg(int32_t orderID, LegColumn column);
     int GetCounterOrderID(int iOrderID);
     int GetOrderTypeByID(int iOrderID);
     int GetOrderStatusByID(int iOrderID);
@@ -143,6 +281,8 @@ private:
 
     IDeskView& m_view;
     std::string m_path;
+    LegView m_leg;
+    LegView m_shownLeg;
     std::unique_ptr<OrderJournal> m_journal;
     bool m_journalActive = false;
     std::vector<std::string> m_journalNotes;
@@ -196,9 +336,7 @@ private:
     Watch m_engineWatch{*this, true};
     Watch m_listWatch{*this, false};
     std::unique_ptr<ClientDataSet> m_list;
-    Field* m_status = nullptr;
-    Field* m_tableID = nullptr;
-    Field* m_orderID = nullptr;
+    LegView m_listLeg; // the leg under the own cursor
     std::vector<Leg> m_legs[kMaxTables];
     bool m_changed[kMaxTables] = {};
     std::unordered_map<Bookmark, int> m_tableOf; // the table each waiting leg is kept under

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/numbers.h"
 #include "platform/timestamp.h"
 
 namespace quorvel {
@@ -18,6 +19,21 @@ constexpr int kEAsPerTable = 10;
 constexpr int64_t kNoPoints = -10000; // no price, spread or minimum
 constexpr TDateTime kNoTime = -1.0;   // never quoted
 constexpr int32_t kNoAccount = -1;
+
+// Prices and points: the EAs send a price as a whole number of points, one point being
+// 0.00001 of the price, and the order list keeps prices as they are.
+constexpr double kPointsPerPrice = 100000.0;
+template <class Points> constexpr double PriceOfPoints(Points points) {
+    return static_cast<double>(points) / kPointsPerPrice;
+}
+// The price in points, not rounded.
+constexpr double PointsOfPrice(double price) {
+    return price * kPointsPerPrice;
+}
+// The price on the grid of one point, a half point going to the even neighbour.
+inline double OnPointGrid(double price) {
+    return RoundHalfEven(PointsOfPrice(price)) / kPointsPerPrice;
+}
 
 // Size of Data.dat: nine arrays of 200 entries.
 constexpr size_t kDataDatSize = 800 + 8 * 1600;

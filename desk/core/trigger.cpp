@@ -22,7 +22,6 @@ struct WalkScope {
 };
 
 constexpr int64_t kAboveAnyAsk = 100000000000; // 10^11 points
-const char* const kBrokerFields[10] = {"ID1", "ID2", "ID3", "ID4", "ID5", "ID6", "ID7", "ID8", "ID9", "ID10"};
 
 } // namespace
 
@@ -33,8 +32,7 @@ void OpeningTrigger::CheckEveryWaitingLeg() {
     // Only the legs that are "To Open" when they are visited can trigger: the walk passes
     // over every other record, so that its cost follows the waiting legs, not the history.
     // A leg made Pending earlier in this walk is passed over as well.
-    Walk();
-    WalkScope walk(ds, "Status", {stToOpen});
+    WalkScope walk(ds, LegColumnName(LegColumn::Status), {stToOpen});
     std::pair<int, int> pair;
     for (ds.First(); !ds.Eof(); ds.Next()) TestLeg(now, pair);
 }
@@ -50,7 +48,7 @@ void OpeningTrigger::CheckOrders() {
         return;
     }
     const ClockReading now = ReadClock(m_ctx.clock);
-    const WalkFields& f = Walk();
+    const LegView& f = m_ctx.orders.Leg();
     m_due.clear();
     for (int t = 0; t < kMaxTables; ++t)
         if (TableDue(t, now)) {
@@ -66,8 +64,8 @@ void OpeningTrigger::CheckOrders() {
         for (const WaitingLegs::Leg& leg : m_due) {
             if (!ds.BookmarkValid(leg.bookmark)) continue;
             ds.GotoBookmark(leg.bookmark);
-            if (f.status->IsNull() || f.status->AsInteger() != stToOpen) continue;
-            const int t = f.tableID->AsInteger();
+            if (f.Status().IsNull() || f.Status().AsInteger() != stToOpen) continue;
+            const int t = f.TableID().AsInteger();
             if (!TestLeg(now, pair)) continue;
             std::vector<std::pair<int, int>>& pairs = m_seen[t].pairs;
             if (std::find(pairs.begin(), pairs.end(), pair) == pairs.end()) pairs.push_back(pair);
@@ -114,14 +112,14 @@ bool OpeningTrigger::TableDue(int t, const ClockReading& now) {
 
 bool OpeningTrigger::TestLeg(const ClockReading& now, std::pair<int, int>& pair) {
     ClientDataSet& ds = m_ctx.orders.m_CDSOrderliste;
-    const WalkFields& f = Walk();
+    const LegView& f = m_ctx.orders.Leg();
     // The table names the ten EA IDs whose quotes are read: one outside the tables names
     // no EA, so the record is passed over.
-    const int t = f.tableID->AsInteger();
+    const int t = f.TableID().AsInteger();
     if (t < 0 || t >= kMaxTables) return false;
     Candidates c{};
     if (!FindPair(t, now, c)) return false;
-    const double target = f.spread->AsCurrency();
+    const double target = f.OpenSpread().AsCurrency();
     // The target in points plus 0.01 point, which absorbs the inexactness of the stored
     // spread: a target of -0.00019 triggers at -19 points, not at -18.
     if (!(static_cast<double>(c.lowestAsk - c.highestBid) <= (target * 10.0 + 0.000001) * 10000.0))
@@ -132,7 +130,7 @@ bool OpeningTrigger::TestLeg(const ClockReading& now, std::pair<int, int>& pair)
     // trend waits the pause out as well.
     SetLastTrade(c.sellEA, c.buyEA, now.local);
     const Bookmark mark = ds.GetBookmark();
-    const int orderID = f.orderID->AsInteger();
+    const int orderID = f.OrderID().AsInteger();
     try {
         SetOrderPending(c.sellEA, c.buyEA, c.lowestAsk, c.highestBid, orderID);
     } catch (...) {
@@ -144,21 +142,10 @@ bool OpeningTrigger::TestLeg(const ClockReading& now, std::pair<int, int>& pair)
     return true;
 }
 
-const OpeningTrigger::WalkFields& OpeningTrigger::Walk() {
-    if (!m_walk.tableID) {
-        ClientDataSet& ds = m_ctx.orders.m_CDSOrderliste;
-        m_walk.spread = &ds.FieldByName("Spread");
-        m_walk.orderID = &ds.FieldByName("OrderID");
-        for (int k = 0; k < 10; ++k) m_walk.brokers[k] = &ds.FieldByName(kBrokerFields[k]);
-        m_walk.status = &ds.FieldByName("Status");
-        m_walk.tableID = &ds.FieldByName("TableID");
-    }
-    return m_walk;
-}
-
 bool OpeningTrigger::FindPair(int t, const ClockReading& now, Candidates& out) {
     int32_t ticked[10];
-    for (int k = 0; k < 10; ++k) ticked[k] = Walk().brokers[k]->AsInteger();
+    const LegView& leg = m_ctx.orders.Leg();
+    for (int k = 0; k < 10; ++k) ticked[k] = leg.Broker(k).AsInteger();
     const PriceStore& p = m_ctx.prices;
     const int64_t timeoutMs = DaysToMs(m_ctx.limits.CONNECTION_TIMEOUT);
     out = {kAboveAnyAsk, kNoPoints, -1, -1};
@@ -186,9 +173,10 @@ void OpeningTrigger::SetOrderPending(int iSellEAID, int iBuyEAID, int64_t iLowes
                                      int iOrderID) {
     OrderBook& ob = m_ctx.orders;
     ClientDataSet& ds = ob.m_CDSOrderliste;
+    const LegView& leg = ob.Leg();
     IDeskControls& c = m_ctx.controls;
     const int counter = ob.GetCounterOrderID(iOrderID);
-    const int ownType = ds.FieldByName("OrderType").AsInteger();
+    const int ownType = leg.OrderType().AsInteger();
     const int counterType = ob.GetOrderTypeByID(counter);
     // A one-sided transaction, or a leg without a counter order, starts without a trend test.
     const bool single = ownType == otNone || counterType == otNone;
@@ -197,8 +185,8 @@ void OpeningTrigger::SetOrderPending(int iSellEAID, int iBuyEAID, int64_t iLowes
 
     const int legs[2] = {iOrderID, counter};
     for (int k = 0; k < 2; ++k) {
-        if (!ds.Locate("OrderID", Variant(static_cast<int32_t>(legs[k])))) continue;
-        const int type = ds.FieldByName("OrderType").AsInteger();
+        if (!ob.LocateLeg(legs[k])) continue;
+        const int type = leg.OrderType().AsInteger();
         const int otherType = k == 0 ? counterType : ownType;
         int ea;
         if (type == otBuy)
@@ -211,7 +199,7 @@ void OpeningTrigger::SetOrderPending(int iSellEAID, int iBuyEAID, int64_t iLowes
             continue; // a leg of no known side is given to nobody
         // A real leg that left "To Open" was handed out before and may be executing or open:
         // making it Pending again would let a second EA execute it.
-        if (type != otNone && ds.FieldByName("Status").AsInteger() != stToOpen) continue;
+        if (type != otNone && leg.Status().AsInteger() != stToOpen) continue;
 
         bool wait = false, go = true, delayed = false;
         TDateTime delay = 0.0;
@@ -236,24 +224,23 @@ void OpeningTrigger::SetOrderPending(int iSellEAID, int iBuyEAID, int64_t iLowes
         if (!go) continue;
 
         ds.Edit();
-        if (type != otNone) ds.FieldByName("Status").SetAsInteger(stPending);
-        ds.FieldByName("OpenAfterCounterOrder").SetAsBoolean(wait);
+        if (type != otNone) leg.Status().SetAsInteger(stPending);
+        leg.OpenAfterCounterOrder().SetAsBoolean(wait);
         // Both stamps are noted with their monotonic readings as well: the delay and the age
         // of the Pending leg are measured on the monotonic clock.
         if (delayed) {
-            ds.FieldByName("OpenDelayUntil").SetAsDateTime(delay);
+            leg.OpenDelayUntil().SetAsDateTime(delay);
             m_ctx.NoteStamp(m_ctx.state.openDelays, legs[k], delay);
         }
         const TDateTime pendingTime = m_ctx.clock.Now();
-        ds.FieldByName("PendingTime").SetAsDateTime(pendingTime);
+        leg.PendingTime().SetAsDateTime(pendingTime);
         m_ctx.NoteStamp(m_ctx.state.pendingTimes, legs[k], pendingTime);
-        ds.FieldByName("EAID").SetAsInteger(ea);
-        ds.FieldByName("Account").SetAsInteger(ea >= 1 && ea <= kMaxEAs ? m_ctx.prices.Accounts[ea]
-                                                                        : kNoAccount);
+        leg.EAID().SetAsInteger(ea);
+        leg.Account().SetAsInteger(ea >= 1 && ea <= kMaxEAs ? m_ctx.prices.Accounts[ea] : kNoAccount);
         if (type == otBuy)
-            ds.FieldByName("TrigOpenKurs").SetAsCurrency(static_cast<double>(iLowestAsk) / 100000.0);
+            leg.TriggerOpenPrice().SetAsCurrency(PriceOfPoints(iLowestAsk));
         else if (type == otSell)
-            ds.FieldByName("TrigOpenKurs").SetAsCurrency(static_cast<double>(iHighestBid) / 100000.0);
+            leg.TriggerOpenPrice().SetAsCurrency(PriceOfPoints(iHighestBid));
         ds.Post();
     }
 }
@@ -262,18 +249,18 @@ void OpeningTrigger::SetLastTrade(int iSellEAID, int iBuyEAID, TDateTime time) {
     // The stamp is kept on the monotonic clock, so that a step of the local time neither
     // stretches nor shortens the pause.
     if (m_ctx.IsValidEAID(iSellEAID) && m_ctx.IsValidEAID(iBuyEAID))
-        m_ctx.state.adtLastTrade[iSellEAID][iBuyEAID] = m_ctx.MonotonicAt(time);
+        m_lastTrade[iSellEAID][iBuyEAID] = m_ctx.MonotonicAt(time);
 }
 
 bool OpeningTrigger::IsCombinationPauseOver(int iSellEAID, int iBuyEAID, TDateTime time) const {
     if (!m_ctx.IsValidEAID(iSellEAID) || !m_ctx.IsValidEAID(iBuyEAID)) return true;
     // In whole milliseconds, the resolution of the time stamps: a pause of exactly the
     // setting is over.
-    return DurationMs(m_ctx.state.adtLastTrade[iSellEAID][iBuyEAID], m_ctx.MonotonicAt(time)) >= m_pauseMS;
+    return DurationMs(m_lastTrade[iSellEAID][iBuyEAID], m_ctx.MonotonicAt(time)) >= m_pauseMS;
 }
 
 void OpeningTrigger::ClearLastTrades() {
-    m_ctx.state.adtLastTrade.Fill(0.0);
+    m_lastTrade.Fill(0.0);
 }
 
 } // namespace quorvel

@@ -37,6 +37,9 @@ public:
     bool IsCombinationPauseOver(int iSellEAID, int iBuyEAID, TDateTime time) const;
     // Every pair as never triggered.
     void ClearLastTrades();
+    // The pairs' last triggers, [sell EA][buy EA].
+    PairTimes& LastTrades() { return m_lastTrade; }
+    const PairTimes& LastTrades() const { return m_lastTrade; }
 
 private:
     // Whether the record under the engine cursor triggers now: the buy and sell EAs and
@@ -69,19 +72,11 @@ private:
     // Whether table t must be tested at `now`; its quotes as they are now are kept.
     bool TableDue(int t, const ClockReading& now);
 
-    // The engine cursor's fields the walk reads on every record, found once.
-    struct WalkFields {
-        Field* tableID = nullptr;
-        Field* status = nullptr;
-        Field* spread = nullptr;
-        Field* orderID = nullptr;
-        Field* brokers[10] = {};
-    };
-    const WalkFields& Walk();
-
     EngineContext m_ctx;
     const int& m_pauseMS;
-    WalkFields m_walk;
+    // Last trigger of the pair [sell EA][buy EA], a monotonic reading; 0.0 for a pair that
+    // never triggered. Memory only, never saved.
+    PairTimes m_lastTrade;
     WaitingLegs m_waiting;
     TableSeen m_seen[kMaxTables];
     std::vector<WaitingLegs::Leg> m_due; // the legs of this walk

@@ -50,9 +50,7 @@ struct ClosingDesk : DeskHarness {
     }
 
     int32_t AskClose(int32_t id) { return Send(kCloseQuestion, id); }
-    int32_t WindowCount(int buyEA, int sellEA) const {
-        return desk->engine.aiTradesClosedWithinLimit[buyEA][sellEA];
-    }
+    int32_t WindowCount(int buyEA, int sellEA) const { return desk->closing.ClosesInWindow(buyEA, sellEA); }
 };
 
 } // namespace quorvel::test

@@ -64,7 +64,7 @@ struct OpeningDesk : DeskHarness {
     bool AnyPairStamped() const {
         for (int i = 0; i <= kMaxEAs; ++i)
             for (int j = 0; j <= kMaxEAs; ++j)
-                if (desk->engine.adtLastTrade[i][j] != 0.0) return true;
+                if (desk->trigger.LastTrades()[i][j] != 0.0) return true;
         return false;
     }
 };

@@ -155,7 +155,7 @@ TEST_F(Closing, ThirdCloseOfAPairWithinTheWindowWaitsAndTheReversedPairDoesNot) 
     EXPECT_EQ(AskClose(c.sell), 1);
     EXPECT_EQ(Status(c.buy), stToClose);
     EXPECT_EQ(WindowCount(1, 2), 1);
-    EXPECT_DOUBLE_EQ(desk->engine.adtTradeCloseLimitUntil[1][2], clock.Now() + 1.0 / 86400.0);
+    EXPECT_DOUBLE_EQ(desk->closing.CloseWindowEnd(1, 2), clock.Now() + 1.0 / 86400.0);
 }
 
 TEST_F(Closing, ClosingWindowHelpersPassAndIgnorePairsWithInvalidIDs) {
@@ -172,11 +172,11 @@ TEST_F(Closing, ClosingWindowHelpersPassAndIgnorePairsWithInvalidIDs) {
         e.RegisterTradeClose(buy, sell, now);
         EXPECT_TRUE(e.IsTradeCloseAllowed(buy, sell, now)) << buy << " " << sell;
     }
-    EXPECT_EQ(desk->engine.aiTradesClosedWithinLimit[0][4], 0);
-    EXPECT_EQ(desk->engine.aiTradesClosedWithinLimit[3][11], 0);
+    EXPECT_EQ(desk->closing.ClosesInWindow(0, 4), 0);
+    EXPECT_EQ(desk->closing.ClosesInWindow(3, 11), 0);
     e.ClearCloseLimits();
     EXPECT_EQ(WindowCount(3, 4), 0);
-    EXPECT_EQ(desk->engine.adtTradeCloseLimitUntil[3][4], 0.0);
+    EXPECT_EQ(desk->closing.CloseWindowEnd(3, 4), 0.0);
 }
 
 // Trends between EA 1 (the buy leg's) and EA 2 (the sell leg's): the newer quote's mid price

@@ -31,7 +31,7 @@ struct Handshake : OpeningDesk {
     void Reset() {
         desk->orders.m_CDSOrderliste.Close();
         desk->orders.OpenOrderList();
-        desk->engine.adtLastTrade.Fill(0.0);
+        desk->trigger.LastTrades().Fill(0.0);
         view.notifications.clear();
         view.beeps = 0;
     }

@@ -94,7 +94,7 @@ TEST_F(Trigger, CandidatesAndTargetDecideWhetherAndOnWhichPairItStarts) {
         SCOPED_TRACE(c.what);
         desk->orders.m_CDSOrderliste.Close();
         desk->orders.OpenOrderList();
-        desk->engine.adtLastTrade.Fill(0.0);
+        desk->trigger.LastTrades().Fill(0.0);
         for (int id = 1; id <= 20; ++id) SetQuote(id, 0, 0, -1);
         for (const Q& q : c.quotes) SetQuote(q.id, q.bid, q.ask, q.ageMs);
         Order o;
@@ -112,7 +112,7 @@ TEST_F(Trigger, CandidatesAndTargetDecideWhetherAndOnWhichPairItStarts) {
         EXPECT_EQ(Int(sell, "Status"), stPending);
         EXPECT_EQ(Int(buy, "EAID"), c.buyEA);
         EXPECT_EQ(Int(sell, "EAID"), c.sellEA);
-        EXPECT_EQ(desk->engine.adtLastTrade[c.sellEA][c.buyEA], clock.Now());
+        EXPECT_EQ(desk->trigger.LastTrades()[c.sellEA][c.buyEA], clock.Now());
     }
 }
 
@@ -170,17 +170,17 @@ TEST_F(Trigger, APairWaitsOutItsPauseFromItsStamp) {
         SCOPED_TRACE(c.what);
         desk->orders.m_CDSOrderliste.Close();
         desk->orders.OpenOrderList();
-        desk->engine.adtLastTrade.Fill(0.0);
+        desk->trigger.LastTrades().Fill(0.0);
         if (std::string(c.what) != "never triggered")
-            desk->engine.adtLastTrade[2][1] = clock.Now() + c.stampOffsetMs / 86400000.0;
+            desk->trigger.LastTrades()[2][1] = clock.Now() + c.stampOffsetMs / 86400000.0;
         desk->settings.combinationPauseMS = c.pauseMs;
         SetQuote(1, 100000, 100010);
         SetQuote(2, 100020, 100030);
         const int buy = Place();
-        const TDateTime before = desk->engine.adtLastTrade[2][1];
+        const TDateTime before = desk->trigger.LastTrades()[2][1];
         desk->CheckOrders();
         EXPECT_EQ(Int(buy, "Status"), c.starts ? stPending : stToOpen);
-        EXPECT_EQ(desk->engine.adtLastTrade[2][1], c.starts ? clock.Now() : before);
+        EXPECT_EQ(desk->trigger.LastTrades()[2][1], c.starts ? clock.Now() : before);
     }
 }
 
@@ -201,7 +201,7 @@ TEST_F(Trigger, APauseLastsItsMillisecondsWhateverTheLocalTimeDoes) {
         SCOPED_TRACE(c.what);
         desk->orders.m_CDSOrderliste.Close();
         desk->orders.OpenOrderList();
-        desk->engine.adtLastTrade.Fill(0.0);
+        desk->trigger.LastTrades().Fill(0.0);
         SetQuote(1, 100000, 100010);
         SetQuote(2, 100020, 100030);
         const int first = Place();
@@ -242,7 +242,7 @@ TEST_F(Trigger, AQuoteIsFreshForItsTimeoutSinceItCameInWhateverTheLocalTimeDoes)
         SCOPED_TRACE(c.what);
         desk->orders.m_CDSOrderliste.Close();
         desk->orders.OpenOrderList();
-        desk->engine.adtLastTrade.Fill(0.0);
+        desk->trigger.LastTrades().Fill(0.0);
         clock.AdvanceSeconds(60); // the quotes of the case before are stale
         const int first = Place();
         desk->CheckOrders(); // tested against stale quotes
@@ -307,7 +307,7 @@ TEST_F(Trigger, TheTrendDecidesWhichLegGoesFirst) {
         SCOPED_TRACE(testing::Message() << c.seq << c.del << c.trend);
         desk->orders.m_CDSOrderliste.Close();
         desk->orders.OpenOrderList();
-        desk->engine.adtLastTrade.Fill(0.0);
+        desk->trigger.LastTrades().Fill(0.0);
         view.notifications.clear();
         controls.checked[Ctl::chkbSeqMode] = c.seq;
         controls.checked[Ctl::chkbDelayMode] = c.del;
@@ -343,7 +343,7 @@ TEST_F(Trigger, TheTrendOfTwoQuotesIgnoresAStepOfTheLocalTimeBetweenThem) {
         SCOPED_TRACE(step);
         desk->orders.m_CDSOrderliste.Close();
         desk->orders.OpenOrderList();
-        desk->engine.adtLastTrade.Fill(0.0);
+        desk->trigger.LastTrades().Fill(0.0);
         view.notifications.clear();
         clock.AdvanceSeconds(60); // the quotes of the case before are stale
         const int buy = Place(), sell = buy + 1;
@@ -365,7 +365,7 @@ TEST_F(Trigger, ANeutralTrendStartsNothingButStampsThePair) {
     for (Ctl mode : {Ctl::chkbSeqMode, Ctl::chkbDelayMode}) {
         desk->orders.m_CDSOrderliste.Close();
         desk->orders.OpenOrderList();
-        desk->engine.adtLastTrade.Fill(0.0);
+        desk->trigger.LastTrades().Fill(0.0);
         controls.checked[Ctl::chkbSeqMode] = mode == Ctl::chkbSeqMode;
         controls.checked[Ctl::chkbDelayMode] = mode == Ctl::chkbDelayMode;
         SetQuote(1, 120000, 120010, 100);
@@ -377,7 +377,7 @@ TEST_F(Trigger, ANeutralTrendStartsNothingButStampsThePair) {
         EXPECT_EQ(Int(buy + 1, "Status"), stToOpen);
         EXPECT_TRUE(Get(buy, "EAID").IsNull());
         EXPECT_TRUE(view.notifications.empty());
-        EXPECT_EQ(desk->engine.adtLastTrade[2][1], clock.Now());
+        EXPECT_EQ(desk->trigger.LastTrades()[2][1], clock.Now());
     }
 }
 
@@ -392,7 +392,7 @@ TEST_F(Trigger, AOneSidedTransactionStartsWithoutTrendAndItsEmptyLegTakesTheOthe
     for (const Case c : {Case{1, 1, 2}, Case{2, 2, 1}}) {
         desk->orders.m_CDSOrderliste.Close();
         desk->orders.OpenOrderList();
-        desk->engine.adtLastTrade.Fill(0.0);
+        desk->trigger.LastTrades().Fill(0.0);
         Order o;
         o.buySell = c.buySell;
         const int first = Place(o);
@@ -445,7 +445,7 @@ TEST_F(Trigger, ALegThatAlreadyLeftToOpenIsNotHandedOutAgain) {
         SCOPED_TRACE(status);
         desk->orders.m_CDSOrderliste.Close();
         desk->orders.OpenOrderList();
-        desk->engine.adtLastTrade.Fill(0.0);
+        desk->trigger.LastTrades().Fill(0.0);
         const int buy = Place(), sell = buy + 1;
         Set(buy, "Status", Variant(static_cast<int32_t>(status)));
         Set(buy, "EAID", Variant(int32_t{3}));
@@ -461,8 +461,8 @@ TEST_F(Trigger, ALegThatAlreadyLeftToOpenIsNotHandedOutAgain) {
 }
 
 TEST_F(Trigger, TheCreationSequenceClearsThePairStamps) {
-    desk->engine.adtLastTrade[2][1] = 45000.0;
-    desk->engine.adtLastTrade[200][199] = 45000.0;
+    desk->trigger.LastTrades()[2][1] = 45000.0;
+    desk->trigger.LastTrades()[200][199] = 45000.0;
     desk->FormCreate();
     EXPECT_FALSE(AnyPairStamped());
     // SetLastTrade writes only pairs of valid EA IDs (two tables: 1..20).
@@ -471,7 +471,7 @@ TEST_F(Trigger, TheCreationSequenceClearsThePairStamps) {
     EXPECT_FALSE(AnyPairStamped());
     EXPECT_TRUE(desk->trigger.IsCombinationPauseOver(21, 1, 0.0));
     desk->trigger.SetLastTrade(2, 1, 45000.0);
-    EXPECT_EQ(desk->engine.adtLastTrade[2][1], 45000.0);
+    EXPECT_EQ(desk->trigger.LastTrades()[2][1], 45000.0);
     EXPECT_FALSE(desk->trigger.IsCombinationPauseOver(2, 1, 45000.0));
     EXPECT_TRUE(desk->trigger.IsCombinationPauseOver(1, 2, 45000.0));
 }
@@ -692,8 +692,8 @@ TEST(TriggerWalk, TheLegsDueTriggerAsTheWalkOverEveryWaitingLeg) {
         }
         for (int sell = 1; sell <= 30; ++sell)
             for (int buy = 1; buy <= 30; ++buy)
-                EXPECT_EQ(due.desk->engine.adtLastTrade[sell][buy],
-                          every.desk->engine.adtLastTrade[sell][buy]);
+                EXPECT_EQ(due.desk->trigger.LastTrades()[sell][buy],
+                          every.desk->trigger.LastTrades()[sell][buy]);
         EXPECT_EQ(due.desk->orders.m_CDSOrderliste.SaveToString(),
                   every.desk->orders.m_CDSOrderliste.SaveToString());
         // The sessions trigger often enough to tell the walks apart.
