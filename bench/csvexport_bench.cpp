@@ -19,14 +19,14 @@ namespace {
 struct ExportList {
     explicit ExportList(int legs) {
         bench::List(legs).engine.SaveToFile(dir + "/Orderlist.xml");
-        book = std::make_unique<OrderBook>(view, dir + "/Orderlist.xml");
+        book = std::make_unique<OrderList>(view, dir + "/Orderlist.xml");
         book->OpenOrderList();
         book->m_CDSOrderlisteAnzeige.SetRecNo(book->m_CDSOrderlisteAnzeige.RecordCount() / 2 + 1);
     }
     test::NullView view;
     test::TempDir tmp;
     const std::string dir = tmp.Path().string();
-    std::unique_ptr<OrderBook> book;
+    std::unique_ptr<OrderList> book;
 };
 
 void BM_ExportCsvFile(benchmark::State& state) {

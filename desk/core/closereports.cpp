@@ -10,7 +10,7 @@ namespace quorvel {
 
 void CloseReports::OrderClosed(TMessage& m) {
     m.Result = 0;
-    OrderBook& ob = m_ctx.orders;
+    OrderList& ob = m_ctx.orders;
     ClientDataSet& ds = ob.m_CDSOrderliste;
     const LegView& leg = ob.Leg();
     if (!ds.Active() || !ob.LocateLeg(m.WParam)) return;
@@ -31,7 +31,7 @@ void CloseReports::OrderClosed(TMessage& m) {
 
 void CloseReports::OrderClosePrice(TMessage& m) {
     m.Result = 0;
-    OrderBook& ob = m_ctx.orders;
+    OrderList& ob = m_ctx.orders;
     ClientDataSet& ds = ob.m_CDSOrderliste;
     const LegView& leg = ob.Leg();
     if (!ds.Active()) return;
@@ -66,7 +66,7 @@ void CloseReports::OrderClosePrice(TMessage& m) {
 
 void CloseReports::OrderProfitLoss(TMessage& m) {
     m.Result = 0;
-    OrderBook& ob = m_ctx.orders;
+    OrderList& ob = m_ctx.orders;
     ClientDataSet& ds = ob.m_CDSOrderliste;
     if (!ds.Active() || !ob.LocateLeg(m.WParam)) return;
     ds.Edit();

@@ -25,7 +25,7 @@ void ClosingEngine::OrderCloseQuestions(TMessage& m) {
 }
 
 void ClosingEngine::CloseCondition(int32_t orderID) {
-    OrderBook& ob = m_ctx.orders;
+    OrderList& ob = m_ctx.orders;
     ClientDataSet& ds = ob.m_CDSOrderliste;
     const LegView& f = ob.Leg();
     if (!ob.LocateLeg(orderID)) return;
@@ -107,7 +107,7 @@ void ClosingEngine::CloseCondition(int32_t orderID) {
 }
 
 int32_t ClosingEngine::CloseAnswer(int32_t orderID) {
-    OrderBook& ob = m_ctx.orders;
+    OrderList& ob = m_ctx.orders;
     ClientDataSet& ds = ob.m_CDSOrderliste;
     const LegView& f = ob.Leg();
     if (!ob.LocateLeg(orderID)) return kWait;
@@ -159,7 +159,7 @@ int32_t ClosingEngine::CloseAnswer(int32_t orderID) {
 }
 
 void ClosingEngine::GetTriggerPriceClose(TMessage& m) {
-    OrderBook& ob = m_ctx.orders;
+    OrderList& ob = m_ctx.orders;
     m.Result = -1;
     if (!ob.m_CDSOrderliste.Active()) return;
     m.Result = 0;

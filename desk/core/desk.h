@@ -126,7 +126,7 @@ public:
     // ---- state ---------------------------------------------------------------------------
     DeskSettings settings;
     PriceStore prices;
-    OrderBook orders;
+    OrderList orders;
     CrossSpreads spreads;
     EngineState engine;
 

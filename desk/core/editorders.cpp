@@ -33,7 +33,7 @@ std::string BrokerField(int k) {
 } // namespace
 
 void EditOrders::FillEditOrdersPanel() {
-    OrderBook& orders = m_ctx.orders;
+    OrderList& orders = m_ctx.orders;
     if (orders.m_iDisableDataChange != 0) return;
     ClientDataSet& d = orders.m_CDSOrderlisteAnzeige;
     if (!d.Active() || d.State() != DataSetState::Browse) return;
@@ -122,7 +122,7 @@ void EditOrders::FillEditOrdersPanel() {
 }
 
 void EditOrders::ChangeSelectedOrder() {
-    OrderBook& orders = m_ctx.orders;
+    OrderList& orders = m_ctx.orders;
     BusyGuard busy(orders.m_iDisableDataChange);
     // A group that was never loaded holds start values, not a transaction's.
     if (m_iLastRecNoAnzeige < 0) return;

@@ -65,10 +65,10 @@ struct EngineState {
     LegStamps closeTimes;
 };
 
-// What a part of the engine may touch: the order book, the quotes, its own state, the
+// What a part of the engine may touch: the order list, the quotes, its own state, the
 // controls, the view and the clock - never the whole desk.
 struct EngineContext {
-    OrderBook& orders;
+    OrderList& orders;
     const PriceStore& prices;
     EngineState& state;
     IDeskControls& controls;

@@ -26,7 +26,7 @@ void ExecutionFailures::SetStatus(int32_t status) {
 
 void ExecutionFailures::RetryOrderExecution(TMessage& m) {
     m.Result = 0;
-    OrderBook& ob = m_ctx.orders;
+    OrderList& ob = m_ctx.orders;
     const LegView& leg = ob.Leg();
     const int32_t failedID = m.WParam;
     const int32_t counterID = ob.GetCounterOrderID(failedID);
@@ -78,7 +78,7 @@ void ExecutionFailures::RetryOrderExecution(TMessage& m) {
 
 void ExecutionFailures::CancelOrder(TMessage& m) {
     m.Result = 0;
-    OrderBook& ob = m_ctx.orders;
+    OrderList& ob = m_ctx.orders;
     const LegView& leg = ob.Leg();
     if (!ob.LocateLeg(m.WParam)) return;
     SetStatus(stCanceled);
@@ -94,7 +94,7 @@ void ExecutionFailures::CancelOrder(TMessage& m) {
 
 void ExecutionFailures::ShowEAMessage(TMessage& m) {
     m.Result = 0;
-    OrderBook& ob = m_ctx.orders;
+    OrderList& ob = m_ctx.orders;
     const LegView& leg = ob.Leg();
     if (!ob.LocateLeg(m.WParam)) return;
     // The sending EA's counter-check seconds; a leg without a valid EA has none.

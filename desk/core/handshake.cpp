@@ -27,7 +27,7 @@ void OpeningHandshake::ListWatch::DataChanged(Change change, int /*row*/) {
 
 void OpeningHandshake::OrderQuestion(TMessage& m) {
     m.Result = -1;
-    OrderBook& ob = m_ctx.orders;
+    OrderList& ob = m_ctx.orders;
     ClientDataSet& ds = ob.m_CDSOrderliste;
     const LegView& leg = ob.Leg();
     if (!ds.Active() || m_ctx.controls.Checked(Ctl::chkbStandby) || !m_ctx.IsValidEAID(m.WParam)) return;
@@ -86,7 +86,7 @@ void OpeningHandshake::GetOrderType(TMessage& m) {
 
 void OpeningHandshake::GetOrderLots(TMessage& m) {
     m.Result = -1;
-    OrderBook& ob = m_ctx.orders;
+    OrderList& ob = m_ctx.orders;
     if (!ob.m_CDSOrderliste.Active()) return;
     m.Result = 0;
     if (ob.LocateLeg(m.WParam)) m.Result = RoundToLink(ob.Leg().Lots().AsFloat() * 100.0);
@@ -94,7 +94,7 @@ void OpeningHandshake::GetOrderLots(TMessage& m) {
 
 void OpeningHandshake::GetTriggerPrice(TMessage& m) {
     m.Result = -1;
-    OrderBook& ob = m_ctx.orders;
+    OrderList& ob = m_ctx.orders;
     if (!ob.m_CDSOrderliste.Active()) return;
     m.Result = 0;
     if (ob.LocateLeg(m.WParam))
@@ -103,7 +103,7 @@ void OpeningHandshake::GetTriggerPrice(TMessage& m) {
 
 void OpeningHandshake::OrderOpened(TMessage& m) {
     m.Result = 0;
-    OrderBook& ob = m_ctx.orders;
+    OrderList& ob = m_ctx.orders;
     ClientDataSet& ds = ob.m_CDSOrderliste;
     const LegView& leg = ob.Leg();
     const int32_t id = m.WParam;
@@ -149,7 +149,7 @@ void OpeningHandshake::OrderOpened(TMessage& m) {
 }
 
 void OpeningHandshake::OrderError(TMessage& m) {
-    OrderBook& ob = m_ctx.orders;
+    OrderList& ob = m_ctx.orders;
     if (!ob.LocateLeg(m.WParam)) return;
     const LegView& leg = ob.Leg();
     const bool buy = leg.OrderType().AsInteger() == otBuy;
@@ -183,7 +183,7 @@ void OpeningHandshake::ApplyOpenSpread(double toSpread) {
 
 void OpeningHandshake::OrderOpenPrice(TMessage& m) {
     m.Result = 0;
-    OrderBook& ob = m_ctx.orders;
+    OrderList& ob = m_ctx.orders;
     ClientDataSet& ds = ob.m_CDSOrderliste;
     const LegView& leg = ob.Leg();
     const int32_t counter = ob.GetCounterOrderID(m.WParam);
@@ -212,7 +212,7 @@ void OpeningHandshake::OrderOpenPrice(TMessage& m) {
 
 void OpeningHandshake::GetOrderID(TMessage& m) {
     m.Result = -1;
-    OrderBook& ob = m_ctx.orders;
+    OrderList& ob = m_ctx.orders;
     BusyGuard busy(ob.m_iDisableDataChange);
     const Variant id = ob.m_CDSOrderliste.Lookup(LegColumnName(LegColumn::Ticket), Variant(m.LParam),
                                                  LegColumnName(LegColumn::OrderID));

@@ -268,7 +268,7 @@ void OrderHousekeeping::StepGather() {
 }
 
 void OrderHousekeeping::StepCredit() {
-    OrderBook& ob = m_ctx.orders;
+    OrderList& ob = m_ctx.orders;
     ClientDataSet& ds = ob.m_CDSOrderliste;
     const LegView& leg = ob.Leg();
     auto credit = [this] {

@@ -33,7 +33,7 @@ void ForceLeg(const LegView& leg, const PriceStore& prices) {
 } // namespace
 
 void OrderControls::ForceCloseOrder(bool bSingle) {
-    OrderBook& orders = m_ctx.orders;
+    OrderList& orders = m_ctx.orders;
     ClientDataSet& d = orders.m_CDSOrderlisteAnzeige;
     const LegView& leg = orders.ShownLeg();
     if (!HasCurrentRecord(d)) return;
@@ -47,7 +47,7 @@ void OrderControls::ForceCloseOrder(bool bSingle) {
 }
 
 void OrderControls::SetCloseSpreadSelected(double value) {
-    OrderBook& orders = m_ctx.orders;
+    OrderList& orders = m_ctx.orders;
     ClientDataSet& d = orders.m_CDSOrderlisteAnzeige;
     const LegView& leg = orders.ShownLeg();
     if (!HasCurrentRecord(d) || d.State() != DataSetState::Browse) return;
@@ -66,7 +66,7 @@ void OrderControls::SetCloseSpreadSelected(double value) {
 }
 
 void OrderControls::ChangeCloseOrder() {
-    OrderBook& orders = m_ctx.orders;
+    OrderList& orders = m_ctx.orders;
     const IDeskControls& c = m_ctx.controls;
     BusyGuard busy(orders.m_iDisableDataChange);
     ClientDataSet& d = orders.m_CDSOrderlisteAnzeige;

@@ -16,7 +16,7 @@ namespace quorvel {
 // What the operator's order controls may touch: the order list, the quotes, the controls,
 // the clock and the settings - never the whole desk.
 struct OrderPanelContext {
-    OrderBook& orders;
+    OrderList& orders;
     const PriceStore& prices;
     IDeskControls& controls;
     const IClock& clock;

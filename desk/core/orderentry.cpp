@@ -24,7 +24,7 @@ void OrderEntry::OpenOrder(int iTableID, double dLots, int iBedingung, int iOrde
                            const std::vector<BrokerItem>& lbBrokerIDs, int iCloseBedingung,
                            double dCloseSpread, bool bSlippageAusgleich, double dMaxVerlust,
                            bool bAutoClose) {
-    OrderBook& orders = m_ctx.orders;
+    OrderList& orders = m_ctx.orders;
     BusyGuard busy(orders.m_iDisableDataChange);
     ClientDataSet& a = orders.m_CDSAddNewOrder;
     AppendGuard guard{a};
@@ -94,7 +94,7 @@ void OrderEntry::TableOpenOrderCurrent() {
 }
 
 void OrderEntry::CopySelectedTransaction() {
-    OrderBook& orders = m_ctx.orders;
+    OrderList& orders = m_ctx.orders;
     ClientDataSet& d = orders.m_CDSOrderlisteAnzeige;
     if (!d.Active() || d.RecNo() < 1) return;
     const int32_t id = d.FieldByName("OrderID").AsInteger();
@@ -142,7 +142,7 @@ void OrderEntry::CopySelectedTransaction() {
 }
 
 void OrderEntry::DeleteSelectedTransaction() {
-    OrderBook& orders = m_ctx.orders;
+    OrderList& orders = m_ctx.orders;
     ClientDataSet& d = orders.m_CDSOrderlisteAnzeige;
     if (!d.Active() || d.RecordCount() == 0) return;
     const int32_t id = d.FieldByName("OrderID").AsInteger();

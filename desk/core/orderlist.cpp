@@ -235,13 +235,13 @@ const std::vector<std::string>& DisplayCursorFields() {
 
 // ---- cursors and their settings ----------------------------------------------------------------
 
-OrderBook::OrderBook(IDeskView& view, std::string path) : m_view(view), m_path(std::move(path)) {
+OrderList::OrderList(IDeskView& view, std::string path) : m_view(view), m_path(std::move(path)) {
     SetUpOrderListCursors();
     m_leg.Bind(m_CDSOrderliste);
     m_shownLeg.Bind(m_CDSOrderlisteAnzeige);
 }
 
-void OrderBook::SetUpOrderListCursors() {
+void OrderList::SetUpOrderListCursors() {
     for (const std::string& n : EngineCursorFields()) m_CDSOrderliste.AddField(n, TypeOf(n));
     for (const std::string& n : AppendCursorFields()) m_CDSAddNewOrder.AddField(n, TypeOf(n));
     for (const std::string& n : DisplayCursorFields()) {
@@ -338,25 +338,25 @@ void OrderBook::SetUpOrderListCursors() {
     m_CDSAddNewOrder.AfterDelete = [this](ClientDataSet& ds) { m_CDSAddNewOrderAfterDelete(ds); };
 }
 
-void OrderBook::m_CDSOrderlisteStatusGetText(Field& sender, std::string& text, bool) {
+void OrderList::m_CDSOrderlisteStatusGetText(Field& sender, std::string& text, bool) {
     if (m_CDSOrderliste.Active() && m_CDSOrderliste.RecordCount() > 0)
         text = OrderStatusText(sender.AsInteger());
 }
 
-void OrderBook::m_CDSOrderlisteOrderTypeGetText(Field& sender, std::string& text, bool) {
+void OrderList::m_CDSOrderlisteOrderTypeGetText(Field& sender, std::string& text, bool) {
     if (m_CDSOrderliste.Active() && m_CDSOrderliste.RecordCount() > 0)
         text = OrderTypeText(sender.AsInteger());
 }
 
-void OrderBook::m_CDSOrderlisteAnzeigeTableIDGetText(Field& sender, std::string& text, bool) {
+void OrderList::m_CDSOrderlisteAnzeigeTableIDGetText(Field& sender, std::string& text, bool) {
     text = sender.IsNull() ? std::string() : std::to_string(sender.AsInteger());
 }
 
-void OrderBook::m_CDSOrderlisteAnzeigeCalcFields(ClientDataSet& ds) {
+void OrderList::m_CDSOrderlisteAnzeigeCalcFields(ClientDataSet& ds) {
     ds.FieldByName("Nr").SetAsInteger(ds.RecNo());
 }
 
-void OrderBook::m_CDSOrderlisteAnzeigeAfterOpen(ClientDataSet&) {
+void OrderList::m_CDSOrderlisteAnzeigeAfterOpen(ClientDataSet&) {
     auto add = [this](const char* name, const char* expr) {
         Aggregate& g = m_CDSOrderliste.AddAggregate(name, expr);
         g.Active = true;
@@ -369,27 +369,27 @@ void OrderBook::m_CDSOrderlisteAnzeigeAfterOpen(ClientDataSet&) {
     UpdateSumLabels();
 }
 
-void OrderBook::m_CDSOrderlisteAfterPost(ClientDataSet&) {
+void OrderList::m_CDSOrderlisteAfterPost(ClientDataSet&) {
     UpdateSumLabels();
 }
-void OrderBook::m_CDSOrderlisteAnzeigeAfterPost(ClientDataSet&) {
+void OrderList::m_CDSOrderlisteAnzeigeAfterPost(ClientDataSet&) {
     UpdateSumLabels();
 }
-void OrderBook::m_CDSAddNewOrderAfterPost(ClientDataSet&) {
+void OrderList::m_CDSAddNewOrderAfterPost(ClientDataSet&) {
     UpdateSumLabels();
 }
-void OrderBook::m_CDSOrderlisteAnzeigeAfterDelete(ClientDataSet&) {
+void OrderList::m_CDSOrderlisteAnzeigeAfterDelete(ClientDataSet&) {
     UpdateSumLabels();
 }
 // A delete through any cursor updates the sums as well.
-void OrderBook::m_CDSOrderlisteAfterDelete(ClientDataSet&) {
+void OrderList::m_CDSOrderlisteAfterDelete(ClientDataSet&) {
     UpdateSumLabels();
 }
-void OrderBook::m_CDSAddNewOrderAfterDelete(ClientDataSet&) {
+void OrderList::m_CDSAddNewOrderAfterDelete(ClientDataSet&) {
     UpdateSumLabels();
 }
 
-void OrderBook::UpdateSumLabels() {
+void OrderList::UpdateSumLabels() {
     auto show = [this](IDeskView::SumLabel l, const SumLabelText& t) {
         m_view.SetSumLabel(l, t.text, t.colour);
     };
@@ -400,7 +400,7 @@ void OrderBook::UpdateSumLabels() {
 
 // ---- opening, saving, closing -------------------------------------------------------------------
 
-void OrderBook::OpenOrderList() {
+void OrderList::OpenOrderList() {
     m_CDSOrderliste.Close();
     bool failed = false;
     ListFileId base; // what the journal continues
@@ -469,7 +469,7 @@ ListFileId WriteOrderList(const TableSnapshot& list, const std::string& path, Or
     return id;
 }
 
-void OrderBook::SaveOrderList() {
+void OrderList::SaveOrderList() {
     if (!m_bOrderListLoaded || !m_CDSOrderliste.Active()) return;
     OrderJournal* journal = Journal();
     if (!journal) {
@@ -485,12 +485,12 @@ void OrderBook::SaveOrderList() {
     journal->Restart(mark, id);
 }
 
-std::unique_ptr<TableSnapshot> OrderBook::SnapshotForSave() const {
+std::unique_ptr<TableSnapshot> OrderList::SnapshotForSave() const {
     if (!m_bOrderListLoaded || !m_CDSOrderliste.Active()) return nullptr;
     return m_CDSOrderliste.Snapshot();
 }
 
-void OrderBook::CloseOrderList() {
+void OrderList::CloseOrderList() {
     m_CDSOrderlisteAnzeige.Close();
     m_CDSAddNewOrder.Close();
     m_CDSOrderliste.Close();
@@ -498,17 +498,17 @@ void OrderBook::CloseOrderList() {
 
 // ---- lookups by OrderID ------------------------------------------------------------------------
 
-Variant OrderBook::LookupLeg(int32_t orderID, LegColumn column) {
+Variant OrderList::LookupLeg(int32_t orderID, LegColumn column) {
     BusyGuard busy(m_iDisableDataChange);
     return LookupOrder(orderID, LegColumnName(column));
 }
 
-Variant OrderBook::LookupOrder(int iOrderID, const std::string& field) {
+Variant OrderList::LookupOrder(int iOrderID, const std::string& field) {
     return m_CDSOrderliste.Lookup(LegColumnName(LegColumn::OrderID), Variant(static_cast<int32_t>(iOrderID)),
                                   field);
 }
 
-int OrderBook::GetCounterOrderID(int iOrderID) {
+int OrderList::GetCounterOrderID(int iOrderID) {
     BusyGuard busy(m_iDisableDataChange);
     const Variant first = LookupOrder(iOrderID, LegColumnName(LegColumn::FirstOrderID));
     if (!first.IsNull()) return first.AsInteger();
@@ -518,26 +518,26 @@ int OrderBook::GetCounterOrderID(int iOrderID) {
     return second.IsNull() ? -1 : second.AsInteger();
 }
 
-int OrderBook::GetOrderTypeByID(int iOrderID) {
+int OrderList::GetOrderTypeByID(int iOrderID) {
     return LookupOrderInteger(iOrderID, LegColumnName(LegColumn::OrderType));
 }
 
-int OrderBook::GetOrderStatusByID(int iOrderID) {
+int OrderList::GetOrderStatusByID(int iOrderID) {
     return LookupOrderInteger(iOrderID, LegColumnName(LegColumn::Status));
 }
 
-int OrderBook::LookupOrderInteger(int iOrderID, const std::string& field) {
+int OrderList::LookupOrderInteger(int iOrderID, const std::string& field) {
     BusyGuard busy(m_iDisableDataChange);
     const Variant v = LookupOrder(iOrderID, field);
     return v.IsNull() ? -1 : v.AsInteger();
 }
 
-std::string OrderBook::LookupOrderString(int iOrderID, const std::string& field) {
+std::string OrderList::LookupOrderString(int iOrderID, const std::string& field) {
     BusyGuard busy(m_iDisableDataChange);
     return LookupOrder(iOrderID, field).AsString();
 }
 
-int64_t OrderBook::LookupOrderPoints(int iOrderID, const std::string& field) {
+int64_t OrderList::LookupOrderPoints(int iOrderID, const std::string& field) {
     BusyGuard busy(m_iDisableDataChange);
     const Variant v = LookupOrder(iOrderID, field);
     if (v.IsNull()) return -10000;
@@ -545,7 +545,7 @@ int64_t OrderBook::LookupOrderPoints(int iOrderID, const std::string& field) {
     return RoundToInt64(v.AsFloat() * 10.0 * 10000.0);
 }
 
-bool OrderBook::LookupOrderBoolean(int iOrderID, const std::string& field, bool& value) {
+bool OrderList::LookupOrderBoolean(int iOrderID, const std::string& field, bool& value) {
     BusyGuard busy(m_iDisableDataChange);
     value = LookupOrder(iOrderID, field).AsBoolean();
     return true;

@@ -198,9 +198,9 @@ struct BusyGuard {
 // The order list: one table seen through three cursors - the engine cursor (newest OrderID
 // first), the display cursor of the order grid (natural order) and the append cursor of new
 // legs - with the grid's sums, the lookups by OrderID and the file Orderlist.xml.
-class OrderBook {
+class OrderList {
 public:
-    OrderBook(IDeskView& view, std::string path);
+    OrderList(IDeskView& view, std::string path);
 
     ClientDataSet m_CDSOrderliste{"m_CDSOrderliste"};
     ClientDataSet m_CDSOrderlisteAnzeige{"m_CDSOrderlisteAnzeige"};

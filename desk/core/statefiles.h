@@ -33,7 +33,7 @@ struct DeskPaths {
 // What the state files may touch: the order list, the price store, the "Standby" box, the
 // view (notifications, the stop box) and the paths.
 struct FilesContext {
-    OrderBook& orders;
+    OrderList& orders;
     PriceStore& prices;
     IDeskControls& controls;
     IDeskView& view;

@@ -171,7 +171,7 @@ bool OpeningTrigger::FindPair(int t, const ClockReading& now, Candidates& out) {
 
 void OpeningTrigger::SetOrderPending(int iSellEAID, int iBuyEAID, int64_t iLowestAsk, int64_t iHighestBid,
                                      int iOrderID) {
-    OrderBook& ob = m_ctx.orders;
+    OrderList& ob = m_ctx.orders;
     ClientDataSet& ds = ob.m_CDSOrderliste;
     const LegView& leg = ob.Leg();
     IDeskControls& c = m_ctx.controls;

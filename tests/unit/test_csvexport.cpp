@@ -94,7 +94,7 @@ protected:
 
     test::FakeView view;
     TempDir dir;
-    OrderBook book{view, dir.File("Orderlist.xml")};
+    OrderList book{view, dir.File("Orderlist.xml")};
 };
 
 } // namespace
@@ -185,7 +185,7 @@ TEST_F(OrderListExport, AFileIsReplacedOnlyWhenTheExportIsComplete) {
 TEST(CsvExport, AnEmptyListGivesExactlyTheHeaderAndTheEmptyLine) {
     test::FakeView view;
     TempDir dir;
-    OrderBook book(view, dir.File("Orderlist.xml"));
+    OrderList book(view, dir.File("Orderlist.xml"));
     book.OpenOrderList();
     const std::string text = CsvText(book.m_CDSOrderlisteAnzeige);
     ASSERT_GE(text.size(), 4u);

@@ -11,7 +11,7 @@ using namespace quorvel;
 namespace {
 
 struct LegViewTest : test::DeskHarness {
-    OrderBook& orders;
+    OrderList& orders;
     LegViewTest() : orders(Make().orders) { orders.OpenOrderList(); }
     // Appends a leg through the engine cursor; returns its OrderID.
     int32_t Append(int32_t status) {
