@@ -32,7 +32,7 @@ constexpr MessageList kList = [] {
     MessageList list;
     for (const EAMsg::Message& m : EAMsg::kProtocol) {
         for (const int32_t u : kUnknownNeighbours)
-            if (u + 1 == m.number && !FindMessage(u - 1)) list.Add(u);
+            if (u + 1 == m.number && MessageIndex(u - 1) < 0) list.Add(u);
         list.Add(m.number);
         for (const int32_t u : kUnknownNeighbours)
             if (u - 1 == m.number) list.Add(u);

@@ -1,6 +1,8 @@
 #pragma once
 // The window message record the EAs send, and the list of every EA message the desk knows.
+#include <cstddef>
 #include <cstdint>
+#include <iterator>
 #include <optional>
 #include <string_view>
 
@@ -108,17 +110,30 @@ constexpr bool WParamNamesEA(int32_t msg) {
 
 } // namespace EAMsg
 
+// The place of a message number in the list; -1 for a number the protocol does not have.
+// (Indices rather than pointers: the sanitizers' null checks are no constant expressions.)
+constexpr int MessageIndex(int32_t msg) {
+    for (size_t i = 0; i < std::size(EAMsg::kProtocol); ++i)
+        if (EAMsg::kProtocol[i].number == msg) return static_cast<int>(i);
+    return -1;
+}
+
 // The list's line of a message number; null for a number the protocol does not have.
-constexpr const EAMsg::Message* FindMessage(int32_t msg) {
-    for (const EAMsg::Message& m : EAMsg::kProtocol)
-        if (m.number == msg) return &m;
-    return nullptr;
+inline const EAMsg::Message* FindMessage(int32_t msg) {
+    const int i = MessageIndex(msg);
+    return i < 0 ? nullptr : &EAMsg::kProtocol[i];
 }
 
 // The handler's name of a message number ("OrderQuestion"); empty for an unknown number.
 constexpr std::string_view MessageName(int32_t msg) {
-    const EAMsg::Message* m = FindMessage(msg);
-    return m ? m->name : std::string_view();
+    const int i = MessageIndex(msg);
+    return i < 0 ? std::string_view() : EAMsg::kProtocol[i].name;
+}
+
+// The answer a message always gets; none when it varies or the number is unknown.
+constexpr std::optional<int32_t> FixedAnswer(int32_t msg) {
+    const int i = MessageIndex(msg);
+    return i < 0 ? std::nullopt : EAMsg::kProtocol[i].answer;
 }
 
 // A message of the list by its handler's name ("OrderQuestion") or by its number as the
@@ -136,9 +151,8 @@ constexpr std::optional<int32_t> MessageByName(std::string_view text) {
         if (c < '0' || c > '9') return std::nullopt;
         offset = offset * 10 + (c - '0');
     }
-    const EAMsg::Message* m = FindMessage(WM_APP + offset);
-    if (!m) return std::nullopt;
-    return m->number;
+    if (MessageIndex(WM_APP + offset) < 0) return std::nullopt;
+    return WM_APP + offset;
 }
 
 } // namespace quorvel

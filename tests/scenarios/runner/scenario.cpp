@@ -32,9 +32,9 @@ constexpr NamedValue kConstants[] = {
 };
 
 // The fixed answers of the three messages of a complete quote.
-constexpr int32_t kBidAnswer = *FindMessage(EAMsg::NewDataBid)->answer;
-constexpr int32_t kAskAnswer = *FindMessage(EAMsg::NewDataAsk)->answer;
-constexpr int32_t kCompleteAnswer = *FindMessage(EAMsg::DataComplete)->answer;
+constexpr int32_t kBidAnswer = FixedAnswer(EAMsg::NewDataBid).value();
+constexpr int32_t kAskAnswer = FixedAnswer(EAMsg::NewDataAsk).value();
+constexpr int32_t kCompleteAnswer = FixedAnswer(EAMsg::DataComplete).value();
 
 bool ParseInteger(const std::string& text, int32_t& out) {
     for (const NamedValue& c : kConstants)
