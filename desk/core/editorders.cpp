@@ -26,8 +26,9 @@ bool Live(int32_t status) {
     return status == stToOpen || status == stOpened || status == stCloseCond || status == stToClose;
 }
 
-std::string BrokerField(int k) {
-    return "ID" + std::to_string(k);
+// The column of broker k (1..10).
+LegColumn BrokerColumn(int k) {
+    return static_cast<LegColumn>(static_cast<int>(LegColumn::ID1) + k - 1);
 }
 
 } // namespace
@@ -35,11 +36,12 @@ std::string BrokerField(int k) {
 void EditOrders::FillEditOrdersPanel() {
     OrderList& orders = m_ctx.orders;
     if (orders.m_iDisableDataChange != 0) return;
-    ClientDataSet& d = orders.m_CDSOrderlisteAnzeige;
+    const LegView& shown = orders.ShownLeg();
+    ClientDataSet& d = shown.DataSet();
     if (!d.Active() || d.State() != DataSetState::Browse) return;
     const int rec = d.RecNo();
     if (rec < 0) return;
-    const int32_t own = d.FieldByName("OrderID").AsInteger();
+    const int32_t own = shown.OrderID().AsInteger();
     // Keyed by the OrderID too: after a delete the next transaction takes the deleted one's row.
     if (rec == m_iLastRecNoAnzeige && own == m_iLastOrderIDAnzeige) return;
     m_iLastRecNoAnzeige = rec;
@@ -47,7 +49,7 @@ void EditOrders::FillEditOrdersPanel() {
 
     IDeskControls& c = m_ctx.controls;
     const int32_t counter = orders.GetCounterOrderID(own);
-    const int32_t st = d.FieldByName("Status").AsInteger();
+    const int32_t st = shown.Status().AsInteger();
     const int32_t cs = orders.GetOrderStatusByID(counter);
     if (!Live(st) && !Live(cs)) {
         c.SetPanelEnabled(PanelPart::gbChange, false);
@@ -59,24 +61,25 @@ void EditOrders::FillEditOrdersPanel() {
 
     // Brokers: the table's ten EA IDs, ticked when either leg names the broker. A null field
     // of the row itself (the empty leg of a one-sided transaction) counts as not ticked.
-    const int32_t table = d.FieldByName("TableID").AsInteger();
+    const int32_t table = shown.TableID().AsInteger();
     std::vector<std::string> items;
     for (int k = 1; k <= 10; ++k) items.push_back(std::to_string(BrokerEAID(table, k)));
     c.SetPanelBrokerItems(items);
     for (int k = 1; k <= 10; ++k) {
-        const Field& f = d.FieldByName(BrokerField(k));
+        const Field& f = shown.Broker(k - 1);
         const bool ownTick = !f.IsNull() && f.AsInteger() >= 0;
-        c.SetPanelBrokerChecked(k - 1, ownTick || orders.LookupOrderInteger(counter, BrokerField(k)) >= 0);
+        c.SetPanelBrokerChecked(
+            k - 1, ownTick || orders.LookupOrderInteger(counter, LegColumnName(BrokerColumn(k))) >= 0);
     }
 
     // Lots: the larger of the two legs' lots, the counter order's when both are equal.
-    const int64_t counterLots = orders.LookupOrderPoints(counter, "Lots");
-    const double ownLots = d.FieldByName("Lots").AsFloat();
-    c.SetRealValue(Ctl::reLotsChange, static_cast<double>(counterLots) < ownLots * 100000.0
+    const int64_t counterLots = orders.LookupOrderPoints(counter, LegColumnName(LegColumn::Lots));
+    const double ownLots = shown.Lots().AsFloat();
+    c.SetRealValue(Ctl::reLotsChange, static_cast<double>(counterLots) < PointsOfPrice(ownLots)
                                           ? ownLots
-                                          : static_cast<double>(counterLots) / 100000.0);
+                                          : PriceOfPoints(counterLots));
 
-    const int32_t ownType = d.FieldByName("OrderType").AsInteger();
+    const int32_t ownType = shown.OrderType().AsInteger();
     const int32_t counterType = orders.GetOrderTypeByID(counter);
     if (ownType >= 0 && counterType >= 0)
         c.SetChecked(Ctl::rbBuySellChange, true);
@@ -86,26 +89,26 @@ void EditOrders::FillEditOrdersPanel() {
         c.SetChecked(Ctl::rbSellChange, true);
 
     // The spreads: the row's own, else the counter order's (-0.1 when neither has one).
-    auto spreadOf = [&](const char* name) {
-        const Field& f = d.FieldByName(name);
-        return f.IsNull() ? static_cast<double>(orders.LookupOrderPoints(counter, name)) / 100000.0
+    auto spreadOf = [&](LegColumn column) {
+        const Field& f = shown.Column(column);
+        return f.IsNull() ? PriceOfPoints(orders.LookupOrderPoints(counter, LegColumnName(column)))
                           : f.AsFloat();
     };
-    c.SetRealValue(Ctl::reOpenSpreadChange, spreadOf("Spread"));
+    c.SetRealValue(Ctl::reOpenSpreadChange, spreadOf(LegColumn::Spread));
     c.SetChecked(Ctl::rbOpenKleinerChange, true);
-    c.SetRealValue(Ctl::reCloseSpreadChange, spreadOf("CloseSpread"));
+    c.SetRealValue(Ctl::reCloseSpreadChange, spreadOf(LegColumn::CloseSpread));
 
-    const int32_t cb = std::max(d.FieldByName("CloseBedingung").AsInteger(),
-                                orders.LookupOrderInteger(counter, "CloseBedingung"));
-    if (cb == 1) {
+    const int32_t cb = std::max(shown.CloseCondition().AsInteger(),
+                                orders.LookupOrderInteger(counter, LegColumnName(LegColumn::CloseBedingung)));
+    if (cb == kCloseAtOrBelowSpread) {
         c.SetChecked(Ctl::rbCloseKleinerChange, true);
     } else {
         c.SetRealValue(Ctl::reCloseSpreadChange, 0.0);
         if (st != stToOpen && st != stPending && cs != stToOpen && cs != stPending)
             c.SetChecked(Ctl::rbCloseKleinerChange, true);
     }
-    c.SetRealValue(Ctl::reMaxVerlust, d.FieldByName("MaxVerlust").AsCurrency());
-    c.SetChecked(Ctl::cbAutoClose, d.FieldByName("AutoClose").AsBoolean());
+    c.SetRealValue(Ctl::reMaxVerlust, shown.MaxLoss().AsCurrency());
+    c.SetChecked(Ctl::cbAutoClose, shown.AutoClose().AsBoolean());
 
     const bool open = st == stToOpen || cs == stToOpen;
     c.SetPanelEnabled(PanelPart::gbChange, true);
@@ -126,12 +129,13 @@ void EditOrders::ChangeSelectedOrder() {
     BusyGuard busy(orders.m_iDisableDataChange);
     // A group that was never loaded holds start values, not a transaction's.
     if (m_iLastRecNoAnzeige < 0) return;
-    ClientDataSet& d = orders.m_CDSOrderlisteAnzeige;
+    const LegView& shown = orders.ShownLeg();
+    ClientDataSet& d = shown.DataSet();
     if (!d.Active() || d.RecNo() < 1 || d.State() != DataSetState::Browse) return;
-    const int32_t own = d.FieldByName("OrderID").AsInteger();
+    const int32_t own = shown.OrderID().AsInteger();
     const int32_t counter = orders.GetCounterOrderID(own);
     const int32_t cs = orders.GetOrderStatusByID(counter);
-    const int32_t st = d.FieldByName("Status").AsInteger();
+    const int32_t st = shown.Status().AsInteger();
     const int32_t low = std::min(own, counter);
     if (st != stToOpen && st != stCloseCond && cs != stToOpen && cs != stCloseCond) return;
     const bool openPart = st == stToOpen || cs == stToOpen;
@@ -145,57 +149,55 @@ void EditOrders::ChangeSelectedOrder() {
     // hasCounter: a leg without a counter order (only a damaged file has one) keeps its
     // type and status.
     auto apply = [&](bool hasCounter) {
-        const int32_t legStatus = d.FieldByName("Status").AsInteger();
+        const int32_t legStatus = shown.Status().AsInteger();
         if (LegEnded(legStatus)) return;
         d.Edit();
         if (openPart) {
-            const bool isLow = d.FieldByName("OrderID").AsInteger() == low;
+            const bool isLow = shown.OrderID().AsInteger() == low;
             int32_t type = both      ? (isLow ? otBuy : otSell)
                            : buyOnly ? (isLow ? otBuy : otNone)
                                      : (isLow ? otNone : otSell);
             if (!hasCounter)
-                type = d.FieldByName("OrderType").AsInteger();
+                type = shown.OrderType().AsInteger();
             else
-                d.FieldByName("OrderType").SetAsInteger(type);
-            const int32_t tableID = d.FieldByName("TableID").AsInteger();
+                shown.OrderType().SetAsInteger(type);
+            const int32_t tableID = shown.TableID().AsInteger();
             if (type != otNone) {
                 // Only the empty leg that becomes a real one takes a status, "To Open"; a
                 // waiting leg keeps its own and never takes its counter order's.
-                if (hasCounter && legStatus == stNoLeg) d.FieldByName("Status").SetAsInteger(stToOpen);
+                if (hasCounter && legStatus == stNoLeg) shown.Status().SetAsInteger(stToOpen);
                 const int items = c.PanelBrokerCount();
                 for (int k = 1; k <= 10; ++k) {
                     const int64_t ea = BrokerEAID(tableID, k);
                     const bool ticked = k - 1 < items && c.PanelBrokerChecked(k - 1);
                     const bool fits = ea >= std::numeric_limits<int32_t>::min() &&
                                       ea <= std::numeric_limits<int32_t>::max();
-                    d.FieldByName(BrokerField(k))
-                        .SetAsInteger(ticked && fits ? static_cast<int32_t>(ea) : -1);
+                    shown.Broker(k - 1).SetAsInteger(ticked && fits ? static_cast<int32_t>(ea) : -1);
                 }
-                d.FieldByName("Lots").SetAsFloat(c.RealValue(Ctl::reLotsChange));
-                d.FieldByName("Spread").SetAsCurrency(c.RealValue(Ctl::reOpenSpreadChange));
+                shown.Lots().SetAsFloat(c.RealValue(Ctl::reLotsChange));
+                shown.OpenSpread().SetAsCurrency(c.RealValue(Ctl::reOpenSpreadChange));
             } else if (hasCounter) {
-                d.FieldByName("Status").SetAsInteger(stNoLeg);
-                d.FieldByName("Lots").Clear();
-                d.FieldByName("Spread").Clear();
-                for (int k = 1; k <= 10; ++k) d.FieldByName(BrokerField(k)).SetAsInteger(-1);
+                shown.Status().SetAsInteger(stNoLeg);
+                shown.Lots().Clear();
+                shown.OpenSpread().Clear();
+                for (int k = 0; k < kEAsPerTable; ++k) shown.Broker(k).SetAsInteger(-1);
             }
         }
         if (condition) {
-            d.FieldByName("CloseSpread").SetAsCurrency(c.RealValue(Ctl::reCloseSpreadChange));
-            d.FieldByName("CloseBedingung").SetAsInteger(1);
+            shown.CloseSpread().SetAsCurrency(c.RealValue(Ctl::reCloseSpreadChange));
+            shown.CloseCondition().SetAsInteger(kCloseAtOrBelowSpread);
         } else {
-            d.FieldByName("CloseSpread").Clear();
-            d.FieldByName("CloseBedingung").Clear();
+            shown.CloseSpread().Clear();
+            shown.CloseCondition().Clear();
         }
-        d.FieldByName("MaxVerlust").SetAsCurrency(c.RealValue(Ctl::reMaxVerlust));
-        d.FieldByName("AutoClose").SetAsBoolean(c.Checked(Ctl::cbAutoClose));
+        shown.MaxLoss().SetAsCurrency(c.RealValue(Ctl::reMaxVerlust));
+        shown.AutoClose().SetAsBoolean(c.Checked(Ctl::cbAutoClose));
         d.Post();
     };
-    const bool counterFound =
-        counter != -1 && d.Lookup("OrderID", Variant(counter), "OrderID").IsNull() == false;
+    const bool counterFound = counter != -1 && !orders.LookupLeg(counter, LegColumn::OrderID).IsNull();
     apply(counterFound);
-    if (counterFound && d.Locate("OrderID", Variant(counter))) apply(true);
-    d.Locate("OrderID", Variant(own));
+    if (counterFound && shown.Locate(counter)) apply(true);
+    shown.Locate(own);
 }
 
 // ---- steps of the number boxes ------------------------------------------------------------------

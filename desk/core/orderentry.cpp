@@ -26,25 +26,26 @@ void OrderEntry::OpenOrder(int iTableID, double dLots, int iBedingung, int iOrde
                            bool bAutoClose) {
     OrderList& orders = m_ctx.orders;
     BusyGuard busy(orders.m_iDisableDataChange);
-    ClientDataSet& a = orders.m_CDSAddNewOrder;
+    const LegView& leg = orders.NewLeg();
+    ClientDataSet& a = leg.DataSet();
     AppendGuard guard{a};
     int32_t firstOrderID = 0;
-    for (int leg = 1; leg <= 2; ++leg) {
-        const int32_t type = leg == 1 ? (iOrderBuySell == 1 || iOrderBuySell == 3 ? otBuy : otNone)
-                                      : (iOrderBuySell == 2 || iOrderBuySell == 3 ? otSell : otNone);
+    for (int round = 1; round <= 2; ++round) {
+        const int32_t type = round == 1 ? (iOrderBuySell == 1 || iOrderBuySell == 3 ? otBuy : otNone)
+                                        : (iOrderBuySell == 2 || iOrderBuySell == 3 ? otSell : otNone);
         a.Append();
-        if (leg == 2) a.FieldByName("FirstOrderID").SetAsInteger(firstOrderID);
-        a.FieldByName("Zeitpunkt").SetAsDateTime(m_ctx.clock.Now());
-        a.FieldByName("TableID").SetAsInteger(iTableID);
-        a.FieldByName("OrderType").SetAsInteger(type);
-        a.FieldByName("MaxVerlust").SetAsCurrency(dMaxVerlust);
+        if (round == 2) leg.FirstOrderID().SetAsInteger(firstOrderID);
+        leg.OrderTime().SetAsDateTime(m_ctx.clock.Now());
+        leg.TableID().SetAsInteger(iTableID);
+        leg.OrderType().SetAsInteger(type);
+        leg.MaxLoss().SetAsCurrency(dMaxVerlust);
         if (type != otNone) {
-            a.FieldByName("Status").SetAsInteger(stToOpen);
-            a.FieldByName("Lots").SetAsFloat(dLots);
-            a.FieldByName("Spread").SetAsCurrency(dSpread);
-            for (int k = 1; k <= 10; ++k) {
+            leg.Status().SetAsInteger(stToOpen);
+            leg.Lots().SetAsFloat(dLots);
+            leg.OpenSpread().SetAsCurrency(dSpread);
+            for (int k = 0; k < kEAsPerTable; ++k) {
                 int32_t id = -1;
-                const size_t item = static_cast<size_t>(k - 1);
+                const size_t item = static_cast<size_t>(k);
                 if (item < lbBrokerIDs.size() && lbBrokerIDs[item].checked) {
                     const auto v = ParseInt32(lbBrokerIDs[item].text);
                     if (!v)
@@ -52,19 +53,19 @@ void OrderEntry::OpenOrder(int iTableID, double dLots, int iBedingung, int iOrde
                                                  "' is not a valid integer value");
                     id = *v;
                 }
-                a.FieldByName("ID" + std::to_string(k)).SetAsInteger(id);
+                leg.Broker(k).SetAsInteger(id);
             }
             if (iCloseBedingung >= 0) {
-                a.FieldByName("CloseSpread").SetAsCurrency(dCloseSpread);
-                a.FieldByName("CloseBedingung").SetAsInteger(iCloseBedingung);
+                leg.CloseSpread().SetAsCurrency(dCloseSpread);
+                leg.CloseCondition().SetAsInteger(iCloseBedingung);
             }
         } else {
-            a.FieldByName("Status").SetAsInteger(stNoLeg);
+            leg.Status().SetAsInteger(stNoLeg);
         }
-        a.FieldByName("SlippageAusgleich").SetAsBoolean(bSlippageAusgleich);
-        a.FieldByName("AutoClose").SetAsBoolean(bAutoClose);
+        leg.SlippageCompensation().SetAsBoolean(bSlippageAusgleich);
+        leg.AutoClose().SetAsBoolean(bAutoClose);
         a.Post();
-        if (leg == 1) firstOrderID = a.FieldByName("OrderID").AsInteger();
+        if (round == 1) firstOrderID = leg.OrderID().AsInteger();
     }
 }
 
@@ -73,7 +74,8 @@ void OrderEntry::TableOpenOrder(int iTableID, int frame) {
     const int iBedingung = c.FrameChecked(frame, FrameCtl::rbSpreadKleinerGleich1) ? 1 : 0;
     // The close radio stays checked from the frame's creation on; unchecked would mean no
     // close condition.
-    const int iCloseBedingung = c.FrameChecked(frame, FrameCtl::rbCloseSpreadKleiner1) ? 1 : -1;
+    const int iCloseBedingung =
+        c.FrameChecked(frame, FrameCtl::rbCloseSpreadKleiner1) ? kCloseAtOrBelowSpread : -1;
     const int iOrderBuySell = c.FrameChecked(frame, FrameCtl::rbBuy1)    ? 1
                               : c.FrameChecked(frame, FrameCtl::rbSell1) ? 2
                                                                          : 3;
@@ -95,13 +97,15 @@ void OrderEntry::TableOpenOrderCurrent() {
 
 void OrderEntry::CopySelectedTransaction() {
     OrderList& orders = m_ctx.orders;
-    ClientDataSet& d = orders.m_CDSOrderlisteAnzeige;
+    const LegView& shown = orders.ShownLeg();
+    ClientDataSet& d = shown.DataSet();
     if (!d.Active() || d.RecNo() < 1) return;
-    const int32_t id = d.FieldByName("OrderID").AsInteger();
+    const int32_t id = shown.OrderID().AsInteger();
     const int32_t c = orders.GetCounterOrderID(id);
     const int32_t lo = std::min(id, c), hi = std::max(id, c);
     BusyGuard busy(orders.m_iDisableDataChange);
-    ClientDataSet& a = orders.m_CDSAddNewOrder;
+    const LegView& copy = orders.NewLeg();
+    ClientDataSet& a = copy.DataSet();
     AppendGuard guard{a};
     bool haveFirstCopy = false;
     int32_t firstCopy = 0;
@@ -109,33 +113,30 @@ void OrderEntry::CopySelectedTransaction() {
         const bool roundOfHi = round == 1;
         if (roundOfHi && lo == hi) break;
         const int32_t source = roundOfHi ? hi : lo;
-        if (!d.Locate("OrderID", Variant(source))) continue;
+        if (!shown.Locate(source)) continue;
         a.Append();
         // A leg copied alone (its counter order is missing) starts a transaction of its own.
-        if (roundOfHi && haveFirstCopy) a.FieldByName("FirstOrderID").SetAsInteger(firstCopy);
-        a.FieldByName("Zeitpunkt").SetAsDateTime(m_ctx.clock.Now());
-        a.FieldByName("TableID").SetAsInteger(d.FieldByName("TableID").AsInteger());
-        const int32_t type = d.FieldByName("OrderType").AsInteger();
-        a.FieldByName("OrderType").SetAsInteger(type);
-        a.FieldByName("MaxVerlust").SetAsCurrency(d.FieldByName("MaxVerlust").AsCurrency());
+        if (roundOfHi && haveFirstCopy) copy.FirstOrderID().SetAsInteger(firstCopy);
+        copy.OrderTime().SetAsDateTime(m_ctx.clock.Now());
+        copy.TableID().SetAsInteger(shown.TableID().AsInteger());
+        const int32_t type = shown.OrderType().AsInteger();
+        copy.OrderType().SetAsInteger(type);
+        copy.MaxLoss().SetAsCurrency(shown.MaxLoss().AsCurrency());
         if (type != otNone) {
-            a.FieldByName("Status").SetAsInteger(stToOpen);
-            a.FieldByName("Lots").SetAsFloat(d.FieldByName("Lots").AsFloat());
-            a.FieldByName("Spread").SetAsCurrency(d.FieldByName("Spread").AsCurrency());
-            for (int k = 1; k <= 10; ++k) {
-                const std::string name = "ID" + std::to_string(k);
-                a.FieldByName(name).SetValue(d.FieldByName(name).Value());
-            }
-            a.FieldByName("CloseSpread").SetAsCurrency(d.FieldByName("CloseSpread").AsCurrency());
-            a.FieldByName("CloseBedingung").SetAsInteger(d.FieldByName("CloseBedingung").AsInteger());
+            copy.Status().SetAsInteger(stToOpen);
+            copy.Lots().SetAsFloat(shown.Lots().AsFloat());
+            copy.OpenSpread().SetAsCurrency(shown.OpenSpread().AsCurrency());
+            for (int k = 0; k < kEAsPerTable; ++k) copy.Broker(k).SetValue(shown.Broker(k).Value());
+            copy.CloseSpread().SetAsCurrency(shown.CloseSpread().AsCurrency());
+            copy.CloseCondition().SetAsInteger(shown.CloseCondition().AsInteger());
         } else {
-            a.FieldByName("Status").SetAsInteger(stNoLeg);
+            copy.Status().SetAsInteger(stNoLeg);
         }
-        a.FieldByName("SlippageAusgleich").SetAsBoolean(d.FieldByName("SlippageAusgleich").AsBoolean());
-        a.FieldByName("AutoClose").SetAsBoolean(d.FieldByName("AutoClose").AsBoolean());
+        copy.SlippageCompensation().SetAsBoolean(shown.SlippageCompensation().AsBoolean());
+        copy.AutoClose().SetAsBoolean(shown.AutoClose().AsBoolean());
         a.Post();
         if (!roundOfHi) {
-            firstCopy = a.FieldByName("OrderID").AsInteger();
+            firstCopy = copy.OrderID().AsInteger();
             haveFirstCopy = true;
         }
     }
@@ -143,12 +144,13 @@ void OrderEntry::CopySelectedTransaction() {
 
 void OrderEntry::DeleteSelectedTransaction() {
     OrderList& orders = m_ctx.orders;
-    ClientDataSet& d = orders.m_CDSOrderlisteAnzeige;
+    const LegView& shown = orders.ShownLeg();
+    ClientDataSet& d = shown.DataSet();
     if (!d.Active() || d.RecordCount() == 0) return;
-    const int32_t id = d.FieldByName("OrderID").AsInteger();
+    const int32_t id = shown.OrderID().AsInteger();
     const int32_t c = orders.GetCounterOrderID(id);
     d.Delete();
-    if (d.Locate("OrderID", Variant(c))) d.Delete();
+    if (shown.Locate(c)) d.Delete();
 }
 
 } // namespace quorvel

@@ -239,6 +239,7 @@ OrderList::OrderList(IDeskView& view, std::string path) : m_view(view), m_path(s
     SetUpOrderListCursors();
     m_leg.Bind(m_CDSOrderliste);
     m_shownLeg.Bind(m_CDSOrderlisteAnzeige);
+    m_newLeg.Bind(m_CDSAddNewOrder);
 }
 
 void OrderList::SetUpOrderListCursors() {

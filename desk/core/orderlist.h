@@ -131,6 +131,8 @@ public:
     Field& OrderID() const { return Column(LegColumn::OrderID); }
     Field& CloseCondition() const { return Column(LegColumn::CloseBedingung); }
     Field& CloseSpread() const { return Column(LegColumn::CloseSpread); }
+    // The OrderID of the transaction's first leg, on its second leg; null on the first.
+    Field& FirstOrderID() const { return Column(LegColumn::FirstOrderID); }
     Field& ClosePrice() const { return Column(LegColumn::CloseKurs); }
     Field& Profit() const { return Column(LegColumn::Gewinn); } // money
     Field& ConnectionStatus() const { return Column(LegColumn::Verbindungsstatus); }
@@ -239,9 +241,10 @@ public:
     // Closes the display, append and engine cursors, in that order.
     void CloseOrderList();
 
-    // The leg under the engine cursor, and under the display cursor.
+    // The leg under the engine cursor, under the display cursor and under the append cursor.
     const LegView& Leg() const { return m_leg; }
     const LegView& ShownLeg() const { return m_shownLeg; }
+    const LegView& NewLeg() const { return m_newLeg; }
     // Moves the engine cursor to the leg with this OrderID; false (the cursor stays) when
     // there is none.
     bool LocateLeg(int32_t orderID) const { return m_leg.Locate(orderID); }
@@ -283,6 +286,7 @@ private:
     std::string m_path;
     LegView m_leg;
     LegView m_shownLeg;
+    LegView m_newLeg;
     std::unique_ptr<OrderJournal> m_journal;
     bool m_journalActive = false;
     std::vector<std::string> m_journalNotes;
