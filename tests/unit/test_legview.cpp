@@ -31,6 +31,7 @@ TEST_F(LegViewTest, EachAccessorIsTheFieldOfItsName) {
         Accessor get;
         const char* name;
     } cases[] = {
+        {&LegView::FirstOrderID, "FirstOrderID"},
         {&LegView::TableID, "TableID"},
         {&LegView::Lots, "Lots"},
         {&LegView::OrderType, "OrderType"},
