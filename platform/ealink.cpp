@@ -10,6 +10,7 @@
 #include <cstring>
 #include <deque>
 #include <fcntl.h>
+#include <mutex>
 #include <poll.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
@@ -202,83 +203,12 @@ struct LinkServer::Socket {
         : t(std::move(transport)), id(i), fd(t->Fd()) {}
 };
 
-// A queue from one thread to one other, without a lock: the producer appends to the last block,
-// the consumer takes from the first and frees each block it has emptied. Appending publishes
-// the item with a sequentially consistent store, so that a producer that then looks at the
-// consumer's "asleep" flag, and a consumer that sets the flag and then looks at the queue, never
-// both miss each other.
-template <class T> class HandOff {
-public:
-    HandOff() : m_head(new Block), m_tail(m_head) {}
-    ~HandOff() {
-        while (m_head) {
-            Block* next = m_head->next.load(std::memory_order_relaxed);
-            delete m_head;
-            m_head = next;
-        }
-    }
-    HandOff(const HandOff&) = delete;
-    HandOff& operator=(const HandOff&) = delete;
-
-    // Producer only: the next slot, to be filled and then published.
-    T& Slot() {
-        if (m_tailCount == kBlock) {
-            Block* b = new Block;
-            m_tail->next.store(b, std::memory_order_seq_cst);
-            m_tail = b;
-            m_tailCount = 0;
-        }
-        return m_tail->items[m_tailCount];
-    }
-    void Publish() { m_tail->count.store(++m_tailCount, std::memory_order_seq_cst); }
-
-    // Consumer only: whether something waits (a block just begun may count as something).
-    bool Empty() const {
-        if (m_headPos < m_head->count.load(std::memory_order_seq_cst)) return false;
-        return m_headPos < kBlock || m_head->next.load(std::memory_order_seq_cst) == nullptr;
-    }
-    // Consumer only: hands each waiting item to f, in order; returns how many.
-    template <class F> size_t Drain(F&& f) {
-        size_t taken = 0;
-        for (;;) {
-            const size_t count = m_head->count.load(std::memory_order_acquire);
-            while (m_headPos < count) {
-                f(m_head->items[m_headPos++]);
-                ++taken;
-            }
-            if (m_headPos < kBlock) return taken;
-            Block* next = m_head->next.load(std::memory_order_acquire);
-            if (!next) return taken;
-            delete m_head;
-            m_head = next;
-            m_headPos = 0;
-        }
-    }
-
-private:
-    static constexpr size_t kBlock = 128;
-    struct Block {
-        T items[kBlock];
-        std::atomic<size_t> count{0};
-        std::atomic<Block*> next{nullptr};
-    };
-    // The consumer's end and the producer's end on cache lines of their own.
-    alignas(64) Block* m_head;
-    size_t m_headPos = 0;
-    alignas(64) Block* m_tail;
-    size_t m_tailCount = 0;
-};
-
 // The I/O lanes. A connection always belongs to the same lane, which reads its records one at a
 // time and writes its answers in order: after a whole record the connection is not read again
-// until its answer has been written. Each lane waits in an epoll set of its own. The serving
-// thread and each lane hand each other records and answers through a queue in each direction;
-// the eventfd of the receiving side is written only when that side has said it goes to sleep,
-// so that two busy sides exchange a batch without a system call.
+// until its answer has been written. Each lane waits in an epoll set of its own; the serving
+// thread hands it answers in batches and takes its records and news in batches.
 class LinkServer::Lanes {
 public:
-    // Forget: the connection ended, or went back to the serving thread; the lane lets go of it
-    // once the answers it holds are written.
     enum class Kind { Answer, Start, Forget, Kill };
     struct Command {
         std::shared_ptr<Socket> sock;
@@ -288,13 +218,14 @@ public:
     };
     // A whole record of the connection, or its end (broken: it failed).
     struct News {
-        uint64_t id = 0;
-        bool closed = false;
-        bool broken = false;
+        uint64_t id;
+        bool closed;
+        bool broken;
         unsigned char rec[16];
     };
 
-    Lanes(int lanes, int notifyFd) : m_notifyFd(notifyFd), m_lanes(static_cast<size_t>(lanes)) {
+    Lanes(int lanes, int notifyFd)
+        : m_notifyFd(notifyFd), m_lanes(static_cast<size_t>(lanes)), m_outbox(static_cast<size_t>(lanes)) {
         for (auto& lane : m_lanes) {
             lane.wake = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
             lane.epoll = epoll_create1(EPOLL_CLOEXEC);
@@ -312,55 +243,51 @@ public:
     }
     ~Lanes() { Stop(); }
 
-    // On the serving thread: the lane may act on it at once; Commit wakes the lanes that sleep.
+    // Queued on the serving thread; Commit hands what is queued to the lanes.
     void Queue(const std::shared_ptr<Socket>& sock, Kind kind, const unsigned char* rec = nullptr,
                unsigned sent = 0) {
-        Lane& lane = m_lanes[sock->id % m_lanes.size()];
-        Command& c = lane.commands.Slot();
+        auto& box = m_outbox[sock->id % m_lanes.size()];
+        box.emplace_back();
+        Command& c = box.back();
         c.sock = sock;
         c.kind = kind;
         c.sent = sent;
         if (rec) std::memcpy(c.rec, rec, 16);
-        lane.commands.Publish();
-        lane.queued = true;
     }
     void Commit() {
-        for (Lane& lane : m_lanes) {
-            if (!lane.queued) continue;
-            lane.queued = false;
-            if (lane.sleeping.load(std::memory_order_seq_cst) && lane.sleeping.exchange(false))
-                Signal(lane.wake);
+        for (size_t i = 0; i < m_lanes.size(); ++i) {
+            auto& box = m_outbox[i];
+            if (box.empty()) continue;
+            Lane& lane = m_lanes[i];
+            bool wake;
+            {
+                std::lock_guard<std::mutex> g(lane.mutex);
+                if (lane.queue.empty())
+                    lane.queue.swap(box);
+                else
+                    for (Command& c : box) lane.queue.push_back(std::move(c));
+                wake = lane.sleeping;
+                lane.sleeping = false;
+            }
+            box.clear();
+            if (wake) Signal(lane.wake);
         }
     }
-
-    // On the serving thread: whether a lane has news that Take would hand over.
-    bool HasNews() const {
-        for (const Lane& lane : m_lanes)
-            if (!lane.news.Empty()) return true;
-        return false;
-    }
-    // Hands what the lanes have read since the last call to f, each lane's news in order.
-    template <class F> size_t Take(F&& f) {
-        size_t taken = 0;
-        for (Lane& lane : m_lanes) taken += lane.news.Drain(f);
-        return taken;
-    }
-    // The serving thread says whether it may sleep without looking at the lanes' news again
-    // (it returns to its loop, or runs a handler that may run a loop of its own). When news
-    // came meanwhile, the notify descriptor is made readable at once.
-    void SetAway(bool away) {
-        if (!away) {
-            m_away.store(false, std::memory_order_relaxed);
-            return;
-        }
-        m_away.store(true, std::memory_order_seq_cst);
-        if (HasNews() && m_away.exchange(false)) Signal(m_notifyFd);
+    // What the lanes have read since the last call.
+    // True when the lanes have news that Take would return.
+    bool HasNews() const { return m_newsSignalled.load(std::memory_order_acquire); }
+    std::vector<News>& Take() {
+        Clear(m_notifyFd);
+        m_taken.clear();
+        std::lock_guard<std::mutex> g(m_newsMutex);
+        m_taken.swap(m_news);
+        m_newsSignalled = false;
+        return m_taken;
     }
 
 private:
-    // How long a lane that waits for the answer to a record it has handed over keeps looking
-    // for it before it sleeps. A lane that waits for nothing but its EAs sleeps at once.
-    static constexpr std::chrono::microseconds kAnswerSpin{20};
+    // How long a lane that has nothing to do keeps looking before it sleeps.
+    static constexpr std::chrono::microseconds kSpin{50};
     struct Out {
         unsigned sent;
         unsigned char rec[16];
@@ -371,28 +298,28 @@ private:
         uint32_t watch = 0; // what the lane's epoll set watches of it (0: not in the set)
         bool reading = false;
         bool forgetting = false; // let go once the answers are written
-        bool asked = false;      // its record is with the serving thread
         unsigned have = 0;
         unsigned char buf[16];
     };
     struct Lane {
-        HandOff<Command> commands; // serving thread -> lane
-        HandOff<News> news;        // lane -> serving thread
-        std::atomic<bool> sleeping{false};
-        std::atomic<bool> stop{false};
-        bool queued = false; // serving thread: commands queued since the last Commit
+        std::mutex mutex;
+        std::vector<Command> queue;
+        bool sleeping = false;
+        bool stop = false;
         int wake = -1;
         int epoll = -1;
         std::thread thread;
         // Owned by the lane's thread.
         std::unordered_map<uint64_t, LaneConn> conns;
-        size_t asked = 0;       // records with the serving thread
-        bool published = false; // news queued since the last Publish
+        std::vector<News> news;
     };
 
     void Stop() {
         for (auto& lane : m_lanes) {
-            lane.stop.store(true, std::memory_order_seq_cst);
+            {
+                std::lock_guard<std::mutex> g(lane.mutex);
+                lane.stop = true;
+            }
             if (lane.wake >= 0) Signal(lane.wake);
         }
         for (auto& lane : m_lanes) {
@@ -405,31 +332,31 @@ private:
         }
     }
 
-    void Tell(Lane& lane, uint64_t id, bool closed, bool broken, const unsigned char* rec) {
-        News& n = lane.news.Slot();
-        n.id = id;
-        n.closed = closed;
-        n.broken = broken;
-        if (rec) std::memcpy(n.rec, rec, 16);
-        lane.news.Publish();
-        lane.published = true;
-    }
     void Publish(Lane& lane) {
-        if (!lane.published) return;
-        lane.published = false;
-        if (m_away.load(std::memory_order_seq_cst) && m_away.exchange(false)) Signal(m_notifyFd);
+        if (lane.news.empty()) return;
+        bool wake;
+        {
+            std::lock_guard<std::mutex> g(m_newsMutex);
+            if (m_news.empty())
+                m_news.swap(lane.news);
+            else
+                m_news.insert(m_news.end(), lane.news.begin(), lane.news.end());
+            wake = !m_newsSignalled;
+            m_newsSignalled = true;
+        }
+        lane.news.clear();
+        if (wake) Signal(m_notifyFd);
     }
 
     void Closed(Lane& lane, LaneConn& lc, bool broken) {
         if (broken) lc.sock->t->Shutdown();
-        Tell(lane, lc.sock->id, true, broken, nullptr);
+        lane.news.push_back(News{lc.sock->id, true, broken, {}});
         Remove(lane, lc);
     }
 
     void Remove(Lane& lane, LaneConn& lc) {
         const uint64_t id = lc.sock->id;
         if (lc.watch) epoll_ctl(lane.epoll, EPOLL_CTL_DEL, lc.sock->fd, nullptr);
-        if (lc.asked) --lane.asked;
         lane.conns.erase(id);
     }
 
@@ -479,9 +406,9 @@ private:
             if (n > 0) {
                 lc.have += static_cast<unsigned>(n);
                 if (lc.have < sizeof lc.buf) continue;
-                Tell(lane, lc.sock->id, false, false, lc.buf);
-                lc.asked = true;
-                ++lane.asked;
+                News r{lc.sock->id, false, false, {}};
+                std::memcpy(r.rec, lc.buf, 16);
+                lane.news.push_back(r);
                 lc.have = 0;
                 lc.reading = false;
                 return;
@@ -531,10 +458,6 @@ private:
                 it->second.sock = c.sock;
             }
             LaneConn& lc = it->second;
-            if (lc.asked && c.kind == Kind::Answer) {
-                lc.asked = false;
-                --lane.asked;
-            }
             if (c.kind == Kind::Start) {
                 StartReading(lane, lc);
                 return;
@@ -557,26 +480,22 @@ private:
         }
     }
 
-    // Looks for commands without a system call for a few microseconds: an answer due soon.
-    static bool LookForCommands(Lane& lane) {
-        const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(4);
-        for (;;) {
-            for (int i = 0; i < 64; ++i)
-                if (!lane.commands.Empty()) return true;
-            if (std::chrono::steady_clock::now() >= until) return false;
-        }
-    }
-
     void Run(Lane& lane) {
+        std::vector<Command> work;
         epoll_event events[64];
         auto lastBusy = std::chrono::steady_clock::now();
         for (;;) {
-            const size_t commands = lane.commands.Drain([&](Command& c) {
-                Apply(lane, c);
-                c.sock.reset();
-            });
+            bool stop;
+            {
+                std::lock_guard<std::mutex> g(lane.mutex);
+                work.swap(lane.queue);
+                stop = lane.stop;
+            }
+            const size_t commands = work.size();
+            for (Command& c : work) Apply(lane, c);
+            work.clear();
             Publish(lane);
-            if (lane.stop.load(std::memory_order_acquire)) {
+            if (stop) {
                 // One last try; what a socket does not take now is given up.
                 for (auto& [id, lc] : lane.conns) {
                     LinkTransport& t = *lc.sock->t;
@@ -590,26 +509,25 @@ private:
                 return;
             }
             int n = epoll_wait(lane.epoll, events, 64, 0);
-            if (n > 0 || commands > 0) {
-                lastBusy = std::chrono::steady_clock::now();
-            } else if (n == 0) {
-                // Nothing now. While the serving thread holds records of this lane their answers
-                // are due within microseconds: look for them a while, without system calls, and
-                // now and then at the sockets. Otherwise, and once that has taken too long (a
-                // modal box, an answer waiting for the disk), sleep until the serving thread or
-                // a socket wakes the lane: an EA's next record wakes it like a blocking read.
-                const auto now = std::chrono::steady_clock::now();
-                if (lane.asked > 0 && now - lastBusy < kAnswerSpin) {
-                    LookForCommands(lane);
-                    continue;
-                }
-                lane.sleeping.store(true, std::memory_order_seq_cst);
-                if (!lane.commands.Empty() || lane.stop.load(std::memory_order_seq_cst)) {
-                    lane.sleeping.store(false, std::memory_order_relaxed);
-                    continue;
+            const auto now = std::chrono::steady_clock::now();
+            const size_t items = (n > 0 ? static_cast<size_t>(n) : 0) + commands;
+            if (items >= 2) {
+                lastBusy = now; // several EAs at once: worth looking again before sleeping
+            } else if (items == 1) {
+                lastBusy = now - kSpin;
+            } else if (n == 0 && now - lastBusy >= kSpin) {
+                // Nothing for a while: sleep until the serving thread or a socket wakes the lane.
+                // While many EAs keep it busy, it looks again instead, and the serving thread
+                // hands over its answers without having to wake it; a lane with one EA at a
+                // time sleeps at once.
+                {
+                    std::lock_guard<std::mutex> g(lane.mutex);
+                    if (!lane.queue.empty() || lane.stop) continue;
+                    lane.sleeping = true;
                 }
                 n = epoll_wait(lane.epoll, events, 64, -1);
-                lane.sleeping.store(false, std::memory_order_relaxed);
+                std::lock_guard<std::mutex> g(lane.mutex);
+                lane.sleeping = false;
                 lastBusy = std::chrono::steady_clock::now();
             }
             for (int i = 0; i < n; ++i) {
@@ -634,7 +552,11 @@ private:
 
     int m_notifyFd;
     std::vector<Lane> m_lanes;
-    std::atomic<bool> m_away{true}; // the serving thread may sleep without looking at the news
+    std::vector<std::vector<Command>> m_outbox;
+    std::mutex m_newsMutex;
+    std::vector<News> m_news;
+    std::atomic<bool> m_newsSignalled{false};
+    std::vector<News> m_taken;
 };
 
 LinkServer::LinkServer(Handler handler) : m_handler(std::move(handler)) {}
@@ -727,9 +649,6 @@ void LinkServer::Close() {
     m_lanes.reset(); // writes what is queued, then stops
     m_conns.clear();
     m_connCount = 0;
-    m_lanedCount = 0;
-    m_alone = 0;
-    m_aloneStreak = 0;
     m_ready.clear();
     m_pending.clear();
     m_awaiting.clear();
@@ -786,7 +705,6 @@ uint64_t LinkServer::AddConnection(std::unique_ptr<LinkTransport> t, bool pinned
     c->pinned = pinned;
     if (pinned) {
         c->laned = true;
-        m_lanedCount.fetch_add(1, std::memory_order_relaxed);
         c->watch = Watch::None;
         m_lanes->Queue(c->sock, Lanes::Kind::Start);
         m_lanes->Commit();
@@ -842,7 +760,6 @@ void LinkServer::Drop(uint64_t id, bool broken) {
     Conn& c = *it->second;
     // Only a descriptor that is not in the set can fail to leave it: nothing to mend.
     if (c.watch != Watch::None) epoll_ctl(m_epoll, EPOLL_CTL_DEL, c.fd, nullptr);
-    if (c.laned) m_lanedCount.fetch_sub(1, std::memory_order_relaxed);
     if (c.laned && m_lanes) {
         // The lane lets go: a broken connection at once, giving up what is queued for it;
         // after a plain end of stream once it has written what it holds.
@@ -915,23 +832,22 @@ void LinkServer::Serve(uint64_t id) {
     m_ready.push_back(id);
 }
 
-size_t LinkServer::TakeFromLanes() {
-    return m_lanes->Take([this](const Lanes::News& n) {
+void LinkServer::TakeFromLanes() {
+    for (const Lanes::News& n : m_lanes->Take()) {
         auto it = m_conns.find(n.id);
-        if (it == m_conns.end()) return;
+        if (it == m_conns.end()) continue;
         Conn& c = *it->second;
         if (n.closed) {
             // The lane has let go already.
             if (c.watch != Watch::None) epoll_ctl(m_epoll, EPOLL_CTL_DEL, c.fd, nullptr);
-            if (c.laned) m_lanedCount.fetch_sub(1, std::memory_order_relaxed);
             m_conns.erase(it);
             m_connCount = m_conns.size();
-            return;
+            continue;
         }
         std::memcpy(c.buf, n.rec, 16);
         c.queued = true;
         m_ready.push_back(n.id);
-    });
+    }
 }
 
 int LinkServer::RunBatch() {
@@ -963,10 +879,7 @@ void LinkServer::Handle(uint64_t id, bool nests) {
     TMessage m = DecodeMessage(c->buf);
     m.Result = 0;
     c->busy = true;
-    // A handler may run a nested loop (a modal box); it must find the link ready for whatever
-    // waits now, and be woken by the lanes' news from then on.
-    if (!m_ready.empty() || !m_pending.empty() || m_lanes->HasNews()) SignalWork();
-    if (!m_workSignalled) m_lanes->SetAway(true);
+    if (!m_ready.empty() || !m_pending.empty()) SignalWork();
     {
         // Whatever way the handler leaves, the nesting counts go back; when it throws, its
         // EA gets no answer, so its connection is closed rather than left waiting.
@@ -976,7 +889,6 @@ void LinkServer::Handle(uint64_t id, bool nests) {
             bool nests;
             bool returned = false;
             ~Running() {
-                if (s.m_lanes) s.m_lanes->SetAway(false);
                 --s.m_depth;
                 if (nests) --s.m_nestOpen;
                 if (returned) return;
@@ -1000,7 +912,6 @@ void LinkServer::Handle(uint64_t id, bool nests) {
 void LinkServer::MoveToLane(Conn& c, const unsigned char out[16], unsigned sent) {
     // From now on its lane reads and answers it.
     c.laned = true;
-    m_lanedCount.fetch_add(1, std::memory_order_relaxed);
     if (!SetWatch(c, WantedWatch(c))) {
         Drop(c.id, true);
         return;
@@ -1038,17 +949,6 @@ void LinkServer::SetDurability(std::function<uint64_t()> ticket, Predicate mustW
 
 void LinkServer::Deliver(Conn& c, const unsigned char rec[16], bool busy) {
     c.busy = false;
-    if (c.laned && !c.pinned && !busy && c.id == m_alone && m_aloneStreak >= kQuietRounds) {
-        // A laned EA that has been alone for a while comes back to the serving thread, which
-        // writes this answer itself and reads its next record without a hand-off. Its lane
-        // holds nothing of it now (the record was its last step), and lets go when it wakes.
-        c.laned = false;
-        m_lanedCount.fetch_sub(1, std::memory_order_relaxed);
-        m_aloneStreak = 0;
-        m_lanes->Queue(c.sock, Lanes::Kind::Forget);
-        AnswerDirect(c, rec);
-        return;
-    }
     if (c.laned)
         m_lanes->Queue(c.sock, Lanes::Kind::Answer, rec);
     else if (busy)
@@ -1068,7 +968,6 @@ void LinkServer::Release() {
     out.swap(m_pending);
     const bool busy = m_busyRound || out.size() >= static_cast<size_t>(kOffloadBatch);
     m_busyRound = false;
-    NoteAlone(out.size() == 1 ? out.front().id : 0);
     for (const Pending& p : out) {
         auto it = m_conns.find(p.id);
         if (it == m_conns.end()) continue;
@@ -1133,9 +1032,7 @@ int LinkServer::ServeHeld() {
 bool LinkServer::AwaitNews() const {
     const auto until = std::chrono::steady_clock::now() + kAwaitNews;
     do {
-        // Looking costs a few loads; the clock is read between every few looks.
-        for (int i = 0; i < 64; ++i)
-            if (m_lanes->HasNews()) return true;
+        if (m_lanes->HasNews()) return true;
     } while (std::chrono::steady_clock::now() < until);
     return false;
 }
@@ -1165,17 +1062,6 @@ bool LinkServer::ServeQuiet(int& served) {
     return true;
 }
 
-void LinkServer::NoteAlone(uint64_t id) {
-    auto it = id ? m_conns.find(id) : m_conns.end();
-    if (it == m_conns.end() || !it->second->laned || it->second->pinned) {
-        m_aloneStreak = 0;
-        m_alone = 0;
-        return;
-    }
-    m_aloneStreak = id == m_alone ? m_aloneStreak + 1 : 1;
-    m_alone = id;
-}
-
 void LinkServer::NoteQuiet(uint64_t id) {
     auto it = id ? m_conns.find(id) : m_conns.end();
     if (it == m_conns.end() || it->second->laned) {
@@ -1188,23 +1074,14 @@ void LinkServer::NoteQuiet(uint64_t id) {
 }
 
 int LinkServer::ProcessReady() {
-    if (m_epoll < 0 || !m_lanes) return 0;
-    // Until it returns the serving thread looks at the lanes' news without being woken.
-    m_lanes->SetAway(false);
-    struct Leaving {
-        LinkServer& s;
-        ~Leaving() {
-            if (s.m_lanes) s.m_lanes->SetAway(true);
-        }
-    } leaving{*this};
+    if (m_epoll < 0) return 0;
     epoll_event events[128];
     int served = 0;
     try {
         if (ServeQuiet(served)) goto roundsDone;
         // Bounded: the event loop gets control back after a few rounds even under full load.
-        for (int round = 0, skip = 0; round < 8; ++round) {
-            // While the lanes keep the rounds going the epoll set is asked every few rounds.
-            const int n = skip-- > 0 ? 0 : epoll_wait(m_epoll, events, 128, 0);
+        for (int round = 0; round < 8; ++round) {
+            const int n = epoll_wait(m_epoll, events, 128, 0);
             const uint64_t only = n == 1 ? events[0].data.u64 : 0;
             for (int i = 0; i < n; ++i) {
                 const uint64_t id = events[i].data.u64;
@@ -1213,7 +1090,7 @@ int LinkServer::ProcessReady() {
                     continue;
                 }
                 if (id == kWakeId) {
-                    Clear(m_wake); // before the news are taken: later news wake again
+                    TakeFromLanes();
                     continue;
                 }
                 if (id == kTimerId) {
@@ -1241,17 +1118,15 @@ int LinkServer::ProcessReady() {
                 }
                 Serve(id);
             }
-            const bool one = m_ready.size() == 1 && m_ready.front() == only;
-            const size_t news = TakeFromLanes();
             const bool busy = m_ready.size() >= static_cast<size_t>(kOffloadBatch);
+            const bool one = m_ready.size() == 1 && m_ready.front() == only;
             served += RunBatch();
             Release();
-            NoteQuiet(round == 0 && one && news == 0 ? only : 0);
+            NoteQuiet(round == 0 && one ? only : 0);
             if (n >= 128) continue;
             // After a busy round the lanes' next records are due within microseconds: waiting a
             // moment for them costs less than going to sleep and being woken.
             if (!busy || !AwaitNews()) break;
-            if (skip < 0) skip = 3;
         }
     roundsDone:
         if (!m_heldNesting.empty() || !m_heldOther.empty()) served += ServeHeld();

@@ -71,11 +71,8 @@ std::unique_ptr<LinkTransport> MakeSocketTransport(int fd);
 //
 // A quiet connection is read and answered by the calling thread itself, which keeps a single
 // EA's round trip short. A connection answered within a busy round moves to one of the I/O
-// lanes, which read its records and write its answers; the calling thread then takes the
-// lanes' ready records as a batch per wake-up. The lanes and the calling thread hand records
-// and answers to each other without a lock, and wake each other only when the other side
-// sleeps. A laned connection whose records come alone for a few batches in a row returns to
-// the calling thread (adopted ones stay with their lane).
+// lanes, which read its records and write its answers from then on; the calling thread then
+// takes the lanes' ready records as a batch per wake-up.
 class LinkServer {
 public:
     using Handler = std::function<void(TMessage&)>;
@@ -136,8 +133,6 @@ public:
 
     // May be read from any thread (tests watch the link from outside its serving thread).
     size_t ConnectionCount() const { return m_connCount.load(std::memory_order_relaxed); }
-    // Of them, those read and answered by the I/O lanes.
-    size_t LanedCount() const { return m_lanedCount.load(std::memory_order_relaxed); }
     // Records read and waiting for a nested handler to return.
     size_t HeldCount() const { return m_heldNesting.size() + m_heldOther.size(); }
     // Handlers running now, one inside the other.
@@ -154,9 +149,6 @@ public:
     // After a busy round, how long the serving thread looks for the lanes' next records
     // before it returns to its loop.
     static constexpr std::chrono::microseconds kAwaitNews{30};
-    // A laned connection whose records came alone in this many batches in a row returns to
-    // the serving thread.
-    static constexpr int kQuietRounds = 4;
     // However the handlers nest, no deeper than this: any further record is held.
     static constexpr int kMaxDepth = 64;
 
@@ -191,7 +183,7 @@ private:
     void PauseAccepting();
     void ResumeAccepting();
     void Serve(uint64_t id);
-    size_t TakeFromLanes();
+    void TakeFromLanes();
     int RunBatch();
     void Handle(uint64_t id, bool nests);
     int ServeHeld();
@@ -207,7 +199,6 @@ private:
     bool AwaitNews() const;
     bool ServeQuiet(int& served);
     void NoteQuiet(uint64_t id);
-    void NoteAlone(uint64_t id);
 
     Handler m_handler;
     Predicate m_nests;
@@ -231,16 +222,13 @@ private:
     uint64_t m_quiet = 0;                 // the connection that alone sent the last records
     int m_quietStreak = 0;                // rounds in a row with its record alone
     int m_quietRun = 0;                   // records taken from it without asking the epoll set
-    uint64_t m_alone = 0;                 // the laned connection alone in the last batches
-    int m_aloneStreak = 0;                // batches in a row with its answer alone
     std::atomic<size_t> m_maxConns{1024}; // may be lowered from another thread
     uint64_t m_nextId = 16;
     std::string m_path;
     std::unordered_map<uint64_t, std::unique_ptr<Conn>> m_conns;
     std::atomic<size_t> m_connCount{0}; // m_conns.size(), for readers on other threads
-    std::atomic<size_t> m_lanedCount{0};
-    std::deque<uint64_t> m_ready;   // this round's records, in arrival order
-    std::vector<Pending> m_pending; // answers waiting for the batch's end
+    std::deque<uint64_t> m_ready;       // this round's records, in arrival order
+    std::vector<Pending> m_pending;     // answers waiting for the batch's end
     std::deque<uint64_t> m_heldNesting, m_heldOther;
     std::unique_ptr<Lanes> m_lanes;
 };

@@ -1155,36 +1155,3 @@ TEST(Link, LanedEAsHangingUpWithRecordsInFlightLeaveTheLinkWhole) {
             << " records, " << k.extra << " bytes more";
     }
 }
-
-// A laned EA left alone returns to the serving thread with its pipelined records on the way,
-// and a busy round takes it to its lane again with records on the way; no answer is lost or
-// overtaken in either move.
-TEST(Link, AnEAMovesBetweenItsLaneAndTheServingThreadWithRecordsInFlight) {
-    TempDir dir;
-    LanedLink link(dir.File("TForm3"));
-    ASSERT_EQ(link.server.LanedCount(), static_cast<size_t>(LanedLink::kClients));
-    auto pipeline = [&](int client, int records, int base) {
-        for (int r = 0; r < records; ++r) link.Put(client, TMessage{0, base, r, 0});
-    };
-    auto answeredInOrder = [&](int client, int records, int base) {
-        const auto a = link.Answers(client, static_cast<size_t>(records));
-        if (a.size() != static_cast<size_t>(records)) return false;
-        for (int r = 0; r < records; ++r)
-            if (a[static_cast<size_t>(r)].Result != base + r) return false;
-        return true;
-    };
-    pipeline(0, 50, 7000);
-    EXPECT_TRUE(answeredInOrder(0, 50, 7000));
-    EXPECT_EQ(link.server.LanedCount(), static_cast<size_t>(LanedLink::kClients - 1));
-    bool allLaned = false;
-    for (int burst = 0; burst < 50 && !allLaned; ++burst) {
-        // Record by record across all EAs, so that the returned EA's records come in the
-        // middle of the busy rounds, not alone before the others start.
-        for (int r = 0; r < 30; ++r)
-            for (int i = 0; i < LanedLink::kClients; ++i) link.Put(i, TMessage{0, i * 1000, r, 0});
-        for (int i = 0; i < LanedLink::kClients; ++i)
-            ASSERT_TRUE(answeredInOrder(i, 30, i * 1000)) << "EA " << i << ", burst " << burst;
-        allLaned = link.server.LanedCount() == static_cast<size_t>(LanedLink::kClients);
-    }
-    EXPECT_TRUE(allLaned);
-}
