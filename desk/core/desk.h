@@ -112,7 +112,7 @@ public:
     const IClock& Clock() const { return m_clock; }
     // The narrow view of the desk that each part of the engine is handed.
     EngineContext& Engine() { return m_engine; }
-    bool IsValidEAID(int id) const { return id >= 1 && id <= settings.maxIDs; }
+    bool IsValidEAID(int id) const { return quorvel::IsValidEAID(id, settings.maxIDs); }
 
     // The members below are declared in the order they are built: each part holds references
     // to what comes before it, and goes before it does.

@@ -78,7 +78,7 @@ struct EngineContext {
     const int& maxIDs;         // highest valid EA ID
 
     // True when 1 <= id <= the highest valid EA ID.
-    bool IsValidEAID(int id) const { return id >= 1 && id <= maxIDs; }
+    bool IsValidEAID(int id) const { return quorvel::IsValidEAID(id, maxIDs); }
     // Price trend from the older to the newer quote of two EAs: +1 rising, -1 falling, 0 neutral
     // (also when their quote times lie further apart than the connection timeout).
     int GetTrend(int first, int second) const;

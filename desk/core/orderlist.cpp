@@ -541,7 +541,7 @@ std::string OrderList::LookupOrderString(int iOrderID, const std::string& field)
 int64_t OrderList::LookupOrderPoints(int iOrderID, const std::string& field) {
     BusyGuard busy(m_iDisableDataChange);
     const Variant v = LookupOrder(iOrderID, field);
-    if (v.IsNull()) return -10000;
+    if (v.IsNull()) return kNoPoints;
     // Ten times the value in the money type (four decimals), taken as its scaled integer.
     return RoundToInt64(v.AsFloat() * 10.0 * 10000.0);
 }

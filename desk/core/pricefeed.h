@@ -53,7 +53,7 @@ public:
     void ResetAll(int iIDStart, int iIDEnd);
     void ResetMin(int iIDStart, int iIDEnd);
 
-    bool IsValidEAID(int id) const { return id >= 1 && id <= m_ctx.maxIDs; }
+    bool IsValidEAID(int id) const { return quorvel::IsValidEAID(id, m_ctx.maxIDs); }
 
 private:
     FeedContext m_ctx;

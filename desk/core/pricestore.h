@@ -16,6 +16,12 @@ constexpr int kMaxEAs = 200;
 constexpr int kMaxTables = 20;
 constexpr int kEAsPerTable = 10;
 
+// Whether an EA ID names one of the desk's EAs: 1 up to the highest valid ID (which "Tables"
+// sets at start-up).
+constexpr bool IsValidEAID(int id, int maxIDs) {
+    return id >= 1 && id <= maxIDs;
+}
+
 constexpr int64_t kNoPoints = -10000; // no price, spread or minimum
 constexpr TDateTime kNoTime = -1.0;   // never quoted
 constexpr int32_t kNoAccount = -1;
