@@ -16,6 +16,7 @@
 #include <memory>
 #include <string>
 #include <sys/socket.h>
+#include <time.h>
 #include <unistd.h>
 
 #include "desk/uSkarlin.h"
@@ -33,8 +34,10 @@ int g_signalPipe[2] = {-1, -1};
 
 // QUORVEL_STALLS=1: a 1 ms timer on the GUI thread notes how late each of its ticks comes, and
 // the longest gap between two ticks from one second after the start (the longest time the
-// loop did not come round) is printed at the end, with when the gaps over 5 ms ended. Off by default: it
-// wakes the loop a thousand times a second.
+// loop did not come round) is printed at the end, with when the gaps over 5 ms ended and how
+// much of each the GUI thread spent on a processor (the rest it waited: for the disk, a lock, or
+// a processor the machine gave to others). Off by default: it wakes the loop a thousand times a
+// second.
 class StallWatch {
 public:
     StallWatch() {
@@ -43,37 +46,53 @@ public:
     }
     void Start() {
         m_start = m_last = Clock::now();
+        m_lastCpu = ThreadCpuMs();
         m_timer.start(1);
     }
     void Report() const {
         std::fprintf(stderr,
                      "quorvel: longest gap between two 1 ms ticks of the loop from 1 s after the start: "
-                     "%.2f ms, ending at %.1f s; %ld over 5 ms",
-                     m_longestMs, m_longestAt, m_over5);
+                     "%.2f ms (%.2f on a processor), ending at %.1f s; %ld over 5 ms",
+                     m_longestMs, m_longestCpuMs, m_longestAt, m_over5);
         for (long k = 0; k < m_over5 && k < 8; ++k)
-            std::fprintf(stderr, k ? ", %.1f s" : " (at %.1f s", m_overAt[k]);
+            std::fprintf(stderr, "%s%.1f s (%.2f ms, %.2f on a processor)", k ? ", " : " (at ", m_overAt[k],
+                         m_overMs[k], m_overCpuMs[k]);
         std::fprintf(stderr, m_over5 ? ")\n" : "\n");
     }
 
 private:
     using Clock = std::chrono::steady_clock;
+    static double ThreadCpuMs() {
+        timespec t{};
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+        return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_nsec) / 1e6;
+    }
     void Tick() {
         const Clock::time_point now = Clock::now();
+        const double cpu = ThreadCpuMs();
         const double ms = std::chrono::duration<double, std::milli>(now - m_last).count();
+        const double cpuMs = cpu - m_lastCpu;
         m_last = now;
+        m_lastCpu = cpu;
         const double at = std::chrono::duration<double>(now - m_start).count();
         if (at < 1.0) return; // the window's first showing
-        if (ms > 5.0 && m_over5 < 8) m_overAt[m_over5] = at;
+        if (ms > 5.0 && m_over5 < 8) {
+            m_overAt[m_over5] = at;
+            m_overMs[m_over5] = ms;
+            m_overCpuMs[m_over5] = cpuMs;
+        }
         if (ms > m_longestMs) {
             m_longestMs = ms;
+            m_longestCpuMs = cpuMs;
             m_longestAt = at;
         }
         if (ms > 5.0) ++m_over5;
     }
     QTimer m_timer;
     Clock::time_point m_start, m_last;
-    double m_longestMs = 0, m_longestAt = 0;
-    double m_overAt[8] = {};
+    double m_longestMs = 0, m_longestCpuMs = 0, m_longestAt = 0;
+    double m_lastCpu = 0;
+    double m_overAt[8] = {}, m_overMs[8] = {}, m_overCpuMs[8] = {};
     long m_over5 = 0;
 };
 
