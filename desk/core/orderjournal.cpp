@@ -2,6 +2,7 @@
 // and its new start after each save of Orderlist.xml.
 #include "desk/core/orderjournal.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -110,19 +111,24 @@ struct Raw {
     std::string_view payload;
     std::string_view framed;
 };
+bool ZerosFrom(std::string_view bytes, size_t from) {
+    return from >= bytes.size() || bytes.find_first_not_of('\0', from) == std::string_view::npos;
+}
 Next ReadRecord(std::string_view bytes, size_t& at, Raw& out) {
     const std::string_view rest = bytes.substr(at);
-    if (rest.empty()) return Next::End;
-    // A tail of zeros is space the system gave the file before the kill let it be written.
-    if (rest.find_first_not_of('\0') == std::string_view::npos) return Next::Torn;
+    // The zeros behind the last record are the room the journal keeps ahead of its writes (or
+    // that the system gave an appending file before a kill let it be written).
+    if (ZerosFrom(rest, 0)) return Next::End;
     In in{rest};
     const uint32_t len = in.U32();
     const uint32_t crc = in.U32();
     if (!in.ok) return Next::Torn;
-    if (len == 0 || len > kMaxBody) return Next::Damaged;
+    // A record written only in part, over that room or at the file's end, has nothing but
+    // zeros behind it: the journal's end. Anything else behind it is damage.
+    if (len == 0 || len > kMaxBody) return ZerosFrom(rest, 8) ? Next::Torn : Next::Damaged;
     if (rest.size() - 8 < len) return Next::Torn;
     const std::string_view body = rest.substr(8, len);
-    if (Crc32(body) != crc) return rest.size() == 8 + size_t{len} ? Next::Torn : Next::Damaged;
+    if (Crc32(body) != crc) return ZerosFrom(rest, 8 + size_t{len}) ? Next::Torn : Next::Damaged;
     out.type = static_cast<uint8_t>(body[0]);
     out.payload = body.substr(1);
     out.framed = rest.substr(0, 8 + size_t{len});
@@ -356,13 +362,14 @@ void OrderJournal::CloseFile() {
 void OrderJournal::OpenForAppend(uint64_t length) {
     std::lock_guard<std::mutex> hold(m_fileLock);
     CloseFile();
-    m_fd = open(m_path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC | O_NOCTTY);
+    m_fd = open(m_path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
     if (m_fd < 0) {
         m_broken = true;
         m_error = ErrnoText("Cannot write", m_path, errno);
         throw FileError(m_error);
     }
-    m_length = length;
+    m_length = m_allocated = length;
+    m_roomFailed = false;
 }
 
 void OrderJournal::WriteLocked(std::string_view bytes) {
@@ -370,6 +377,7 @@ void OrderJournal::WriteLocked(std::string_view bytes) {
         // What part of it reached the file goes again, so that the next append follows whole records.
         if (m_fd >= 0 && ftruncate(m_fd, static_cast<off_t>(m_length)) != 0) {
         }
+        m_allocated = m_length;
         m_broken = true;
         m_error = ErrnoText("Cannot write", m_path, err);
         throw FileError(m_error);
@@ -377,7 +385,8 @@ void OrderJournal::WriteLocked(std::string_view bytes) {
     if (m_fd < 0) fail(EBADF);
     size_t done = 0;
     while (done < bytes.size()) {
-        const ssize_t n = write(m_fd, bytes.data() + done, bytes.size() - done);
+        const ssize_t n =
+            pwrite(m_fd, bytes.data() + done, bytes.size() - done, static_cast<off_t>(m_length + done));
         if (n < 0) {
             if (errno == EINTR) continue;
             fail(errno);
@@ -385,6 +394,35 @@ void OrderJournal::WriteLocked(std::string_view bytes) {
         done += static_cast<size_t>(n);
     }
     m_length += bytes.size();
+    if (m_allocated < m_length) m_allocated = m_length; // beyond the room: the file grew
+    if (!m_roomFailed && m_allocated < m_length + kRoomAhead - kRoomStep) m_roomWanted = true;
+}
+
+void OrderJournal::MakeRoom() {
+    m_roomWanted = false;
+    // A piece at a time, so that the serving thread's writes wait for one piece at most.
+    static const std::string zeros(64 << 10, '\0');
+    for (uint64_t made = 0; made < kRoomStep; made += zeros.size()) {
+        std::lock_guard<std::mutex> hold(m_fileLock);
+        if (m_fd < 0 || m_broken || m_roomFailed || m_allocated >= m_length + kRoomAhead) return;
+        const uint64_t from = std::max(m_allocated, m_length);
+        size_t done = 0;
+        while (done < zeros.size()) {
+            const ssize_t n =
+                pwrite(m_fd, zeros.data() + done, zeros.size() - done, static_cast<off_t>(from + done));
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) {
+                // A full disk, say: the journal goes on growing as it is written. What part of
+                // the room was written is zeros, which the reading takes for the end.
+                m_roomFailed = true;
+                return;
+            }
+            done += static_cast<size_t>(n);
+        }
+        m_allocated = from + zeros.size();
+    }
+    // One step while the flusher is idle: the next flush takes it to disk with the file's new
+    // size, and each write that finds the room short asks for the next.
 }
 
 bool OrderJournal::SyncFile() {
@@ -431,6 +469,13 @@ void OrderJournal::WantFlush(uint64_t upTo) {
     m_flushWanted.notify_one();
 }
 
+void OrderJournal::WantRoom() {
+    m_roomWanted = true;
+    { std::lock_guard<std::mutex> hold(m_flushLock); } // a flusher that looked before waits now
+    if (!m_flusher.joinable()) StartFlusher();
+    m_flushWanted.notify_one();
+}
+
 void OrderJournal::StartFlusher() {
     try {
         m_flusher = std::thread([this] { Flusher(); });
@@ -461,8 +506,16 @@ void OrderJournal::Flusher() {
     pthread_sigmask(SIG_BLOCK, &all, nullptr);
     std::unique_lock<std::mutex> lock(m_flushLock);
     for (;;) {
-        m_flushWanted.wait(lock, [this] { return m_stop || m_wanted > Durable(); });
-        if (m_wanted <= Durable()) return; // stopped, and nothing is left to flush
+        m_flushWanted.wait(lock, [this] { return m_stop || m_wanted > Durable() || m_roomWanted; });
+        if (m_wanted <= Durable()) {
+            if (m_stop) return; // nothing is left to flush
+            // Room is made while nothing waits for a flush; the next flush takes it to disk
+            // with the records written by then.
+            lock.unlock();
+            MakeRoom();
+            lock.lock();
+            continue;
+        }
         lock.unlock();
         // Everything written up to now is in the file the descriptor refers to: one flush
         // covers it all. A new start of the journal (a new file) makes it durable by itself,
@@ -587,6 +640,7 @@ void OrderJournal::Open(ClientDataSet& list, const ListFileId& base, std::vector
     try {
         WriteFileAtomic(m_path, content);
         OpenForAppend(content.size());
+        WantRoom();
     } catch (const FileError&) {
         m_broken = true;
         m_pending = std::move(kept);
@@ -688,6 +742,7 @@ void OrderJournal::Restart(const Mark& mark, const ListFileId& saved) {
     AdvanceDurable(Written());
     m_broken = false;
     OpenForAppend(content.size());
+    WantRoom();
     m_pending.clear();
     m_fileFirst = mark.changes;
     m_fileChanges = m_changes;

@@ -143,6 +143,15 @@ public:
     }
     // Changes recorded since the journal was opened.
     uint64_t Changes() const { return m_changes; }
+    // Where the records in the file end. Behind them the flusher keeps room ahead of the writes,
+    // zeros already on disk, so that a flush has only the new records to take there, not the
+    // file's growth as well.
+    uint64_t Length() const {
+        std::lock_guard<std::mutex> hold(m_fileLock);
+        return m_length;
+    }
+    static constexpr uint64_t kRoomAhead = uint64_t{512} << 10;
+    static constexpr uint64_t kRoomStep = uint64_t{128} << 10;
 
     // ---- saves of the list ----------------------------------------------------------------
     // Where the journal stood when a snapshot of the list was taken: the changes up to here
@@ -170,6 +179,8 @@ private:
     bool SyncFile();
     void StartFlusher();
     void WantFlush(uint64_t upTo);
+    void WantRoom();
+    void MakeRoom();
     void Flusher();
     void AdvanceDurable(uint64_t to);
     void Wake();
@@ -180,10 +191,13 @@ private:
     mutable std::mutex m_fileLock; // the file's appends: this thread's commits, the writer's save record
     std::string m_error;           // under m_fileLock
     uint64_t m_length = 0;         // of the file as written
-    std::string m_pending;         // framed change records not yet written
-    uint64_t m_changes = 0;        // ordinal of the next change
-    uint64_t m_fileFirst = 0;      // ordinal of the file's first change
-    uint64_t m_fileChanges = 0;    // ordinal of the first change not in the file
+    uint64_t m_allocated = 0;      // of the file with its room of zeros behind the records
+    bool m_roomFailed = false;     // the room could not be written: the file grows as it is written
+    std::atomic<bool> m_roomWanted{false};
+    std::string m_pending;      // framed change records not yet written
+    uint64_t m_changes = 0;     // ordinal of the next change
+    uint64_t m_fileFirst = 0;   // ordinal of the file's first change
+    uint64_t m_fileChanges = 0; // ordinal of the first change not in the file
     std::atomic<bool> m_broken{false};
     bool m_open = false;
     bool m_keepFile = false; // a damaged journal that could not be set aside: never replaced

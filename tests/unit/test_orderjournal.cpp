@@ -4,6 +4,7 @@
 // be written.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <condition_variable>
 #include <filesystem>
 #include <fstream>
@@ -17,6 +18,7 @@
 #include "deskharness.h"
 #include "platform/clientdataset.h"
 #include "platform/files.h"
+#include "tests/support/linkanswers.h"
 #include "tests/support/tempdir.h"
 
 using namespace quorvel;
@@ -103,7 +105,8 @@ void WriteBaseList(const TempDir& dir) {
 // A run that makes one change of each kind and keeps the list's state after each.
 struct Played {
     std::vector<std::string> states; // states[k]: after the first k changes
-    std::vector<size_t> ends;        // the journal's length after each change was written
+    std::vector<size_t> ends;        // where the journal's records ended after each change
+    std::string records;             // the journal's records at the end, without its room
 };
 Played PlayChanges(const TempDir& dir) {
     Played p;
@@ -112,7 +115,7 @@ Played PlayChanges(const TempDir& dir) {
     auto step = [&] {
         run.journal.Commit();
         p.states.push_back(run.State());
-        p.ends.push_back(ReadAll(dir.File("Orderlist.journal")).size());
+        p.ends.push_back(run.journal.Length());
     };
     step();
     const int32_t a = run.AddLeg(3, otBuy, 0.25);
@@ -129,6 +132,7 @@ Played PlayChanges(const TempDir& dir) {
     step();
     run.AddLeg(4, otSell, 0.5);
     step();
+    p.records = ReadAll(dir.File("Orderlist.journal")).substr(0, p.ends.back());
     return p;
 }
 
@@ -157,7 +161,8 @@ TEST(OrderJournal, ATornTailIsDroppedWholeAndNothingIsSetAside) {
     TempDir dir;
     WriteBaseList(dir);
     const Played played = PlayChanges(dir);
-    const std::string full = ReadAll(dir.File("Orderlist.journal"));
+    const std::string& full = played.records;
+    const std::string room(OrderJournal::kRoomStep, '\0');
     const size_t last = played.ends[played.ends.size() - 2]; // where the last change begins
     ASSERT_GT(full.size(), last + 8);
     struct Case {
@@ -171,6 +176,10 @@ TEST(OrderJournal, ATornTailIsDroppedWholeAndNothingIsSetAside) {
         {"cut in the body", full.substr(0, full.size() - 1), played.states.size() - 2},
         {"last body garbled", full.substr(0, full.size() - 1) + "\x7f", played.states.size() - 2},
         {"zeros after the end", full + std::string(64, '\0'), played.states.size() - 1},
+        // Written in part over the room the journal keeps ahead of its writes.
+        {"length cut over the room", full.substr(0, last + 2) + room, played.states.size() - 2},
+        {"body cut over the room", full.substr(0, full.size() - 5) + room, played.states.size() - 2},
+        {"the room behind whole records", full + room, played.states.size() - 1},
         {"whole", full, played.states.size() - 1},
     };
     for (const Case& c : cases) {
@@ -189,11 +198,16 @@ TEST(OrderJournal, DamageIsSetAsideAndReportedWithTheChangesBeforeItKept) {
     TempDir dir;
     WriteBaseList(dir);
     const Played played = PlayChanges(dir);
-    const std::string full = ReadAll(dir.File("Orderlist.journal"));
+    const std::string& full = played.records;
     std::string garbledMiddle = full;
     garbledMiddle[played.ends[2] + 9] ^= 0x55; // in the body of the third change, more behind it
     std::string hugeLength = full;
     for (int i = 0; i < 4; ++i) hugeLength[played.ends[2] + static_cast<size_t>(i)] = i == 3 ? '\x40' : '\0';
+    // The third change never reached the disk, the ones after it did (pages written out of
+    // order by a machine that lost power over a room of zeros).
+    std::string hole = full;
+    std::fill(hole.begin() + static_cast<long>(played.ends[2]),
+              hole.begin() + static_cast<long>(played.ends[3]), '\0');
     std::string otherList = full;
     {
         // The same changes, written for a list file of other content.
@@ -216,6 +230,7 @@ TEST(OrderJournal, DamageIsSetAsideAndReportedWithTheChangesBeforeItKept) {
     const Case cases[] = {
         {"a damaged record", garbledMiddle, 2, "holds a damaged record"},
         {"a length beyond the end", hugeLength, 2, "holds a damaged record"},
+        {"zeros with records behind them", hole, 2, "holds a damaged record"},
         {"of another list", otherList, 0, "does not belong to the order list"},
         {"no journal at all", "<DATAPACKET Version=\"2.0\">", 0, "is no journal"},
         {"another version", std::string("QVJOURNL\x02\0\0\0", 12) + full.substr(12), 0, "version 2"},
@@ -381,6 +396,50 @@ struct HeldDisk {
 bool Readable(int fd, int waitMs = 0) {
     pollfd p{fd, POLLIN, 0};
     return poll(&p, 1, waitMs) == 1;
+}
+
+// The flusher keeps zeros ahead of the records while the serving thread writes into them, and
+// the writes go on past them while a flush holds the flusher: no record is overwritten by the
+// room made after it, and every one is replayed.
+TEST(OrderJournal, WritesFillTheRoomKeptAheadOfThemAndNoneIsLost) {
+    TempDir dir;
+    const std::string path = dir.File("Orderlist.journal");
+    std::string written;
+    {
+        ListRun run(dir);
+        auto roomAhead = [&] {
+            return fs::file_size(path) >= run.journal.Length() + OrderJournal::kRoomStep;
+        };
+        ASSERT_TRUE(Eventually(roomAhead)); // made at the start
+        HeldDisk disk;
+        run.journal.SetSyncCall(disk.Call());
+        uint64_t changes = 0;
+        auto change = [&](int i) {
+            run.Set(run.AddLeg(i % 20 + 1, i % 2 ? otBuy : otSell, 0.1), "Kurs", Variant(1.0 + i * 1e-5));
+            changes += 2;
+            run.journal.Write();
+        };
+        change(0);
+        disk.AwaitStarted(1);
+        const uint64_t room = fs::file_size(path);
+        for (int i = 1; run.journal.Length() < room + OrderJournal::kRoomStep; ++i) change(i);
+        EXPECT_GT(fs::file_size(path), room); // written past the room
+        disk.Allow(1 << 30);
+        run.journal.Commit();
+        ASSERT_TRUE(Eventually(roomAhead)); // made again behind what was written
+        for (int i = 0; i < 100; ++i) change(i);
+        run.journal.Commit();
+        const std::string file = ReadAll(path);
+        EXPECT_EQ(file.find_first_not_of('\0', run.journal.Length()), std::string::npos);
+        const journal::Parsed parsed = journal::Parse(file);
+        EXPECT_TRUE(parsed.damage.empty()) << parsed.damage;
+        EXPECT_FALSE(parsed.tornTail);
+        EXPECT_EQ(parsed.changes.size(), changes);
+        written = run.State();
+    }
+    ListRun again(dir);
+    EXPECT_TRUE(again.notes.empty());
+    EXPECT_EQ(again.State(), written);
 }
 
 // Write only hands the changes to the system; the flusher's durable position reaches them once
