@@ -13,10 +13,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <fcntl.h>
 #include <memory>
 #include <string>
 #include <sys/socket.h>
-#include <time.h>
 #include <unistd.h>
 
 #include "desk/uSkarlin.h"
@@ -34,65 +34,85 @@ int g_signalPipe[2] = {-1, -1};
 
 // QUORVEL_STALLS=1: a 1 ms timer on the GUI thread notes how late each of its ticks comes, and
 // the longest gap between two ticks from one second after the start (the longest time the
-// loop did not come round) is printed at the end, with when the gaps over 5 ms ended and how
-// much of each the GUI thread spent on a processor (the rest it waited: for the disk, a lock, or
-// a processor the machine gave to others). Off by default: it wakes the loop a thousand times a
-// second.
+// loop did not come round) is printed at the end, with when the gaps over 5 ms ended. Each gap
+// is split as the system's scheduler counted the thread's time: on a processor (the desk's own
+// work), waiting for one (the machine busy with others), and the rest blocked (the disk, a lock,
+// a page fault). Off by default: it wakes the loop a thousand times a second.
 class StallWatch {
 public:
     StallWatch() {
         m_timer.setTimerType(Qt::PreciseTimer);
         QObject::connect(&m_timer, &QTimer::timeout, [this] { Tick(); });
+        m_schedStat = open("/proc/thread-self/schedstat", O_RDONLY | O_CLOEXEC);
     }
+    ~StallWatch() {
+        if (m_schedStat >= 0) close(m_schedStat);
+    }
+    StallWatch(const StallWatch&) = delete;
+    StallWatch& operator=(const StallWatch&) = delete;
     void Start() {
         m_start = m_last = Clock::now();
-        m_lastCpu = ThreadCpuMs();
+        m_lastSched = ReadSched();
         m_timer.start(1);
     }
     void Report() const {
         std::fprintf(stderr,
-                     "quorvel: longest gap between two 1 ms ticks of the loop from 1 s after the start: "
-                     "%.2f ms (%.2f on a processor), ending at %.1f s; %ld over 5 ms",
-                     m_longestMs, m_longestCpuMs, m_longestAt, m_over5);
-        for (long k = 0; k < m_over5 && k < 8; ++k)
-            std::fprintf(stderr, "%s%.1f s (%.2f ms, %.2f on a processor)", k ? ", " : " (at ", m_overAt[k],
-                         m_overMs[k], m_overCpuMs[k]);
+                     "quorvel: longest gap between two 1 ms ticks of the loop from 1 s after the start: ");
+        Print(m_longest);
+        std::fprintf(stderr, ", ending at %.1f s; %ld over 5 ms", m_longest.at, m_over5);
+        for (long k = 0; k < m_over5 && k < 8; ++k) {
+            std::fprintf(stderr, "%s%.1f s: ", k ? "; " : " (at ", m_over[k].at);
+            Print(m_over[k]);
+        }
         std::fprintf(stderr, m_over5 ? ")\n" : "\n");
     }
 
 private:
     using Clock = std::chrono::steady_clock;
-    static double ThreadCpuMs() {
-        timespec t{};
-        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-        return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_nsec) / 1e6;
+    struct Sched {
+        double onCpuMs = 0, waitingMs = 0; // -1: not known
+    };
+    struct Gap {
+        double ms = 0, at = 0;
+        Sched sched;
+    };
+    static void Print(const Gap& g) {
+        std::fprintf(stderr, "%.2f ms", g.ms);
+        if (g.sched.onCpuMs >= 0)
+            std::fprintf(stderr, " (%.2f on a processor, %.2f waiting for one)", g.sched.onCpuMs,
+                         g.sched.waitingMs);
+    }
+    Sched ReadSched() const {
+        char buf[128];
+        unsigned long long onCpu = 0, waiting = 0;
+        const ssize_t n = m_schedStat < 0 ? -1 : pread(m_schedStat, buf, sizeof buf - 1, 0);
+        if (n <= 0) return Sched{-1, -1};
+        buf[n] = '\0';
+        if (std::sscanf(buf, "%llu %llu", &onCpu, &waiting) != 2) return Sched{-1, -1};
+        return Sched{static_cast<double>(onCpu) / 1e6, static_cast<double>(waiting) / 1e6};
     }
     void Tick() {
         const Clock::time_point now = Clock::now();
-        const double cpu = ThreadCpuMs();
-        const double ms = std::chrono::duration<double, std::milli>(now - m_last).count();
-        const double cpuMs = cpu - m_lastCpu;
+        const Sched sched = ReadSched();
+        Gap g;
+        g.ms = std::chrono::duration<double, std::milli>(now - m_last).count();
+        g.at = std::chrono::duration<double>(now - m_start).count();
+        if (sched.onCpuMs >= 0 && m_lastSched.onCpuMs >= 0)
+            g.sched = Sched{sched.onCpuMs - m_lastSched.onCpuMs, sched.waitingMs - m_lastSched.waitingMs};
+        else
+            g.sched = Sched{-1, -1};
         m_last = now;
-        m_lastCpu = cpu;
-        const double at = std::chrono::duration<double>(now - m_start).count();
-        if (at < 1.0) return; // the window's first showing
-        if (ms > 5.0 && m_over5 < 8) {
-            m_overAt[m_over5] = at;
-            m_overMs[m_over5] = ms;
-            m_overCpuMs[m_over5] = cpuMs;
-        }
-        if (ms > m_longestMs) {
-            m_longestMs = ms;
-            m_longestCpuMs = cpuMs;
-            m_longestAt = at;
-        }
-        if (ms > 5.0) ++m_over5;
+        m_lastSched = sched;
+        if (g.at < 1.0) return; // the window's first showing
+        if (g.ms > 5.0 && m_over5 < 8) m_over[m_over5] = g;
+        if (g.ms > m_longest.ms) m_longest = g;
+        if (g.ms > 5.0) ++m_over5;
     }
     QTimer m_timer;
+    int m_schedStat = -1;
     Clock::time_point m_start, m_last;
-    double m_longestMs = 0, m_longestCpuMs = 0, m_longestAt = 0;
-    double m_lastCpu = 0;
-    double m_overAt[8] = {}, m_overMs[8] = {}, m_overCpuMs[8] = {};
+    Sched m_lastSched;
+    Gap m_longest, m_over[8];
     long m_over5 = 0;
 };
 
