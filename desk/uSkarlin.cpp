@@ -35,6 +35,7 @@
 #include "platform/numbers.h"
 #include "platform/profile.h"
 #include "platform/widgets/apptitle.h"
+#include "platform/widgets/bell.h"
 #include "platform/widgets/formfont.h"
 #include "platform/widgets/paintthrottle.h"
 #include "platform/widgets/stringgrid.h"
@@ -90,6 +91,7 @@ TForm3::TForm3(DeskPaths paths, const std::string& linkPath, QWidget* parent) : 
     });
     ConnectSpreadTables();
     m_paints = new PaintThrottle(this, kPaintIntervalMs);
+    m_bell = new Bell(this);
 
     Timer1.setInterval(3000);
     TimerResetPending.setInterval(60000);
@@ -619,7 +621,10 @@ void TForm3::SetAutoSaveInterval(unsigned ms) {
 }
 
 void TForm3::Beep() {
-    QApplication::beep();
+    if (m_bell)
+        m_bell->Ring();
+    else
+        QApplication::beep(); // before the window is built
 }
 
 // ---- notifications ---------------------------------------------------------------------------

@@ -29,6 +29,7 @@ class QTableView;
 namespace quorvel {
 
 class PaintThrottle;
+class Bell;
 class TFrameTable;
 class TMessageBox;
 class TRealEdit;
@@ -167,6 +168,7 @@ private:
     std::unique_ptr<Desk> m_desk;
     std::unique_ptr<LinkServer> m_link;
     PaintThrottle* m_paints = nullptr;
+    Bell* m_bell = nullptr; // rung after the batch of messages whose handler asked for it
     // Terminals on other machines, when config.ini's [Link] Listen asks for them.
     std::unique_ptr<RemoteLinkServer> m_remote;
     void ListenRemote();

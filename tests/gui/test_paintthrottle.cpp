@@ -9,6 +9,7 @@
 #include "desk/uSkarlin.h"
 #include "desk/windows/uFrmTable.h"
 #include "onscreen.h"
+#include "platform/widgets/bell.h"
 #include "platform/widgets/paintthrottle.h"
 #include "platform/widgets/stringgrid.h"
 #include "tests/support/tempdir.h"
@@ -171,4 +172,20 @@ TEST(MainWindowPaints, RecordsWaitingOnTheLinkHoldThePaints) {
     ea.SendRaw(record, sizeof record);
     form.reset();
     EXPECT_FALSE(PaintsMustWait());
+}
+
+// A handler's beep sounds after the handler, at the next turn of the loop: none is lost or
+// merged with another, and one asked for afterwards sounds at a later turn.
+TEST(Bell, RingsAfterTheWorkAtHandAndKeepsEveryRing) {
+    int sounded = 0;
+    Bell bell(nullptr, [&] { ++sounded; });
+    bell.Ring();
+    bell.Ring();
+    EXPECT_EQ(sounded, 0);
+    EXPECT_EQ(bell.Due(), 2);
+    ASSERT_TRUE(RunUntil([&] { return sounded == 2; }));
+    EXPECT_EQ(bell.Due(), 0);
+    bell.Ring();
+    EXPECT_EQ(sounded, 2);
+    ASSERT_TRUE(RunUntil([&] { return sounded == 3; }));
 }
