@@ -19,6 +19,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "desk/core/orderjournal.h"
 #include "desk/uSkarlin.h"
 #include "desk/windows/shutdownboxes.h"
 #include "desk/windows/uMessageBox.h"
@@ -37,7 +38,9 @@ int g_signalPipe[2] = {-1, -1};
 // loop did not come round) is printed at the end, with when the gaps over 5 ms ended. Each gap
 // is split as the system's scheduler counted the thread's time: on a processor (the desk's own
 // work), waiting for one (the machine busy with others), and the rest blocked (the disk, a lock,
-// a page fault). Off by default: it wakes the loop a thousand times a second.
+// a page fault). The journal's flushes follow: how many, the longest, and those over 5 ms (what
+// the answers that wait for the disk waited for). Off by default: it wakes the loop a thousand
+// times a second.
 class StallWatch {
 public:
     StallWatch() {
@@ -214,7 +217,14 @@ int ProgramMain(int argc, char** argv) {
                 stalls->Start();
             }
             rc = QApplication::exec(); // a quit asked for during creation ends it at once
-            if (stalls) stalls->Report();
+            if (stalls) {
+                stalls->Report();
+                if (const OrderJournal* journal = form3->DeskCore().orders.Journal())
+                    std::fprintf(
+                        stderr, "quorvel: the journal's flushes: %llu, the longest %.2f ms, %llu over 5 ms\n",
+                        static_cast<unsigned long long>(journal->Flushes()), journal->LongestFlushMs(),
+                        static_cast<unsigned long long>(journal->SlowFlushes()));
+            }
         }
     } catch (const std::exception& e) {
         ShowFatal(QString("Exception in Hauptprogramm: ") + QString::fromLocal8Bit(e.what()));

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
@@ -469,6 +470,14 @@ void OrderJournal::WantFlush(uint64_t upTo) {
     m_flushWanted.notify_one();
 }
 
+void OrderJournal::NoteFlush(std::chrono::steady_clock::duration took) {
+    const auto ns = static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(took).count());
+    m_flushes.fetch_add(1, std::memory_order_relaxed);
+    if (ns > 5'000'000) m_slowFlushes.fetch_add(1, std::memory_order_relaxed);
+    if (ns > m_longestFlushNs.load(std::memory_order_relaxed))
+        m_longestFlushNs.store(ns, std::memory_order_relaxed);
+}
+
 void OrderJournal::WantRoom() {
     m_roomWanted = true;
     { std::lock_guard<std::mutex> hold(m_flushLock); } // a flusher that looked before waits now
@@ -526,8 +535,10 @@ void OrderJournal::Flusher() {
             upTo = Written();
             generation = m_generation;
         }
+        const auto began = std::chrono::steady_clock::now();
         const bool ok = SyncFile();
         const int err = errno;
+        NoteFlush(std::chrono::steady_clock::now() - began);
         if (ok) {
             AdvanceDurable(upTo);
         } else {

@@ -19,6 +19,7 @@
 //     file as in type 1. Written before the new Orderlist.xml replaces the old one, so that a
 //     kill before the journal starts anew still finds where the file's changes end.
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -143,6 +144,12 @@ public:
     }
     // Changes recorded since the journal was opened.
     uint64_t Changes() const { return m_changes; }
+    // The flusher's flushes so far, the longest of them and those over 5 ms (any thread).
+    uint64_t Flushes() const { return m_flushes.load(std::memory_order_relaxed); }
+    double LongestFlushMs() const {
+        return static_cast<double>(m_longestFlushNs.load(std::memory_order_relaxed)) / 1e6;
+    }
+    uint64_t SlowFlushes() const { return m_slowFlushes.load(std::memory_order_relaxed); }
     // Where the records in the file end. Behind them the flusher keeps room ahead of the writes,
     // zeros already on disk, so that a flush has only the new records to take there, not the
     // file's growth as well.
@@ -181,6 +188,7 @@ private:
     void WantFlush(uint64_t upTo);
     void WantRoom();
     void MakeRoom();
+    void NoteFlush(std::chrono::steady_clock::duration took); // on the flusher thread
     void Flusher();
     void AdvanceDurable(uint64_t to);
     void Wake();
@@ -205,6 +213,7 @@ private:
     // The flusher. m_fd, m_generation and the bytes counted in m_written change under
     // m_fileLock; the flusher duplicates the descriptor under it and flushes the duplicate.
     std::function<int(int)> m_sync; // under m_fileLock
+    std::atomic<uint64_t> m_flushes{0}, m_longestFlushNs{0}, m_slowFlushes{0};
     std::atomic<uint64_t> m_written{0};
     std::atomic<uint64_t> m_durable{0};
     uint64_t m_generation = 0; // under m_fileLock: grows each time the file is closed or replaced
