@@ -8,15 +8,6 @@
 
 namespace quorvel {
 
-namespace {
-
-// What a leg in "To Close" is told.
-constexpr int32_t kWait = 0;
-constexpr int32_t kCloseNow = 1;
-constexpr int32_t kCloseLeading = 2;
-
-} // namespace
-
 void ClosingEngine::OrderCloseQuestions(TMessage& m) {
     m.Result = kWait;
     if (!m_ctx.orders.m_CDSOrderliste.Active() || m_ctx.controls.Checked(Ctl::chkbStandby)) return;

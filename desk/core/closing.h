@@ -18,8 +18,12 @@ public:
         : m_ctx(ctx), m_simultaneousClosing(simultaneousClosing), m_closingPauseSeconds(closingPauseSeconds) {
     }
 
-    // WM_APP+507: the close condition, then the answer: 0 wait, 1 close now, 2 close now as
-    // the leading leg.
+    // The answers to a close question: wait, close now, close now as the leading leg.
+    static constexpr int32_t kWait = 0;
+    static constexpr int32_t kCloseNow = 1;
+    static constexpr int32_t kCloseLeading = 2;
+
+    // WM_APP+507: the close condition, then the answer (kWait, kCloseNow or kCloseLeading).
     void OrderCloseQuestions(TMessage& m);
     // WM_APP+516: the leg's close trigger price in points; 0 for an unknown leg, -1 while the
     // order list is not open.

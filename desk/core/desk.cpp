@@ -136,6 +136,13 @@ void Desk::Dispatch(TMessage& m) {
     Guarded(std::ref(call));
 }
 
+bool Desk::AnswerWaitsForDisk(const TMessage& answer) {
+    if (answer.Msg < EAMsg::OrderQuestion || answer.Msg > EAMsg::GetTriggerPriceClose) return false;
+    if (answer.Msg == EAMsg::OrderQuestion) return answer.Result != OpeningHandshake::kNoOrder;
+    if (answer.Msg == EAMsg::OrderCloseQuestions) return answer.Result != ClosingEngine::kWait;
+    return true;
+}
+
 // ---- life cycle --------------------------------------------------------------------------
 
 void Desk::TimerResetPendingTimer() {

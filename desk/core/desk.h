@@ -67,6 +67,11 @@ public:
     void Dispatch(TMessage& msg);
     // Runs an operator or timer handler under the same error rule.
     void Guarded(const std::function<void()>& handler);
+    // Whether the answer to an EA message may reach its EA only once every change the desk
+    // made before it is on disk. The order engine's answers wait, except the two that tell an
+    // EA to do nothing: no leg to execute, no leg to close. Whatever a crash takes back, an EA
+    // told that has done nothing on the strength of it. Quotes and the rest do not wait.
+    static bool AnswerWaitsForDisk(const TMessage& answer);
 
     // ---- settings (config.ini) -------------------------------------------------------------
     // config.ini beside the executable (the path the program block passes in).

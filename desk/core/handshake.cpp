@@ -26,7 +26,7 @@ void OpeningHandshake::ListWatch::DataChanged(Change change, int /*row*/) {
 }
 
 void OpeningHandshake::OrderQuestion(TMessage& m) {
-    m.Result = -1;
+    m.Result = kNoOrder;
     OrderList& ob = m_ctx.orders;
     ClientDataSet& ds = ob.m_CDSOrderliste;
     const LegView& leg = ob.Leg();

@@ -18,7 +18,10 @@ public:
     OpeningHandshake(const OpeningHandshake&) = delete;
     OpeningHandshake& operator=(const OpeningHandshake&) = delete;
 
-    void OrderQuestion(TMessage& m);   // WM_APP+500: the OrderID to execute now, -1 for none
+    // The answer to an order question when the EA has no leg to execute now.
+    static constexpr int32_t kNoOrder = -1;
+
+    void OrderQuestion(TMessage& m);   // WM_APP+500: the OrderID to execute now, kNoOrder for none
     void GetOrderType(TMessage& m);    // WM_APP+501
     void GetOrderLots(TMessage& m);    // WM_APP+502
     void OrderOpened(TMessage& m);     // WM_APP+503

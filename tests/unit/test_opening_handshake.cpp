@@ -549,4 +549,30 @@ TEST_F(Handshake, ALegKeepsTheTicketsOfItsOneEA) {
     EXPECT_EQ(view.notifications.size(), 2u);
 }
 
+// Which answers reach their EA only once the desk's changes are on disk: every answer the EA
+// acts on, and none of those that tell it to do nothing, taken from the handlers themselves.
+TEST_F(Handshake, OnlyAnswersAnEAActsOnWaitForTheDisk) {
+    const int buy = Triggered();
+    auto waits = [&](int32_t msg, int32_t wp, int32_t lp = 0) {
+        TMessage m{msg, wp, lp, 0};
+        desk->Dispatch(m);
+        return Desk::AnswerWaitsForDisk(m);
+    };
+    EXPECT_FALSE(waits(QUESTION, 3)) << "EA 3 has no Pending leg";
+    EXPECT_TRUE(waits(QUESTION, 1)) << "the buy leg is handed out";
+    EXPECT_TRUE(waits(TYPE, buy));
+    EXPECT_TRUE(waits(LOTS, buy));
+    EXPECT_TRUE(waits(TRIGGER, buy));
+    EXPECT_TRUE(waits(OPENED, buy, 9001));
+    EXPECT_TRUE(waits(PRICE, buy, 123456));
+    EXPECT_FALSE(waits(QUESTION, 1)) << "nothing Pending any more";
+    EXPECT_FALSE(waits(EAMsg::OrderCloseQuestions, buy)) << "the leg is not in To Close";
+    Set(buy, "Status", I(stToClose));
+    Set(buy, "ForceClose", Variant(true));
+    EXPECT_TRUE(waits(EAMsg::OrderCloseQuestions, buy)) << "a forced close goes at once";
+    EXPECT_TRUE(waits(EAMsg::OrderClosed, buy, 9001));
+    EXPECT_FALSE(waits(EAMsg::NewDataBid, 1, 123440));
+    EXPECT_FALSE(waits(EAMsg::DataComplete, 1));
+}
+
 } // namespace
