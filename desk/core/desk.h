@@ -69,7 +69,7 @@ public:
     void Guarded(const std::function<void()>& handler);
     // Whether the answer to an EA message may reach its EA only once every change the desk
     // made before it is on disk. The order engine's answers wait, except the two that tell an
-    // EA to do nothing: no leg to execute, no leg to close. Whatever a crash takes back, an EA
+    // EA to do nothing: no leg to execute, wait before closing. Whatever a crash takes back, an EA
     // told that has done nothing on the strength of it. Quotes and the rest do not wait.
     static bool AnswerWaitsForDisk(const TMessage& answer);
 
