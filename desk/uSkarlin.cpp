@@ -145,7 +145,7 @@ TForm3::TForm3(DeskPaths paths, const std::string& linkPath, QWidget* parent) : 
                 boxLater();
                 return ticket;
             },
-            [](const TMessage& m) { return Desk::AnswerWaitsForDisk(m); }, m_desk->orders.JournalWakeFd(),
+            &Desk::AnswerWaitsForDisk, m_desk->orders.JournalWakeFd(),
             [this, boxLater] {
                 const uint64_t durable = m_desk->files.JournalDurable();
                 boxLater();
